@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package Tuftmill needs to build, run and test.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  lib3ds-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri
+  xvfb xauth xdotool imagemagick
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

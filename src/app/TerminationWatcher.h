@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP (a session logging out, Ctrl+C in the terminal)
+// into an orderly close of every window, so that the normal quit path runs and the
+// graftals are saved instead of the process dying with unsaved work.
+class TerminationWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TerminationWatcher(QObject *parent = nullptr);
+    ~TerminationWatcher() override;
+
+signals:
+    void terminationRequested();
+
+private:
+    static void handleSignal(int signal);
+    void readSignal();
+
+    std::unique_ptr<QSocketNotifier> notifier;
+};

@@ -1,0 +1,55 @@
+#include "Tuftmill.h"
+
+#include "Logger.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QScreen>
+
+Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags),
+      mainLogger(std::make_unique<Logger>(QStringLiteral("app.ui.main"))),
+      coreLogger(std::make_unique<Logger>(QStringLiteral("app.core")))
+{
+    directoriesMade = makeDirectories();
+    if (!directoriesMade) {
+        coreLogger->error(QStringLiteral("cannot create the directories \"graftals\" and \"scenes\" in %1")
+                              .arg(QDir::currentPath()));
+        return;
+    }
+    ui.setupUi(this);
+    connectPanels();
+    // Without a window manager (a bare X server) maximising is only a hint that nobody
+    // honours; start at the screen's full available size so the window looks the same.
+    if (QScreen *screen = this->screen())
+        setGeometry(screen->availableGeometry());
+    showMaximized();
+}
+
+Tuftmill::~Tuftmill() = default;
+
+bool Tuftmill::makeDirectories()
+{
+    const QDir here;
+    for (const char *name : {"graftals", "scenes"}) {
+        const QString dir = QString::fromLatin1(name);
+        if (QFileInfo(dir).isDir())
+            continue;
+        if (!here.mkdir(dir))
+            return false;
+    }
+    return true;
+}
+
+void Tuftmill::connectPanels()
+{
+}
+
+void Tuftmill::keyPressEvent(QKeyEvent *event)
+{
+    // Every key that reaches the window is consumed; only F12 does something.
+    if (event->key() == Qt::Key_F12)
+        ui.libraryPanel->setVisible(!ui.libraryPanel->isVisible());
+    event->accept();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "TuftmillForm.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class Logger;
+
+// The single top-level window: builds every panel, lays them out and wires them
+// together. Panels never hold pointers to one another; all they tell each other
+// passes through the connections made here.
+class Tuftmill : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Tuftmill(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Tuftmill() override;
+
+    // False when a working directory could not be made; the program must then end
+    // with exit status 1 without showing the window.
+    bool startedUp() const { return directoriesMade; }
+
+    const TuftmillClass &form() const { return ui; }
+
+    // Makes "graftals" then "scenes" in the working directory where missing; stops at
+    // the first one that cannot be made.
+    static bool makeDirectories();
+
+signals:
+    void aboutToQuit();
+    void afterLoaded();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void connectPanels();
+
+    TuftmillClass ui;
+    std::unique_ptr<Logger> mainLogger;
+    std::unique_ptr<Logger> coreLogger;
+    bool directoriesMade = false;
+};

@@ -1,0 +1,107 @@
+#include "TuftmillForm.h"
+
+#include "Tuftmill.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+QVBoxLayout *zeroMarginColumn(QWidget *owner)
+{
+    auto *layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
+
+QAction *addToolAction(QToolBar *bar, int data, const QString &text, const QString &icon)
+{
+    auto *action = new QAction(QIcon(icon), text, bar);
+    action->setData(data);
+    bar->addAction(action);
+    return action;
+}
+} // namespace
+
+void TuftmillClass::setupUi(Tuftmill *w)
+{
+    window = w;
+    if (w->objectName().isEmpty())
+        w->setObjectName(QStringLiteral("TuftmillClass"));
+
+    mainLayout = new QHBoxLayout;
+
+    // Left column: graftal thumbnails, the painter, the level strip, the library row.
+    auto *editColumn = new QWidget;
+    editColumnLayout = zeroMarginColumn(editColumn);
+    thumbnailNavigator = new QWidget(editColumn);
+    editColumnLayout->addWidget(thumbnailNavigator, 1);
+    textureManager = new QWidget(editColumn);
+    editColumnLayout->addWidget(textureManager, 1);
+    detailNavigator = new QWidget(editColumn);
+    editColumnLayout->addWidget(detailNavigator, 1);
+
+    libraryPanel = new QWidget(editColumn);
+    libraryLayout = new QHBoxLayout(libraryPanel);
+    libraryLayout->setContentsMargins(0, 0, 0, 0);
+    auto *treeColumn = new QWidget(libraryPanel);
+    auto *treeColumnLayout = zeroMarginColumn(treeColumn);
+    graftalTree = new QTreeWidget(treeColumn);
+    graftalTree->setColumnCount(1);
+    graftalTree->setHeaderLabels({QStringLiteral("Graftal")});
+    treeColumnLayout->addWidget(graftalTree, 0);
+    treeToolBar = new QToolBar(treeColumn);
+    treeToolBar->setIconSize(QSize(20, 20));
+    addToolAction(treeToolBar, 1, QStringLiteral("New"), QStringLiteral(":/icons/filenew.png"));
+    addToolAction(treeToolBar, 2, QStringLiteral("Save"), QStringLiteral(":/icons/filesave.png"));
+    treeColumnLayout->addWidget(treeToolBar, 0);
+    libraryLayout->addWidget(treeColumn, 2);
+    configurator = new QWidget(libraryPanel);
+    libraryLayout->addWidget(configurator, 5);
+    editColumnLayout->addWidget(libraryPanel, 1);
+    mainLayout->addWidget(editColumn, 1);
+
+    // Right column: the 3D view with its toolbar beneath.
+    auto *viewColumn = new QWidget;
+    viewColumnLayout = zeroMarginColumn(viewColumn);
+    view = new QWidget(viewColumn);
+    view->setMinimumSize(200, 200);
+    viewColumnLayout->addWidget(view, 0);
+    viewToolBar = new QToolBar(viewColumn);
+    addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"), QStringLiteral(":/icons/fileopen.png"));
+    viewToolBar->addSeparator();
+    modeGroup = new QActionGroup(viewToolBar);
+    modeGroup->setExclusive(true);
+    const struct
+    {
+        int data;
+        const char *text;
+        const char *icon;
+    } modes[] = {
+        {2, "Move camera around subject", ":/icons/move.png"},
+        {3, "Paint graftals on object", ":/icons/airbrush.png"},
+        {4, "Increase mesh density", ":/icons/3uparrow.png"},
+    };
+    for (const auto &mode : modes) {
+        auto *action = new QAction(QIcon(QString::fromLatin1(mode.icon)),
+                                   QString::fromLatin1(mode.text), modeGroup);
+        action->setData(mode.data);
+        action->setCheckable(true);
+        viewToolBar->addAction(action);
+    }
+    viewToolBar->addSeparator();
+    addToolAction(viewToolBar, 5, QStringLiteral("Set background color"), QStringLiteral(":/icons/colorize.png"));
+    viewToolBar->addSeparator();
+    addToolAction(viewToolBar, 6, QStringLiteral("Save current state of scene"), QStringLiteral(":/icons/filesave.png"));
+    addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"), QStringLiteral(":/icons/rotate.png"));
+    viewColumnLayout->addWidget(viewToolBar, 0);
+    mainLayout->addWidget(viewColumn, 1);
+
+    centralWidget = new QWidget(w);
+    centralWidget->setLayout(mainLayout);
+    w->setCentralWidget(centralWidget);
+}

@@ -1,0 +1,44 @@
+#include "Logger.h"
+#include "LoggerOutput.h"
+#include "TerminationWatcher.h"
+#include "Tuftmill.h"
+
+#include <QApplication>
+#include <QSurfaceFormat>
+
+int main(int argc, char *argv[])
+{
+    // The first logger of the process starts the log writer.
+    Logger mainLogger(QStringLiteral("main"));
+
+    // The OpenGL view needs alpha and depth; the format must be set before the
+    // application object exists.
+    QSurfaceFormat format;
+    format.setAlphaBufferSize(8);
+    format.setDepthBufferSize(24);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    QSurfaceFormat::setDefaultFormat(format);
+
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        TerminationWatcher watcher;
+        QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app,
+                         &QApplication::closeAllWindows);
+        {
+            Tuftmill window;
+            if (!window.startedUp()) {
+                LoggerOutput::shutdown();
+                return 1;
+            }
+            QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &Tuftmill::aboutToQuit);
+            window.show();
+            emit window.afterLoaded();
+            QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+
+            result = app.exec();
+            LoggerOutput::shutdown();
+        }
+    }
+    return result;
+}

@@ -1,0 +1,166 @@
+#include "../support/TestSupport.h"
+#include "LoggerOutput.h"
+#include "Tuftmill.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QFileInfo>
+#include <QToolBar>
+#include <QTreeWidget>
+
+using testsupport::ScopedWorkDir;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void buildsDirectoriesAndLayout();
+    void toolbarsCarryTheirActions();
+    void modeGroupIsExclusive();
+    void f12TogglesLibraryAndOtherKeysAreConsumed();
+    void cleanRunLogsStartAndStop();
+    void unmakeableDirectoryEndsWithStatusOne();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestMainWindow::buildsDirectoriesAndLayout()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    QVERIFY(window.startedUp());
+    QVERIFY(QFileInfo(work.file("graftals")).isDir());
+    QVERIFY(QFileInfo(work.file("scenes")).isDir());
+    QCOMPARE(window.objectName(), QStringLiteral("TuftmillClass"));
+    QVERIFY(window.isVisible());
+    QVERIFY(window.windowState() & Qt::WindowMaximized);
+    QVERIFY(window.menuWidget() == nullptr);
+
+    const TuftmillClass &ui = window.form();
+    QCOMPARE(ui.graftalTree->columnCount(), 1);
+    QCOMPARE(ui.graftalTree->headerItem()->text(0), QStringLiteral("Graftal"));
+    QVERIFY(ui.libraryPanel->isAncestorOf(ui.graftalTree));
+    QVERIFY(ui.libraryPanel->isAncestorOf(ui.treeToolBar));
+    QVERIFY(ui.view->minimumSize() == QSize(200, 200));
+    // Two columns side by side: the edit column left of the view column.
+    QVERIFY(ui.libraryPanel->mapTo(&window, QPoint(0, 0)).x() < ui.view->mapTo(&window, QPoint(0, 0)).x());
+    QVERIFY(ui.view->geometry().bottom() < ui.viewToolBar->geometry().top());
+}
+
+void TestMainWindow::toolbarsCarryTheirActions()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    const TuftmillClass &ui = window.form();
+
+    QCOMPARE(ui.treeToolBar->iconSize(), QSize(20, 20));
+    const QList<QAction *> tree = ui.treeToolBar->actions();
+    QCOMPARE(tree.size(), 2);
+    QCOMPARE(tree[0]->text(), QStringLiteral("New"));
+    QCOMPARE(tree[0]->data().toInt(), 1);
+    QCOMPARE(tree[1]->text(), QStringLiteral("Save"));
+    QCOMPARE(tree[1]->data().toInt(), 2);
+
+    struct Expected
+    {
+        int data;
+        const char *text;
+        bool checkable;
+    };
+    const Expected expected[] = {
+        {1, "Open 3DS file", false},           {0, nullptr, false},
+        {2, "Move camera around subject", true}, {3, "Paint graftals on object", true},
+        {4, "Increase mesh density", true},    {0, nullptr, false},
+        {5, "Set background color", false},    {0, nullptr, false},
+        {6, "Save current state of scene", false}, {7, "Reload state for scene from disk", false},
+    };
+    const QList<QAction *> view = ui.viewToolBar->actions();
+    QCOMPARE(view.size(), int(std::size(expected)));
+    for (int i = 0; i < view.size(); ++i) {
+        if (!expected[i].text) {
+            QVERIFY2(view[i]->isSeparator(), qPrintable(QString::number(i)));
+            continue;
+        }
+        QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
+        QCOMPARE(view[i]->toolTip(), QString::fromLatin1(expected[i].text));
+        QCOMPARE(view[i]->data().toInt(), expected[i].data);
+        QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
+        QVERIFY(!view[i]->icon().isNull());
+        QVERIFY(view[i]->shortcut().isEmpty());
+    }
+    for (QAction *a : tree)
+        QVERIFY(!a->icon().isNull());
+}
+
+void TestMainWindow::modeGroupIsExclusive()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    const QList<QAction *> modes = window.form().modeGroup->actions();
+    QCOMPARE(modes.size(), 3);
+    for (QAction *a : modes)
+        QVERIFY(!a->isChecked());
+    modes[1]->trigger();
+    QVERIFY(modes[1]->isChecked());
+    modes[2]->trigger();
+    QVERIFY(modes[2]->isChecked());
+    QVERIFY(!modes[1]->isChecked());
+    QVERIFY(!modes[0]->isChecked());
+    modes[0]->trigger();
+    QVERIFY(modes[0]->isChecked());
+    QVERIFY(!modes[2]->isChecked());
+}
+
+void TestMainWindow::f12TogglesLibraryAndOtherKeysAreConsumed()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWidget *library = window.form().libraryPanel;
+    QVERIFY(library->isVisible());
+    QTest::keyClick(&window, Qt::Key_F12);
+    QVERIFY(!library->isVisible());
+    QTest::keyClick(&window, Qt::Key_F12);
+    QVERIFY(library->isVisible());
+
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    other.ignore();
+    QCoreApplication::sendEvent(&window, &other);
+    QVERIFY(other.isAccepted());
+    QVERIFY(library->isVisible());
+}
+
+void TestMainWindow::cleanRunLogsStartAndStop()
+{
+    QTemporaryDir dir;
+    QProcess app;
+    QVERIFY(testsupport::startApp(app, dir.path()));
+    QVERIFY(QFileInfo(dir.filePath("graftals")).isDir());
+    QVERIFY(QFileInfo(dir.filePath("scenes")).isDir());
+    app.terminate(); // closes the window the orderly way
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    const QStringList lines = testsupport::readLines(dir.filePath("logger.log"));
+    QVERIFY(lines.size() >= 2);
+    QCOMPARE(lines.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
+    QVERIFY2(lines.last().endsWith(QStringLiteral("   ___ @ logger: exiting logger...")), qPrintable(lines.last()));
+}
+
+void TestMainWindow::unmakeableDirectoryEndsWithStatusOne()
+{
+    QTemporaryDir dir;
+    {
+        QFile blocker(dir.filePath("scenes"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    QProcess app;
+    app.setWorkingDirectory(dir.path());
+    app.start(QStringLiteral(TUFTMILL_APP_PATH), {});
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 1);
+    QVERIFY(QFileInfo(dir.filePath("scenes")).isFile());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDir>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace testsupport {
+
+// Runs a test body in a fresh working directory and returns to the previous one.
+class ScopedWorkDir
+{
+public:
+    ScopedWorkDir() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    ~ScopedWorkDir() { QDir::setCurrent(previous); }
+    QString path() const { return dir.path(); }
+    QString file(const QString &name) const { return dir.filePath(name); }
+
+private:
+    QTemporaryDir dir;
+    QString previous;
+};
+
+inline QStringList readLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// The X windows that a process has mapped, found through xdotool.
+inline QStringList windowsOf(qint64 pid)
+{
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                   QString::number(pid)});
+    xdotool.waitForFinished(5000);
+    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Starts the real application in a working directory and waits until it shows a window.
+inline bool startApp(QProcess &app, const QString &workDir, int timeoutMs = 60000)
+{
+    app.setWorkingDirectory(workDir);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(TUFTMILL_APP_PATH), {});
+    if (!app.waitForStarted(10000))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        if (app.state() != QProcess::Running)
+            return false;
+        if (!windowsOf(app.processId()).isEmpty())
+            return true;
+        QTest::qWait(200);
+    }
+    return false;
+}
+
+} // namespace testsupport
