@@ -1,11 +1,13 @@
 #include "Tuftmill.h"
 
 #include "Logger.h"
+#include "TreeManager.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags),
@@ -20,6 +22,8 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
     }
     ui.setupUi(this);
     connectPanels();
+    if (!ui.treeManager->loadAllGraftals())
+        ui.treeManager->addGraftal();
     // Without a window manager (a bare X server) maximising is only a hint that nobody
     // honours; start at the screen's full available size so the window looks the same.
     if (QScreen *screen = this->screen())
@@ -44,6 +48,10 @@ bool Tuftmill::makeDirectories()
 
 void Tuftmill::connectPanels()
 {
+    TreeManager *library = ui.treeManager;
+    connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
+    connect(this, &Tuftmill::aboutToQuit, library, &TreeManager::beforeQuitHook);
+    connect(this, &Tuftmill::afterLoaded, library, &TreeManager::flushChangedTexturesToOpenGL);
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

@@ -1,5 +1,6 @@
 #include "TuftmillForm.h"
 
+#include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QAction>
@@ -104,4 +105,6 @@ void TuftmillClass::setupUi(Tuftmill *w)
     centralWidget = new QWidget(w);
     centralWidget->setLayout(mainLayout);
     w->setCentralWidget(centralWidget);
+
+    treeManager = TreeManager::instance(graftalTree);
 }

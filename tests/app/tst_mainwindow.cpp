@@ -1,5 +1,7 @@
 #include "../support/TestSupport.h"
 #include "LoggerOutput.h"
+#include "Graftal.h"
+#include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QAction>
@@ -20,6 +22,8 @@ private slots:
     void f12TogglesLibraryAndOtherKeysAreConsumed();
     void cleanRunLogsStartAndStop();
     void unmakeableDirectoryEndsWithStatusOne();
+    void startListsStoredGraftalsOrUntitled();
+    void cleanup() { TreeManager::destroyInstanceForTests(); }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -160,6 +164,35 @@ void TestMainWindow::unmakeableDirectoryEndsWithStatusOne()
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 1);
     QVERIFY(QFileInfo(dir.filePath("scenes")).isFile());
+}
+
+void TestMainWindow::startListsStoredGraftalsOrUntitled()
+{
+    ScopedWorkDir work;
+    {
+        Tuftmill window;
+        QTreeWidget *tree = window.form().graftalTree;
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("Untitled 1"));
+        QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
+        emit window.aboutToQuit(); // what quitting does: every graftal is saved
+    }
+    QVERIFY(QFileInfo::exists(work.file("graftals/Untitled_1.xml")));
+    QVERIFY(QFileInfo::exists(work.file("graftals/Untitled_1_001.png")));
+    TreeManager::destroyInstanceForTests();
+
+    // Stored graftals are listed and no untitled one is added.
+    for (const char *name : {"moss", "bark"}) {
+        auto g = Graftal::create(3, QString::fromLatin1(name));
+        QVERIFY(g->save());
+    }
+    Tuftmill window;
+    QTreeWidget *tree = window.form().graftalTree;
+    QCOMPARE(tree->topLevelItemCount(), 3);
+    QStringList names;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        names << tree->topLevelItem(i)->text(0);
+    QCOMPARE(names, (QStringList{"Untitled 1", "bark", "moss"}));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -66,3 +66,37 @@ inline bool startApp(QProcess &app, const QString &workDir, int timeoutMs = 6000
 }
 
 } // namespace testsupport
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace testsupport {
+
+// Answers the next modal message box as soon as it shows, keeping its title and text.
+class MessageBoxCatcher : public QObject
+{
+public:
+    QString title;
+    QString text;
+    int seen = 0;
+
+    MessageBoxCatcher()
+    {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                text = box->text();
+                ++seen;
+                box->accept();
+            }
+        });
+        timer.start();
+    }
+
+private:
+    QTimer timer;
+};
+
+} // namespace testsupport

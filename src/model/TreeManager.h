@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <memory>
+#include <vector>
+
+class Graftal;
+class Logger;
+class QAction;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The library of graftals: loads the stored ones at start-up, creates new untitled
+// ones, lists them all in the graftal tree, tracks and announces the selection, saves
+// on request and at quit, and relays image changes to the 3D view. It owns every
+// graftal; none is deleted while the program runs.
+class TreeManager : public QObject
+{
+    Q_OBJECT
+public:
+    // The process-wide library, created with `tree` on the first call.
+    static TreeManager *instance(QTreeWidget *tree = nullptr);
+    // Test-only: forget the process-wide library so the next instance() makes a new one.
+    static void destroyInstanceForTests();
+
+    explicit TreeManager(QTreeWidget *tree);
+    ~TreeManager() override;
+
+    bool loadAllGraftals();
+    Graftal *graftalById(int id) const;
+    bool containsId(int id) const;
+
+    Graftal *currentGraftal() const { return current; }
+    int nextGraftalId() const { return nextId; }
+    int nextUntitledNumber() const { return nextUntitled; }
+    QList<Graftal *> listedGraftals() const;
+
+    // Saves one graftal under a file name no other graftal uses; false with a message
+    // naming what could not be written.
+    bool saveGraftal(Graftal *g, QString *error = nullptr);
+
+signals:
+    void graftalChanged(Graftal *g);
+    void selectedChanged(Graftal *g);
+    void reloadTextures(Graftal *g);
+    void graftalAdded(Graftal *g);
+    void pixmapUpdated(Graftal *g, int index);
+
+public slots:
+    void treeAction(QAction *a);
+    void graftalSelected(QTreeWidgetItem *i);
+    void beforeQuitHook();
+    void addGraftal();
+    void saveCurrentGraftal();
+    void saveAllGraftals();
+    void flushChangedTexturesToOpenGL();
+    void graftalPixmapChanged(Graftal *g);
+    void graftalParametersChanged(Graftal *g);
+    void setSelected(Graftal *g);
+
+private:
+    QTreeWidgetItem *appendItem(Graftal *g);
+    void assignUniqueFileName(Graftal *g);
+    // Saves the graftals; user-initiated saves show what failed, the others log it.
+    void saveGraftals(const QList<Graftal *> &graftals, bool interactive);
+    Graftal *take(std::unique_ptr<Graftal> g);
+
+    std::unique_ptr<Logger> logger;
+    int nextId = 1;
+    int nextUntitled = 1;
+    QHash<int, Graftal *> graftalsById;
+    QList<int> ids;
+    QTreeWidget *tree;
+    QMap<QTreeWidgetItem *, Graftal *> graftalsByItem;
+    Graftal *current = nullptr;
+    std::vector<std::unique_ptr<Graftal>> owned;
+};

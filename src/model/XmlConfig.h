@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QObject>
+#include <QVariant>
+#include <memory>
+
+class Logger;
+
+// A small persistent key/value store held as an XML document: one element per key
+// under <config>, its type recorded in a "type" attribute so that values read back
+// with the type they were stored with.
+class XmlConfig : public QObject
+{
+    Q_OBJECT
+public:
+    // Reads fileName, or fallbackFileName when fileName does not exist. Either may be
+    // a resource path. A missing file gives an empty store.
+    XmlConfig(const QString &fileName, const QString &fallbackFileName);
+    ~XmlConfig() override;
+
+    QVariant value(const QString &key) const;
+    void setValue(const QString &key, const QVariant &value);
+
+    // Writes the whole document to fileName, replacing the file only once the new
+    // content is complete. A store whose own file could not be read refuses to save,
+    // so a damaged file is never overwritten with an empty document.
+    bool save(const QString &fileName, QString *error = nullptr) const;
+
+    bool valid() const { return isValid; }
+    const QString &errorString() const { return error; }
+    QString toString() const;
+
+private:
+    QDomElement element(const QString &key) const;
+
+    std::unique_ptr<Logger> logger;
+    bool isValid = true;
+    QString error;
+    QDomDocument document;
+    QDomElement root;
+};

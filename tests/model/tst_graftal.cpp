@@ -1,0 +1,310 @@
+#include "../support/TestSupport.h"
+#include "Graftal.h"
+#include "LoggerOutput.h"
+
+#include <QPainter>
+#include <QSignalSpy>
+
+using testsupport::ScopedWorkDir;
+
+namespace {
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+QPixmap solid(const QColor &color)
+{
+    QPixmap p(Graftal::LevelSide, Graftal::LevelSide);
+    p.fill(color);
+    return p;
+}
+
+bool fullyTransparent(const QImage &image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) != 0)
+                return false;
+    return true;
+}
+
+// A level with a distinct colour for texture and mask, and a marker dot.
+LevelPair numberedLevel(int i)
+{
+    QPixmap texture = solid(QColor(10 * i, 255 - 10 * i, 7, 255));
+    QPixmap mask(Graftal::LevelSide, Graftal::LevelSide);
+    mask.fill(Qt::transparent);
+    QPainter p(&mask);
+    p.fillRect(QRect(i * 20, 0, 20, 20), Qt::black);
+    return {texture, mask};
+}
+
+void makeGraftalDir()
+{
+    QVERIFY(QDir().mkpath(Graftal::Directory));
+}
+} // namespace
+
+class TestGraftal : public QObject
+{
+    Q_OBJECT
+private slots:
+    void createGivesOneBlankLevelAndDefaults();
+    void saveWritesXmlAndTransparentPng();
+    void twelveLevelsRoundTrip();
+    void renameWritesNewFilesAndKeepsOld();
+    void settersIgnoreUnchangedValues();
+    void fileNamesFollowTheName_data();
+    void fileNamesFollowTheName();
+    void levelFilesMatchOnlyTheirOwnNumberedFiles();
+    void previewAndScaledLevels();
+    void oddSizedPngsAreTransparentOutside();
+    void damagedXmlIsReportedAndUntouched();
+    void missingXmlGivesDefaultsAndPngLevels();
+    void failedSaveIsReportedAndKeepsOldFiles();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestGraftal::createGivesOneBlankLevelAndDefaults()
+{
+    auto g = Graftal::create(1, QStringLiteral("Untitled 1"));
+    QCOMPARE(g->id(), 1u);
+    QCOMPARE(g->name(), QStringLiteral("Untitled 1"));
+    QCOMPARE(g->fileName(), QStringLiteral("Untitled_1"));
+    QCOMPARE(g->baseSize(), 1.01);
+    QCOMPARE(g->levels().size(), 1);
+    QCOMPARE(g->currentLevel, 0);
+    QVERIFY(!g->texturesDirty);
+    QCOMPARE(g->textureIds[0], 0u);
+    QCOMPARE(g->levels()[0].first.size(), QSize(400, 400));
+    QCOMPARE(g->levels()[0].second.size(), QSize(400, 400));
+    QVERIFY(fullyTransparent(g->levels()[0].first.toImage()));
+    QVERIFY(fullyTransparent(g->levels()[0].second.toImage()));
+}
+
+void TestGraftal::saveWritesXmlAndTransparentPng()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    auto g = Graftal::create(1, QStringLiteral("Untitled 1"));
+    QVERIFY(g->save());
+    QCOMPARE(readAll(work.file("graftals/Untitled_1.xml")),
+             QByteArray("<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
+                        "  <name type=\"10\">Untitled 1</name>\n</config>\n"));
+    const QImage png(work.file("graftals/Untitled_1_001.png"));
+    QCOMPARE(png.size(), QSize(800, 400));
+    QVERIFY(fullyTransparent(png));
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files).size(), 2);
+    QCOMPARE(g->storedFileName(), QStringLiteral("Untitled_1"));
+}
+
+void TestGraftal::twelveLevelsRoundTrip()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    auto g = Graftal::create(5, QStringLiteral("fur tuft"));
+    g->setBaseSize(2.5);
+    g->setLevel(0, numberedLevel(0));
+    for (int i = 1; i < 12; ++i) {
+        g->addLevel();
+        g->setLevel(i, numberedLevel(i));
+    }
+    QVERIFY(g->save());
+    for (int i = 1; i <= 12; ++i)
+        QVERIFY(QFile::exists(work.file(QStringLiteral("graftals/fur_tuft_%1.png").arg(i, 3, 10, QLatin1Char('0')))));
+
+    QString error;
+    auto back = Graftal::load(QStringLiteral("fur_tuft"), error);
+    QVERIFY(error.isEmpty());
+    QCOMPARE(back->id(), 5u);
+    QCOMPARE(back->name(), QStringLiteral("fur tuft"));
+    QCOMPARE(back->baseSize(), 2.5);
+    QVERIFY(back->texturesDirty);
+    QCOMPARE(back->levels().size(), 12);
+    for (int i = 0; i < 12; ++i) {
+        const QImage texture = back->levels()[i].first.toImage();
+        const QImage mask = back->levels()[i].second.toImage();
+        QCOMPARE(texture.pixelColor(200, 200), QColor(10 * i, 255 - 10 * i, 7, 255));
+        QCOMPARE(qAlpha(mask.pixel(i * 20 + 5, 5)), 255);
+        QCOMPARE(qAlpha(mask.pixel((i + 1) * 20 + 5 < 400 ? (i + 1) * 20 + 5 : 5, 30)), 0);
+    }
+}
+
+void TestGraftal::renameWritesNewFilesAndKeepsOld()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    auto g = Graftal::create(2, QStringLiteral("grass"));
+    QVERIFY(g->save());
+    QSignalSpy renamed(g.get(), &Graftal::nameChanged);
+    g->setName(QStringLiteral("tall grass"));
+    QCOMPARE(renamed.size(), 1);
+    QCOMPARE(renamed.first().first().value<Graftal *>(), g.get());
+    QVERIFY(g->save());
+    for (const char *f : {"grass.xml", "grass_001.png", "tall_grass.xml", "tall_grass_001.png"})
+        QVERIFY2(QFile::exists(work.file(QStringLiteral("graftals/") + QLatin1String(f))), f);
+}
+
+void TestGraftal::settersIgnoreUnchangedValues()
+{
+    auto g = Graftal::create(3, QStringLiteral("leaf"));
+    QSignalSpy renamed(g.get(), &Graftal::nameChanged);
+    g->setName(QStringLiteral("leaf"));
+    QCOMPARE(renamed.size(), 0);
+    g->setBaseSize(1.01);
+    QCOMPARE(g->baseSize(), 1.01);
+    g->setBaseSize(0.5);
+    QCOMPARE(g->baseSize(), 0.5);
+    g->setName(QString());
+    g->setName(QString()); // an empty name set again still announces itself
+    QCOMPARE(renamed.size(), 2);
+    QCOMPARE(g->fileName(), QString());
+}
+
+void TestGraftal::fileNamesFollowTheName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("untitled") << "Untitled 1" << "Untitled_1";
+    QTest::newRow("accented") << "été" << "_t_";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("punctuation") << "Fur/Tuft.v2" << "Fur_Tuft_v2";
+    QTest::newRow("cjk") << "草 grass" << "__grass";
+}
+
+void TestGraftal::fileNamesFollowTheName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, fileName);
+    QCOMPARE(Graftal::fileNameFor(name), fileName);
+}
+
+void TestGraftal::levelFilesMatchOnlyTheirOwnNumberedFiles()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    const QStringList files{"tree_001.png", "tree_010.png", "tree_2.png", "tree2_001.png",
+                            "tree_003.png.bak", "tree_x01.png", "tree_.png", "tree_002_001.png"};
+    for (const QString &f : files) {
+        QFile file(work.file("graftals/" + f));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(Graftal::levelFiles(QStringLiteral("tree")),
+             (QStringList{"tree_001.png", "tree_2.png", "tree_010.png"}));
+    QCOMPARE(Graftal::levelFiles(QStringLiteral("tree2")), (QStringList{"tree2_001.png"}));
+    // A base with regular-expression characters is matched literally.
+    QVERIFY(Graftal::levelFiles(QStringLiteral("tre.")).isEmpty());
+}
+
+void TestGraftal::previewAndScaledLevels()
+{
+    auto g = Graftal::create(1, QStringLiteral("p"));
+    g->setLevel(0, {solid(Qt::red), solid(Qt::black)});
+    const QImage preview = g->levelPreview(0).toImage();
+    QCOMPARE(preview.size(), QSize(400, 400));
+    const QColor c = preview.pixelColor(100, 100);
+    QVERIFY2(qAbs(c.red() - 128) <= 1 && c.green() == 0 && c.blue() == 0 && c.alpha() == 255,
+             qPrintable(c.name(QColor::HexArgb)));
+
+    QCOMPARE(g->levelTexture(0, QSize(256, 256)).size(), QSize(256, 256));
+    QCOMPARE(g->levelMask(0, QSize(1, 1)).size(), QSize(1, 1));
+    QCOMPARE(g->levelTexture(0, QSize(16, 16)).pixelColor(8, 8), QColor(Qt::red));
+}
+
+void TestGraftal::oddSizedPngsAreTransparentOutside()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    {
+        QFile xml(work.file("graftals/odd.xml"));
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write("<config><name type=\"10\">odd</name></config>");
+    }
+    // Smaller than a level image, without alpha channel: only what exists is kept.
+    QImage small(500, 300, QImage::Format_RGB32);
+    small.fill(QColor(0, 0, 255));
+    QVERIFY(small.save(work.file("graftals/odd_001.png")));
+    QImage big(900, 500, QImage::Format_ARGB32);
+    big.fill(QColor(0, 255, 0, 255));
+    QVERIFY(big.save(work.file("graftals/odd_002.png")));
+
+    QString error;
+    auto g = Graftal::load(QStringLiteral("odd"), error);
+    QVERIFY(error.isEmpty());
+    QCOMPARE(g->levels().size(), 2);
+    const QImage texture = g->levels()[0].first.toImage();
+    const QImage mask = g->levels()[0].second.toImage();
+    QCOMPARE(texture.size(), QSize(400, 400));
+    QCOMPARE(mask.size(), QSize(400, 400));
+    QCOMPARE(texture.pixelColor(10, 10), QColor(0, 0, 255));
+    QCOMPARE(qAlpha(texture.pixel(10, 350)), 0); // below the image
+    QCOMPARE(mask.pixelColor(50, 10), QColor(0, 0, 255));
+    QCOMPARE(qAlpha(mask.pixel(150, 10)), 0); // right of the image
+    QCOMPARE(g->levels()[1].second.toImage().pixelColor(399, 399), QColor(0, 255, 0));
+}
+
+void TestGraftal::damagedXmlIsReportedAndUntouched()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    const QByteArray broken("<config><name type=\"10\">oops</name>");
+    {
+        QFile xml(work.file("graftals/broken.xml"));
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write(broken);
+    }
+    QString error;
+    auto g = Graftal::load(QStringLiteral("broken"), error);
+    QVERIFY(error.startsWith(QStringLiteral("Message: ")));
+    QCOMPARE(readAll(work.file("graftals/broken.xml")), broken);
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files), QStringList{"broken.xml"});
+}
+
+void TestGraftal::missingXmlGivesDefaultsAndPngLevels()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    QImage level(800, 400, QImage::Format_ARGB32);
+    level.fill(Qt::transparent);
+    QVERIFY(level.save(work.file("graftals/ghost_001.png")));
+    QString error;
+    auto g = Graftal::load(QStringLiteral("ghost"), error);
+    QVERIFY(error.isEmpty());
+    QCOMPARE(g->id(), 0u);
+    QCOMPARE(g->name(), QString());
+    QCOMPARE(g->baseSize(), 0.0);
+    QCOMPARE(g->levels().size(), 1);
+
+    auto none = Graftal::load(QStringLiteral("nothing"), error);
+    QCOMPARE(none->levels().size(), 1); // a blank level when no PNG loads
+}
+
+void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    auto g = Graftal::create(1, QStringLiteral("blocked"));
+    g->addLevel();
+    QVERIFY(g->save());
+    const QByteArray before = readAll(work.file("graftals/blocked_002.png"));
+    // Something that is not a file stands where the XML and the first level go.
+    QVERIFY(QFile::remove(work.file("graftals/blocked.xml")));
+    QVERIFY(QDir().mkdir(work.file("graftals/blocked.xml")));
+    QVERIFY(QFile::remove(work.file("graftals/blocked_001.png")));
+    QVERIFY(QDir().mkdir(work.file("graftals/blocked_001.png")));
+    g->setLevel(1, {solid(Qt::green), solid(Qt::green)});
+    QString error;
+    QVERIFY(!g->save(&error));
+    QVERIFY2(error.contains(QStringLiteral("graftals/blocked.xml")), qPrintable(error));
+    QVERIFY(error.contains(QStringLiteral("graftals/blocked_001.png")));
+    QVERIFY(!error.contains(QStringLiteral("blocked_002.png")));
+    QVERIFY(readAll(work.file("graftals/blocked_002.png")) != before); // the rest still saved
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files).size(), 1);
+}
+
+QTEST_MAIN(TestGraftal)
+#include "tst_graftal.moc"
