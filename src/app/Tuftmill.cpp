@@ -1,5 +1,6 @@
 #include "Tuftmill.h"
 
+#include "GLRender.h"
 #include "Logger.h"
 #include "TreeManager.h"
 
@@ -52,6 +53,9 @@ void Tuftmill::connectPanels()
     connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
     connect(this, &Tuftmill::aboutToQuit, library, &TreeManager::beforeQuitHook);
     connect(this, &Tuftmill::afterLoaded, library, &TreeManager::flushChangedTexturesToOpenGL);
+    connect(ui.viewToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
+    connect(library, &TreeManager::selectedChanged, ui.view, &GLRender::currentGraftalChanged);
+    connect(library, &TreeManager::reloadTextures, ui.view, &GLRender::bindTexturesForGraftal);
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

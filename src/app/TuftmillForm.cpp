@@ -1,5 +1,6 @@
 #include "TuftmillForm.h"
 
+#include "GLRender.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
 
@@ -54,6 +55,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
     graftalTree = new QTreeWidget(treeColumn);
     graftalTree->setColumnCount(1);
     graftalTree->setHeaderLabels({QStringLiteral("Graftal")});
+    graftalTree->setRootIsDecorated(false);
     treeColumnLayout->addWidget(graftalTree, 0);
     treeToolBar = new QToolBar(treeColumn);
     treeToolBar->setIconSize(QSize(20, 20));
@@ -69,7 +71,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
     // Right column: the 3D view with its toolbar beneath.
     auto *viewColumn = new QWidget;
     viewColumnLayout = zeroMarginColumn(viewColumn);
-    view = new QWidget(viewColumn);
+    view = new GLRender(viewColumn);
     view->setMinimumSize(200, 200);
     viewColumnLayout->addWidget(view, 0);
     viewToolBar = new QToolBar(viewColumn);

@@ -8,6 +8,7 @@ class QTreeWidget;
 class QToolBar;
 class QActionGroup;
 class TreeManager;
+class GLRender;
 
 // The main window's form: non-owning pointers to every widget and panel of the
 // window, filled by setupUi. Qt's parent-child tree owns the widgets.
@@ -19,7 +20,7 @@ struct TuftmillClass
     QVBoxLayout *editColumnLayout = nullptr;
     QVBoxLayout *viewColumnLayout = nullptr;
     QWidget *textureManager = nullptr;
-    QWidget *view = nullptr;
+    GLRender *view = nullptr;
     QWidget *thumbnailNavigator = nullptr;
     QWidget *detailNavigator = nullptr;
     QWidget *libraryPanel = nullptr;

@@ -1,10 +1,10 @@
+#include "GLRender.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
 #include "TerminationWatcher.h"
 #include "Tuftmill.h"
 
 #include <QApplication>
-#include <QSurfaceFormat>
 
 int main(int argc, char *argv[])
 {
@@ -13,11 +13,7 @@ int main(int argc, char *argv[])
 
     // The OpenGL view needs alpha and depth; the format must be set before the
     // application object exists.
-    QSurfaceFormat format;
-    format.setAlphaBufferSize(8);
-    format.setDepthBufferSize(24);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    QSurfaceFormat::setDefaultFormat(format);
+    GLRender::setDefaultSurfaceFormat();
 
     int result = 0;
     {

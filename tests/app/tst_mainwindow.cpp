@@ -1,5 +1,6 @@
 #include "../support/TestSupport.h"
 #include "LoggerOutput.h"
+#include "GLRender.h"
 #include "Graftal.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
@@ -195,5 +196,11 @@ void TestMainWindow::startListsStoredGraftalsOrUntitled()
     QCOMPARE(names, (QStringList{"Untitled 1", "bark", "moss"}));
 }
 
-QTEST_MAIN(TestMainWindow)
+int main(int argc, char **argv)
+{
+    GLRender::setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_mainwindow.moc"

@@ -1,0 +1,66 @@
+#include <GL/glew.h>
+
+#include "GraftalInstance.h"
+
+#include "Graftal.h"
+#include "MeshFace.h"
+
+GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
+                                 const Vector3 *eye, const Vector3 *viewDir)
+    : barycentric(barycentric), eye(eye), viewDir(viewDir), drawnGraftal(graftal), standsOn(face)
+{
+    const Vertex at = face->pointAt(barycentric.x(), barycentric.y());
+    position = at.position();
+    normal = at.normal();
+}
+
+double GraftalInstance::distanceSquaredToEye() const
+{
+    const Vector3 d = position - *eye;
+    return Vector3::dot(d, d);
+}
+
+GraftalInstance::Quad GraftalInstance::quad() const
+{
+    Quad q;
+    const Vector3 side = Vector3::cross(*viewDir, normal).normalized();
+    // 1 when the face looks straight at the viewer, 0 at a silhouette.
+    const double d = Vector3::dot(viewDir->negated(), normal);
+
+    if (d < 0.5)
+        q.alpha = 1.0;
+    else if (d < 0.7)
+        q.alpha = (0.7 - d) / (0.7 - 0.5);
+    else
+        q.alpha = 0.0;
+
+    double s = drawnGraftal->baseSize();
+    if (d >= 0.1)
+        s = d < 0.6 ? s * 2.0 * (0.6 - d) : 0.0;
+    q.size = s;
+
+    q.visible = q.alpha >= 0.001 && s >= 0.001;
+    const Vector3 a = position - s * side;
+    const Vector3 b = position + s * side;
+    q.corners[0] = a;
+    q.corners[1] = b;
+    q.corners[2] = b + 2.0 * s * normal;
+    q.corners[3] = a + 2.0 * s * normal;
+    return q;
+}
+
+void GraftalInstance::draw() const
+{
+    const Quad q = quad();
+    if (!q.visible)
+        return;
+    static const float texCoords[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    glBegin(GL_QUADS);
+    glColor4f(1.0f, 1.0f, 1.0f, float(q.alpha));
+    for (int i = 0; i < 4; ++i) {
+        glMultiTexCoord2f(GL_TEXTURE0, texCoords[i][0], texCoords[i][1]);
+        glMultiTexCoord2f(GL_TEXTURE1, texCoords[i][0], texCoords[i][1]);
+        glVertex3f(float(q.corners[i].x), float(q.corners[i].y), float(q.corners[i].z));
+    }
+    glEnd();
+}

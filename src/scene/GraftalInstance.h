@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Vector3.h"
+
+#include <QPointF>
+
+class Graftal;
+class MeshFace;
+
+// One graftal standing on a face of the model at barycentric coordinates (u, v). It
+// reads the scene's eye and view direction and its graftal's base size and textures
+// at every draw, so it follows the camera and every edit of the graftal.
+class GraftalInstance
+{
+public:
+    // What a draw would put on screen: the fade, the half size and the four corners
+    // (lower left, lower right, upper right, upper left as seen from the eye).
+    struct Quad
+    {
+        double alpha = 0.0;
+        double size = 0.0;
+        bool visible = false;
+        Vector3 corners[4];
+    };
+
+    GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
+                    const Vector3 *eye, const Vector3 *viewDir);
+
+    Vector3 position;
+    Vector3 normal;
+    QPointF barycentric;
+
+    Graftal *graftal() const { return drawnGraftal; }
+    const MeshFace *face() const { return standsOn; }
+
+    double distanceSquaredToEye() const;
+    Quad quad() const;
+    // Emits the textured quad (the caller has bound the graftal's textures).
+    void draw() const;
+
+private:
+    const Vector3 *eye;
+    const Vector3 *viewDir;
+    Graftal *drawnGraftal;
+    const MeshFace *standsOn;
+};

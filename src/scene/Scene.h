@@ -1,0 +1,184 @@
+#pragma once
+
+#include "GraftalInstance.h"
+#include "Matrix4.h"
+#include "MeshFace.h"
+#include "Model3dsReader.h"
+#include "Vector3.h"
+
+#include <QColor>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QPointF>
+#include <QString>
+#include <array>
+#include <map>
+#include <memory>
+#include <vector>
+
+class Graftal;
+class Logger;
+
+// The one 3D model the user works on: its triangles as render buffers and as faces on
+// which graftals stand, the camera that looks at it, the graftals painted on it, and
+// the picture of face ids used to find the face under the pointer.
+//
+// Everything that draws or reads pixels needs the view's OpenGL context to be current;
+// loading, placement and the camera arithmetic work without one.
+class Scene : public QObject
+{
+    Q_OBJECT
+public:
+    enum RenderFlag { PickPass = 1, ShowPickBuffer = 2 };
+    using Rgb = std::array<float, 3>;
+    using InstanceKey = QPair<int, int>; // (mesh index, graftal id)
+    using InstanceList = std::vector<std::unique_ptr<GraftalInstance>>;
+    static constexpr int TrailLength = 500;
+    static constexpr double ResetDistance = 800.0;
+    static constexpr double ModelSize = 100.0;
+
+    Scene();
+    ~Scene() override;
+
+    // ---- model ----
+    // Loads a 3DS model. A file that cannot be read, or that is damaged, leaves the
+    // scene exactly as it was and explains itself in `error`.
+    bool loadModel(const QString &path, QString &error);
+    bool loaded() const { return isLoaded; }
+    const QString &modelPath() const { return currentPath; }
+    int faceCount() const { return int(faceStore.size()); }
+    int meshCount() const { return int(meshFaceLists.size()); }
+    const MeshFace *face(int faceIndex) const { return &faceStore[size_t(faceIndex)]; }
+    const std::vector<MeshFace> &faces() const { return faceStore; }
+    const QList<QList<const MeshFace *>> &meshFaces() const { return meshFaceLists; }
+    const QMap<int, Rgb> &meshColors() const { return colorsByMesh; }
+    float boundsMin[3] = {0, 0, 0};
+    float boundsMax[3] = {0, 0, 0};
+    float extent[3] = {0, 0, 0};
+    float center[3] = {0, 0, 0};
+
+    // The view tells the scene when its OpenGL context can be used; buffers of a model
+    // loaded before that are uploaded then.
+    void setGlReady(bool ready);
+    bool glReady() const { return contextReady; }
+
+    // ---- view state ----
+    QColor background = Qt::white;
+    int viewportWidth = 0;
+    int viewportHeight = 0;
+
+    // ---- drawing and picking ----
+    void clearView(bool pick);
+    void render(int flags);
+    void refreshPickBuffer();
+    // The face under window pixel (x, y), origin top left, in device pixels; none for the
+    // background, outside the view, or before the first pick picture.
+    const MeshFace *pickFace(int x, int y) const;
+    bool hasPickBuffer() const { return !pickBuffer.empty(); }
+    void toggleAxes() { showAxes = !showAxes; }
+    void toggleTrail() { showTrail = !showTrail; }
+    bool axesShown() const { return showAxes; }
+    bool trailShown() const { return showTrail; }
+    const QList<Vector3> &eyeTrail() const { return trail; }
+    // The instances in the order the last frame drew them, farthest first.
+    const std::vector<GraftalInstance *> &lastDrawOrder() const { return drawOrder; }
+
+    // ---- camera ----
+    Vector3 worldForward;
+    Vector3 worldEye;
+    Vector3 viewDir;
+    Vector3 eye;
+    Matrix4 cameraTranslation;
+    Matrix4 cameraRotation;
+    Matrix4 modelMatrix;
+    Matrix4 normalization;
+    Matrix4 orientation;
+
+    void resetCamera();
+    void fitModel();
+    // Previews of a drag: compute the matrix for the whole displacement, update the
+    // eye vectors and multiply the matrix into the current OpenGL matrix.
+    Matrix4 rotateCamera(double yaw, double pitch);
+    Matrix4 translateCamera(double right, double up, double along);
+    // The same without touching OpenGL.
+    Matrix4 rotationFor(double yaw, double pitch);
+    Matrix4 translationFor(double right, double up, double along);
+    void commitRotation(double yaw, double pitch);
+    void commitTranslation(double right, double up, double along);
+    void applyCameraRotation() const;
+    void applyCameraTranslation() const;
+    Vector3 pitchAxis() const;
+
+    // ---- graftals on the surface ----
+    Graftal *currentGraftal() const { return graftal; }
+    void setCurrentGraftal(Graftal *g) { graftal = g; }
+    static QPointF randomBarycentric();
+    std::vector<GraftalInstance *> collectInstances() const;
+    void clearInstances();
+    void paintAt(int x, int y);
+    // Places one instance and files it under (mesh, graftal id).
+    GraftalInstance *addInstance(const MeshFace *face, const QPointF &uv, Graftal *g);
+    const std::map<InstanceKey, InstanceList> &instancesByKey() const { return instancesByKeyMap; }
+    const std::vector<GraftalInstance *> &allInstances() const { return allInstanceList; }
+    int instanceCount() const;
+
+    // ---- mesh density ----
+    void beginDensityStroke(const MeshFace *face);
+    void updateDensityStroke(int rise);
+    void endDensityStroke();
+    int densityMesh() const { return densityMeshIndex; }
+    int removedInstanceCount() const { return int(removedInstances.size()); }
+
+    // ---- state file ----
+    QString stateFileName() const;
+    bool saveState();
+    bool loadState();
+
+private:
+    void measureModel();
+    void buildRenderArrays();
+    void uploadBuffers();
+    void releaseBuffers();
+    void drawAxes() const;
+    void drawTrail() const;
+    void recordEye();
+
+    std::unique_ptr<Logger> logger;
+
+    QString currentPath;
+    bool isLoaded = false;
+    bool contextReady = false;
+    Lib3dsFilePtr model;
+    std::vector<MeshFace> faceStore;
+    QList<QList<const MeshFace *>> meshFaceLists;
+    QMap<int, Rgb> colorsByMesh;
+
+    // Render arrays waiting for upload; released once they are in OpenGL buffers.
+    struct RenderArrays
+    {
+        std::vector<float> positions, normals, colors;
+        std::vector<unsigned char> idColors;
+    };
+    std::unique_ptr<RenderArrays> pendingArrays;
+    struct GlState;
+    std::unique_ptr<GlState> gl;
+
+    std::vector<unsigned char> pickBuffer;
+    int pickWidth = 0;
+    int pickHeight = 0;
+    bool showAxes = false;
+    bool showTrail = false;
+    QList<Vector3> trail;
+    std::vector<GraftalInstance *> drawOrder;
+
+    Graftal *graftal = nullptr;
+    std::map<InstanceKey, InstanceList> instancesByKeyMap;
+    std::vector<GraftalInstance *> allInstanceList;
+    InstanceList removedInstances;
+    int densityMeshIndex = -1;
+    InstanceKey densityKey{-1, -1};
+    int densityStartCount = 0;
+    bool densityStroking = false;
+};

@@ -1,0 +1,197 @@
+// Loading a 3DS model into faces, per-mesh lists, mesh colours and render arrays.
+#include "Scene.h"
+
+#include "Logger.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <lib3ds/file.h>
+#include <lib3ds/material.h>
+#include <lib3ds/mesh.h>
+#include <lib3ds/node.h>
+
+namespace {
+// Colour of faces that come before any face with a known material.
+constexpr Scene::Rgb DefaultColor{0.8f, 0.8f, 0.8f};
+
+Matrix4 fromLib3ds(const Lib3dsMatrix m)
+{
+    Matrix4 r;
+    for (int col = 0; col < 4; ++col)
+        for (int row = 0; row < 4; ++row)
+            r[col * 4 + row] = m[col][row];
+    return r;
+}
+
+struct Box
+{
+    double min[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
+    double max[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+
+    void add(const Vector3 &v)
+    {
+        for (int k = 0; k < 3; ++k) {
+            min[k] = std::min(min[k], v[k]);
+            max[k] = std::max(max[k], v[k]);
+        }
+    }
+    bool usable() const
+    {
+        for (int k = 0; k < 3; ++k)
+            if (!std::isfinite(min[k]) || !std::isfinite(max[k]) || min[k] > max[k])
+                return false;
+        return true;
+    }
+};
+
+// The box of the meshes as the keyframer nodes place them at the evaluated frame:
+// each object node's mesh, taken out of its own mesh frame, moved by the pivot and
+// the node's matrix.
+void addNodes(Lib3dsFile *file, Lib3dsNode *node, Box &box, int depth)
+{
+    for (; node && depth < 512; node = node->next) {
+        if (node->type == LIB3DS_OBJECT_NODE) {
+            Lib3dsMesh *mesh = lib3ds_file_mesh_by_name(file, node->data.object.instance);
+            if (!mesh)
+                mesh = lib3ds_file_mesh_by_name(file, node->name);
+            if (mesh) {
+                const Vector3 pivot(node->data.object.pivot[0], node->data.object.pivot[1],
+                                    node->data.object.pivot[2]);
+                const Matrix4 m = fromLib3ds(mesh->matrix)
+                                      .inverse()
+                                      .preMultiplied(Matrix4::translation(pivot.negated()))
+                                      .preMultiplied(fromLib3ds(node->matrix));
+                for (Lib3dsDword i = 0; i < mesh->points; ++i) {
+                    const float *p = mesh->pointL[i].pos;
+                    box.add(m.transformPoint(Vector3(p[0], p[1], p[2])));
+                }
+            }
+        }
+        addNodes(file, node->childs, box, depth + 1);
+    }
+}
+} // namespace
+
+bool Scene::loadModel(const QString &path, QString &error)
+{
+    QString problem;
+    Lib3dsFilePtr file = Model3dsReader::read(path, problem);
+    if (!file) {
+        error = QStringLiteral("3DS file couldn't be loaded");
+        if (!problem.isEmpty())
+            error += QStringLiteral("\n%1: %2").arg(path, problem);
+        logger->warn(QStringLiteral("%1 not loaded: %2").arg(path, problem));
+        return false;
+    }
+
+    // Only a model that was read completely replaces the current one.
+    currentPath = path;
+    model = std::move(file);
+    isLoaded = true;
+    background = Qt::white;
+    clearInstances();
+    measureModel();
+    buildRenderArrays();
+    if (contextReady)
+        uploadBuffers();
+    resetCamera();
+    refreshPickBuffer();
+    return true;
+}
+
+void Scene::measureModel()
+{
+    Lib3dsFile *file = model.get();
+    if (!file->nodes) {
+        for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
+            Lib3dsNode *node = lib3ds_node_new_object();
+            std::strncpy(node->name, mesh->name, sizeof(node->name) - 1);
+            node->name[sizeof(node->name) - 1] = '\0';
+            node->parent_id = LIB3DS_NO_PARENT;
+            lib3ds_file_insert_node(file, node);
+        }
+    }
+    lib3ds_file_eval(file, 1.0f);
+
+    Box box;
+    addNodes(file, file->nodes, box, 0);
+    if (!box.usable()) {
+        // No node shows a mesh, or the animation yields no finite placement: use the
+        // meshes as they are stored.
+        box = Box();
+        for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
+            for (Lib3dsDword i = 0; i < mesh->points; ++i)
+                box.add(Vector3(mesh->pointL[i].pos[0], mesh->pointL[i].pos[1], mesh->pointL[i].pos[2]));
+    }
+    if (!box.usable())
+        box = Box{{0, 0, 0}, {0, 0, 0}};
+    for (int k = 0; k < 3; ++k) {
+        boundsMin[k] = float(box.min[k]);
+        boundsMax[k] = float(box.max[k]);
+        extent[k] = boundsMax[k] - boundsMin[k];
+        center[k] = (boundsMin[k] + boundsMax[k]) * 0.5f;
+    }
+}
+
+void Scene::buildRenderArrays()
+{
+    Lib3dsFile *file = model.get();
+    size_t total = 0;
+    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
+        total += mesh->faces;
+
+    auto arrays = std::make_unique<RenderArrays>();
+    arrays->positions.resize(total * 9);
+    arrays->normals.resize(total * 9);
+    arrays->colors.resize(total * 9);
+    arrays->idColors.resize(total * 9);
+    faceStore.clear();
+    faceStore.shrink_to_fit();
+    faceStore.reserve(total);
+    meshFaceLists.clear();
+    colorsByMesh.clear();
+
+    size_t f = 0;
+    int meshIndex = 0;
+    Rgb color = DefaultColor;
+    // Faces of one mesh usually share a material; look each name up once.
+    QByteArray lastMaterialName;
+    Lib3dsMaterial *lastMaterial = nullptr;
+    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next, ++meshIndex) {
+        if (mesh->faces > 0)
+            lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(&arrays->normals[f * 9]));
+        QList<const MeshFace *> list;
+        list.reserve(int(mesh->faces));
+        for (Lib3dsDword i = 0; i < mesh->faces; ++i, ++f) {
+            const Lib3dsFace &face = mesh->faceL[i];
+            if (face.material[0] != '\0') {
+                if (lastMaterialName != face.material) {
+                    lastMaterialName = QByteArray(face.material);
+                    lastMaterial = lib3ds_file_material_by_name(file, face.material);
+                }
+                if (lastMaterial)
+                    color = {lastMaterial->diffuse[0], lastMaterial->diffuse[1], lastMaterial->diffuse[2]};
+            }
+            const quint32 id = quint32(f + 1);
+            Vector3 corner[3];
+            for (int k = 0; k < 3; ++k) {
+                const float *p = mesh->pointL[face.points[k]].pos;
+                corner[k] = Vector3(p[0], p[1], p[2]);
+                const size_t at = f * 9 + size_t(k) * 3;
+                for (int c = 0; c < 3; ++c) {
+                    arrays->positions[at + c] = p[c];
+                    arrays->colors[at + c] = color[c];
+                }
+                arrays->idColors[at] = (id >> 16) & 0xff;
+                arrays->idColors[at + 1] = (id >> 8) & 0xff;
+                arrays->idColors[at + 2] = id & 0xff;
+            }
+            faceStore.emplace_back(corner[0], corner[1], corner[2], meshIndex, int(f));
+            list.append(&faceStore.back());
+        }
+        meshFaceLists.append(list);
+        colorsByMesh.insert(meshIndex, color);
+    }
+    pendingArrays = std::move(arrays);
+}

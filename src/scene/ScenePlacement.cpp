@@ -1,0 +1,65 @@
+// Graftals painted onto the surface: where they come from and how they are kept.
+#include "Graftal.h"
+#include "Random.h"
+#include "Scene.h"
+
+QPointF Scene::randomBarycentric()
+{
+    // Rejection keeps the point uniformly distributed over the triangle.
+    for (;;) {
+        const double u = double(Random::next()) / double(Random::Max);
+        const double v = double(Random::next()) / double(Random::Max);
+        if (u + v <= 1.0)
+            return {u, v};
+    }
+}
+
+std::vector<GraftalInstance *> Scene::collectInstances() const
+{
+    std::vector<GraftalInstance *> all;
+    all.reserve(size_t(instanceCount()));
+    for (const auto &[key, list] : instancesByKeyMap)
+        for (const auto &instance : list)
+            all.push_back(instance.get());
+    return all;
+}
+
+int Scene::instanceCount() const
+{
+    size_t n = 0;
+    for (const auto &[key, list] : instancesByKeyMap)
+        n += list.size();
+    return int(n);
+}
+
+void Scene::clearInstances()
+{
+    // Any stroke in progress refers to instances that are about to go.
+    removedInstances.clear();
+    densityMeshIndex = -1;
+    densityStroking = false;
+    allInstanceList.clear();
+    drawOrder.clear();
+    instancesByKeyMap.clear();
+}
+
+GraftalInstance *Scene::addInstance(const MeshFace *face, const QPointF &uv, Graftal *g)
+{
+    auto instance = std::make_unique<GraftalInstance>(face, uv, g, &eye, &viewDir);
+    GraftalInstance *raw = instance.get();
+    instancesByKeyMap[InstanceKey(face->meshIndex, int(g->id()))].push_back(std::move(instance));
+    return raw;
+}
+
+void Scene::paintAt(int x, int y)
+{
+    if (!graftal)
+        return; // nothing to paint with
+    const MeshFace *face = pickFace(x, y);
+    if (!face)
+        return;
+    GraftalInstance *instance = addInstance(face, randomBarycentric(), graftal);
+    // During a density stroke the flat list is rebuilt when the stroke ends.
+    if (!densityStroking)
+        allInstanceList.push_back(instance);
+}

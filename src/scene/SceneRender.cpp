@@ -1,0 +1,303 @@
+// Drawing the scene and reading back the face-id picture.
+#include <GL/glew.h>
+
+#include "GlObjects.h"
+#include "Graftal.h"
+#include "Logger.h"
+#include "Scene.h"
+
+#include <algorithm>
+
+struct Scene::GlState
+{
+    GlBuffer positions, normals, colors, idColors;
+    // The face-id picture is drawn off screen so that it never shows in the view.
+    GlFramebuffer pickFramebuffer;
+    GlRenderbuffer pickColor, pickDepth;
+    int pickTargetWidth = 0;
+    int pickTargetHeight = 0;
+};
+
+Scene::Scene() : logger(std::make_unique<Logger>(QStringLiteral("app.gl.scene"))), gl(std::make_unique<GlState>())
+{
+}
+
+Scene::~Scene()
+{
+    clearInstances();
+}
+
+void Scene::setGlReady(bool ready)
+{
+    contextReady = ready;
+    if (ready && pendingArrays)
+        uploadBuffers();
+}
+
+void Scene::releaseBuffers()
+{
+    gl->positions.reset();
+    gl->normals.reset();
+    gl->colors.reset();
+    gl->idColors.reset();
+}
+
+void Scene::uploadBuffers()
+{
+    if (!pendingArrays)
+        return;
+    releaseBuffers();
+    auto upload = [](GlBuffer &buffer, const void *data, size_t bytes) {
+        buffer = GlBuffer(genBuffer());
+        glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
+    };
+    const RenderArrays &a = *pendingArrays;
+    upload(gl->positions, a.positions.data(), a.positions.size() * sizeof(float));
+    upload(gl->normals, a.normals.data(), a.normals.size() * sizeof(float));
+    upload(gl->colors, a.colors.data(), a.colors.size() * sizeof(float));
+    upload(gl->idColors, a.idColors.data(), a.idColors.size());
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    // Drawing uses the buffers only.
+    pendingArrays.reset();
+}
+
+void Scene::clearView(bool pick)
+{
+    if (pick)
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    else
+        glClearColor(float(background.redF()), float(background.greenF()), float(background.blueF()), 1.0f);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+namespace {
+struct Uniforms
+{
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1;
+
+    static Uniforms current()
+    {
+        Uniforms u;
+        GLint program = 0;
+        glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+        if (program == 0)
+            return u;
+        u.isGraftal = glGetUniformLocation(GLuint(program), "isGraftal");
+        u.meshColor = glGetUniformLocation(GLuint(program), "meshColor");
+        u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
+        u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
+        return u;
+    }
+    bool valid() const { return isGraftal >= 0 || meshColor >= 0 || texSampler >= 0 || maskSampler >= 0; }
+};
+} // namespace
+
+void Scene::render(int flags)
+{
+    const Uniforms uniforms = Uniforms::current();
+    if (uniforms.valid())
+        glUniform1i(uniforms.isGraftal, 0);
+
+    if (flags & ShowPickBuffer) {
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        if (!pickBuffer.empty()) {
+            glWindowPos2i(0, 0);
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+            glDrawPixels(pickWidth, pickHeight, GL_RGB, GL_UNSIGNED_BYTE, pickBuffer.data());
+        }
+        return;
+    }
+
+    if (showAxes && !(flags & PickPass))
+        drawAxes();
+
+    modelMatrix.glMultiply();
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    if (uniforms.valid()) {
+        glUniform1i(uniforms.isGraftal, 0);
+        glUniform1i(uniforms.texSampler, 0);
+        glUniform1i(uniforms.maskSampler, 1);
+    }
+
+    if (gl->positions) {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glBindBuffer(GL_ARRAY_BUFFER, gl->positions.get());
+        glVertexPointer(3, GL_FLOAT, 0, nullptr);
+        glBindBuffer(GL_ARRAY_BUFFER, gl->normals.get());
+        glNormalPointer(GL_FLOAT, 0, nullptr);
+        if (flags & PickPass) {
+            glBindBuffer(GL_ARRAY_BUFFER, gl->idColors.get());
+            glColorPointer(3, GL_UNSIGNED_BYTE, 0, nullptr);
+        } else {
+            glBindBuffer(GL_ARRAY_BUFFER, gl->colors.get());
+            glColorPointer(3, GL_FLOAT, 0, nullptr);
+        }
+        glDrawArrays(GL_TRIANGLES, 0, GLsizei(faceStore.size() * 3));
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_NORMAL_ARRAY);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+    }
+
+    if (flags & PickPass)
+        return;
+
+    if (showTrail)
+        drawTrail();
+    recordEye();
+
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+    drawOrder = allInstanceList.empty() ? collectInstances() : allInstanceList;
+    if (uniforms.valid())
+        glUniform1i(uniforms.isGraftal, 1);
+
+    // Farthest first, so that nearer graftals blend over farther ones.
+    std::vector<std::pair<double, GraftalInstance *>> byDistance;
+    byDistance.reserve(drawOrder.size());
+    for (GraftalInstance *instance : drawOrder)
+        byDistance.emplace_back(instance->distanceSquaredToEye(), instance);
+    std::sort(byDistance.begin(), byDistance.end(),
+              [](const auto &a, const auto &b) { return a.first > b.first; });
+    for (size_t i = 0; i < byDistance.size(); ++i)
+        drawOrder[i] = byDistance[i].second;
+
+    // Textures and mesh colour change only between runs of instances that differ.
+    const Graftal *boundGraftal = nullptr;
+    int colouredMesh = -1;
+    for (GraftalInstance *instance : drawOrder) {
+        const Graftal *g = instance->graftal();
+        if (g->textureIds[0] == 0)
+            continue; // nothing uploaded yet: nothing to show
+        const int mesh = instance->face()->meshIndex;
+        if (mesh != colouredMesh) {
+            const Rgb c = colorsByMesh.value(mesh, Rgb{1.0f, 1.0f, 1.0f});
+            glUniform3f(uniforms.meshColor, c[0], c[1], c[2]);
+            colouredMesh = mesh;
+        }
+        if (g != boundGraftal) {
+            glActiveTexture(GL_TEXTURE0);
+            glBindTexture(GL_TEXTURE_2D, g->textureIds[0]);
+            glActiveTexture(GL_TEXTURE1);
+            glBindTexture(GL_TEXTURE_2D, g->textureIds[1]);
+            boundGraftal = g;
+        }
+        instance->draw();
+    }
+}
+
+void Scene::refreshPickBuffer()
+{
+    if (!isLoaded || !contextReady || viewportWidth <= 0 || viewportHeight <= 0)
+        return;
+    const int w = viewportWidth, h = viewportHeight;
+
+    GLint previousFramebuffer = 0;
+    GLint previousViewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
+    glGetIntegerv(GL_VIEWPORT, previousViewport);
+
+    const bool offscreen = GLEW_VERSION_3_0 || GLEW_ARB_framebuffer_object;
+    if (offscreen) {
+        if (!gl->pickFramebuffer || gl->pickTargetWidth != w || gl->pickTargetHeight != h) {
+            gl->pickFramebuffer.reset();
+            gl->pickColor.reset();
+            gl->pickDepth.reset();
+            GLuint ids[3] = {0, 0, 0};
+            glGenFramebuffers(1, &ids[0]);
+            glGenRenderbuffers(2, &ids[1]);
+            gl->pickFramebuffer = GlFramebuffer(ids[0]);
+            gl->pickColor = GlRenderbuffer(ids[1]);
+            gl->pickDepth = GlRenderbuffer(ids[2]);
+            glBindRenderbuffer(GL_RENDERBUFFER, ids[1]);
+            glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
+            glBindRenderbuffer(GL_RENDERBUFFER, ids[2]);
+            glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
+            glBindRenderbuffer(GL_RENDERBUFFER, 0);
+            glBindFramebuffer(GL_FRAMEBUFFER, ids[0]);
+            glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, ids[1]);
+            glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, ids[2]);
+            gl->pickTargetWidth = w;
+            gl->pickTargetHeight = h;
+        }
+        glBindFramebuffer(GL_FRAMEBUFFER, gl->pickFramebuffer.get());
+    }
+    glViewport(0, 0, w, h);
+
+    clearView(true);
+    applyCameraRotation();
+    applyCameraTranslation();
+    render(PickPass);
+
+    pickBuffer.assign(size_t(w + 1) * size_t(h + 1) * 3, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, pickBuffer.data());
+    pickWidth = w;
+    pickHeight = h;
+
+    if (offscreen)
+        glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previousFramebuffer));
+    glViewport(previousViewport[0], previousViewport[1], previousViewport[2], previousViewport[3]);
+    glFlush();
+}
+
+const MeshFace *Scene::pickFace(int x, int y) const
+{
+    if (pickBuffer.empty() || x < 0 || y < 0 || x >= pickWidth || y >= pickHeight)
+        return nullptr;
+    const size_t row = size_t(pickHeight - 1 - y);
+    const size_t at = (row * size_t(pickWidth) + size_t(x)) * 3;
+    const quint32 id = (quint32(pickBuffer[at]) << 16) | (quint32(pickBuffer[at + 1]) << 8) | pickBuffer[at + 2];
+    if (id == 0 || id > faceStore.size())
+        return nullptr;
+    return &faceStore[id - 1];
+}
+
+void Scene::drawAxes() const
+{
+    glLineWidth(50.0f);
+    glBegin(GL_LINES);
+    glColor3f(1.0f, 0.0f, 0.0f);
+    glVertex3f(200.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glVertex3f(0.0f, 200.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glColor3f(0.0f, 0.0f, 1.0f);
+    glVertex3f(0.0f, 0.0f, 200.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glEnd();
+    glLineWidth(1.0f);
+}
+
+void Scene::drawTrail() const
+{
+    if (trail.size() <= 1)
+        return;
+    glLineWidth(25.0f);
+    glColor3f(0.5f, 0.5f, 0.5f);
+    glBegin(GL_LINE_STRIP);
+    for (const Vector3 &p : trail)
+        p.emitVertex();
+    glEnd();
+}
+
+void Scene::recordEye()
+{
+    trail.append(eye);
+    if (trail.size() > TrailLength)
+        trail.removeFirst();
+}

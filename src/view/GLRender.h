@@ -1,0 +1,95 @@
+#pragma once
+
+#include "Graftal.h"
+
+#include <QMutex>
+#include <QOpenGLWidget>
+#include <QPoint>
+#include <QSet>
+#include <memory>
+
+class Logger;
+class QAction;
+class QLabel;
+class Scene;
+
+// The OpenGL view of the loaded model and the graftals painted on it. It owns the
+// scene, sets up OpenGL and the shader, keeps the projection in step with its size,
+// turns mouse, wheel and keys into camera moves, painting or density strokes, uploads
+// every graftal's levels as mipmapped textures and carries out the view toolbar.
+class GLRender : public QOpenGLWidget
+{
+    Q_OBJECT
+public:
+    enum Mode { CameraMode = 2, PaintMode = 3, DensityMode = 4 };
+    enum DragKind { NoDrag = 0, RotateDrag = 1, MoveDrag = 2 };
+
+    explicit GLRender(QWidget *parent = nullptr);
+    ~GLRender() override;
+
+    Scene *scene() const { return theScene.get(); }
+    int mode() const { return mouseMode; }
+    int dragKind() const { return drag; }
+    QPoint pressPosition() const { return pressPos; }
+    QPoint dragDelta() const { return delta; }
+    int renderFlags() const { return flags; }
+    // Whether OpenGL 2.0 was found and the view draws; false after the "Failure" message.
+    bool openGlReady() const { return gl2; }
+    const QString &shaderLog() const { return shaderMessages; }
+
+    // Loads a model as "Open 3DS file" does once a file was chosen: an "Error" box
+    // when it cannot be loaded, a repaint when it can.
+    bool openModel(const QString &path);
+    // Refreshes the face-id picture outside a paint, with the context made current.
+    void refreshPicking();
+    // Converts a widget position to the device pixels that picking works in.
+    QPoint toDevicePixels(const QPoint &widgetPos) const;
+
+    // The surface format the view needs (alpha, depth, compatibility profile); must be
+    // set before the application object exists.
+    static void setDefaultSurfaceFormat();
+
+    // Test-only: makes the next OpenGL set-up behave as if OpenGL 2.0 were missing.
+    static void simulateMissingOpenGl2ForTests(bool missing);
+
+public slots:
+    void newTexture(QPixmap *pixmap);
+    void dispatchAction(QAction *action);
+    void currentGraftalChanged(Graftal *g);
+    void bindTexturesForGraftal(Graftal *g);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void loadShader();
+    void uploadGraftal(Graftal *g);
+    void showFailure();
+    void updateHint();
+
+    std::unique_ptr<Logger> logger;
+    int flags = 0;
+    std::unique_ptr<Scene> theScene;
+    QMutex paintMutex;
+    int mouseMode = CameraMode;
+    int drag = NoDrag;
+    QPoint pressPos;
+    QPoint delta;
+
+    struct GlResources;
+    std::unique_ptr<GlResources> resources;
+    bool initialized = false;
+    bool gl2 = false;
+    QString shaderMessages;
+    QSet<Graftal *> pendingUploads;
+    QLabel *hint = nullptr;
+};
