@@ -12,6 +12,12 @@ GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &barycentri
     const Vertex at = face->pointAt(barycentric.x(), barycentric.y());
     position = at.position();
     normal = at.normal();
+    ++live;
+}
+
+GraftalInstance::~GraftalInstance()
+{
+    --live;
 }
 
 double GraftalInstance::distanceSquaredToEye() const

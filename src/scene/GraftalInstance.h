@@ -25,6 +25,12 @@ public:
 
     GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
                     const Vector3 *eye, const Vector3 *viewDir);
+    ~GraftalInstance();
+    GraftalInstance(const GraftalInstance &) = delete;
+    GraftalInstance &operator=(const GraftalInstance &) = delete;
+
+    // How many instances exist right now (the scene owns them all).
+    static int liveCount() { return live; }
 
     Vector3 position;
     Vector3 normal;
@@ -43,4 +49,5 @@ private:
     const Vector3 *viewDir;
     Graftal *drawnGraftal;
     const MeshFace *standsOn;
+    static inline int live = 0;
 };

@@ -471,8 +471,15 @@ bool Model3dsReader::checkStructure(const QByteArray &bytes, QString &problem)
 bool Model3dsReader::checkModel(Lib3dsFile *file, QString &problem)
 {
     qint64 faces = 0;
-    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
+    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
         faces += mesh->faces;
+    if (faces > MaxFaces) {
+        problem = QStringLiteral("the model has %1 triangles; at most %2 can be shown")
+                      .arg(faces)
+                      .arg(MaxFaces);
+        return false;
+    }
+    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
         if (mesh->faces > 0 && !mesh->faceL) {
             problem = QStringLiteral("mesh \"%1\" lost its faces").arg(QString::fromLatin1(mesh->name));
             return false;
@@ -491,12 +498,6 @@ bool Model3dsReader::checkModel(Lib3dsFile *file, QString &problem)
                                   .arg(QString::fromLatin1(mesh->name));
                     return false;
                 }
-    }
-    if (faces > MaxFaces) {
-        problem = QStringLiteral("the model has %1 triangles; at most %2 can be shown")
-                      .arg(faces)
-                      .arg(MaxFaces);
-        return false;
     }
     return true;
 }

@@ -73,6 +73,13 @@ void addNodes(Lib3dsFile *file, Lib3dsNode *node, Box &box, int depth)
 }
 } // namespace
 
+std::array<unsigned char, 3> Scene::faceIdColor(int faceIndex)
+{
+    const quint32 id = quint32(faceIndex) + 1;
+    return {static_cast<unsigned char>((id >> 16) & 0xff), static_cast<unsigned char>((id >> 8) & 0xff),
+            static_cast<unsigned char>(id & 0xff)};
+}
+
 bool Scene::loadModel(const QString &path, QString &error)
 {
     QString problem;
@@ -173,7 +180,7 @@ void Scene::buildRenderArrays()
                 if (lastMaterial)
                     color = {lastMaterial->diffuse[0], lastMaterial->diffuse[1], lastMaterial->diffuse[2]};
             }
-            const quint32 id = quint32(f + 1);
+            const std::array<unsigned char, 3> id = faceIdColor(int(f));
             Vector3 corner[3];
             for (int k = 0; k < 3; ++k) {
                 const float *p = mesh->pointL[face.points[k]].pos;
@@ -183,9 +190,8 @@ void Scene::buildRenderArrays()
                     arrays->positions[at + c] = p[c];
                     arrays->colors[at + c] = color[c];
                 }
-                arrays->idColors[at] = (id >> 16) & 0xff;
-                arrays->idColors[at + 1] = (id >> 8) & 0xff;
-                arrays->idColors[at + 2] = id & 0xff;
+                for (int c = 0; c < 3; ++c)
+                    arrays->idColors[at + c] = id[c];
             }
             faceStore.emplace_back(corner[0], corner[1], corner[2], meshIndex, int(f));
             list.append(&faceStore.back());

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "ModelBuilder.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <functional>
+
+namespace testsupport {
+
+// Two meshes with two materials: a red square of two triangles at z = 0 and a blue
+// triangle above it; a third mesh has no faces.
+inline ModelBuilder twoMeshModel()
+{
+    ModelBuilder b;
+    b.addMaterial(QStringLiteral("red"), 1.0f, 0.0f, 0.0f);
+    b.addMaterial(QStringLiteral("blue"), 0.0f, 0.0f, 1.0f);
+    // lib3ds keeps meshes sorted by name.
+    ModelBuilder::Mesh &square = b.addMesh(QStringLiteral("a_square"));
+    square.addPoint(0, 0, 0);
+    square.addPoint(10, 0, 0);
+    square.addPoint(10, 10, 0);
+    square.addPoint(0, 10, 0);
+    square.addFace(0, 1, 2, QStringLiteral("red"));
+    square.addFace(0, 2, 3);
+    ModelBuilder::Mesh &roof = b.addMesh(QStringLiteral("b_roof"));
+    roof.addPoint(0, 0, 5);
+    roof.addPoint(10, 0, 5);
+    roof.addPoint(5, 10, 5);
+    roof.addFace(0, 1, 2, QStringLiteral("blue"));
+    b.addMesh(QStringLiteral("c_empty"));
+    return b;
+}
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+// The real 3DS files made by other tools, in the shared folder beside the project.
+inline QString sharedModel(const QString &name)
+{
+    QString dir = qEnvironmentVariable("TUFTMILL_SHARED_MODELS");
+    if (dir.isEmpty())
+        dir = QStringLiteral(TUFTMILL_SOURCE_DIR "/../shared/models3ds");
+    return dir + QLatin1Char('/') + name;
+}
+
+// Offset of the first chunk with the given id, walking the chunk tree of a 3DS file
+// through the chunks that hold a model's meshes; -1 if there is none.
+inline qint64 findChunk(const QByteArray &bytes, quint16 wanted)
+{
+    auto word = [&](qint64 at) { return quint16(quint8(bytes[at]) | (quint8(bytes[at + 1]) << 8)); };
+    auto dword = [&](qint64 at) {
+        return quint32(quint8(bytes[at])) | (quint32(quint8(bytes[at + 1])) << 8) |
+               (quint32(quint8(bytes[at + 2])) << 16) | (quint32(quint8(bytes[at + 3])) << 24);
+    };
+    std::function<qint64(qint64, qint64)> walk = [&](qint64 at, qint64 end) -> qint64 {
+        while (at + 6 <= end) {
+            const quint16 id = word(at);
+            const qint64 length = dword(at + 2);
+            if (length < 6 || at + length > end)
+                return -1;
+            if (id == wanted)
+                return at;
+            qint64 body = at + 6;
+            if (id == 0x4000) // named object: a name, then its chunks
+                body = bytes.indexOf('\0', body) + 1;
+            if (id == 0x4D4D || id == 0x3D3D || id == 0x4000 || id == 0x4100) {
+                const qint64 found = walk(body, at + length);
+                if (found >= 0)
+                    return found;
+            }
+            at += length;
+        }
+        return -1;
+    };
+    return walk(0, bytes.size());
+}
+
+} // namespace testsupport
