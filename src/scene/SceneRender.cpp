@@ -159,7 +159,9 @@ void Scene::render(int flags)
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    // Colours blend by the graftal's alpha; the picture itself stays opaque, or the
+    // window would show through wherever a graftal is translucent.
+    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
 
     drawOrder = allInstanceList.empty() ? collectInstances() : allInstanceList;
     if (uniforms.valid())

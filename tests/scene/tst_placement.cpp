@@ -76,6 +76,8 @@ class TestPlacement : public QObject
 private slots:
     void randomPointsLieOnTheTriangle();
     void instancesAreFiledByMeshAndGraftal();
+    void quadFollowsTheSurfaceAngle_data();
+    void quadFollowsTheSurfaceAngle();
     void densityStrokeCountsFromThePress();
     void densityStrokeLeavesOthersAlone();
     void densityFaceChoice();
@@ -125,6 +127,49 @@ void TestPlacement::instancesAreFiledByMeshAndGraftal()
     f.scene.clearInstances();
     QVERIFY(f.scene.collectInstances().empty());
     QCOMPARE(GraftalInstance::liveCount(), 0);
+}
+
+void TestPlacement::quadFollowsTheSurfaceAngle_data()
+{
+    QTest::addColumn<double>("d");
+    QTest::addColumn<double>("alpha");
+    QTest::addColumn<double>("size");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("facing the viewer") << 1.0 << 0.0 << 0.0 << false;
+    QTest::newRow("silhouette") << 0.0 << 1.0 << 2.0 << true;
+    QTest::newRow("just below 0.1") << 0.099 << 1.0 << 2.0 << true;
+    QTest::newRow("0.35: half size") << 0.35 << 1.0 << 1.0 << true;
+    QTest::newRow("0.55: fading") << 0.55 << 0.75 << 0.2 << true;
+    QTest::newRow("0.6: gone") << 0.6 << 0.5 << 0.0 << false;
+    QTest::newRow("facing away") << -0.8 << 1.0 << 2.0 << true;
+}
+
+void TestPlacement::quadFollowsTheSurfaceAngle()
+{
+    QFETCH(double, d);
+    QFETCH(double, alpha);
+    QFETCH(double, size);
+    QFETCH(bool, visible);
+    const MeshFace floor({0, 0, 0}, {10, 0, 0}, {0, 10, 0}, 0, 0); // normal +z
+    auto g = Graftal::create(1, "g");
+    g->setBaseSize(2.0);
+    const Vector3 eye(0, -100, 0);
+    // A view direction whose angle to the floor gives the wanted d.
+    const Vector3 viewDir(0, std::sqrt(std::max(0.0, 1 - d * d)), -d);
+    GraftalInstance instance(&floor, {0.2, 0.3}, g.get(), &eye, &viewDir);
+    const GraftalInstance::Quad q = instance.quad();
+    QVERIFY(std::abs(q.alpha - alpha) < 1e-9);
+    QVERIFY2(std::abs(q.size - size) < 1e-9, qPrintable(QString::number(q.size)));
+    QCOMPARE(q.visible, visible);
+    if (visible) {
+        // Standing on the point along the normal, its width across the view.
+        QCOMPARE((q.corners[0] + q.corners[1]) * 0.5, instance.position);
+        QVERIFY(std::abs((q.corners[3] - q.corners[0]).z - 2 * size) < 1e-9);
+        QVERIFY(std::abs((q.corners[1] - q.corners[0]).x - 2 * size) < 1e-9);
+    }
+    QCOMPARE(instance.distanceSquaredToEye(), Vector3::dot(instance.position - eye, instance.position - eye));
+    g->setBaseSize(0.0009);
+    QVERIFY(!instance.quad().visible);
 }
 
 void TestPlacement::densityStrokeCountsFromThePress()

@@ -90,3 +90,47 @@ inline qint64 findChunk(const QByteArray &bytes, quint16 wanted)
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+// A green square wall of 100 x 100 in the plane y = 0, facing the reset camera (which
+// looks along +y with +z up), and a red square behind it at y = 50, twice as wide.
+inline ModelBuilder wallModel()
+{
+    ModelBuilder b;
+    b.addMaterial(QStringLiteral("green"), 0.0f, 1.0f, 0.0f);
+    b.addMaterial(QStringLiteral("red"), 1.0f, 0.0f, 0.0f);
+    ModelBuilder::Mesh &wall = b.addMesh(QStringLiteral("a_wall"));
+    wall.addPoint(-50, 0, -50);
+    wall.addPoint(50, 0, -50);
+    wall.addPoint(50, 0, 50);
+    wall.addPoint(-50, 0, 50);
+    wall.addFace(0, 1, 2, QStringLiteral("green"));
+    wall.addFace(0, 2, 3, QStringLiteral("green"));
+    ModelBuilder::Mesh &back = b.addMesh(QStringLiteral("b_back"));
+    back.addPoint(-100, 50, -100);
+    back.addPoint(100, 50, -100);
+    back.addPoint(100, 50, 100);
+    back.addPoint(-100, 50, 100);
+    back.addFace(0, 1, 2, QStringLiteral("red"));
+    back.addFace(0, 2, 3, QStringLiteral("red"));
+    return b;
+}
+
+// A blue floor of 100 x 100 at z = 0 (normal +z), seen edge-on by the reset camera, so
+// graftals on it stand at the silhouette.
+inline ModelBuilder floorModel()
+{
+    ModelBuilder b;
+    b.addMaterial(QStringLiteral("blue"), 0.0f, 0.0f, 1.0f);
+    ModelBuilder::Mesh &floor = b.addMesh(QStringLiteral("floor"));
+    floor.addPoint(-50, -50, 0);
+    floor.addPoint(50, -50, 0);
+    floor.addPoint(50, 50, 0);
+    floor.addPoint(-50, 50, 0);
+    floor.addFace(0, 1, 2, QStringLiteral("blue"));
+    floor.addFace(0, 2, 3, QStringLiteral("blue"));
+    return b;
+}
+
+} // namespace testsupport

@@ -100,3 +100,46 @@ private:
 };
 
 } // namespace testsupport
+
+#include <QPointer>
+#include <functional>
+
+namespace testsupport {
+
+// Acts on the next modal dialog as soon as it shows: `act` gets the dialog and returns
+// true when it is the one wanted. The action is repeated until that dialog has closed
+// (a file dialog may still be reading its folder when it is first asked to accept).
+class ModalDriver : public QObject
+{
+public:
+    explicit ModalDriver(std::function<bool(QWidget *)> act) : action(std::move(act))
+    {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] {
+            if (engaged) {
+                if (target && target->isVisible()) {
+                    action(target);
+                    return;
+                }
+                ++handled; // closed, or already deleted by its owner
+                timer.stop();
+                return;
+            }
+            if (QWidget *modal = QApplication::activeModalWidget())
+                if (action(modal)) {
+                    target = modal;
+                    engaged = true;
+                }
+        });
+        timer.start();
+    }
+    int handled = 0;
+
+private:
+    std::function<bool(QWidget *)> action;
+    QPointer<QWidget> target;
+    bool engaged = false;
+    QTimer timer;
+};
+
+} // namespace testsupport
