@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GraftalInstance.h"
+#include "LargeBuffer.h"
 #include "Matrix4.h"
 #include "MeshFace.h"
 #include "Model3dsReader.h"
@@ -14,6 +15,7 @@
 #include <QPointF>
 #include <QString>
 #include <array>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <vector>
@@ -48,10 +50,9 @@ public:
     bool loadModel(const QString &path, QString &error);
     bool loaded() const { return isLoaded; }
     const QString &modelPath() const { return currentPath; }
-    int faceCount() const { return int(faceStore.size()); }
+    int faceCount() const { return int(faceTotal); }
     int meshCount() const { return int(meshFaceLists.size()); }
     const MeshFace *face(int faceIndex) const { return &faceStore[size_t(faceIndex)]; }
-    const std::vector<MeshFace> &faces() const { return faceStore; }
     const QList<QList<const MeshFace *>> &meshFaces() const { return meshFaceLists; }
     const QMap<int, Rgb> &meshColors() const { return colorsByMesh; }
     // The colour that stands for a face in the face-id picture: face index + 1 in 24 bits.
@@ -139,8 +140,16 @@ public:
     bool loadState();
 
 private:
+    // Render arrays waiting for upload; released once they are in OpenGL buffers.
+    struct RenderArrays
+    {
+        LargeBuffer<float> positions, normals, colors;
+        LargeBuffer<unsigned char> idColors;
+    };
+    struct ModelBuffers;
+    static std::unique_ptr<ModelBuffers> allocateBuffers(Lib3dsFile *file);
     void measureModel();
-    void buildRenderArrays();
+    void buildRenderArrays(std::unique_ptr<ModelBuffers> buffers);
     void uploadBuffers();
     void releaseBuffers();
     void drawAxes() const;
@@ -153,16 +162,12 @@ private:
     bool isLoaded = false;
     bool contextReady = false;
     Lib3dsFilePtr model;
-    std::vector<MeshFace> faceStore;
+    // Faces are built in place by several threads.
+    LargeBuffer<MeshFace> faceStore;
+    size_t faceTotal = 0;
     QList<QList<const MeshFace *>> meshFaceLists;
     QMap<int, Rgb> colorsByMesh;
 
-    // Render arrays waiting for upload; released once they are in OpenGL buffers.
-    struct RenderArrays
-    {
-        std::vector<float> positions, normals, colors;
-        std::vector<unsigned char> idColors;
-    };
     std::unique_ptr<RenderArrays> pendingArrays;
     struct GlState;
     std::unique_ptr<GlState> gl;

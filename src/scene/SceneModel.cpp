@@ -2,6 +2,7 @@
 #include "Scene.h"
 
 #include "Logger.h"
+#include "MeshNormals.h"
 
 #include <cfloat>
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <lib3ds/material.h>
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
+#include <new>
+#include <QtConcurrent/QtConcurrentMap>
 
 namespace {
 // Colour of faces that come before any face with a known material.
@@ -80,6 +83,31 @@ std::array<unsigned char, 3> Scene::faceIdColor(int faceIndex)
             static_cast<unsigned char>(id & 0xff)};
 }
 
+struct Scene::ModelBuffers
+{
+    size_t faces = 0;
+    LargeBuffer<MeshFace> faceStore;
+    std::unique_ptr<RenderArrays> arrays = std::make_unique<RenderArrays>();
+};
+
+std::unique_ptr<Scene::ModelBuffers> Scene::allocateBuffers(Lib3dsFile *file)
+{
+    auto buffers = std::make_unique<ModelBuffers>();
+    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
+        buffers->faces += mesh->faces;
+    const size_t n = buffers->faces;
+    RenderArrays &a = *buffers->arrays;
+    a.positions = LargeBuffer<float>(n * 9);
+    a.normals = LargeBuffer<float>(n * 9);
+    a.colors = LargeBuffer<float>(n * 9);
+    a.idColors = LargeBuffer<unsigned char>(n * 9);
+    buffers->faceStore = LargeBuffer<MeshFace>(n);
+    if (!a.positions.valid() || !a.normals.valid() || !a.colors.valid() || !a.idColors.valid() ||
+        !buffers->faceStore.valid())
+        return nullptr;
+    return buffers;
+}
+
 bool Scene::loadModel(const QString &path, QString &error)
 {
     QString problem;
@@ -92,6 +120,13 @@ bool Scene::loadModel(const QString &path, QString &error)
         return false;
     }
 
+    std::unique_ptr<ModelBuffers> buffers = allocateBuffers(file.get());
+    if (!buffers) {
+        error = QStringLiteral("3DS file couldn't be loaded\n%1: there is not enough memory for its triangles").arg(path);
+        logger->warn(QStringLiteral("%1 not loaded: out of memory").arg(path));
+        return false;
+    }
+
     // Only a model that was read completely replaces the current one.
     currentPath = path;
     model = std::move(file);
@@ -99,7 +134,7 @@ bool Scene::loadModel(const QString &path, QString &error)
     background = Qt::white;
     clearInstances();
     measureModel();
-    buildRenderArrays();
+    buildRenderArrays(std::move(buffers));
     if (contextReady)
         uploadBuffers();
     resetCamera();
@@ -141,63 +176,88 @@ void Scene::measureModel()
     }
 }
 
-void Scene::buildRenderArrays()
+void Scene::buildRenderArrays(std::unique_ptr<ModelBuffers> buffers)
 {
     Lib3dsFile *file = model.get();
+
+    // One job per mesh. The colour carries over from face to face and from mesh to mesh,
+    // so the colour each mesh starts with is settled first; then the meshes are built
+    // side by side, each into its own range of faces and arrays.
+    struct MeshJob
+    {
+        Lib3dsMesh *mesh;
+        size_t firstFace;
+        int meshIndex;
+        Rgb startColor;
+    };
+    std::vector<MeshJob> jobs;
     size_t total = 0;
-    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
-        total += mesh->faces;
-
-    auto arrays = std::make_unique<RenderArrays>();
-    arrays->positions.resize(total * 9);
-    arrays->normals.resize(total * 9);
-    arrays->colors.resize(total * 9);
-    arrays->idColors.resize(total * 9);
-    faceStore.clear();
-    faceStore.shrink_to_fit();
-    faceStore.reserve(total);
-    meshFaceLists.clear();
-    colorsByMesh.clear();
-
-    size_t f = 0;
-    int meshIndex = 0;
     Rgb color = DefaultColor;
-    // Faces of one mesh usually share a material; look each name up once.
-    QByteArray lastMaterialName;
-    Lib3dsMaterial *lastMaterial = nullptr;
+    colorsByMesh.clear();
+    int meshIndex = 0;
     for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next, ++meshIndex) {
-        if (mesh->faces > 0)
-            lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(&arrays->normals[f * 9]));
-        QList<const MeshFace *> list;
-        list.reserve(int(mesh->faces));
-        for (Lib3dsDword i = 0; i < mesh->faces; ++i, ++f) {
+        jobs.push_back({mesh, total, meshIndex, color});
+        total += mesh->faces;
+        // The colour the mesh ends with is that of its last face with a known material.
+        for (Lib3dsDword i = mesh->faces; i-- > 0;) {
+            const char *name = mesh->faceL[i].material;
+            if (name[0] == '\0')
+                continue;
+            if (Lib3dsMaterial *material = lib3ds_file_material_by_name(file, name)) {
+                color = {material->diffuse[0], material->diffuse[1], material->diffuse[2]};
+                break;
+            }
+        }
+        colorsByMesh.insert(meshIndex, color);
+    }
+
+    std::unique_ptr<RenderArrays> arrays = std::move(buffers->arrays);
+    faceStore = std::move(buffers->faceStore);
+    faceTotal = total;
+
+    RenderArrays &a = *arrays;
+    MeshFace *faces = faceStore.data();
+    QtConcurrent::blockingMap(jobs, [file, &a, faces](const MeshJob &job) {
+        Lib3dsMesh *mesh = job.mesh;
+        calculateVertexNormals(mesh, &a.normals[job.firstFace * 9]);
+        Rgb c = job.startColor;
+        // Faces of one mesh usually share a material; look each name up once.
+        const char *lastName = nullptr;
+        Lib3dsMaterial *lastMaterial = nullptr;
+        for (Lib3dsDword i = 0; i < mesh->faces; ++i) {
             const Lib3dsFace &face = mesh->faceL[i];
             if (face.material[0] != '\0') {
-                if (lastMaterialName != face.material) {
-                    lastMaterialName = QByteArray(face.material);
+                if (!lastName || std::strcmp(lastName, face.material) != 0) {
+                    lastName = face.material;
                     lastMaterial = lib3ds_file_material_by_name(file, face.material);
                 }
                 if (lastMaterial)
-                    color = {lastMaterial->diffuse[0], lastMaterial->diffuse[1], lastMaterial->diffuse[2]};
+                    c = {lastMaterial->diffuse[0], lastMaterial->diffuse[1], lastMaterial->diffuse[2]};
             }
+            const size_t f = job.firstFace + i;
             const std::array<unsigned char, 3> id = faceIdColor(int(f));
             Vector3 corner[3];
             for (int k = 0; k < 3; ++k) {
                 const float *p = mesh->pointL[face.points[k]].pos;
                 corner[k] = Vector3(p[0], p[1], p[2]);
                 const size_t at = f * 9 + size_t(k) * 3;
-                for (int c = 0; c < 3; ++c) {
-                    arrays->positions[at + c] = p[c];
-                    arrays->colors[at + c] = color[c];
+                for (int n = 0; n < 3; ++n) {
+                    a.positions[at + n] = p[n];
+                    a.colors[at + n] = c[n];
+                    a.idColors[at + n] = id[n];
                 }
-                for (int c = 0; c < 3; ++c)
-                    arrays->idColors[at + c] = id[c];
             }
-            faceStore.emplace_back(corner[0], corner[1], corner[2], meshIndex, int(f));
-            list.append(&faceStore.back());
+            new (&faces[f]) MeshFace(corner[0], corner[1], corner[2], job.meshIndex, int(f));
         }
+    });
+
+    meshFaceLists.clear();
+    for (const MeshJob &job : jobs) {
+        QList<const MeshFace *> list;
+        list.reserve(int(job.mesh->faces));
+        for (Lib3dsDword i = 0; i < job.mesh->faces; ++i)
+            list.append(&faces[job.firstFace + i]);
         meshFaceLists.append(list);
-        colorsByMesh.insert(meshIndex, color);
     }
     pendingArrays = std::move(arrays);
 }

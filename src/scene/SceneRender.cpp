@@ -52,11 +52,11 @@ void Scene::uploadBuffers()
         glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
         glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
     };
-    const RenderArrays &a = *pendingArrays;
-    upload(gl->positions, a.positions.data(), a.positions.size() * sizeof(float));
-    upload(gl->normals, a.normals.data(), a.normals.size() * sizeof(float));
-    upload(gl->colors, a.colors.data(), a.colors.size() * sizeof(float));
-    upload(gl->idColors, a.idColors.data(), a.idColors.size());
+    const size_t values = faceTotal * 9;
+    upload(gl->positions, pendingArrays->positions.data(), values * sizeof(float));
+    upload(gl->normals, pendingArrays->normals.data(), values * sizeof(float));
+    upload(gl->colors, pendingArrays->colors.data(), values * sizeof(float));
+    upload(gl->idColors, pendingArrays->idColors.data(), values);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     // Drawing uses the buffers only.
     pendingArrays.reset();
@@ -141,7 +141,7 @@ void Scene::render(int flags)
             glBindBuffer(GL_ARRAY_BUFFER, gl->colors.get());
             glColorPointer(3, GL_FLOAT, 0, nullptr);
         }
-        glDrawArrays(GL_TRIANGLES, 0, GLsizei(faceStore.size() * 3));
+        glDrawArrays(GL_TRIANGLES, 0, GLsizei(faceTotal * 3));
         glDisableClientState(GL_VERTEX_ARRAY);
         glDisableClientState(GL_NORMAL_ARRAY);
         glDisableClientState(GL_COLOR_ARRAY);
@@ -263,7 +263,7 @@ const MeshFace *Scene::pickFace(int x, int y) const
     const size_t row = size_t(pickHeight - 1 - y);
     const size_t at = (row * size_t(pickWidth) + size_t(x)) * 3;
     const quint32 id = (quint32(pickBuffer[at]) << 16) | (quint32(pickBuffer[at + 1]) << 8) | pickBuffer[at + 2];
-    if (id == 0 || id > faceStore.size())
+    if (id == 0 || id > faceTotal)
         return nullptr;
     return &faceStore[id - 1];
 }

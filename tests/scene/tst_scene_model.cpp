@@ -2,6 +2,7 @@
 #include "../support/TestSupport.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
+#include "MeshNormals.h"
 #include "Model3dsReader.h"
 #include "Random.h"
 #include "Scene.h"
@@ -68,6 +69,7 @@ private slots:
     void damagedFilesAreRefused();
     void fuzzedFilesNeverCrash();
     void tooManyFacesAreRefused();
+    void normalsMatchLib3dsAndSurviveManyFacesAtAPoint();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -123,7 +125,8 @@ void TestSceneModel::facesNumberAcrossMeshes()
     QCOMPARE(roof->faceIndex, 2);
     QCOMPARE(roof->meshIndex, 1);
     QCOMPARE(scene.face(2), roof);
-    QCOMPARE(roof->vertices[0].position(), Vector3(0, 0, 5));
+    QCOMPARE(roof->vertex(0).position(), Vector3(0, 0, 5));
+    QCOMPARE(roof->vertex(2).normal(), Vector3::zero);
     QCOMPARE(roof->edge1, Vector3(10, 0, 0));
     QCOMPARE(roof->edge2, Vector3(5, 10, 0));
     QCOMPARE(roof->normal, Vector3(0, 0, 1));
@@ -387,6 +390,47 @@ void TestSceneModel::tooManyFacesAreRefused()
     QVERIFY2(problem.contains(QStringLiteral("16777215")), qPrintable(problem));
     for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
         mesh->faces = 0;
+}
+
+void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
+{
+    // Where lib3ds's own computation is safe, ours gives the very same floats.
+    for (const char *name : {"assimp-nonbsd_jeep1.3ds", "deb-libirrlicht-doc_room.3ds", "assimp_test1.3ds"}) {
+        Lib3dsFile *file = lib3ds_file_load(QFile::encodeName(testsupport::sharedModel(QString::fromLatin1(name))).constData());
+        QVERIFY(file);
+        for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
+            std::vector<float> theirs(9 * mesh->faces + 9), ours(9 * mesh->faces + 9);
+            if (mesh->faces)
+                lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(theirs.data()));
+            calculateVertexNormals(mesh, ours.data());
+            QVERIFY2(std::memcmp(theirs.data(), ours.data(), 9 * mesh->faces * sizeof(float)) == 0, name);
+        }
+        lib3ds_file_free(file);
+    }
+
+    // A cone of 400 segments: 400 faces with distinct normals meet at its tip.
+    ScopedWorkDir work;
+    ModelBuilder b;
+    ModelBuilder::Mesh &cone = b.addMesh("cone");
+    const int tip = cone.addPoint(0, 0, 10);
+    const int n = 400;
+    for (int i = 0; i < n; ++i)
+        cone.addPoint(float(5 * std::cos(2 * M_PI * i / n)), float(5 * std::sin(2 * M_PI * i / n)), 0);
+    for (int i = 0; i < n; ++i)
+        cone.addFace(tip, 1 + i, 1 + (i + 1) % n);
+    QVERIFY(b.save("cone.3ds"));
+    Lib3dsFile *file = lib3ds_file_load("cone.3ds");
+    std::vector<float> normals(9 * n);
+    calculateVertexNormals(file->meshes, normals.data());
+    for (int i = 0; i < n; ++i) {
+        const float *tipNormal = &normals[9 * i];
+        QVERIFY(std::abs(tipNormal[0]) < 1e-3f && std::abs(tipNormal[1]) < 1e-3f && tipNormal[2] > 0.999f);
+    }
+    lib3ds_file_free(file);
+    Scene scene;
+    QString error;
+    QVERIFY2(scene.loadModel("cone.3ds", error), qPrintable(error));
+    QCOMPARE(scene.faceCount(), n);
 }
 
 QTEST_MAIN(TestSceneModel)
