@@ -1,6 +1,10 @@
 #include "Tuftmill.h"
 
+#include "Configurator.h"
 #include "GLRender.h"
+#include "GraftalDetailNavigator.h"
+#include "GraftalThumbnailNavigator.h"
+#include "TextureManager.h"
 #include "Logger.h"
 #include "TreeManager.h"
 
@@ -49,13 +53,30 @@ bool Tuftmill::makeDirectories()
 
 void Tuftmill::connectPanels()
 {
+    // The one table of connections between panels, in this order: where several slots
+    // hang on one signal they run in the order they were connected.
     TreeManager *library = ui.treeManager;
     connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
+    connect(ui.textureManager, &TextureManager::graftalPixmapChanged, library, &TreeManager::graftalPixmapChanged);
+    connect(ui.configurator, &Configurator::configurationChanged, library, &TreeManager::graftalParametersChanged);
     connect(this, &Tuftmill::aboutToQuit, library, &TreeManager::beforeQuitHook);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchAddGraftal, library, &TreeManager::addGraftal);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchSaveCurrent, library,
+            &TreeManager::saveCurrentGraftal);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchSaveAll, library, &TreeManager::saveAllGraftals);
     connect(this, &Tuftmill::afterLoaded, library, &TreeManager::flushChangedTexturesToOpenGL);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalSelected, library, &TreeManager::setSelected);
     connect(ui.viewToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
     connect(library, &TreeManager::selectedChanged, ui.view, &GLRender::currentGraftalChanged);
     connect(library, &TreeManager::reloadTextures, ui.view, &GLRender::bindTexturesForGraftal);
+    connect(library, &TreeManager::selectedChanged, ui.configurator, &Configurator::graftalSelected);
+    connect(library, &TreeManager::selectedChanged, ui.textureManager, &TextureManager::graftalSelected);
+    connect(library, &TreeManager::graftalAdded, ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalAdded);
+    connect(library, &TreeManager::pixmapUpdated, ui.thumbnailNavigator, &GraftalThumbnailNavigator::pixmapUpdated);
+    connect(library, &TreeManager::selectedChanged, ui.detailNavigator, &GraftalDetailNavigator::graftalSelected);
+    connect(library, &TreeManager::pixmapUpdated, ui.detailNavigator, &GraftalDetailNavigator::pixmapUpdated);
+    connect(ui.detailNavigator, &GraftalDetailNavigator::pixmapIndexChanged, ui.textureManager,
+            &TextureManager::setPixmapIndex);
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

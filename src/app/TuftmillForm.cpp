@@ -1,6 +1,10 @@
 #include "TuftmillForm.h"
 
+#include "Configurator.h"
 #include "GLRender.h"
+#include "GraftalDetailNavigator.h"
+#include "GraftalThumbnailNavigator.h"
+#include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
 
@@ -8,6 +12,8 @@
 #include <QActionGroup>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -36,15 +42,19 @@ void TuftmillClass::setupUi(Tuftmill *w)
         w->setObjectName(QStringLiteral("TuftmillClass"));
 
     mainLayout = new QHBoxLayout;
+    mainLayout->setContentsMargins(4, 4, 4, 4);
+    mainLayout->setSpacing(6);
 
     // Left column: graftal thumbnails, the painter, the level strip, the library row.
     auto *editColumn = new QWidget;
     editColumnLayout = zeroMarginColumn(editColumn);
-    thumbnailNavigator = new QWidget(editColumn);
+    editColumnLayout->setSpacing(4);
+    thumbnailNavigator = new GraftalThumbnailNavigator(editColumn);
     editColumnLayout->addWidget(thumbnailNavigator, 1);
-    textureManager = new QWidget(editColumn);
+    textureManager = new TextureManager(editColumn);
+    textureManager->setupToolBar();
     editColumnLayout->addWidget(textureManager, 1);
-    detailNavigator = new QWidget(editColumn);
+    detailNavigator = new GraftalDetailNavigator(editColumn);
     editColumnLayout->addWidget(detailNavigator, 1);
 
     libraryPanel = new QWidget(editColumn);
@@ -56,6 +66,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
     graftalTree->setColumnCount(1);
     graftalTree->setHeaderLabels({QStringLiteral("Graftal")});
     graftalTree->setRootIsDecorated(false);
+    graftalTree->setMinimumHeight(48);
     treeColumnLayout->addWidget(graftalTree, 0);
     treeToolBar = new QToolBar(treeColumn);
     treeToolBar->setIconSize(QSize(20, 20));
@@ -63,10 +74,20 @@ void TuftmillClass::setupUi(Tuftmill *w)
     addToolAction(treeToolBar, 2, QStringLiteral("Save"), QStringLiteral(":/icons/filesave.png"));
     treeColumnLayout->addWidget(treeToolBar, 0);
     libraryLayout->addWidget(treeColumn, 2);
-    configurator = new QWidget(libraryPanel);
+    configurator = new Configurator(libraryPanel);
+    configurator->setupTabs();
     libraryLayout->addWidget(configurator, 5);
     editColumnLayout->addWidget(libraryPanel, 1);
-    mainLayout->addWidget(editColumn, 1);
+    // On a screen too short for the painter and both thumbnail strips at their least
+    // height, the column scrolls instead of pushing the window past the screen.
+    auto *editScroller = new QScrollArea;
+    editScroller->setWidget(editColumn);
+    editScroller->setWidgetResizable(true);
+    editScroller->setFrameShape(QFrame::NoFrame);
+    editScroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    editScroller->setMinimumWidth(editColumn->minimumSizeHint().width() +
+                                  editScroller->verticalScrollBar()->sizeHint().width());
+    mainLayout->addWidget(editScroller, 1);
 
     // Right column: the 3D view with its toolbar beneath.
     auto *viewColumn = new QWidget;

@@ -9,6 +9,10 @@ class QToolBar;
 class QActionGroup;
 class TreeManager;
 class GLRender;
+class TextureManager;
+class GraftalThumbnailNavigator;
+class GraftalDetailNavigator;
+class Configurator;
 
 // The main window's form: non-owning pointers to every widget and panel of the
 // window, filled by setupUi. Qt's parent-child tree owns the widgets.
@@ -19,15 +23,15 @@ struct TuftmillClass
     QHBoxLayout *mainLayout = nullptr;
     QVBoxLayout *editColumnLayout = nullptr;
     QVBoxLayout *viewColumnLayout = nullptr;
-    QWidget *textureManager = nullptr;
+    TextureManager *textureManager = nullptr;
     GLRender *view = nullptr;
-    QWidget *thumbnailNavigator = nullptr;
-    QWidget *detailNavigator = nullptr;
+    GraftalThumbnailNavigator *thumbnailNavigator = nullptr;
+    GraftalDetailNavigator *detailNavigator = nullptr;
     QWidget *libraryPanel = nullptr;
     QHBoxLayout *libraryLayout = nullptr;
     QTreeWidget *graftalTree = nullptr;
     QToolBar *treeToolBar = nullptr;
-    QWidget *configurator = nullptr;
+    Configurator *configurator = nullptr;
     TreeManager *treeManager = nullptr;
     QToolBar *viewToolBar = nullptr;
     QActionGroup *modeGroup = nullptr;

@@ -1,0 +1,194 @@
+#include "PixmapScroller.h"
+
+#include "Logger.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
+#include <QGraphicsScene>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+PixmapScroller::PixmapScroller(QWidget *parent)
+    : QGraphicsView(parent), scene(new QGraphicsScene(this)),
+      logger(std::make_unique<Logger>(QStringLiteral("app.ui.pixmap_scroller"))),
+      checkerTile(QStringLiteral(":icons/transparent.png")), animationTimer(new QTimer(this))
+{
+    setScene(scene);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setMinimumHeight(160 - 2 * Margin);
+    setMaximumHeight(320 - 2 * Margin);
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setTransformationAnchor(QGraphicsView::NoAnchor);
+    setResizeAnchor(QGraphicsView::AnchorViewCenter);
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setRenderHint(QPainter::SmoothPixmapTransform);
+    viewport()->setMouseTracking(true);
+    animationTimer->setInterval(25);
+    animationTimer->setSingleShot(false);
+    connect(animationTimer, &QTimer::timeout, this, &PixmapScroller::animationStep);
+}
+
+PixmapScroller::~PixmapScroller() = default;
+
+void PixmapScroller::addPixmap(int key, const QPixmap &pixmap)
+{
+    auto *frame = new QGraphicsRectItem;
+    frame->setPen(normalPen);
+    frame->setBrush(QBrush(checkerTile));
+    auto *image = new QGraphicsPixmapItem(pixmap, frame);
+    image->setTransformationMode(Qt::SmoothTransformation);
+    image->setShapeMode(QGraphicsPixmapItem::BoundingRectShape);
+    image->setData(0, key);
+    scene->addItem(frame);
+    frames.append(frame);
+    cells.append({frame, image});
+    itemsByKey.insert(key, image);
+    relayout();
+}
+
+void PixmapScroller::setPixmap(int key, const QPixmap &pixmap)
+{
+    if (QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr))
+        image->setPixmap(pixmap);
+}
+
+QPixmap PixmapScroller::pixmapOf(int key) const
+{
+    const QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr);
+    return image ? image->pixmap() : QPixmap();
+}
+
+void PixmapScroller::clear()
+{
+    while (!frames.isEmpty()) {
+        QGraphicsRectItem *frame = frames.takeLast();
+        scene->removeItem(frame);
+        delete frame; // with its image
+    }
+    itemsByKey.clear();
+    cells.clear();
+    selectedKey = QVariant();
+}
+
+void PixmapScroller::relayout()
+{
+    int s = height() - 2 * Margin;
+    s -= s % 16;
+    thumbnailSide = s;
+    const double scale = s / double(ThumbnailSource);
+    for (int i = 0; i < cells.size(); ++i) {
+        QGraphicsRectItem *frame = cells[i].first;
+        frame->setPos(i * (Spacing + s) + Margin, 0);
+        frame->setRect(0, 0, s, s);
+        cells[i].second->setTransform(QTransform::fromScale(scale, scale));
+    }
+    const int n = int(cells.size());
+    scene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);
+    // Keep the row against the left edge, or its right end against the right edge.
+    const int rowWidth = int(sceneRect().width());
+    const int lowest = std::min(0, viewport()->width() - rowWidth);
+    committedOffset = std::clamp(committedOffset, lowest, 0);
+    applyOffset();
+}
+
+void PixmapScroller::applyOffset()
+{
+    // The row is moved by scrolling the hidden scroll bar: its value is how far the
+    // row's left edge lies left of the viewport.
+    horizontalScrollBar()->setValue(horizontalScrollBar()->minimum() - rowOffset());
+}
+
+QRect PixmapScroller::thumbnailRect(int key) const
+{
+    const QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr);
+    if (!image)
+        return {};
+    const QGraphicsItem *frame = image->parentItem();
+    return mapFromScene(frame->mapToScene(frame->boundingRect())).boundingRect();
+}
+
+int PixmapScroller::outlinedFrames() const
+{
+    int n = 0;
+    for (const QGraphicsRectItem *frame : frames)
+        n += frame->pen() == selectedPen;
+    return n;
+}
+
+void PixmapScroller::pickUnderCursor()
+{
+    for (QGraphicsRectItem *frame : std::as_const(frames))
+        frame->setPen(normalPen);
+    selectedKey = QVariant();
+    const QList<QGraphicsItem *> under = items(lastPos);
+    QGraphicsRectItem *frame = nullptr;
+    QGraphicsPixmapItem *image = nullptr;
+    for (auto it = under.crbegin(); it != under.crend(); ++it) {
+        if (auto *f = qgraphicsitem_cast<QGraphicsRectItem *>(*it))
+            frame = f;
+        else if (auto *i = qgraphicsitem_cast<QGraphicsPixmapItem *>(*it))
+            image = i;
+    }
+    if (frame && image) {
+        frame->setPen(selectedPen);
+        selectedKey = image->data(0);
+    }
+}
+
+void PixmapScroller::mousePressEvent(QMouseEvent *event)
+{
+    pressPos = lastPos = event->position().toPoint();
+    dragDelta = QPoint(0, 0);
+    dragOffset = 0;
+    if (viewport()->width() < sceneRect().width())
+        animationTimer->start();
+}
+
+void PixmapScroller::mouseMoveEvent(QMouseEvent *event)
+{
+    lastPos = event->position().toPoint();
+    dragDelta = lastPos - pressPos;
+    if (!animationTimer->isActive())
+        pickUnderCursor();
+}
+
+void PixmapScroller::mouseReleaseEvent(QMouseEvent *)
+{
+    animationTimer->stop();
+    {
+        QMutexLocker lock(&mutex);
+    }
+    committedOffset += dragOffset;
+    dragOffset = 0;
+    if (selectedKey.isValid())
+        emit pixmapSelected(selectedKey.toInt());
+}
+
+void PixmapScroller::animationStep()
+{
+    QMutexLocker lock(&mutex);
+    // 75 pixels of drag move the row 10 pixels per step, the other way.
+    int step = int(-(dragDelta.x() / 7.5));
+    const int width = viewport()->width();
+    const int left = rowOffset();
+    const int right = left + int(sceneRect().width());
+    const int newLeft = left + step;
+    const int newRight = right + step;
+    if (newLeft > 0)
+        step = -left;
+    else if (newRight < width)
+        step = right == width ? 0 : width - right;
+    dragOffset += step;
+    applyOffset();
+    pickUnderCursor();
+}
+
+void PixmapScroller::resizeEvent(QResizeEvent *event)
+{
+    QGraphicsView::resizeEvent(event);
+    relayout();
+}
