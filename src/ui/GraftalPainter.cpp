@@ -7,6 +7,20 @@
 #include <QPainter>
 #include <QTabletEvent>
 
+namespace {
+// A copy with an alpha channel, so that erasing can make its pixels transparent.
+QPixmap copyWithAlpha(const QPixmap &source)
+{
+    if (source.hasAlphaChannel())
+        return source.copy();
+    QPixmap copy(source.size());
+    copy.fill(Qt::transparent);
+    QPainter p(&copy);
+    p.drawPixmap(0, 0, source);
+    return copy;
+}
+} // namespace
+
 GraftalPainter::GraftalPainter(QWidget *parent)
     : QFrame(parent), logger(std::make_unique<Logger>(QStringLiteral("app.ui.painter"))),
       checkerTile(QStringLiteral(":icons/transparent.png"))
@@ -94,7 +108,7 @@ void GraftalPainter::commitStroke()
     if (history.isEmpty() || !strokeLayer)
         return;
     const LevelPair current = history.at(historyIndex);
-    QPixmap edited = editTexture ? current.first.copy() : current.second.copy();
+    QPixmap edited = copyWithAlpha(editTexture ? current.first : current.second);
     {
         QPainter p(&edited);
         p.setCompositionMode(erasing ? QPainter::CompositionMode_DestinationOut
@@ -234,7 +248,7 @@ void GraftalPainter::paintEvent(QPaintEvent *)
     p.setOpacity(0.5);
     p.drawPixmap(0, 0, editTexture ? pair.second : pair.first);
     p.setOpacity(1.0);
-    QPixmap edited = editTexture ? pair.first.copy() : pair.second.copy();
+    QPixmap edited = copyWithAlpha(editTexture ? pair.first : pair.second);
     if (strokeLayer) {
         QPainter onCopy(&edited);
         onCopy.setOpacity(0.75);

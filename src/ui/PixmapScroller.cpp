@@ -12,11 +12,11 @@
 #include <cmath>
 
 PixmapScroller::PixmapScroller(QWidget *parent)
-    : QGraphicsView(parent), scene(new QGraphicsScene(this)),
+    : QGraphicsView(parent), graphicsScene(new QGraphicsScene(this)),
       logger(std::make_unique<Logger>(QStringLiteral("app.ui.pixmap_scroller"))),
       checkerTile(QStringLiteral(":icons/transparent.png")), animationTimer(new QTimer(this))
 {
-    setScene(scene);
+    setScene(graphicsScene);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setMinimumHeight(160 - 2 * Margin);
@@ -43,7 +43,7 @@ void PixmapScroller::addPixmap(int key, const QPixmap &pixmap)
     image->setTransformationMode(Qt::SmoothTransformation);
     image->setShapeMode(QGraphicsPixmapItem::BoundingRectShape);
     image->setData(0, key);
-    scene->addItem(frame);
+    graphicsScene->addItem(frame);
     frames.append(frame);
     cells.append({frame, image});
     itemsByKey.insert(key, image);
@@ -66,7 +66,7 @@ void PixmapScroller::clear()
 {
     while (!frames.isEmpty()) {
         QGraphicsRectItem *frame = frames.takeLast();
-        scene->removeItem(frame);
+        graphicsScene->removeItem(frame);
         delete frame; // with its image
     }
     itemsByKey.clear();
@@ -87,7 +87,7 @@ void PixmapScroller::relayout()
         cells[i].second->setTransform(QTransform::fromScale(scale, scale));
     }
     const int n = int(cells.size());
-    scene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);
+    graphicsScene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);
     // Keep the row against the left edge, or its right end against the right edge.
     const int rowWidth = int(sceneRect().width());
     const int lowest = std::min(0, viewport()->width() - rowWidth);
@@ -107,8 +107,8 @@ QRect PixmapScroller::thumbnailRect(int key) const
     const QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr);
     if (!image)
         return {};
-    const QGraphicsItem *frame = image->parentItem();
-    return mapFromScene(frame->mapToScene(frame->boundingRect())).boundingRect();
+    const auto *frame = static_cast<const QGraphicsRectItem *>(image->parentItem());
+    return mapFromScene(frame->mapToScene(frame->rect())).boundingRect();
 }
 
 int PixmapScroller::outlinedFrames() const

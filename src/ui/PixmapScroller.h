@@ -61,7 +61,7 @@ private:
     void pickUnderCursor();
     void applyOffset();
 
-    QGraphicsScene *scene;
+    QGraphicsScene *graphicsScene;
     std::unique_ptr<Logger> logger;
     QPen normalPen{Qt::black, 2};
     QPen selectedPen{Qt::red, 5};

@@ -1,6 +1,17 @@
+#include <GL/glew.h>
+
+#include "../support/GlTestMain.h"
+#include "../support/Models.h"
 #include "../support/TestSupport.h"
 #include "LoggerOutput.h"
+#include "Configurator.h"
 #include "GLRender.h"
+#include "GraftalDetailNavigator.h"
+#include "GraftalPainter.h"
+#include "GraftalThumbnailNavigator.h"
+#include "PixmapScroller.h"
+#include "Scene.h"
+#include "TextureManager.h"
 #include "Graftal.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
@@ -9,6 +20,8 @@
 #include <QActionGroup>
 #include <QFileInfo>
 #include <QToolBar>
+#include <QGraphicsScene>
+#include <QLineEdit>
 #include <QTreeWidget>
 
 using testsupport::ScopedWorkDir;
@@ -24,6 +37,8 @@ private slots:
     void cleanRunLogsStartAndStop();
     void unmakeableDirectoryEndsWithStatusOne();
     void startListsStoredGraftalsOrUntitled();
+    void selectionReachesPanelsInOrder();
+    void oneEditReachesStripsAndTextures();
     void cleanup() { TreeManager::destroyInstanceForTests(); }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
@@ -196,11 +211,76 @@ void TestMainWindow::startListsStoredGraftalsOrUntitled()
     QCOMPARE(names, (QStringList{"Untitled 1", "bark", "moss"}));
 }
 
-int main(int argc, char **argv)
+void TestMainWindow::selectionReachesPanelsInOrder()
 {
-    GLRender::setDefaultSurfaceFormat();
-    QApplication app(argc, argv);
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
+    ScopedWorkDir work;
+    Tuftmill window;
+    const TuftmillClass &ui = window.form();
+    ui.treeManager->addGraftal(); // Untitled 2, now selected
+    Graftal *first = ui.treeManager->graftalById(1);
+    first->addLevel(); // so that its level strip differs from the one shown
+    QStringList order;
+    connect(ui.configurator->nameField(), &QLineEdit::textChanged, this, [&](const QString &text) {
+        if (text.isEmpty())
+            return;
+        // The view heard of the selection before the properties panel.
+        order << (ui.view->scene()->currentGraftal() == first ? "view" : "view late");
+        order << "properties";
+    });
+    connect(ui.textureManager, &TextureManager::pixmapSelected, this, [&] { order << "texture"; });
+    connect(ui.detailNavigator->scroller()->scene(), &QGraphicsScene::sceneRectChanged, this,
+            [&] { order << "detail"; });
+    // Picking the first graftal's thumbnail selects it.
+    ui.thumbnailNavigator->pixmapSelected(1);
+    order.removeDuplicates();
+    QCOMPARE(order, (QStringList{"view", "properties", "texture", "detail"}));
+    QCOMPARE(ui.treeManager->currentGraftal(), first);
+    QCOMPARE(ui.graftalTree->currentItem()->text(0), QStringLiteral("Untitled 1"));
+    QCOMPARE(ui.textureManager->currentGraftal(), first);
+    QCOMPARE(ui.detailNavigator->currentGraftal(), first);
 }
+
+void TestMainWindow::oneEditReachesStripsAndTextures()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    emit window.afterLoaded();
+    const TuftmillClass &ui = window.form();
+    Graftal *g = ui.treeManager->currentGraftal();
+    QVERIFY(g);
+    QVERIFY(g->textureIds[0] != 0); // uploaded when it was selected
+    GraftalPainter *painter = ui.textureManager->painter();
+    painter->setColor(Qt::red);
+    for (int y = 150; y <= 250; y += 10) {
+        QTest::mousePress(painter, Qt::LeftButton, {}, QPoint(150, y));
+        QTest::mouseMove(painter, QPoint(250, y));
+        QTest::mouseRelease(painter, Qt::LeftButton, {}, QPoint(250, y));
+    }
+    QCOMPARE(g->levels()[0].first.toImage().pixelColor(200, 200), QColor(Qt::red));
+    QVERIFY(g->texturesDirty);
+    // Both strips show the new first level.
+    const QRgb preview = g->levelPreview(0).toImage().pixel(200, 200);
+    QCOMPARE(ui.detailNavigator->scroller()->pixmapOf(0).toImage().pixel(200, 200), preview);
+    QCOMPARE(ui.thumbnailNavigator->scroller()->pixmapOf(1).toImage().pixel(200, 200), preview);
+    // And the view's texture of the graftal carries it.
+    ui.view->makeCurrent();
+    glBindTexture(GL_TEXTURE_2D, g->textureIds[0]);
+    std::vector<unsigned char> pixels(256 * 256 * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    ui.view->doneCurrent();
+    const size_t centre = (size_t(128) * 256 + 128) * 4; // rows run bottom-up; the middle is the middle
+    QCOMPARE(int(pixels[centre]), 255);
+    QCOMPARE(int(pixels[centre + 1]), 0);
+    QCOMPARE(int(pixels[centre + 3]), 255);
+
+    // A level picked in the detail strip goes into the painter.
+    ui.detailNavigator->addLevelOfDetail();
+    ui.detailNavigator->pixmapSelected(1);
+    QCOMPARE(g->currentLevel, 1);
+    QCOMPARE(painter->currentPixmaps().first.toImage().pixelColor(200, 200).alpha(), 0);
+}
+
+TUFTMILL_GL_TEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -57,6 +57,11 @@ class TestSceneModel : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(testsupport::sharedModel("assimp_test1.3ds")),
+                 "the shared 3DS models are not beside the project (../shared/models3ds)");
+    }
     void sharedModelsLoad_data();
     void sharedModelsLoad();
     void facesNumberAcrossMeshes();

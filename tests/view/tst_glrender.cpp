@@ -115,6 +115,8 @@ private:
 
 void TestGLRender::initTestCase()
 {
+    QVERIFY2(QFile::exists(testsupport::sharedModel("assimp_test1.3ds")),
+             "the shared 3DS models are not beside the project (../shared/models3ds)");
     work = new ScopedWorkDir;
     QVERIFY(testsupport::wallModel().save("wall.3ds"));
     QVERIFY(testsupport::floorModel().save("floor.3ds"));
