@@ -1,0 +1,140 @@
+#include "Desktop.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <X11/Xlib.h>
+
+QString Desktop::run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(timeoutMs);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+void Desktop::settle(int ms)
+{
+    QTest::qWait(ms);
+}
+
+void Desktop::moveTo(QPoint p)
+{
+    xdotool({"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())});
+}
+
+void Desktop::click(QPoint p)
+{
+    moveTo(p);
+    settle(60);
+    xdotool({"click", "1"});
+    settle(150);
+}
+
+void Desktop::press(QPoint p)
+{
+    moveTo(p);
+    settle(60);
+    xdotool({"mousedown", "1"});
+    settle(60);
+}
+
+void Desktop::moveThrough(QPoint to)
+{
+    xdotool({"mousemove", QString::number(to.x()), QString::number(to.y())});
+}
+
+void Desktop::release()
+{
+    settle(60);
+    xdotool({"mouseup", "1"});
+    settle(150);
+}
+
+void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs)
+{
+    press(from);
+    for (int i = 1; i <= steps; ++i) {
+        moveThrough(from + (to - from) * i / steps);
+        QThread::msleep(pauseMs);
+    }
+    release();
+}
+
+void Desktop::key(const QString &keys)
+{
+    xdotool({"key", "--delay", "40", keys});
+    settle(100);
+}
+
+void Desktop::type(const QString &text)
+{
+    xdotool({"type", "--delay", "20", text});
+    settle(100);
+}
+
+qulonglong Desktop::waitForWindow(const QString &title, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const QString out = run(QStringLiteral("xdotool"),
+                                {"search", "--onlyvisible", "--name", QStringLiteral("^%1$").arg(title)});
+        if (!out.isEmpty())
+            return out.split(QLatin1Char('\n')).first().toULongLong();
+        QTest::qWait(200);
+    }
+    return 0;
+}
+
+QRect Desktop::windowGeometry(qulonglong id)
+{
+    // "Window N\n  Position: X,Y (screen: 0)\n  Geometry: WxH"
+    const QString out = run(QStringLiteral("xdotool"), {"getwindowgeometry", QString::number(id)});
+    QRect r;
+    for (const QString &line : out.split(QLatin1Char('\n'))) {
+        const QString t = line.trimmed();
+        if (t.startsWith(QLatin1String("Position:"))) {
+            const QStringList xy = t.mid(9).section(QLatin1Char(' '), 1, 1).split(QLatin1Char(','));
+            r.moveTo(xy.value(0).toInt(), xy.value(1).toInt());
+        } else if (t.startsWith(QLatin1String("Geometry:"))) {
+            const QStringList wh = t.mid(9).trimmed().split(QLatin1Char('x'));
+            r.setSize(QSize(wh.value(0).toInt(), wh.value(1).toInt()));
+        }
+    }
+    return r;
+}
+
+void Desktop::focus(qulonglong id)
+{
+    xdotool({"windowfocus", "--sync", QString::number(id)});
+    settle(100);
+}
+
+bool Desktop::requestClose(qulonglong id)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = Window(id);
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, Window(id), False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+    return sent != 0;
+}
+
+QImage Desktop::screenshot()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("screen.png"));
+    run(QStringLiteral("import"), {"-window", "root", file});
+    return QImage(file);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+// Drives the X display the way a person would: pointer, buttons and keys through
+// xdotool, screenshots through ImageMagick's import, and closing a window the way its
+// close button does.
+class Desktop
+{
+public:
+    static QString run(const QString &program, const QStringList &args, int timeoutMs = 20000);
+    static void xdotool(const QStringList &args) { run(QStringLiteral("xdotool"), args); }
+
+    static void moveTo(QPoint p);
+    static void click(QPoint p);
+    static void drag(QPoint from, QPoint to, int steps, int pauseMs = 15);
+    static void press(QPoint p);
+    static void moveThrough(QPoint to);
+    static void release();
+    static void key(const QString &keys);
+    static void type(const QString &text);
+    static void settle(int ms = 300);
+
+    // The first visible window whose title matches, waiting for it; 0 if none came.
+    static qulonglong waitForWindow(const QString &title, int timeoutMs = 30000);
+    static QRect windowGeometry(qulonglong id);
+    static void focus(qulonglong id);
+    // Asks the window to close (WM_DELETE_WINDOW), as its close button would.
+    static bool requestClose(qulonglong id);
+
+    static QImage screenshot();
+};

@@ -1,0 +1,293 @@
+// The whole tool as an artist meets it: the real executable in a fresh working
+// directory, driven by pointer and keyboard events on the X display.
+#include "../support/GlTestMain.h"
+#include "../support/Models.h"
+#include "../support/TestSupport.h"
+#include "TreeManager.h"
+#include "Configurator.h"
+#include "Desktop.h"
+#include "GLRender.h"
+#include "GraftalDetailNavigator.h"
+#include "GraftalPainter.h"
+#include "GraftalThumbnailNavigator.h"
+#include "LoggerOutput.h"
+#include "PixmapScroller.h"
+#include "TextureManager.h"
+#include "Tuftmill.h"
+
+#include <QAction>
+#include <QColorDialog>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QToolBar>
+
+namespace {
+// Where things are on the screen. A window built the same way in this process, laid out
+// off screen at the same size, tells where the application's widgets are.
+struct Layout
+{
+    QPoint newGraftal, addLevel, nameField, baseSizeField;
+    QRect painter, view, detailStrip;
+    int thumbnailSide = 0;
+    QPoint maskAction, textureAction;
+    QPoint viewAction[8];
+    // In the colour dialog, relative to its top left corner.
+    QPoint colourField, colourOk;
+
+    static QPoint centre(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+    static QRect global(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+
+    explicit Layout(const QString &scratchDir)
+    {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(scratchDir);
+        Tuftmill window;
+        window.setAttribute(Qt::WA_DontShowOnScreen);
+        window.show();
+        QTest::qWait(200);
+        const TuftmillClass &ui = window.form();
+        newGraftal = centre(ui.thumbnailNavigator->button(0));
+        addLevel = centre(ui.detailNavigator->addButton());
+        nameField = centre(ui.configurator->nameField());
+        baseSizeField = centre(ui.configurator->baseSizeField());
+        painter = global(ui.textureManager->painter());
+        view = global(ui.view);
+        detailStrip = global(ui.detailNavigator->scroller()->viewport());
+        thumbnailSide = ui.detailNavigator->scroller()->side();
+        maskAction = centre(ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
+        textureAction = centre(ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Texture")));
+        for (QAction *a : ui.viewToolBar->actions())
+            if (!a->isSeparator())
+                viewAction[a->data().toInt()] = centre(ui.viewToolBar->widgetForAction(a));
+        window.close();
+        TreeManager::destroyInstanceForTests();
+        QDir::setCurrent(previous);
+
+        QColorDialog dialog(Qt::white);
+        dialog.setAttribute(Qt::WA_DontShowOnScreen);
+        dialog.show();
+        QTest::qWait(100);
+        for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
+            if (edit->text().startsWith(QLatin1Char('#')))
+                colourField = edit->mapTo(&dialog, edit->rect().center());
+        for (QPushButton *button : dialog.findChildren<QPushButton *>())
+            if (button->isDefault())
+                colourOk = button->mapTo(&dialog, button->rect().center());
+        dialog.hide();
+    }
+
+    QPoint detailThumbnail(int index) const
+    {
+        return detailStrip.topLeft() +
+               QPoint(PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing) + thumbnailSide / 2,
+                      thumbnailSide / 2);
+    }
+};
+
+QString shotDir()
+{
+    const QString dir = qEnvironmentVariableIsSet("TUFTMILL_SCREENSHOT_DIR")
+                            ? qEnvironmentVariable("TUFTMILL_SCREENSHOT_DIR")
+                            : QDir::current().absoluteFilePath(QStringLiteral("e2e-shots"));
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void keep(const QImage &shot, const QString &name)
+{
+    shot.save(shotDir() + QLatin1Char('/') + name);
+}
+
+int differingPixels(const QImage &a, const QImage &b, const QRect &area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += a.pixel(x, y) != b.pixel(x, y);
+    return n;
+}
+
+int opaquePixels(const QImage &image, const QRect &area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += qAlpha(image.pixel(x, y)) > 200;
+    return n;
+}
+
+// Types a file name into the open file dialog and confirms it.
+bool chooseFile(const QPoint &openAction, const QString &path)
+{
+    Desktop::click(openAction);
+    const qulonglong dialog = Desktop::waitForWindow(QStringLiteral("Open 3DS model"));
+    if (!dialog)
+        return false;
+    Desktop::focus(dialog);
+    Desktop::settle(500);
+    Desktop::key(QStringLiteral("ctrl+a"));
+    Desktop::type(path);
+    Desktop::key(QStringLiteral("Return"));
+    return true;
+}
+} // namespace
+
+class TestJourney : public QObject
+{
+    Q_OBJECT
+private slots:
+    void artistJourney();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestJourney::artistJourney()
+{
+    QTemporaryDir scratch, work;
+    const Layout at(scratch.path());
+    const QString models = QStringLiteral(TUFTMILL_SOURCE_DIR "/examples/models");
+    QVERIFY(QFile::exists(models + "/torus.3ds"));
+
+    QProcess app;
+    QVERIFY(testsupport::startApp(app, work.path()));
+    const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
+    Desktop::settle(1500);
+    keep(Desktop::screenshot(), "1-start.png");
+
+    // A new graftal, drawn on its texture and its mask.
+    Desktop::click(at.newGraftal);
+    Desktop::settle(500);
+    const QRect p = at.painter;
+    for (int i = 0; i < 5; ++i)
+        Desktop::drag(p.topLeft() + QPoint(60 + i * 60, 350), p.topLeft() + QPoint(100 + i * 60, 60), 12);
+    Desktop::click(at.maskAction);
+    Desktop::drag(p.topLeft() + QPoint(40, 380), p.topLeft() + QPoint(360, 380), 12);
+    Desktop::click(at.textureAction);
+
+    // A second level of detail, drawn too.
+    Desktop::click(at.addLevel);
+    Desktop::settle(300);
+    Desktop::moveTo(at.detailThumbnail(1));
+    Desktop::click(at.detailThumbnail(1));
+    Desktop::settle(300);
+    Desktop::drag(p.topLeft() + QPoint(200, 390), p.topLeft() + QPoint(200, 20), 12);
+    keep(Desktop::screenshot(), "2-drawing.png");
+
+    // Its name and base size.
+    Desktop::click(at.nameField);
+    Desktop::key(QStringLiteral("ctrl+a"));
+    Desktop::type(QStringLiteral("Tall grass"));
+    Desktop::key(QStringLiteral("Return"));
+    Desktop::click(at.baseSizeField);
+    Desktop::key(QStringLiteral("ctrl+a"));
+    Desktop::type(QStringLiteral("2.5"));
+    Desktop::key(QStringLiteral("Return"));
+
+    // A model, through the file dialog.
+    QVERIFY(chooseFile(at.viewAction[1], models + "/torus.3ds"));
+    Desktop::settle(2500);
+    const QImage loaded = Desktop::screenshot();
+    QVERIFY(differingPixels(loaded, loaded.copy(), at.view) == 0);
+
+    // Graftals sprayed along the top and bottom of the ring, then a density stroke.
+    Desktop::click(at.viewAction[3]);
+    const QPoint c = at.view.center();
+    for (int dx : {-220, -140, -60, 60, 140, 220})
+        Desktop::drag(c + QPoint(dx, -90), c + QPoint(dx, 90), 24, 10);
+    Desktop::click(at.viewAction[4]);
+    Desktop::press(c + QPoint(0, 30));
+    for (int up = 1; up <= 30; ++up) {
+        Desktop::moveThrough(c + QPoint(0, 30 - up));
+        QThread::msleep(10);
+    }
+    Desktop::release();
+    Desktop::settle(800);
+    const QImage sprayed = Desktop::screenshot();
+    QVERIFY2(differingPixels(loaded, sprayed, at.view) > 200, "no graftals showed on the model");
+    keep(sprayed, "3-sprayed.png");
+
+    // A background colour, typed into the colour dialog.
+    Desktop::click(at.viewAction[5]);
+    const qulonglong colorDialog = Desktop::waitForWindow(QStringLiteral("Select Color"));
+    QVERIFY(colorDialog);
+    QVERIFY(!at.colourField.isNull() && !at.colourOk.isNull());
+    const QPoint origin = Desktop::windowGeometry(colorDialog).topLeft();
+    Desktop::focus(colorDialog);
+    Desktop::click(origin + at.colourField);
+    Desktop::key(QStringLiteral("ctrl+a"));
+    Desktop::type(QStringLiteral("#ffe0b0"));
+    Desktop::click(origin + at.colourOk);
+    Desktop::settle(800);
+    const QImage coloured = Desktop::screenshot();
+    QCOMPARE(coloured.pixelColor(at.view.topLeft() + QPoint(5, 5)), QColor(0xff, 0xe0, 0xb0));
+
+    // Save the scene, paint more, reload: the saved state is back.
+    Desktop::click(at.viewAction[6]);
+    Desktop::settle(500);
+    const QImage atSave = Desktop::screenshot();
+    Desktop::click(at.viewAction[3]);
+    Desktop::drag(c + QPoint(-100, -90), c + QPoint(100, 90), 30, 10);
+    Desktop::settle(500);
+    const QImage more = Desktop::screenshot();
+    QVERIFY(differingPixels(atSave, more, at.view) > 0);
+    Desktop::click(at.viewAction[7]);
+    Desktop::settle(1000);
+    const QImage reloaded = Desktop::screenshot();
+    keep(reloaded, "4-reloaded.png");
+    QCOMPARE(differingPixels(atSave, reloaded, at.view), 0);
+
+    // A damaged model gives the "Error" box, and the tool goes on working.
+    QByteArray torus = testsupport::readBytes(models + "/torus.3ds");
+    torus.truncate(torus.size() / 3);
+    QVERIFY(testsupport::writeBytes(work.filePath("broken.3ds"), torus));
+    QVERIFY(chooseFile(at.viewAction[1], work.filePath("broken.3ds")));
+    const qulonglong error = Desktop::waitForWindow(QStringLiteral("Error"));
+    QVERIFY2(error, "no error message for a damaged model");
+    keep(Desktop::screenshot(), "5-error.png");
+    Desktop::focus(error);
+    Desktop::key(QStringLiteral("Return"));
+    Desktop::settle(500);
+    QCOMPARE(app.state(), QProcess::Running);
+    QVERIFY(testsupport::windowsOf(app.processId()).contains(QString::number(window)));
+    QCOMPARE(differingPixels(reloaded, Desktop::screenshot(), at.view), 0);
+
+    // Quit as the close button would.
+    QVERIFY(Desktop::requestClose(window));
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+
+    // What is on disk.
+    const QDir dir(work.path());
+    QCOMPARE(QString::fromUtf8(testsupport::readBytes(dir.filePath("graftals/Tall_grass.xml"))),
+             QStringLiteral("<config>\n  <baseSize type=\"6\">2.5</baseSize>\n  <id type=\"3\">2</id>\n"
+                            "  <name type=\"10\">Tall grass</name>\n</config>\n"));
+    QVERIFY(QFile::exists(dir.filePath("graftals/Untitled_1.xml")));
+    const QImage level1(dir.filePath("graftals/Tall_grass_001.png"));
+    const QImage level2(dir.filePath("graftals/Tall_grass_002.png"));
+    QCOMPARE(level1.size(), QSize(800, 400));
+    QCOMPARE(level2.size(), QSize(800, 400));
+    QVERIFY(opaquePixels(level1, QRect(0, 0, 400, 400)) > 3000);   // texture strokes
+    QVERIFY(opaquePixels(level1, QRect(400, 0, 400, 400)) > 2000); // mask stroke
+    QVERIFY(opaquePixels(level1, QRect(400, 0, 400, 300)) == 0);   // only along the bottom
+    QVERIFY(opaquePixels(level2, QRect(0, 0, 400, 400)) > 3000);
+    QCOMPARE(opaquePixels(level2, QRect(400, 0, 400, 400)), 0);
+    QVERIFY(!QFile::exists(dir.filePath("graftals/Untitled_2.xml")));
+
+    const QByteArray state = testsupport::readBytes(dir.filePath("scenes/torus.dat"));
+    QVERIFY(state.size() > 15);
+    QCOMPARE((state.size() - 15) % 24, 0);
+    QCOMPARE(state.left(11).toHex(), QByteArray("01ffffffffe0e0b0b00000"));
+    const quint32 n = (quint8(state[11]) << 24) | (quint8(state[12]) << 16) | (quint8(state[13]) << 8) | quint8(state[14]);
+    QCOMPARE(qint64(n), qint64((state.size() - 15) / 24));
+    QVERIFY(n > 120); // the sprayed ones and the density stroke's
+    QCOMPARE(state.mid(19, 4).toHex(), QByteArray("00000002")); // all of Tall grass
+
+    const QStringList log = testsupport::readLines(dir.filePath("logger.log"));
+    QCOMPARE(log.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
+    QVERIFY(log.last().endsWith(QStringLiteral("exiting logger...")));
+}
+
+TUFTMILL_GL_TEST_MAIN(TestJourney)
+#include "tst_journey.moc"
