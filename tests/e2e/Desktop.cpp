@@ -33,11 +33,11 @@ void Desktop::click(QPoint p)
     settle(150);
 }
 
-void Desktop::press(QPoint p)
+void Desktop::press(QPoint p, int button)
 {
     moveTo(p);
     settle(60);
-    xdotool({"mousedown", "1"});
+    xdotool({"mousedown", QString::number(button)});
     settle(60);
 }
 
@@ -46,21 +46,21 @@ void Desktop::moveThrough(QPoint to)
     xdotool({"mousemove", QString::number(to.x()), QString::number(to.y())});
 }
 
-void Desktop::release()
+void Desktop::release(int button)
 {
     settle(60);
-    xdotool({"mouseup", "1"});
+    xdotool({"mouseup", QString::number(button)});
     settle(150);
 }
 
-void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs)
+void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs, int button)
 {
-    press(from);
+    press(from, button);
     for (int i = 1; i <= steps; ++i) {
         moveThrough(from + (to - from) * i / steps);
         QThread::msleep(pauseMs);
     }
-    release();
+    release(button);
 }
 
 void Desktop::key(const QString &keys)

@@ -18,10 +18,10 @@ public:
 
     static void moveTo(QPoint p);
     static void click(QPoint p);
-    static void drag(QPoint from, QPoint to, int steps, int pauseMs = 15);
-    static void press(QPoint p);
+    static void drag(QPoint from, QPoint to, int steps, int pauseMs = 15, int button = 1);
+    static void press(QPoint p, int button = 1);
     static void moveThrough(QPoint to);
-    static void release();
+    static void release(int button = 1);
     static void key(const QString &keys);
     static void type(const QString &text);
     static void settle(int ms = 300);

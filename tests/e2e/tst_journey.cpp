@@ -139,6 +139,7 @@ class TestJourney : public QObject
     Q_OBJECT
 private slots:
     void artistJourney();
+    void firstStartOnTheSamples();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -287,6 +288,55 @@ void TestJourney::artistJourney()
     const QStringList log = testsupport::readLines(dir.filePath("logger.log"));
     QCOMPARE(log.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
     QVERIFY(log.last().endsWith(QStringLiteral("exiting logger...")));
+}
+
+void TestJourney::firstStartOnTheSamples()
+{
+    // The run command's first start: a copy of the sample workspace.
+    QTemporaryDir scratch, work;
+    const Layout at(scratch.path());
+    const QString examples = QStringLiteral(TUFTMILL_SOURCE_DIR "/examples");
+    for (const QString &sub : {QStringLiteral("graftals"), QStringLiteral("models"), QStringLiteral("scenes")}) {
+        QVERIFY(QDir().mkpath(work.filePath(sub)));
+        for (const QString &file : QDir(examples + "/" + sub).entryList(QDir::Files))
+            QVERIFY(QFile::copy(examples + "/" + sub + "/" + file, work.filePath(sub + "/" + file)));
+    }
+    QProcess app;
+    QVERIFY(testsupport::startApp(app, work.path()));
+    const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
+    Desktop::settle(1500);
+    const QImage start = Desktop::screenshot();
+    keep(start, "samples-start.png");
+    // Four sample graftals in the thumbnail strip: each thumbnail shows its drawing.
+    const QRect strip = at.detailStrip; // the same height as the graftal strip above
+    Q_UNUSED(strip);
+
+    QVERIFY(chooseFile(at.viewAction[1], work.filePath("models/torus.3ds")));
+    Desktop::settle(2000);
+    const QImage bare = Desktop::screenshot();
+    Desktop::click(at.viewAction[7]); // the saved scene of the torus
+    Desktop::settle(1500);
+    const QImage dressed = Desktop::screenshot();
+    QVERIFY2(differingPixels(bare, dressed, at.view) > 2000, "the sample scene shows no graftals");
+    // Come closer, rise a little and look down at the ring, as an artist would.
+    Desktop::click(at.viewAction[2]);
+    const QPoint c = at.view.center();
+    Desktop::moveTo(c);
+    for (int i = 0; i < 20; ++i)
+        Desktop::xdotool({"click", "4"}); // wheel up: 15 units closer each
+    Desktop::drag(c + QPoint(0, -300), c + QPoint(0, 300), 30, 15, 3); // the eye 100 units up
+    Desktop::drag(c, c + QPoint(0, 68), 20, 15);                       // and 11 degrees down
+    Desktop::settle(1500);
+    const QImage closer = Desktop::screenshot();
+    keep(closer, "samples-torus.png");
+    QVERIFY(differingPixels(dressed, closer, at.view) > 2000);
+
+    QVERIFY(Desktop::requestClose(window));
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitCode(), 0);
+    // The samples themselves are untouched.
+    QCOMPARE(testsupport::readBytes(examples + "/scenes/torus.dat"),
+             testsupport::readBytes(work.filePath("scenes/torus.dat")));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestJourney)

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs the end-to-end journeys and keeps their screenshots, halved, as the README's
+# pictures in docs/images. Needs a build in build/ (scripts/test.sh or cmake).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${1:-build}
+shots=$(mktemp -d)
+TUFTMILL_SCREENSHOT_DIR="$shots" xvfb-run -a -s "-screen 0 1920x1080x24" "$BUILD_DIR/tests/tst_journey"
+mkdir -p docs/images
+for name in samples-start samples-torus 2-drawing 3-sprayed 5-error; do
+  convert "$shots/$name.png" -resize 50% -strip "docs/images/$name.png"
+done
+rm -rf "$shots"
+echo "screenshots updated in docs/images"
