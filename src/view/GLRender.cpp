@@ -60,6 +60,7 @@ GLRender::GLRender(QWidget *parent)
     hint->setAlignment(Qt::AlignCenter);
     hint->setStyleSheet(QStringLiteral("color: #606060; background: transparent;"));
     hint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    updateCursor();
 }
 
 GLRender::~GLRender()
@@ -75,6 +76,22 @@ QPoint GLRender::toDevicePixels(const QPoint &widgetPos) const
 {
     const double ratio = devicePixelRatioF();
     return {int(std::floor(widgetPos.x() * ratio)), int(std::floor(widgetPos.y() * ratio))};
+}
+
+void GLRender::updateCursor()
+{
+    // The pointer tells what a drag will do.
+    switch (mouseMode) {
+    case PaintMode:
+        setCursor(Qt::CrossCursor);
+        break;
+    case DensityMode:
+        setCursor(Qt::SizeVerCursor);
+        break;
+    default:
+        setCursor(drag == NoDrag ? Qt::OpenHandCursor : Qt::ClosedHandCursor);
+        break;
+    }
 }
 
 void GLRender::updateHint()
@@ -265,6 +282,7 @@ void GLRender::dispatchAction(QAction *action)
     case DensityMode:
         mouseMode = action->data().toInt();
         action->setChecked(true);
+        updateCursor();
         break;
     case 5: {
         const QColor color = QColorDialog::getColor(Qt::white, nullptr);
@@ -348,6 +366,13 @@ void GLRender::uploadGraftal(Graftal *g)
     }
 }
 
+void GLRender::paintUnder(const QPoint &widgetPos)
+{
+    const QPoint device = toDevicePixels(widgetPos);
+    theScene->paintAt(device.x(), device.y());
+    update();
+}
+
 void GLRender::mousePressEvent(QMouseEvent *event)
 {
     if (!theScene->loaded())
@@ -364,13 +389,11 @@ void GLRender::mousePressEvent(QMouseEvent *event)
             pressPos = pos;
             delta = QPoint(0, 0);
         }
+        updateCursor();
         break;
-    case PaintMode: {
-        const QPoint device = toDevicePixels(pos);
-        theScene->paintAt(device.x(), device.y());
-        update();
+    case PaintMode:
+        paintUnder(pos);
         break;
-    }
     case DensityMode: {
         const QPoint device = toDevicePixels(pos);
         theScene->beginDensityStroke(theScene->pickFace(device.x(), device.y()));
@@ -393,12 +416,9 @@ void GLRender::mouseMoveEvent(QMouseEvent *event)
     case CameraMode:
         update();
         break;
-    case PaintMode: {
-        const QPoint device = toDevicePixels(pos);
-        theScene->paintAt(device.x(), device.y());
-        update();
+    case PaintMode:
+        paintUnder(pos);
         break;
-    }
     case DensityMode:
         theScene->updateDensityStroke(pressPos.y() - pos.y());
         update();
@@ -421,6 +441,7 @@ void GLRender::mouseReleaseEvent(QMouseEvent *)
         delta = QPoint(0, 0);
         drag = NoDrag;
         refreshPicking();
+        updateCursor();
         break;
     case DensityMode:
         theScene->endDensityStroke();

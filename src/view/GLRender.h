@@ -75,6 +75,9 @@ private:
     void uploadGraftal(Graftal *g);
     void showFailure();
     void updateHint();
+    void updateCursor();
+    // Sprays one graftal on the face under a widget position and repaints.
+    void paintUnder(const QPoint &widgetPos);
 
     std::unique_ptr<Logger> logger;
     int flags = 0;

@@ -8,12 +8,6 @@
 using testsupport::ScopedWorkDir;
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 QPixmap solid(const QColor &color)
 {
@@ -92,7 +86,7 @@ void TestGraftal::saveWritesXmlAndTransparentPng()
     makeGraftalDir();
     auto g = Graftal::create(1, QStringLiteral("Untitled 1"));
     QVERIFY(g->save());
-    QCOMPARE(readAll(work.file("graftals/Untitled_1.xml")),
+    QCOMPARE(testsupport::readBytes(work.file("graftals/Untitled_1.xml")),
              QByteArray("<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
                         "  <name type=\"10\">Untitled 1</name>\n</config>\n"));
     const QImage png(work.file("graftals/Untitled_1_001.png"));
@@ -260,7 +254,7 @@ void TestGraftal::damagedXmlIsReportedAndUntouched()
     QString error;
     auto g = Graftal::load(QStringLiteral("broken"), error);
     QVERIFY(error.startsWith(QStringLiteral("Message: ")));
-    QCOMPARE(readAll(work.file("graftals/broken.xml")), broken);
+    QCOMPARE(testsupport::readBytes(work.file("graftals/broken.xml")), broken);
     QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files), QStringList{"broken.xml"});
 }
 
@@ -290,7 +284,7 @@ void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
     auto g = Graftal::create(1, QStringLiteral("blocked"));
     g->addLevel();
     QVERIFY(g->save());
-    const QByteArray before = readAll(work.file("graftals/blocked_002.png"));
+    const QByteArray before = testsupport::readBytes(work.file("graftals/blocked_002.png"));
     // Something that is not a file stands where the XML and the first level go.
     QVERIFY(QFile::remove(work.file("graftals/blocked.xml")));
     QVERIFY(QDir().mkdir(work.file("graftals/blocked.xml")));
@@ -302,7 +296,7 @@ void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
     QVERIFY2(error.contains(QStringLiteral("graftals/blocked.xml")), qPrintable(error));
     QVERIFY(error.contains(QStringLiteral("graftals/blocked_001.png")));
     QVERIFY(!error.contains(QStringLiteral("blocked_002.png")));
-    QVERIFY(readAll(work.file("graftals/blocked_002.png")) != before); // the rest still saved
+    QVERIFY(testsupport::readBytes(work.file("graftals/blocked_002.png")) != before); // the rest still saved
     QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files).size(), 1);
 }
 

@@ -7,12 +7,6 @@
 using testsupport::ScopedWorkDir;
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -48,7 +42,7 @@ void TestXmlConfig::missingFileStartsEmptyAndSavesInKeyOrder()
     config.setValue(QStringLiteral("name"), QStringLiteral("Tree"));
     config.setValue(QStringLiteral("baseSize"), 1.5);
     QVERIFY(config.save(QStringLiteral("out.xml")));
-    QCOMPARE(readAll(QStringLiteral("out.xml")),
+    QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")),
              QByteArray("<config>\n  <name type=\"10\">Tree</name>\n  <baseSize type=\"6\">1.5</baseSize>\n</config>\n"));
     QVERIFY(!QFile::exists(QStringLiteral("absent.xml")));
 }
@@ -61,7 +55,7 @@ void TestXmlConfig::settingAKeyAgainReplacesInPlace()
     config.setValue(QStringLiteral("b"), QStringLiteral("x"));
     config.setValue(QStringLiteral("a"), QStringLiteral("now text"));
     QVERIFY(config.save(QStringLiteral("out.xml")));
-    QCOMPARE(readAll(QStringLiteral("out.xml")),
+    QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")),
              QByteArray("<config>\n  <a type=\"10\">now text</a>\n  <b type=\"10\">x</b>\n</config>\n"));
 }
 
@@ -83,7 +77,7 @@ void TestXmlConfig::valuesReadBackWithTheirType()
     QCOMPARE(again.value(QStringLiteral("baseSize")).typeId(), QMetaType::Double);
     QCOMPARE(again.value(QStringLiteral("baseSize")).toDouble(), 0.126);
     QCOMPARE(again.value(QStringLiteral("name")).toString(), QStringLiteral("été & <fur>"));
-    QVERIFY(readAll(QStringLiteral("c.xml")).contains("<id type=\"3\">7</id>"));
+    QVERIFY(testsupport::readBytes(QStringLiteral("c.xml")).contains("<id type=\"3\">7</id>"));
 }
 
 void TestXmlConfig::elementsWithoutTextOrTypeReadAsInvalid()
@@ -120,7 +114,7 @@ void TestXmlConfig::savedLayoutSurvivesReadAndWrite()
     writeFile(QStringLiteral("g.xml"), text);
     XmlConfig config(QStringLiteral("g.xml"), QString());
     QVERIFY(config.save(QStringLiteral("g2.xml")));
-    QCOMPARE(readAll(QStringLiteral("g2.xml")), text);
+    QCOMPARE(testsupport::readBytes(QStringLiteral("g2.xml")), text);
 }
 
 void TestXmlConfig::malformedFileIsInvalidAndNeverOverwritten()
@@ -138,7 +132,7 @@ void TestXmlConfig::malformedFileIsInvalidAndNeverOverwritten()
     QString error;
     QVERIFY(!config.save(QStringLiteral("bad.xml"), &error));
     QVERIFY(error.contains(QStringLiteral("bad.xml")));
-    QCOMPARE(readAll(QStringLiteral("bad.xml")), broken);
+    QCOMPARE(testsupport::readBytes(QStringLiteral("bad.xml")), broken);
 }
 
 void TestXmlConfig::unreadableFileIsInvalid()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModelBuilder.h"
+#include "TestSupport.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -31,21 +32,6 @@ inline ModelBuilder twoMeshModel()
     roof.addFace(0, 1, 2, QStringLiteral("blue"));
     b.addMesh(QStringLiteral("c_empty"));
     return b;
-}
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    return f.write(bytes) == bytes.size();
 }
 
 // The real 3DS files made by other tools, in the shared folder beside the project.

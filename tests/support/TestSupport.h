@@ -23,6 +23,21 @@ private:
     QString previous;
 };
 
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
 inline QStringList readLines(const QString &path)
 {
     QFile f(path);
