@@ -21,7 +21,8 @@ constexpr int LevelCount = 6;
 // Draws a plausible level: a few strokes that thin out with the level of detail.
 LevelPair drawLevel(int graftal, int level)
 {
-    QPixmap texture(Graftal::LevelSide, Graftal::LevelSide), mask(Graftal::LevelSide, Graftal::LevelSide);
+    QPixmap texture(Graftal::LevelSide, Graftal::LevelSide),
+        mask(Graftal::LevelSide, Graftal::LevelSide);
     texture.fill(Qt::transparent);
     mask.fill(Qt::transparent);
     QPainter t(&texture), m(&mask);
@@ -32,7 +33,8 @@ LevelPair drawLevel(int graftal, int level)
         const double a = (graftal * 31 + s * 17) % 360 * M_PI / 180.0;
         const QPointF base(200 + 120 * std::cos(a) * 0.5, 390);
         const QPointF tip(200 + 180 * std::cos(a), 40 + (s * 37 % 120));
-        t.setPen(QPen(QColor::fromHsv((graftal * 7 + s * 11) % 360, 200, 180), 14 - level * 2, Qt::SolidLine, Qt::RoundCap));
+        t.setPen(QPen(QColor::fromHsv((graftal * 7 + s * 11) % 360, 200, 180), 14 - level * 2,
+                      Qt::SolidLine, Qt::RoundCap));
         t.drawLine(base, tip);
         m.setPen(QPen(Qt::black, 6, Qt::SolidLine, Qt::RoundCap));
         m.drawLine(base, (base + tip) / 2);
@@ -78,7 +80,8 @@ int main(int argc, char **argv)
         return 1;
     }
     QDir::setCurrent(dir.path());
-    const QStringList pngs = QDir(Graftal::Directory).entryList({QStringLiteral("*.png")}, QDir::Files);
+    const QStringList pngs =
+        QDir(Graftal::Directory).entryList({QStringLiteral("*.png")}, QDir::Files);
     std::printf("%lld PNG files\n", static_cast<long long>(pngs.size()));
 
     auto decodeAll = [&] {
@@ -102,7 +105,8 @@ int main(int argc, char **argv)
         std::printf("library resident after load: %.1f MiB (+%.1f MiB)\n", bench::residentMiB(),
                     bench::residentMiB() - before);
         if (library.listedGraftals().size() != GraftalCount)
-            std::printf("WARNING: %lld graftals listed\n", static_cast<long long>(library.listedGraftals().size()));
+            std::printf("WARNING: %lld graftals listed\n",
+                        static_cast<long long>(library.listedGraftals().size()));
     }
     // Repeat the load a few times for a stable median.
     const double loadMedian = bench::medianMs(3, [] {

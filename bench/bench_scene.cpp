@@ -57,7 +57,8 @@ double sortMs(Scene *scene)
         byDistance.reserve(all.size());
         for (GraftalInstance *i : all)
             byDistance.emplace_back(i->distanceSquaredToEye(), i);
-        std::sort(byDistance.begin(), byDistance.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        std::sort(byDistance.begin(), byDistance.end(),
+                  [](const auto &a, const auto &b) { return a.first > b.first; });
     });
 }
 } // namespace
@@ -69,7 +70,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString path = dir.filePath(QStringLiteral("big.3ds"));
-    std::printf("writing a model of %d meshes x %d triangles ...\n", Meshes, 2 * Segments * (Rings - 1));
+    std::printf("writing a model of %d meshes x %d triangles ...\n", Meshes,
+                2 * Segments * (Rings - 1));
     std::fflush(stdout);
     writeBigModel(path);
 
@@ -100,19 +102,22 @@ int main(int argc, char **argv)
 
     std::printf("faces: %d\n", faces);
     std::printf("lib3ds_file_load alone: %.0f ms\n", lib3dsMs);
-    std::printf("loadModel (checks, parse, faces, arrays, buffers, pick picture): first %.0f ms, median %.0f ms\n",
+    std::printf("loadModel (checks, parse, faces, arrays, buffers, pick picture): first %.0f ms, "
+                "median %.0f ms\n",
                 firstLoadMs, loadMs);
     std::printf("ratio loadModel / lib3ds: %.2f (target <= 3)\n", loadMs / lib3dsMs);
-    std::printf("resident memory added by the model: %.0f MiB = %.0f bytes per face (target <= 600)\n",
-                after - before, (after - before) * 1024 * 1024 / faces);
+    std::printf(
+        "resident memory added by the model: %.0f MiB = %.0f bytes per face (target <= 600)\n",
+        after - before, (after - before) * 1024 * 1024 / faces);
 
     view.makeCurrent();
     const double pickRefreshMs = bench::medianMs(5, [&] { view.scene()->refreshPickBuffer(); });
     view.doneCurrent();
     int found = 0;
-    const double pickMs = bench::medianMs(1001, [&] { found += view.scene()->pickFace(960, 540) != nullptr; });
-    std::printf("refreshPickBuffer at %dx%d: %.1f ms; one pickFace: %.6f ms\n", view.scene()->viewportWidth,
-                view.scene()->viewportHeight, pickRefreshMs, pickMs);
+    const double pickMs =
+        bench::medianMs(1001, [&] { found += view.scene()->pickFace(960, 540) != nullptr; });
+    std::printf("refreshPickBuffer at %dx%d: %.1f ms; one pickFace: %.6f ms\n",
+                view.scene()->viewportWidth, view.scene()->viewportHeight, pickRefreshMs, pickMs);
 
     // Graftals: one graftal with three levels, spread over the model.
     auto g = Graftal::create(1, QStringLiteral("bench"));
@@ -124,7 +129,8 @@ int main(int argc, char **argv)
     for (int count : {10000, 100000}) {
         scene->clearInstances();
         for (int i = 0; i < count; ++i)
-            scene->addInstance(scene->face(int((qint64(i) * 7919) % faces)), Scene::randomBarycentric(), g.get());
+            scene->addInstance(scene->face(int((qint64(i) * 7919) % faces)),
+                               Scene::randomBarycentric(), g.get());
         scene->endDensityStroke();
         // A flat list as painting leaves it.
         scene->beginDensityStroke(scene->face(0));

@@ -43,8 +43,10 @@ QPixmap blank()
 QPainterPath blade(double baseX, double width, double height, double bend)
 {
     QPainterPath path(QPointF(baseX - width / 2, S));
-    path.quadTo(QPointF(baseX - width / 4 + bend * 0.4, S - height * 0.55), QPointF(baseX + bend, S - height));
-    path.quadTo(QPointF(baseX + width / 4 + bend * 0.4, S - height * 0.55), QPointF(baseX + width / 2, S));
+    path.quadTo(QPointF(baseX - width / 4 + bend * 0.4, S - height * 0.55),
+                QPointF(baseX + bend, S - height));
+    path.quadTo(QPointF(baseX + width / 4 + bend * 0.4, S - height * 0.55),
+                QPointF(baseX + width / 2, S));
     path.closeSubpath();
     return path;
 }
@@ -88,7 +90,8 @@ void drawFur(QPainter &t, QPainter &m, int level)
         QPainterPath strand(root);
         strand.quadTo(control, tip);
         const int shade = 90 + int(60 * std::fabs(std::sin(i * 3.1)));
-        t.setPen(QPen(QColor(shade + 40, shade, shade / 2), thickness, Qt::SolidLine, Qt::RoundCap));
+        t.setPen(
+            QPen(QColor(shade + 40, shade, shade / 2), thickness, Qt::SolidLine, Qt::RoundCap));
         t.drawPath(strand);
     }
     QRadialGradient base(QPointF(200, S), 150);
@@ -143,7 +146,8 @@ void drawInk(QPainter &t, QPainter &, int level)
     for (int b = 0; b < n; ++b) {
         const double offset = n == 1 ? 0 : (double(b) / (n - 1) - 0.5) * 60;
         QPainterPath path(QPointF(80 + offset, 380));
-        path.cubicTo(QPointF(60 + offset, 250), QPointF(300 + offset, 260), QPointF(230 + offset * 0.5, 30));
+        path.cubicTo(QPointF(60 + offset, 250), QPointF(300 + offset, 260),
+                     QPointF(230 + offset * 0.5, 30));
         const double width = n == 1 ? 60 : 70.0 / n + 2;
         QPen pen(QColor(15, 15, 25, 235), width, Qt::SolidLine, Qt::RoundCap);
         if (n > 1 && b % 3 == 1)
@@ -197,7 +201,8 @@ bool writeModels()
     figure.addBox("brim", {-5.5f, -5.5f, 23.2f}, {5.5f, 5.5f, 24}, "coal");
     figure.addBox("nose", {-0.6f, -8.5f, 19}, {0.6f, -4.5f, 20.2f}, "carrot");
     figure.addBox("arms", {-16, -0.5f, 11}, {16, 0.5f, 12}, "wood");
-    return torus.save("models/torus.3ds") && terrain.save("models/terrain.3ds") && figure.save("models/figure.3ds");
+    return torus.save("models/torus.3ds") && terrain.save("models/terrain.3ds") &&
+           figure.save("models/figure.3ds");
 }
 
 // Grass and a few tufts of fur spread over the torus, saved as its scene.
@@ -229,7 +234,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s <workspace directory>\n", argv[0]);
         return 2;
     }
-    if (!QDir().mkpath(QString::fromLocal8Bit(argv[1])) || !QDir::setCurrent(QString::fromLocal8Bit(argv[1])))
+    if (!QDir().mkpath(QString::fromLocal8Bit(argv[1])) ||
+        !QDir::setCurrent(QString::fromLocal8Bit(argv[1])))
         return 1;
     QDir().mkpath(Graftal::Directory);
     QDir().mkpath("scenes");
@@ -244,13 +250,16 @@ int main(int argc, char **argv)
     for (const Sample &s : samples) {
         ok = writeGraftal(s) && ok;
         QString error;
-        made.append(std::shared_ptr<Graftal>(Graftal::load(Graftal::fileNameFor(QString::fromLatin1(s.name)), error)));
+        made.append(std::shared_ptr<Graftal>(
+            Graftal::load(Graftal::fileNameFor(QString::fromLatin1(s.name)), error)));
     }
     ok = writeModels() && ok;
     ok = ok && writeScene(made);
     // The log of this run is not part of the workspace.
     LoggerOutput::shutdown();
     QFile::remove("logger.log");
-    std::printf(ok ? "sample workspace written to %s\n" : "could not write the sample workspace to %s\n", argv[1]);
+    std::printf(ok ? "sample workspace written to %s\n"
+                   : "could not write the sample workspace to %s\n",
+                argv[1]);
     return ok ? 0 : 1;
 }

@@ -24,8 +24,7 @@ void LoggerOutput::shutdown()
     theWriter = nullptr;
 }
 
-LoggerOutput::LoggerOutput(std::unique_ptr<QIODevice> device, bool start)
-    : file(std::move(device))
+LoggerOutput::LoggerOutput(std::unique_ptr<QIODevice> device, bool start) : file(std::move(device))
 {
     clock.start();
     // Append, never truncate: the log grows across runs. A file that cannot be

@@ -37,8 +37,8 @@ public:
     void log(const QString &tag, const QString &category, const QString &message);
 
     // The line for a message logged elapsedMs milliseconds after the writer started.
-    static QString formatLine(const QString &tag, const QString &category,
-                              const QString &message, qint64 elapsedMs);
+    static QString formatLine(const QString &tag, const QString &category, const QString &message,
+                              qint64 elapsedMs);
 
 protected:
     void run() override;

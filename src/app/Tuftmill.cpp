@@ -4,8 +4,8 @@
 #include "GLRender.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
-#include "TextureManager.h"
 #include "Logger.h"
+#include "TextureManager.h"
 #include "TreeManager.h"
 
 #include <QDir>
@@ -21,8 +21,9 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
 {
     directoriesMade = makeDirectories();
     if (!directoriesMade) {
-        coreLogger->error(QStringLiteral("cannot create the directories \"graftals\" and \"scenes\" in %1")
-                              .arg(QDir::currentPath()));
+        coreLogger->error(
+            QStringLiteral("cannot create the directories \"graftals\" and \"scenes\" in %1")
+                .arg(QDir::currentPath()));
         return;
     }
     ui.setupUi(this);
@@ -57,24 +58,35 @@ void Tuftmill::connectPanels()
     // hang on one signal they run in the order they were connected.
     TreeManager *library = ui.treeManager;
     connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
-    connect(ui.textureManager, &TextureManager::graftalPixmapChanged, library, &TreeManager::graftalPixmapChanged);
-    connect(ui.configurator, &Configurator::configurationChanged, library, &TreeManager::graftalParametersChanged);
+    connect(ui.textureManager, &TextureManager::graftalPixmapChanged, library,
+            &TreeManager::graftalPixmapChanged);
+    connect(ui.configurator, &Configurator::configurationChanged, library,
+            &TreeManager::graftalParametersChanged);
     connect(this, &Tuftmill::aboutToQuit, library, &TreeManager::beforeQuitHook);
-    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchAddGraftal, library, &TreeManager::addGraftal);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchAddGraftal, library,
+            &TreeManager::addGraftal);
     connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchSaveCurrent, library,
             &TreeManager::saveCurrentGraftal);
-    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchSaveAll, library, &TreeManager::saveAllGraftals);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchSaveAll, library,
+            &TreeManager::saveAllGraftals);
     connect(this, &Tuftmill::afterLoaded, library, &TreeManager::flushChangedTexturesToOpenGL);
-    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalSelected, library, &TreeManager::setSelected);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalSelected, library,
+            &TreeManager::setSelected);
     connect(ui.viewToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
     connect(library, &TreeManager::selectedChanged, ui.view, &GLRender::currentGraftalChanged);
     connect(library, &TreeManager::reloadTextures, ui.view, &GLRender::bindTexturesForGraftal);
-    connect(library, &TreeManager::selectedChanged, ui.configurator, &Configurator::graftalSelected);
-    connect(library, &TreeManager::selectedChanged, ui.textureManager, &TextureManager::graftalSelected);
-    connect(library, &TreeManager::graftalAdded, ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalAdded);
-    connect(library, &TreeManager::pixmapUpdated, ui.thumbnailNavigator, &GraftalThumbnailNavigator::pixmapUpdated);
-    connect(library, &TreeManager::selectedChanged, ui.detailNavigator, &GraftalDetailNavigator::graftalSelected);
-    connect(library, &TreeManager::pixmapUpdated, ui.detailNavigator, &GraftalDetailNavigator::pixmapUpdated);
+    connect(library, &TreeManager::selectedChanged, ui.configurator,
+            &Configurator::graftalSelected);
+    connect(library, &TreeManager::selectedChanged, ui.textureManager,
+            &TextureManager::graftalSelected);
+    connect(library, &TreeManager::graftalAdded, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::graftalAdded);
+    connect(library, &TreeManager::pixmapUpdated, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::pixmapUpdated);
+    connect(library, &TreeManager::selectedChanged, ui.detailNavigator,
+            &GraftalDetailNavigator::graftalSelected);
+    connect(library, &TreeManager::pixmapUpdated, ui.detailNavigator,
+            &GraftalDetailNavigator::pixmapUpdated);
     connect(ui.detailNavigator, &GraftalDetailNavigator::pixmapIndexChanged, ui.textureManager,
             &TextureManager::setPixmapIndex);
 }

@@ -96,7 +96,8 @@ void TuftmillClass::setupUi(Tuftmill *w)
     view->setMinimumSize(200, 200);
     viewColumnLayout->addWidget(view, 0);
     viewToolBar = new QToolBar(viewColumn);
-    addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"), QStringLiteral(":/icons/fileopen.png"));
+    addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
+                  QStringLiteral(":/icons/fileopen.png"));
     viewToolBar->addSeparator();
     modeGroup = new QActionGroup(viewToolBar);
     modeGroup->setExclusive(true);
@@ -118,10 +119,13 @@ void TuftmillClass::setupUi(Tuftmill *w)
         viewToolBar->addAction(action);
     }
     viewToolBar->addSeparator();
-    addToolAction(viewToolBar, 5, QStringLiteral("Set background color"), QStringLiteral(":/icons/colorize.png"));
+    addToolAction(viewToolBar, 5, QStringLiteral("Set background color"),
+                  QStringLiteral(":/icons/colorize.png"));
     viewToolBar->addSeparator();
-    addToolAction(viewToolBar, 6, QStringLiteral("Save current state of scene"), QStringLiteral(":/icons/filesave.png"));
-    addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"), QStringLiteral(":/icons/rotate.png"));
+    addToolAction(viewToolBar, 6, QStringLiteral("Save current state of scene"),
+                  QStringLiteral(":/icons/filesave.png"));
+    addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"),
+                  QStringLiteral(":/icons/rotate.png"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 

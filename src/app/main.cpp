@@ -30,7 +30,8 @@ int main(int argc, char *argv[])
             QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &Tuftmill::aboutToQuit);
             window.show();
             emit window.afterLoaded();
-            QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+            QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app,
+                             &QCoreApplication::quit);
 
             result = app.exec();
             LoggerOutput::shutdown();

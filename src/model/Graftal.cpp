@@ -61,8 +61,9 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
     g->config = std::make_unique<XmlConfig>(xmlPath, QString());
     if (!g->config->valid()) {
         error = g->config->errorString();
-        g->logger->warn(QStringLiteral("%1 cannot be read and is left untouched: %2")
-                            .arg(xmlPath, QString(error).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+        g->logger->warn(
+            QStringLiteral("%1 cannot be read and is left untouched: %2")
+                .arg(xmlPath, QString(error).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         return g;
     }
     g->setId(g->config->value(QStringLiteral("id")).toUInt());
@@ -71,7 +72,8 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
     g->updateFileName();
     // Files written under a name made unique by the library stay this graftal's files.
     if (name != g->baseFileName && !g->baseFileName.isEmpty() &&
-        QRegularExpression(QStringLiteral("^%1_\\d+$").arg(QRegularExpression::escape(g->baseFileName)))
+        QRegularExpression(
+            QStringLiteral("^%1_\\d+$").arg(QRegularExpression::escape(g->baseFileName)))
             .match(name)
             .hasMatch())
         g->baseFileName = name;
@@ -88,10 +90,12 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
         });
     for (int i = 0; i < decoded.size(); ++i) {
         if (decoded[i].first.isNull()) {
-            g->logger->warn(QStringLiteral("%1 is not a readable image; skipped").arg(inDirectory(files[i])));
+            g->logger->warn(
+                QStringLiteral("%1 is not a readable image; skipped").arg(inDirectory(files[i])));
             continue;
         }
-        g->levelList.append({QPixmap::fromImage(decoded[i].first), QPixmap::fromImage(decoded[i].second)});
+        g->levelList.append(
+            {QPixmap::fromImage(decoded[i].first), QPixmap::fromImage(decoded[i].second)});
     }
     if (g->levelList.isEmpty())
         g->addLevel();
@@ -104,8 +108,8 @@ QStringList Graftal::levelFiles(const QString &base)
 {
     const QRegularExpression pattern(
         QStringLiteral("^%1_(\\d+)\\.png$").arg(QRegularExpression::escape(base)));
-    const QStringList candidates = QDir(Directory).entryList(
-        {base + QStringLiteral("*.png")}, QDir::Files, QDir::Name);
+    const QStringList candidates =
+        QDir(Directory).entryList({base + QStringLiteral("*.png")}, QDir::Files, QDir::Name);
     QList<QPair<qulonglong, QString>> numbered;
     for (const QString &file : candidates) {
         const QRegularExpressionMatch m = pattern.match(file);
@@ -165,7 +169,7 @@ void Graftal::setBaseSize(double newSize)
 QString Graftal::fileNameFor(const QString &name)
 {
     static const QRegularExpression notAlphanumeric(QStringLiteral("[^a-z0-9]"),
-                                                     QRegularExpression::CaseInsensitiveOption);
+                                                    QRegularExpression::CaseInsensitiveOption);
     return QString(name).replace(notAlphanumeric, QStringLiteral("_"));
 }
 
@@ -198,12 +202,14 @@ QPixmap Graftal::levelPreview(int index) const
 
 QImage Graftal::levelTexture(int index, const QSize &size) const
 {
-    return levelList[index].first.toImage().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return levelList[index].first.toImage().scaled(size, Qt::IgnoreAspectRatio,
+                                                   Qt::SmoothTransformation);
 }
 
 QImage Graftal::levelMask(int index, const QSize &size) const
 {
-    return levelList[index].second.toImage().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return levelList[index].second.toImage().scaled(size, Qt::IgnoreAspectRatio,
+                                                    Qt::SmoothTransformation);
 }
 
 bool Graftal::save(QString *error)
@@ -229,7 +235,8 @@ bool Graftal::save(QString *error)
         return true;
     }
     for (const QString &failure : failures)
-        logger->error(QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));
+        logger->error(
+            QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));
     if (error)
         *error = failures.join(QLatin1Char('\n'));
     return false;

@@ -220,7 +220,8 @@ void TreeManager::assignUniqueFileName(Graftal *g)
         // Files on disk that are not this graftal's own (for example a damaged graftal
         // that was left unlisted) are never overwritten either.
         return candidate != g->storedFileName() &&
-               QFileInfo::exists(Graftal::Directory + QLatin1Char('/') + candidate + QStringLiteral(".xml"));
+               QFileInfo::exists(Graftal::Directory + QLatin1Char('/') + candidate +
+                                 QStringLiteral(".xml"));
     };
 
     // Keep the current file name while it still fits the name and is free.

@@ -20,7 +20,10 @@ XmlConfig::XmlConfig(const QString &fileName, const QString &fallbackFileName)
         QString message;
         int line = 0, column = 0;
         if (!document.setContent(&file, false, &message, &line, &column)) {
-            error = QStringLiteral("Message: %1\nLine: %2\nColumn: %3").arg(message).arg(line).arg(column);
+            error = QStringLiteral("Message: %1\nLine: %2\nColumn: %3")
+                        .arg(message)
+                        .arg(line)
+                        .arg(column);
             isValid = false;
             document = QDomDocument();
             return;
@@ -80,7 +83,8 @@ bool XmlConfig::save(const QString &fileName, QString *errorOut) const
 {
     if (!isValid) {
         if (errorOut)
-            *errorOut = QStringLiteral("%1 was not saved because it could not be read: %2").arg(fileName, error);
+            *errorOut = QStringLiteral("%1 was not saved because it could not be read: %2")
+                            .arg(fileName, error);
         return false;
     }
     QSaveFile file(fileName);

@@ -8,8 +8,7 @@
 
 #include <utility>
 
-template <void (*Delete)(GLuint)>
-class GlName
+template <void (*Delete)(GLuint)> class GlName
 {
 public:
     GlName() = default;
@@ -41,12 +40,30 @@ private:
 };
 
 namespace gldelete {
-inline void buffer(GLuint id) { glDeleteBuffers(1, &id); }
-inline void texture(GLuint id) { glDeleteTextures(1, &id); }
-inline void framebuffer(GLuint id) { glDeleteFramebuffers(1, &id); }
-inline void renderbuffer(GLuint id) { glDeleteRenderbuffers(1, &id); }
-inline void shader(GLuint id) { glDeleteShader(id); }
-inline void program(GLuint id) { glDeleteProgram(id); }
+inline void buffer(GLuint id)
+{
+    glDeleteBuffers(1, &id);
+}
+inline void texture(GLuint id)
+{
+    glDeleteTextures(1, &id);
+}
+inline void framebuffer(GLuint id)
+{
+    glDeleteFramebuffers(1, &id);
+}
+inline void renderbuffer(GLuint id)
+{
+    glDeleteRenderbuffers(1, &id);
+}
+inline void shader(GLuint id)
+{
+    glDeleteShader(id);
+}
+inline void program(GLuint id)
+{
+    glDeleteProgram(id);
+}
 } // namespace gldelete
 
 using GlBuffer = GlName<gldelete::buffer>;

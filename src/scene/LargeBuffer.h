@@ -10,8 +10,7 @@
 // huge pages where the system offers them: a million-triangle model touches hundreds of
 // megabytes at once, and faulting them in 4 KiB at a time costs more than filling them.
 // When the memory cannot be had the buffer stays empty and valid() says so.
-template <typename T>
-class LargeBuffer
+template <typename T> class LargeBuffer
 {
     static_assert(std::is_trivially_destructible_v<T>, "elements are released without destruction");
 
@@ -22,7 +21,8 @@ public:
         constexpr size_t HugePage = size_t(2) << 20;
         const size_t bytes = std::max<size_t>(count * sizeof(T), 1);
         const size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
-        void *memory = bytes >= HugePage ? std::aligned_alloc(HugePage, rounded) : std::malloc(bytes);
+        void *memory =
+            bytes >= HugePage ? std::aligned_alloc(HugePage, rounded) : std::malloc(bytes);
         if (!memory) {
             length = 0;
             return;

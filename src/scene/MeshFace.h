@@ -9,10 +9,10 @@ class MeshFace
 {
 public:
     Vector3 corners[3];
-    Vector3 edge1; // corner 1 - corner 0
-    Vector3 edge2; // corner 2 - corner 0
+    Vector3 edge1;  // corner 1 - corner 0
+    Vector3 edge2;  // corner 2 - corner 0
     Vector3 normal; // unit normal of edge1 x edge2; zero for a degenerate triangle
-    int faceIndex; // over the whole model: meshes in file order, faces in mesh order
+    int faceIndex;  // over the whole model: meshes in file order, faces in mesh order
     int meshIndex;
 
     MeshFace(const Vector3 &p0, const Vector3 &p1, const Vector3 &p2, int meshIndex, int faceIndex);

@@ -21,7 +21,8 @@ void Lib3dsFileDeleter::operator()(Lib3dsFile *file) const
 namespace {
 
 // Chunk identifiers of the 3DS format that lib3ds reads.
-enum Chunk : quint16 {
+enum Chunk : quint16
+{
     M3DMAGIC = 0x4D4D,
     MLIBMAGIC = 0x3DAA,
     CMAGIC = 0xC23D,
@@ -71,12 +72,32 @@ bool isMaterialSubContainer(quint16 id)
 {
     switch (id) {
     // Colours and percentages wrap COLOR_* and *_PERCENTAGE chunks.
-    case 0xA010: case 0xA020: case 0xA030: case 0xA040: case 0xA041: case 0xA050:
-    case 0xA052: case 0xA053: case 0xA084:
+    case 0xA010:
+    case 0xA020:
+    case 0xA030:
+    case 0xA040:
+    case 0xA041:
+    case 0xA050:
+    case 0xA052:
+    case 0xA053:
+    case 0xA084:
     // Texture, mask and reflection maps wrap their parameter chunks.
-    case 0xA200: case 0xA33A: case 0xA210: case 0xA230: case 0xA204: case 0xA33C:
-    case 0xA33D: case 0xA220: case 0xA33E: case 0xA340: case 0xA342: case 0xA344:
-    case 0xA348: case 0xA346: case 0xA34A: case 0xA34C:
+    case 0xA200:
+    case 0xA33A:
+    case 0xA210:
+    case 0xA230:
+    case 0xA204:
+    case 0xA33C:
+    case 0xA33D:
+    case 0xA220:
+    case 0xA33E:
+    case 0xA340:
+    case 0xA342:
+    case 0xA344:
+    case 0xA348:
+    case 0xA346:
+    case 0xA34A:
+    case 0xA34C:
         return true;
     default:
         return false;
@@ -144,7 +165,10 @@ private:
                (quint32(data[at + 3]) << 24);
     }
 
-    static QString hex(quint16 id) { return QStringLiteral("0x%1").arg(id, 4, 16, QLatin1Char('0')); }
+    static QString hex(quint16 id)
+    {
+        return QStringLiteral("0x%1").arg(id, 4, 16, QLatin1Char('0'));
+    }
 
     // Offset just past a NUL-terminated string starting at `at` inside [at, end), or -1.
     qint64 afterString(qint64 at, qint64 end) const
@@ -175,7 +199,8 @@ private:
             for (qint64 f = 0; f < faces; ++f)
                 for (int k = 0; k < 3; ++k)
                     if (word(body + 2 + 8 * f + 2 * k) >= meshPointCount) {
-                        why = QStringLiteral("a face at offset %1 uses a point that does not exist").arg(body);
+                        why = QStringLiteral("a face at offset %1 uses a point that does not exist")
+                                  .arg(body);
                         return -2;
                     }
             return 2 + 8 * faces;
@@ -203,10 +228,24 @@ private:
     bool isContainer(quint16 parent, quint16 id) const
     {
         switch (id) {
-        case MDATA: case KFDATA: case MAT_ENTRY: case NAMED_OBJECT: case N_TRI_OBJECT:
-        case FACE_ARRAY: case N_CAMERA: case N_DIRECT_LIGHT: case DL_SPOTLIGHT:
-        case AMBIENT_LIGHT: case SOLID_BGND: case V_GRADIENT: case FOG: case LAYER_FOG:
-        case DISTANCE_CUE: case DEFAULT_VIEW: case VIEWPORT_LAYOUT: case VIEWPORT_LAYOUT_OLD:
+        case MDATA:
+        case KFDATA:
+        case MAT_ENTRY:
+        case NAMED_OBJECT:
+        case N_TRI_OBJECT:
+        case FACE_ARRAY:
+        case N_CAMERA:
+        case N_DIRECT_LIGHT:
+        case DL_SPOTLIGHT:
+        case AMBIENT_LIGHT:
+        case SOLID_BGND:
+        case V_GRADIENT:
+        case FOG:
+        case LAYER_FOG:
+        case DISTANCE_CUE:
+        case DEFAULT_VIEW:
+        case VIEWPORT_LAYOUT:
+        case VIEWPORT_LAYOUT_OLD:
             return true;
         default:
             break;
@@ -231,7 +270,8 @@ private:
         if (prefix == -2)
             return false;
         if (prefix < 0 || body + prefix > end)
-            return bad(QStringLiteral("chunk %1 at offset %2 is cut short").arg(hex(id)).arg(start));
+            return bad(
+                QStringLiteral("chunk %1 at offset %2 is cut short").arg(hex(id)).arg(start));
         if (id == FACE_ARRAY)
             faceCountStack.append(lastFaceCount);
         if (isNodeTag(id))
@@ -240,15 +280,19 @@ private:
         bool ok = true;
         while (ok && at < end) {
             if (end - at < 6) {
-                ok = bad(QStringLiteral("chunk %1 at offset %2 ends in a partial chunk").arg(hex(id)).arg(start));
+                ok = bad(QStringLiteral("chunk %1 at offset %2 ends in a partial chunk")
+                             .arg(hex(id))
+                             .arg(start));
                 break;
             }
             const quint16 child = word(at);
             const quint32 childLength = dword(at + 2);
             if (childLength < 6 || childLength > quint64(end - at)) {
-                ok = bad(QStringLiteral("chunk %1 at offset %2 has a length that does not fit inside its parent")
-                             .arg(hex(child))
-                             .arg(at));
+                ok = bad(
+                    QStringLiteral(
+                        "chunk %1 at offset %2 has a length that does not fit inside its parent")
+                        .arg(hex(child))
+                        .arg(at));
                 break;
             }
             ok = isContainer(id, child) ? container(child, at, childLength, depth + 1)
@@ -285,7 +329,10 @@ private:
         const qint64 n = length - 6;
         auto counted = [&](qint64 itemSize) {
             if (n < 2 || 2 + itemSize * word(body) > n)
-                return bad(QStringLiteral("chunk %1 at offset %2 holds fewer entries than it claims").arg(hex(id)).arg(start));
+                return bad(
+                    QStringLiteral("chunk %1 at offset %2 holds fewer entries than it claims")
+                        .arg(hex(id))
+                        .arg(start));
             return true;
         };
         switch (id) {
@@ -303,11 +350,15 @@ private:
                 return bad(QStringLiteral("a material group at offset %1 is cut short").arg(start));
             const qint64 count = word(after);
             if (2 + 2 * count > end - after)
-                return bad(QStringLiteral("a material group at offset %1 holds fewer faces than it claims").arg(start));
+                return bad(
+                    QStringLiteral("a material group at offset %1 holds fewer faces than it claims")
+                        .arg(start));
             const quint16 faces = faceCountStack.isEmpty() ? 0 : faceCountStack.last();
             for (qint64 i = 0; i < count; ++i)
                 if (word(after + 2 + 2 * i) >= faces)
-                    return bad(QStringLiteral("a material group at offset %1 names a face that does not exist").arg(start));
+                    return bad(QStringLiteral(
+                                   "a material group at offset %1 names a face that does not exist")
+                                   .arg(start));
             return true;
         }
         case SMOOTH_GROUP:
@@ -323,15 +374,21 @@ private:
             if (isNodeTag(parent) && !nodes.isEmpty()) {
                 const qint64 after = afterString(body, end);
                 if (after < 0 || end - after < 6)
-                    return bad(QStringLiteral("a node header at offset %1 is cut short").arg(start));
+                    return bad(
+                        QStringLiteral("a node header at offset %1 is cut short").arg(start));
                 nodes.last().parent = word(after + 4);
             }
             return true;
-        case POS_TRACK_TAG: case SCL_TRACK_TAG: case COL_TRACK_TAG:
+        case POS_TRACK_TAG:
+        case SCL_TRACK_TAG:
+        case COL_TRACK_TAG:
             return !isNodeTag(parent) || track(id, body, end, 12);
         case ROT_TRACK_TAG:
             return !isNodeTag(parent) || track(id, body, end, 16);
-        case FOV_TRACK_TAG: case ROLL_TRACK_TAG: case HOT_TRACK_TAG: case FALL_TRACK_TAG:
+        case FOV_TRACK_TAG:
+        case ROLL_TRACK_TAG:
+        case HOT_TRACK_TAG:
+        case FALL_TRACK_TAG:
             return !isNodeTag(parent) || track(id, body, end, 4);
         case HIDE_TRACK_TAG:
             return !isNodeTag(parent) || track(id, body, end, 0);
@@ -363,7 +420,8 @@ private:
             if (valueSize < 0) {
                 const qint64 after = at <= end ? afterString(at, end) : -1;
                 if (after < 0)
-                    return bad(QStringLiteral("track %1 holds fewer keys than it claims").arg(hex(id)));
+                    return bad(
+                        QStringLiteral("track %1 holds fewer keys than it claims").arg(hex(id)));
                 at = after;
             } else {
                 at += valueSize;
@@ -379,7 +437,8 @@ private:
     bool nodesAreSound()
     {
         if (nodes.size() > MaxNodes)
-            return bad(QStringLiteral("the file has too many keyframer nodes (%1)").arg(nodes.size()));
+            return bad(
+                QStringLiteral("the file has too many keyframer nodes (%1)").arg(nodes.size()));
         QHash<quint16, quint16> parentOf;
         for (const NodeInfo &node : std::as_const(nodes)) {
             if (node.id == 0xFFFF)
@@ -395,7 +454,8 @@ private:
             quint16 at = node.parent;
             while (at != 0xFFFF) {
                 if (++depth > MaxNodeDepth)
-                    return bad(QStringLiteral("the keyframer nodes form a loop or are nested too deeply"));
+                    return bad(
+                        QStringLiteral("the keyframer nodes form a loop or are nested too deeply"));
                 at = parentOf.value(at, 0xFFFF);
             }
         }
@@ -422,9 +482,15 @@ long streamSeek(void *self, long offset, Lib3dsIoSeek origin)
     auto *s = static_cast<MemoryStream *>(self);
     long base = 0;
     switch (origin) {
-    case LIB3DS_SEEK_SET: base = 0; break;
-    case LIB3DS_SEEK_CUR: base = s->position; break;
-    case LIB3DS_SEEK_END: base = long(s->bytes->size()); break;
+    case LIB3DS_SEEK_SET:
+        base = 0;
+        break;
+    case LIB3DS_SEEK_CUR:
+        base = s->position;
+        break;
+    case LIB3DS_SEEK_END:
+        base = long(s->bytes->size());
+        break;
     }
     const long target = base + offset;
     if (target < 0 || target > long(s->bytes->size())) {
@@ -481,14 +547,16 @@ bool Model3dsReader::checkModel(Lib3dsFile *file, QString &problem)
     }
     for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
         if (mesh->faces > 0 && !mesh->faceL) {
-            problem = QStringLiteral("mesh \"%1\" lost its faces").arg(QString::fromLatin1(mesh->name));
+            problem =
+                QStringLiteral("mesh \"%1\" lost its faces").arg(QString::fromLatin1(mesh->name));
             return false;
         }
         for (Lib3dsDword i = 0; i < mesh->faces; ++i)
             for (int k = 0; k < 3; ++k)
                 if (mesh->faceL[i].points[k] >= mesh->points) {
-                    problem = QStringLiteral("mesh \"%1\" has a face that uses a point it does not have")
-                                  .arg(QString::fromLatin1(mesh->name));
+                    problem =
+                        QStringLiteral("mesh \"%1\" has a face that uses a point it does not have")
+                            .arg(QString::fromLatin1(mesh->name));
                     return false;
                 }
         for (Lib3dsDword i = 0; i < mesh->points; ++i)
@@ -507,7 +575,8 @@ Lib3dsFilePtr Model3dsReader::parse(const QByteArray &bytes, QString &problem)
     if (!checkStructure(bytes, problem))
         return nullptr;
     MemoryStream stream{&bytes};
-    Lib3dsIo *io = lib3ds_io_new(&stream, streamError, streamSeek, streamTell, streamRead, streamWrite);
+    Lib3dsIo *io =
+        lib3ds_io_new(&stream, streamError, streamSeek, streamTell, streamRead, streamWrite);
     if (!io) {
         problem = QStringLiteral("out of memory");
         return nullptr;

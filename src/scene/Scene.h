@@ -33,7 +33,11 @@ class Scene : public QObject
 {
     Q_OBJECT
 public:
-    enum RenderFlag { PickPass = 1, ShowPickBuffer = 2 };
+    enum RenderFlag
+    {
+        PickPass = 1,
+        ShowPickBuffer = 2
+    };
     using Rgb = std::array<float, 3>;
     using InstanceKey = QPair<int, int>; // (mesh index, graftal id)
     using InstanceList = std::vector<std::unique_ptr<GraftalInstance>>;

@@ -4,6 +4,7 @@
 #include "Logger.h"
 #include "MeshNormals.h"
 
+#include <QtConcurrent/QtConcurrentMap>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -12,7 +13,6 @@
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
 #include <new>
-#include <QtConcurrent/QtConcurrentMap>
 
 namespace {
 // Colour of faces that come before any face with a known material.
@@ -79,8 +79,8 @@ void addNodes(Lib3dsFile *file, Lib3dsNode *node, Box &box, int depth)
 std::array<unsigned char, 3> Scene::faceIdColor(int faceIndex)
 {
     const quint32 id = quint32(faceIndex) + 1;
-    return {static_cast<unsigned char>((id >> 16) & 0xff), static_cast<unsigned char>((id >> 8) & 0xff),
-            static_cast<unsigned char>(id & 0xff)};
+    return {static_cast<unsigned char>((id >> 16) & 0xff),
+            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
 }
 
 struct Scene::ModelBuffers
@@ -122,7 +122,9 @@ bool Scene::loadModel(const QString &path, QString &error)
 
     std::unique_ptr<ModelBuffers> buffers = allocateBuffers(file.get());
     if (!buffers) {
-        error = QStringLiteral("3DS file couldn't be loaded\n%1: there is not enough memory for its triangles").arg(path);
+        error = QStringLiteral(
+                    "3DS file couldn't be loaded\n%1: there is not enough memory for its triangles")
+                    .arg(path);
         logger->warn(QStringLiteral("%1 not loaded: out of memory").arg(path));
         return false;
     }
@@ -164,7 +166,8 @@ void Scene::measureModel()
         box = Box();
         for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
             for (Lib3dsDword i = 0; i < mesh->points; ++i)
-                box.add(Vector3(mesh->pointL[i].pos[0], mesh->pointL[i].pos[1], mesh->pointL[i].pos[2]));
+                box.add(Vector3(mesh->pointL[i].pos[0], mesh->pointL[i].pos[1],
+                                mesh->pointL[i].pos[2]));
     }
     if (!box.usable())
         box = Box{{0, 0, 0}, {0, 0, 0}};
@@ -232,7 +235,8 @@ void Scene::buildRenderArrays(std::unique_ptr<ModelBuffers> buffers)
                     lastMaterial = lib3ds_file_material_by_name(file, face.material);
                 }
                 if (lastMaterial)
-                    c = {lastMaterial->diffuse[0], lastMaterial->diffuse[1], lastMaterial->diffuse[2]};
+                    c = {lastMaterial->diffuse[0], lastMaterial->diffuse[1],
+                         lastMaterial->diffuse[2]};
             }
             const size_t f = job.firstFace + i;
             const std::array<unsigned char, 3> id = faceIdColor(int(f));

@@ -18,7 +18,9 @@ struct Scene::GlState
     int pickTargetHeight = 0;
 };
 
-Scene::Scene() : logger(std::make_unique<Logger>(QStringLiteral("app.gl.scene"))), gl(std::make_unique<GlState>())
+Scene::Scene()
+    : logger(std::make_unique<Logger>(QStringLiteral("app.gl.scene"))),
+      gl(std::make_unique<GlState>())
 {
 }
 
@@ -67,7 +69,8 @@ void Scene::clearView(bool pick)
     if (pick)
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     else
-        glClearColor(float(background.redF()), float(background.greenF()), float(background.blueF()), 1.0f);
+        glClearColor(float(background.redF()), float(background.greenF()),
+                     float(background.blueF()), 1.0f);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
@@ -92,7 +95,10 @@ struct Uniforms
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
         return u;
     }
-    bool valid() const { return isGraftal >= 0 || meshColor >= 0 || texSampler >= 0 || maskSampler >= 0; }
+    bool valid() const
+    {
+        return isGraftal >= 0 || meshColor >= 0 || texSampler >= 0 || maskSampler >= 0;
+    }
 };
 } // namespace
 
@@ -230,7 +236,8 @@ void Scene::refreshPickBuffer()
             glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
             glBindRenderbuffer(GL_RENDERBUFFER, 0);
             glBindFramebuffer(GL_FRAMEBUFFER, ids[0]);
-            glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, ids[1]);
+            glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                      ids[1]);
             glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, ids[2]);
             gl->pickTargetWidth = w;
             gl->pickTargetHeight = h;
@@ -262,7 +269,8 @@ const MeshFace *Scene::pickFace(int x, int y) const
         return nullptr;
     const size_t row = size_t(pickHeight - 1 - y);
     const size_t at = (row * size_t(pickWidth) + size_t(x)) * 3;
-    const quint32 id = (quint32(pickBuffer[at]) << 16) | (quint32(pickBuffer[at + 1]) << 8) | pickBuffer[at + 2];
+    const quint32 id =
+        (quint32(pickBuffer[at]) << 16) | (quint32(pickBuffer[at + 1]) << 8) | pickBuffer[at + 2];
     if (id == 0 || id > faceTotal)
         return nullptr;
     return &faceStore[id - 1];

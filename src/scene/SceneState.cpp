@@ -33,7 +33,8 @@ bool Scene::saveState()
     const QString name = stateFileName();
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) {
-        logger->error(QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
+        logger->error(
+            QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
         return false;
     }
     QDataStream stream(&file);
@@ -44,7 +45,8 @@ bool Scene::saveState()
         stream << qint32(instance->face()->faceIndex) << qint32(instance->graftal()->id())
                << double(instance->barycentric.x()) << double(instance->barycentric.y());
     if (stream.status() != QDataStream::Ok || !file.commit()) {
-        logger->error(QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
+        logger->error(
+            QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
         return false;
     }
     return true;
@@ -96,8 +98,8 @@ bool Scene::loadState()
             break;
         Graftal *g = library->containsId(graftalId) ? library->graftalById(graftalId) : nullptr;
         const bool onModel = faceIndex >= 0 && faceIndex < faceCount();
-        const bool onTriangle = std::isfinite(u) && std::isfinite(v) && u >= 0.0 && v >= 0.0 &&
-                                u + v <= 1.0 + 1e-9;
+        const bool onTriangle =
+            std::isfinite(u) && std::isfinite(v) && u >= 0.0 && v >= 0.0 && u + v <= 1.0 + 1e-9;
         if (!g || !onModel || !onTriangle) {
             ++skipped;
             continue;

@@ -9,7 +9,8 @@
 #include <QVBoxLayout>
 
 GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
-    : QWidget(parent), logger(std::make_unique<Logger>(QStringLiteral("app.ui.thumbnail_navigator"))),
+    : QWidget(parent),
+      logger(std::make_unique<Logger>(QStringLiteral("app.ui.thumbnail_navigator"))),
       strip(new PixmapScroller(this)), layout(new QHBoxLayout(this))
 {
     layout->setContentsMargins(0, 0, 0, 0);
@@ -23,7 +24,8 @@ GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
         void (GraftalThumbnailNavigator::*signal)();
     } specs[3] = {
         {":icons/filenew.png", "New graftal", &GraftalThumbnailNavigator::dispatchAddGraftal},
-        {":icons/filesave.png", "Save selected graftal", &GraftalThumbnailNavigator::dispatchSaveCurrent},
+        {":icons/filesave.png", "Save selected graftal",
+         &GraftalThumbnailNavigator::dispatchSaveCurrent},
         {":icons/save_all.png", "Save all graftals", &GraftalThumbnailNavigator::dispatchSaveAll},
     };
     for (int i = 0; i < 3; ++i) {
@@ -36,7 +38,8 @@ GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
     setMaximumHeight(strip->maximumHeight());
     layout->addLayout(column);
     nextKey = 0;
-    connect(strip, &PixmapScroller::pixmapSelected, this, &GraftalThumbnailNavigator::pixmapSelected);
+    connect(strip, &PixmapScroller::pixmapSelected, this,
+            &GraftalThumbnailNavigator::pixmapSelected);
 }
 
 GraftalThumbnailNavigator::~GraftalThumbnailNavigator() = default;

@@ -18,7 +18,8 @@ TextureManager::TextureManager(QWidget *parent)
 TextureManager::~TextureManager() = default;
 
 namespace {
-QAction *makeAction(QObject *owner, const QString &text, const QString &icon, int data, bool checkable)
+QAction *makeAction(QObject *owner, const QString &text, const QString &icon, int data,
+                    bool checkable)
 {
     auto *action = new QAction(QIcon(icon), text, owner);
     action->setData(data);
@@ -43,14 +44,18 @@ void TextureManager::setupToolBar()
 
     auto *mouseTools = new QActionGroup(bar);
     mouseTools->setExclusive(true);
-    QAction *draw = makeAction(mouseTools, QStringLiteral("Draw"), QStringLiteral(":icons/color_line.png"), 0, true);
-    QAction *erase = makeAction(mouseTools, QStringLiteral("Erase"), QStringLiteral(":icons/eraser.png"), 1, true);
+    QAction *draw = makeAction(mouseTools, QStringLiteral("Draw"),
+                               QStringLiteral(":icons/color_line.png"), 0, true);
+    QAction *erase = makeAction(mouseTools, QStringLiteral("Erase"),
+                                QStringLiteral(":icons/eraser.png"), 1, true);
     connect(mouseTools, &QActionGroup::triggered, painterWidget, &GraftalPainter::changeMouseMode);
 
     auto *historyGroup = new QActionGroup(bar);
     historyGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
-    QAction *undo = makeAction(historyGroup, QStringLiteral("Undo"), QStringLiteral(":icons/undo.png"), 0, false);
-    QAction *redo = makeAction(historyGroup, QStringLiteral("Redo"), QStringLiteral(":icons/redo.png"), 1, false);
+    QAction *undo = makeAction(historyGroup, QStringLiteral("Undo"),
+                               QStringLiteral(":icons/undo.png"), 0, false);
+    QAction *redo = makeAction(historyGroup, QStringLiteral("Redo"),
+                               QStringLiteral(":icons/redo.png"), 1, false);
     // Nothing can be undone before a level is loaded; the painter enables them.
     undo->setEnabled(false);
     redo->setEnabled(false);
@@ -58,13 +63,16 @@ void TextureManager::setupToolBar()
     painterWidget->redoAction = redo;
     connect(historyGroup, &QActionGroup::triggered, painterWidget, &GraftalPainter::undoRedoAction);
 
-    QAction *clear = makeAction(bar, QStringLiteral("Clear"), QStringLiteral(":icons/trash.png"), 0, false);
+    QAction *clear =
+        makeAction(bar, QStringLiteral("Clear"), QStringLiteral(":icons/trash.png"), 0, false);
     connect(clear, &QAction::triggered, painterWidget, &GraftalPainter::clearPixmap);
 
     auto *target = new QActionGroup(bar);
     target->setExclusive(true);
-    QAction *mask = makeAction(target, QStringLiteral("Mask"), QStringLiteral(":icons/text_top.png"), 1, true);
-    QAction *texture = makeAction(target, QStringLiteral("Texture"), QStringLiteral(":icons/text_bottom.png"), 0, true);
+    QAction *mask =
+        makeAction(target, QStringLiteral("Mask"), QStringLiteral(":icons/text_top.png"), 1, true);
+    QAction *texture = makeAction(target, QStringLiteral("Texture"),
+                                  QStringLiteral(":icons/text_bottom.png"), 0, true);
     texture->setChecked(true);
     connect(target, &QActionGroup::triggered, painterWidget, &GraftalPainter::changeDrawMode);
 

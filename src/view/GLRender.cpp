@@ -121,9 +121,10 @@ void GLRender::initializeGL()
     gl2 = glewUsable && GLEW_VERSION_2_0 && !missingOpenGl2ForTests;
     initialized = true;
     if (!gl2) {
-        logger->error(QStringLiteral("OpenGL 2.0 is not available (GLEW status %1, version %2)")
-                          .arg(status)
-                          .arg(QString::fromLatin1(reinterpret_cast<const char *>(glGetString(GL_VERSION)))));
+        logger->error(
+            QStringLiteral("OpenGL 2.0 is not available (GLEW status %1, version %2)")
+                .arg(status)
+                .arg(QString::fromLatin1(reinterpret_cast<const char *>(glGetString(GL_VERSION)))));
         // Shown once the set-up is over, not from inside it.
         QMetaObject::invokeMethod(this, &GLRender::showFailure, Qt::QueuedConnection);
         return;
@@ -137,10 +138,11 @@ void GLRender::initializeGL()
 
 void GLRender::showFailure()
 {
-    QMessageBox::critical(this, QStringLiteral("Failure"),
-                          QStringLiteral("Your system doesn't seem to support OpenGL 2.0 which is needed "
-                                         "to run this application."),
-                          QMessageBox::Ok);
+    QMessageBox::critical(
+        this, QStringLiteral("Failure"),
+        QStringLiteral("Your system doesn't seem to support OpenGL 2.0 which is needed "
+                       "to run this application."),
+        QMessageBox::Ok);
 }
 
 void GLRender::loadShader()
@@ -160,7 +162,8 @@ void GLRender::loadShader()
     glGetShaderiv(shader.get(), GL_COMPILE_STATUS, &compiled);
     auto infoLog = [](GLuint id, bool isProgram) {
         GLint length = 0;
-        isProgram ? glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length) : glGetShaderiv(id, GL_INFO_LOG_LENGTH, &length);
+        isProgram ? glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length)
+                  : glGetShaderiv(id, GL_INFO_LOG_LENGTH, &length);
         QByteArray log(std::max(length, 1), '\0');
         isProgram ? glGetProgramInfoLog(id, length, nullptr, log.data())
                   : glGetShaderInfoLog(id, length, nullptr, log.data());
@@ -168,7 +171,8 @@ void GLRender::loadShader()
     };
     if (!compiled) {
         shaderMessages = infoLog(shader.get(), false);
-        logger->error(QStringLiteral("the fragment shader does not compile: %1").arg(shaderMessages));
+        logger->error(
+            QStringLiteral("the fragment shader does not compile: %1").arg(shaderMessages));
     }
 
     GlProgram program(glCreateProgram());
@@ -261,8 +265,8 @@ void GLRender::newTexture(QPixmap *pixmap)
     const QImage image = pixmap->toImage().convertToFormat(QImage::Format_RGBA8888).mirrored();
     glBindTexture(GL_TEXTURE_2D, resources->newTexture.get());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 image.constBits());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, image.constBits());
     doneCurrent();
     update();
 }
@@ -271,8 +275,9 @@ void GLRender::dispatchAction(QAction *action)
 {
     switch (action->data().toInt()) {
     case 1: {
-        const QString name = QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(),
-                                                          QStringLiteral("3DS files (*.3ds)"));
+        const QString name =
+            QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(),
+                                         QStringLiteral("3DS files (*.3ds)"));
         if (!name.isEmpty())
             openModel(name);
         break;
@@ -296,7 +301,8 @@ void GLRender::dispatchAction(QAction *action)
     case 6:
         if (!theScene->saveState())
             QMessageBox::warning(this, QStringLiteral("Save failed"),
-                                 QStringLiteral("The scene could not be saved to %1.").arg(theScene->stateFileName()));
+                                 QStringLiteral("The scene could not be saved to %1.")
+                                     .arg(theScene->stateFileName()));
         break;
     case 7:
         theScene->loadState();
@@ -360,8 +366,8 @@ void GLRender::uploadGraftal(Graftal *g)
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
             glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-            glTexImage2D(GL_TEXTURE_2D, level, 4, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                         image.constBits());
+            glTexImage2D(GL_TEXTURE_2D, level, 4, image.width(), image.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, image.constBits());
         }
     }
 }

@@ -21,8 +21,18 @@ class GLRender : public QOpenGLWidget
 {
     Q_OBJECT
 public:
-    enum Mode { CameraMode = 2, PaintMode = 3, DensityMode = 4 };
-    enum DragKind { NoDrag = 0, RotateDrag = 1, MoveDrag = 2 };
+    enum Mode
+    {
+        CameraMode = 2,
+        PaintMode = 3,
+        DensityMode = 4
+    };
+    enum DragKind
+    {
+        NoDrag = 0,
+        RotateDrag = 1,
+        MoveDrag = 2
+    };
 
     explicit GLRender(QWidget *parent = nullptr);
     ~GLRender() override;

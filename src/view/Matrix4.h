@@ -37,7 +37,10 @@ public:
 
     static Matrix4 scaling(double s);
     static Matrix4 translation(const Vector3 &t);
-    static Matrix4 translation(double x, double y, double z) { return translation(Vector3(x, y, z)); }
+    static Matrix4 translation(double x, double y, double z)
+    {
+        return translation(Vector3(x, y, z));
+    }
     // Rotation by the given degrees about the axis, as the transpose of what glRotated
     // builds: multiplied into OpenGL it turns points by the negative angle. A zero-length
     // axis names no rotation and gives the identity.

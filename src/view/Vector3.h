@@ -20,7 +20,10 @@ public:
     double operator[](int i) const { return (&x)[i]; }
     const double *data() const { return &x; }
 
-    static double dot(const Vector3 &a, const Vector3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+    static double dot(const Vector3 &a, const Vector3 &b)
+    {
+        return a.x * b.x + a.y * b.y + a.z * b.z;
+    }
     static Vector3 cross(const Vector3 &a, const Vector3 &b)
     {
         return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -40,8 +43,14 @@ public:
     // Passes the components to glVertex3dv inside a glBegin/glEnd pair of the caller.
     void emitVertex() const;
 
-    friend Vector3 operator+(const Vector3 &a, const Vector3 &b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-    friend Vector3 operator-(const Vector3 &a, const Vector3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+    friend Vector3 operator+(const Vector3 &a, const Vector3 &b)
+    {
+        return {a.x + b.x, a.y + b.y, a.z + b.z};
+    }
+    friend Vector3 operator-(const Vector3 &a, const Vector3 &b)
+    {
+        return {a.x - b.x, a.y - b.y, a.z - b.z};
+    }
     friend Vector3 operator*(const Vector3 &v, double s) { return {v.x * s, v.y * s, v.z * s}; }
     friend Vector3 operator*(double s, const Vector3 &v) { return v * s; }
     friend Vector3 operator/(const Vector3 &v, double d) { return v * (1.0 / d); }

@@ -11,7 +11,10 @@ public:
     Vector3 extra;
 
     Vertex() = default;
-    Vertex(const Vector3 &position, const Vector3 &normal) : positionVector(position), normalVector(normal) {}
+    Vertex(const Vector3 &position, const Vector3 &normal)
+        : positionVector(position), normalVector(normal)
+    {
+    }
     Vertex(double x, double y, double z) : positionVector(x, y, z) {}
 
     Vector3 &position() { return positionVector; }

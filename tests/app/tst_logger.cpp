@@ -24,7 +24,8 @@ QStringList readLines(const QString &path)
 QStringList messagesOf(const QByteArray &bytes)
 {
     QStringList out;
-    for (const QString &line : QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString &line :
+         QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         out << line.section(QStringLiteral(": "), 1);
     return out;
 }
@@ -50,8 +51,10 @@ void TestLogger::lineFormat_data()
     QTest::newRow("start") << "___" << qint64(0) << "[0000.000]   ___ @ cat: msg\n";
     QTest::newRow("1234 ms") << "INFO" << qint64(1234) << "[0001.234]  INFO @ cat: msg\n";
     QTest::newRow("12.5 s") << "WARN" << qint64(12500) << "[0012.500]  WARN @ cat: msg\n";
-    QTest::newRow("10000 s grows") << "ERROR" << qint64(10000000) << "[10000.000] ERROR @ cat: msg\n";
-    QTest::newRow("long tag whole") << "VERYLONGTAG" << qint64(7) << "[0000.007] VERYLONGTAG @ cat: msg\n";
+    QTest::newRow("10000 s grows")
+        << "ERROR" << qint64(10000000) << "[10000.000] ERROR @ cat: msg\n";
+    QTest::newRow("long tag whole")
+        << "VERYLONGTAG" << qint64(7) << "[0000.007] VERYLONGTAG @ cat: msg\n";
 }
 
 void TestLogger::lineFormat()
@@ -59,7 +62,8 @@ void TestLogger::lineFormat()
     QFETCH(QString, tag);
     QFETCH(qint64, ms);
     QFETCH(QString, expected);
-    QCOMPARE(LoggerOutput::formatLine(tag, QStringLiteral("cat"), QStringLiteral("msg"), ms), expected);
+    QCOMPARE(LoggerOutput::formatLine(tag, QStringLiteral("cat"), QStringLiteral("msg"), ms),
+             expected);
 }
 
 void TestLogger::writerLinesAreWholeAndOrdered()
@@ -131,13 +135,17 @@ void TestLogger::appendsAcrossRunsAndStopsLast()
 
     QCOMPARE(lines.size(), 1 + 2 * 32);
     QCOMPARE(lines.first(), QStringLiteral("an earlier line"));
-    const QRegularExpression start(QStringLiteral(R"(^\[\d{4}\.\d{3}\]   ___ @ logger: starting logger\.\.\.$)"));
-    const QRegularExpression stop(QStringLiteral(R"(^\[\d{4}\.\d{3}\]   ___ @ logger: exiting logger\.\.\.$)"));
+    const QRegularExpression start(
+        QStringLiteral(R"(^\[\d{4}\.\d{3}\]   ___ @ logger: starting logger\.\.\.$)"));
+    const QRegularExpression stop(
+        QStringLiteral(R"(^\[\d{4}\.\d{3}\]   ___ @ logger: exiting logger\.\.\.$)"));
     for (int run = 0; run < 2; ++run) {
         const int base = 1 + run * 32;
         QVERIFY2(start.match(lines.at(base)).hasMatch(), qPrintable(lines.at(base)));
         for (int i = 0; i < 30; ++i)
-            QVERIFY(lines.at(base + 1 + i).endsWith(QStringLiteral(" INFO @ app.test: run %1 line %2").arg(run).arg(i)));
+            QVERIFY(
+                lines.at(base + 1 + i)
+                    .endsWith(QStringLiteral(" INFO @ app.test: run %1 line %2").arg(run).arg(i)));
         QVERIFY2(stop.match(lines.at(base + 31)).hasMatch(), qPrintable(lines.at(base + 31)));
     }
     QVERIFY(!lines.join(QLatin1Char('\n')).contains(QStringLiteral("dropped")));
@@ -160,7 +168,8 @@ void TestLogger::frontEndComposesMessages()
     QDir::setCurrent(previous);
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines.at(1).endsWith(QStringLiteral("  WARN @ app.compose: value 42")));
-    QVERIFY2(lines.at(2).endsWith(QStringLiteral(" ERROR @ app.compose: next")), qPrintable(lines.at(2)));
+    QVERIFY2(lines.at(2).endsWith(QStringLiteral(" ERROR @ app.compose: next")),
+             qPrintable(lines.at(2)));
 }
 
 QTEST_GUILESS_MAIN(TestLogger)

@@ -3,25 +3,25 @@
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
 #include "../support/TestSupport.h"
-#include "LoggerOutput.h"
 #include "Configurator.h"
 #include "GLRender.h"
+#include "Graftal.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalPainter.h"
 #include "GraftalThumbnailNavigator.h"
+#include "LoggerOutput.h"
 #include "PixmapScroller.h"
 #include "Scene.h"
 #include "TextureManager.h"
-#include "Graftal.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QFileInfo>
-#include <QToolBar>
 #include <QGraphicsScene>
 #include <QLineEdit>
+#include <QToolBar>
 #include <QTreeWidget>
 
 using testsupport::ScopedWorkDir;
@@ -62,7 +62,8 @@ void TestMainWindow::buildsDirectoriesAndLayout()
     QVERIFY(ui.libraryPanel->isAncestorOf(ui.treeToolBar));
     QVERIFY(ui.view->minimumSize() == QSize(200, 200));
     // Two columns side by side: the edit column left of the view column.
-    QVERIFY(ui.libraryPanel->mapTo(&window, QPoint(0, 0)).x() < ui.view->mapTo(&window, QPoint(0, 0)).x());
+    QVERIFY(ui.libraryPanel->mapTo(&window, QPoint(0, 0)).x() <
+            ui.view->mapTo(&window, QPoint(0, 0)).x());
     QVERIFY(ui.view->geometry().bottom() < ui.viewToolBar->geometry().top());
 }
 
@@ -87,11 +88,16 @@ void TestMainWindow::toolbarsCarryTheirActions()
         bool checkable;
     };
     const Expected expected[] = {
-        {1, "Open 3DS file", false},           {0, nullptr, false},
-        {2, "Move camera around subject", true}, {3, "Paint graftals on object", true},
-        {4, "Increase mesh density", true},    {0, nullptr, false},
-        {5, "Set background color", false},    {0, nullptr, false},
-        {6, "Save current state of scene", false}, {7, "Reload state for scene from disk", false},
+        {1, "Open 3DS file", false},
+        {0, nullptr, false},
+        {2, "Move camera around subject", true},
+        {3, "Paint graftals on object", true},
+        {4, "Increase mesh density", true},
+        {0, nullptr, false},
+        {5, "Set background color", false},
+        {0, nullptr, false},
+        {6, "Save current state of scene", false},
+        {7, "Reload state for scene from disk", false},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
@@ -163,7 +169,8 @@ void TestMainWindow::cleanRunLogsStartAndStop()
     const QStringList lines = testsupport::readLines(dir.filePath("logger.log"));
     QVERIFY(lines.size() >= 2);
     QCOMPARE(lines.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
-    QVERIFY2(lines.last().endsWith(QStringLiteral("   ___ @ logger: exiting logger...")), qPrintable(lines.last()));
+    QVERIFY2(lines.last().endsWith(QStringLiteral("   ___ @ logger: exiting logger...")),
+             qPrintable(lines.last()));
 }
 
 void TestMainWindow::unmakeableDirectoryEndsWithStatusOne()
@@ -270,7 +277,8 @@ void TestMainWindow::oneEditReachesStripsAndTextures()
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     ui.view->doneCurrent();
-    const size_t centre = (size_t(128) * 256 + 128) * 4; // rows run bottom-up; the middle is the middle
+    const size_t centre =
+        (size_t(128) * 256 + 128) * 4; // rows run bottom-up; the middle is the middle
     QCOMPARE(int(pixels[centre]), 255);
     QCOMPARE(int(pixels[centre + 1]), 0);
     QCOMPARE(int(pixels[centre + 3]), 255);

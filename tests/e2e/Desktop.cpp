@@ -80,8 +80,8 @@ qulonglong Desktop::waitForWindow(const QString &title, int timeoutMs)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
-        const QString out = run(QStringLiteral("xdotool"),
-                                {"search", "--onlyvisible", "--name", QStringLiteral("^%1$").arg(title)});
+        const QString out = run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name",
+                                                            QStringLiteral("^%1$").arg(title)});
         if (!out.isEmpty())
             return out.split(QLatin1Char('\n')).first().toULongLong();
         QTest::qWait(200);

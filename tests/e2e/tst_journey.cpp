@@ -3,7 +3,6 @@
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
 #include "../support/TestSupport.h"
-#include "TreeManager.h"
 #include "Configurator.h"
 #include "Desktop.h"
 #include "GLRender.h"
@@ -13,6 +12,7 @@
 #include "LoggerOutput.h"
 #include "PixmapScroller.h"
 #include "TextureManager.h"
+#include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QAction>
@@ -56,8 +56,10 @@ struct Layout
         view = global(ui.view);
         detailStrip = global(ui.detailNavigator->scroller()->viewport());
         thumbnailSide = ui.detailNavigator->scroller()->side();
-        maskAction = centre(ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
-        textureAction = centre(ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Texture")));
+        maskAction = centre(
+            ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
+        textureAction = centre(
+            ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Texture")));
         for (QAction *a : ui.viewToolBar->actions())
             if (!a->isSeparator())
                 viewAction[a->data().toInt()] = centre(ui.viewToolBar->widgetForAction(a));
@@ -81,7 +83,8 @@ struct Layout
     QPoint detailThumbnail(int index) const
     {
         return detailStrip.topLeft() +
-               QPoint(PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing) + thumbnailSide / 2,
+               QPoint(PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing) +
+                          thumbnailSide / 2,
                       thumbnailSide / 2);
     }
 };
@@ -161,7 +164,8 @@ void TestJourney::artistJourney()
     Desktop::settle(500);
     const QRect p = at.painter;
     for (int i = 0; i < 5; ++i)
-        Desktop::drag(p.topLeft() + QPoint(60 + i * 60, 350), p.topLeft() + QPoint(100 + i * 60, 60), 12);
+        Desktop::drag(p.topLeft() + QPoint(60 + i * 60, 350),
+                      p.topLeft() + QPoint(100 + i * 60, 60), 12);
     Desktop::click(at.maskAction);
     Desktop::drag(p.topLeft() + QPoint(40, 380), p.topLeft() + QPoint(360, 380), 12);
     Desktop::click(at.textureAction);
@@ -261,9 +265,10 @@ void TestJourney::artistJourney()
 
     // What is on disk.
     const QDir dir(work.path());
-    QCOMPARE(QString::fromUtf8(testsupport::readBytes(dir.filePath("graftals/Tall_grass.xml"))),
-             QStringLiteral("<config>\n  <baseSize type=\"6\">2.5</baseSize>\n  <id type=\"3\">2</id>\n"
-                            "  <name type=\"10\">Tall grass</name>\n</config>\n"));
+    QCOMPARE(
+        QString::fromUtf8(testsupport::readBytes(dir.filePath("graftals/Tall_grass.xml"))),
+        QStringLiteral("<config>\n  <baseSize type=\"6\">2.5</baseSize>\n  <id type=\"3\">2</id>\n"
+                       "  <name type=\"10\">Tall grass</name>\n</config>\n"));
     QVERIFY(QFile::exists(dir.filePath("graftals/Untitled_1.xml")));
     const QImage level1(dir.filePath("graftals/Tall_grass_001.png"));
     const QImage level2(dir.filePath("graftals/Tall_grass_002.png"));
@@ -280,7 +285,8 @@ void TestJourney::artistJourney()
     QVERIFY(state.size() > 15);
     QCOMPARE((state.size() - 15) % 24, 0);
     QCOMPARE(state.left(11).toHex(), QByteArray("01ffffffffe0e0b0b00000"));
-    const quint32 n = (quint8(state[11]) << 24) | (quint8(state[12]) << 16) | (quint8(state[13]) << 8) | quint8(state[14]);
+    const quint32 n = (quint8(state[11]) << 24) | (quint8(state[12]) << 16) |
+                      (quint8(state[13]) << 8) | quint8(state[14]);
     QCOMPARE(qint64(n), qint64((state.size() - 15) / 24));
     QVERIFY(n > 120); // the sprayed ones and the density stroke's
     QCOMPARE(state.mid(19, 4).toHex(), QByteArray("00000002")); // all of Tall grass
@@ -296,10 +302,12 @@ void TestJourney::firstStartOnTheSamples()
     QTemporaryDir scratch, work;
     const Layout at(scratch.path());
     const QString examples = QStringLiteral(TUFTMILL_SOURCE_DIR "/examples");
-    for (const QString &sub : {QStringLiteral("graftals"), QStringLiteral("models"), QStringLiteral("scenes")}) {
+    for (const QString &sub :
+         {QStringLiteral("graftals"), QStringLiteral("models"), QStringLiteral("scenes")}) {
         QVERIFY(QDir().mkpath(work.filePath(sub)));
         for (const QString &file : QDir(examples + "/" + sub).entryList(QDir::Files))
-            QVERIFY(QFile::copy(examples + "/" + sub + "/" + file, work.filePath(sub + "/" + file)));
+            QVERIFY(
+                QFile::copy(examples + "/" + sub + "/" + file, work.filePath(sub + "/" + file)));
     }
     QProcess app;
     QVERIFY(testsupport::startApp(app, work.path()));

@@ -86,9 +86,10 @@ void TestGraftal::saveWritesXmlAndTransparentPng()
     makeGraftalDir();
     auto g = Graftal::create(1, QStringLiteral("Untitled 1"));
     QVERIFY(g->save());
-    QCOMPARE(testsupport::readBytes(work.file("graftals/Untitled_1.xml")),
-             QByteArray("<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
-                        "  <name type=\"10\">Untitled 1</name>\n</config>\n"));
+    QCOMPARE(
+        testsupport::readBytes(work.file("graftals/Untitled_1.xml")),
+        QByteArray("<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
+                   "  <name type=\"10\">Untitled 1</name>\n</config>\n"));
     const QImage png(work.file("graftals/Untitled_1_001.png"));
     QCOMPARE(png.size(), QSize(800, 400));
     QVERIFY(fullyTransparent(png));
@@ -109,7 +110,8 @@ void TestGraftal::twelveLevelsRoundTrip()
     }
     QVERIFY(g->save());
     for (int i = 1; i <= 12; ++i)
-        QVERIFY(QFile::exists(work.file(QStringLiteral("graftals/fur_tuft_%1.png").arg(i, 3, 10, QLatin1Char('0')))));
+        QVERIFY(QFile::exists(
+            work.file(QStringLiteral("graftals/fur_tuft_%1.png").arg(i, 3, 10, QLatin1Char('0')))));
 
     QString error;
     auto back = Graftal::load(QStringLiteral("fur_tuft"), error);
@@ -163,11 +165,16 @@ void TestGraftal::fileNamesFollowTheName_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("untitled") << "Untitled 1" << "Untitled_1";
-    QTest::newRow("accented") << "été" << "_t_";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("punctuation") << "Fur/Tuft.v2" << "Fur_Tuft_v2";
-    QTest::newRow("cjk") << "草 grass" << "__grass";
+    QTest::newRow("untitled") << "Untitled 1"
+                              << "Untitled_1";
+    QTest::newRow("accented") << "été"
+                              << "_t_";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("punctuation") << "Fur/Tuft.v2"
+                                 << "Fur_Tuft_v2";
+    QTest::newRow("cjk") << "草 grass"
+                         << "__grass";
 }
 
 void TestGraftal::fileNamesFollowTheName()
@@ -181,8 +188,8 @@ void TestGraftal::levelFilesMatchOnlyTheirOwnNumberedFiles()
 {
     ScopedWorkDir work;
     makeGraftalDir();
-    const QStringList files{"tree_001.png", "tree_010.png", "tree_2.png", "tree2_001.png",
-                            "tree_003.png.bak", "tree_x01.png", "tree_.png", "tree_002_001.png"};
+    const QStringList files{"tree_001.png",     "tree_010.png", "tree_2.png", "tree2_001.png",
+                            "tree_003.png.bak", "tree_x01.png", "tree_.png",  "tree_002_001.png"};
     for (const QString &f : files) {
         QFile file(work.file("graftals/" + f));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -296,7 +303,8 @@ void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
     QVERIFY2(error.contains(QStringLiteral("graftals/blocked.xml")), qPrintable(error));
     QVERIFY(error.contains(QStringLiteral("graftals/blocked_001.png")));
     QVERIFY(!error.contains(QStringLiteral("blocked_002.png")));
-    QVERIFY(testsupport::readBytes(work.file("graftals/blocked_002.png")) != before); // the rest still saved
+    QVERIFY(testsupport::readBytes(work.file("graftals/blocked_002.png")) !=
+            before); // the rest still saved
     QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files).size(), 1);
 }
 

@@ -57,8 +57,9 @@ struct Library
         window.setCentralWidget(tree);
         QObject::connect(&manager, &TreeManager::graftalAdded, &manager,
                          [this](Graftal *g) { events << "added " + g->name(); });
-        QObject::connect(&manager, &TreeManager::selectedChanged, &manager,
-                         [this](Graftal *g) { events << "selected " + (g ? g->name() : QStringLiteral("none")); });
+        QObject::connect(&manager, &TreeManager::selectedChanged, &manager, [this](Graftal *g) {
+            events << "selected " + (g ? g->name() : QStringLiteral("none"));
+        });
     }
 };
 } // namespace
@@ -221,8 +222,9 @@ void TestTreeManager::pixmapChangeIsRelayedInOrder()
     g->addLevel();
     g->currentLevel = 2;
     QStringList order;
-    connect(&lib.manager, &TreeManager::pixmapUpdated, this,
-            [&](Graftal *which, int index) { order << QStringLiteral("pixmap %1 %2").arg(which->name()).arg(index); });
+    connect(&lib.manager, &TreeManager::pixmapUpdated, this, [&](Graftal *which, int index) {
+        order << QStringLiteral("pixmap %1 %2").arg(which->name()).arg(index);
+    });
     connect(&lib.manager, &TreeManager::reloadTextures, this,
             [&](Graftal *which) { order << "reload " + which->name(); });
     QVERIFY(!g->texturesDirty);
@@ -240,7 +242,8 @@ void TestTreeManager::flushUploadsLoadedGraftalsOnly()
     QVERIFY(lib.manager.loadAllGraftals());
     lib.manager.addGraftal();
     QStringList reloaded;
-    connect(&lib.manager, &TreeManager::reloadTextures, this, [&](Graftal *g) { reloaded << g->name(); });
+    connect(&lib.manager, &TreeManager::reloadTextures, this,
+            [&](Graftal *g) { reloaded << g->name(); });
     lib.manager.flushChangedTexturesToOpenGL();
     reloaded.sort();
     QCOMPARE(reloaded, (QStringList{"a", "b"}));
@@ -286,7 +289,8 @@ void TestTreeManager::damagedGraftalIsSkippedAndNeverOverwritten()
     QCOMPARE(xml.readAll(), broken);
     QCOMPARE(QImage("graftals/Untitled_1_001.png").pixelColor(10, 10), QColor(Qt::red));
     const QStringList after = QDir(Graftal::Directory).entryList(QDir::Files);
-    QCOMPARE(after, (QStringList{"Untitled_1.xml", "Untitled_1_001.png", "Untitled_1_2.xml", "Untitled_1_2_001.png"}));
+    QCOMPARE(after, (QStringList{"Untitled_1.xml", "Untitled_1_001.png", "Untitled_1_2.xml",
+                                 "Untitled_1_2_001.png"}));
     QVERIFY(!after.contains(".xml") && !after.contains("_001.png"));
 }
 
@@ -298,7 +302,8 @@ void TestTreeManager::collidingNamesKeepSeparateFiles()
     lib.manager.addGraftal();
     lib.manager.addGraftal();
     lib.manager.addGraftal();
-    Graftal *a = lib.manager.graftalById(1), *b = lib.manager.graftalById(2), *c = lib.manager.graftalById(3);
+    Graftal *a = lib.manager.graftalById(1), *b = lib.manager.graftalById(2),
+            *c = lib.manager.graftalById(3);
     a->setName("a b");
     b->setName("a_b");
     c->setName("a b");

@@ -43,7 +43,8 @@ void TestXmlConfig::missingFileStartsEmptyAndSavesInKeyOrder()
     config.setValue(QStringLiteral("baseSize"), 1.5);
     QVERIFY(config.save(QStringLiteral("out.xml")));
     QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")),
-             QByteArray("<config>\n  <name type=\"10\">Tree</name>\n  <baseSize type=\"6\">1.5</baseSize>\n</config>\n"));
+             QByteArray("<config>\n  <name type=\"10\">Tree</name>\n  <baseSize "
+                        "type=\"6\">1.5</baseSize>\n</config>\n"));
     QVERIFY(!QFile::exists(QStringLiteral("absent.xml")));
 }
 
@@ -55,8 +56,9 @@ void TestXmlConfig::settingAKeyAgainReplacesInPlace()
     config.setValue(QStringLiteral("b"), QStringLiteral("x"));
     config.setValue(QStringLiteral("a"), QStringLiteral("now text"));
     QVERIFY(config.save(QStringLiteral("out.xml")));
-    QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")),
-             QByteArray("<config>\n  <a type=\"10\">now text</a>\n  <b type=\"10\">x</b>\n</config>\n"));
+    QCOMPARE(
+        testsupport::readBytes(QStringLiteral("out.xml")),
+        QByteArray("<config>\n  <a type=\"10\">now text</a>\n  <b type=\"10\">x</b>\n</config>\n"));
 }
 
 void TestXmlConfig::valuesReadBackWithTheirType()
@@ -84,7 +86,8 @@ void TestXmlConfig::elementsWithoutTextOrTypeReadAsInvalid()
 {
     ScopedWorkDir work;
     writeFile(QStringLiteral("e.xml"),
-              "<config><name type=\"10\"/><id>4</id><baseSize type=\"6\">2</baseSize><baseSize type=\"6\">9</baseSize></config>");
+              "<config><name type=\"10\"/><id>4</id><baseSize type=\"6\">2</baseSize><baseSize "
+              "type=\"6\">9</baseSize></config>");
     XmlConfig config(QStringLiteral("e.xml"), QString());
     QVERIFY(config.valid());
     QVERIFY(!config.value(QStringLiteral("name")).isValid());
@@ -109,8 +112,9 @@ void TestXmlConfig::fallbackAndBuiltInDefault()
 void TestXmlConfig::savedLayoutSurvivesReadAndWrite()
 {
     ScopedWorkDir work;
-    const QByteArray text("<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
-                          "  <name type=\"10\">Untitled 1</name>\n</config>\n");
+    const QByteArray text(
+        "<config>\n  <baseSize type=\"6\">1.01</baseSize>\n  <id type=\"3\">1</id>\n"
+        "  <name type=\"10\">Untitled 1</name>\n</config>\n");
     writeFile(QStringLiteral("g.xml"), text);
     XmlConfig config(QStringLiteral("g.xml"), QString());
     QVERIFY(config.save(QStringLiteral("g2.xml")));
@@ -124,7 +128,8 @@ void TestXmlConfig::malformedFileIsInvalidAndNeverOverwritten()
     writeFile(QStringLiteral("bad.xml"), broken);
     XmlConfig config(QStringLiteral("bad.xml"), QString());
     QVERIFY(!config.valid());
-    QVERIFY2(config.errorString().startsWith(QStringLiteral("Message: ")), qPrintable(config.errorString()));
+    QVERIFY2(config.errorString().startsWith(QStringLiteral("Message: ")),
+             qPrintable(config.errorString()));
     QVERIFY(config.errorString().contains(QStringLiteral("\nLine: ")));
     QVERIFY(config.errorString().contains(QStringLiteral("\nColumn: ")));
     QVERIFY(!config.value(QStringLiteral("name")).isValid());
@@ -142,8 +147,9 @@ void TestXmlConfig::unreadableFileIsInvalid()
     QVERIFY(QDir().mkdir(QStringLiteral("locked.xml")));
     XmlConfig config(QStringLiteral("locked.xml"), QString());
     QVERIFY(!config.valid());
-    QVERIFY(config.errorString().startsWith(QStringLiteral("Could not open locked.xml for reading")) ||
-            config.errorString().startsWith(QStringLiteral("Message: ")));
+    QVERIFY(
+        config.errorString().startsWith(QStringLiteral("Could not open locked.xml for reading")) ||
+        config.errorString().startsWith(QStringLiteral("Message: ")));
     QVERIFY(!config.save(QStringLiteral("locked.xml")));
     QVERIFY(QFileInfo(QStringLiteral("locked.xml")).isDir());
 }

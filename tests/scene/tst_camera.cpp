@@ -82,7 +82,7 @@ void TestCamera::yawAndPitchTurnTheView()
     scene.rotationFor(30, 0);
     QVERIFY2(near(scene.worldForward, {0.5, 0, -std::sqrt(3.0) / 2}), show(scene.worldForward));
     QCOMPARE(scene.cameraRotation, Matrix4::identity); // a preview commits nothing
-    scene.rotationFor(0, 0); // back to the start for the pitch axis
+    scene.rotationFor(0, 0);                           // back to the start for the pitch axis
     scene.rotationFor(0, 30);
     QVERIFY2(near(scene.worldForward, {0, -0.5, -std::sqrt(3.0) / 2}), show(scene.worldForward));
     // Turning does not move the eye.

@@ -167,7 +167,8 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
         QVERIFY(std::abs((q.corners[3] - q.corners[0]).z - 2 * size) < 1e-9);
         QVERIFY(std::abs((q.corners[1] - q.corners[0]).x - 2 * size) < 1e-9);
     }
-    QCOMPARE(instance.distanceSquaredToEye(), Vector3::dot(instance.position - eye, instance.position - eye));
+    QCOMPARE(instance.distanceSquaredToEye(),
+             Vector3::dot(instance.position - eye, instance.position - eye));
     g->setBaseSize(0.0009);
     QVERIFY(!instance.quad().visible);
 }
@@ -277,7 +278,8 @@ void TestPlacement::stateRoundTrip()
     Fixture f;
     Random::reseedForTests(7);
     for (int i = 0; i < 5; ++i)
-        f.scene.addInstance(f.scene.face(i % 3), Scene::randomBarycentric(), i % 2 ? f.first : f.second);
+        f.scene.addInstance(f.scene.face(i % 3), Scene::randomBarycentric(),
+                            i % 2 ? f.first : f.second);
     f.scene.background = QColor(12, 34, 56);
     QVERIFY(f.scene.saveState());
     QCOMPARE(QFileInfo("scenes/two.dat").size(), 15 + 24 * 5);
@@ -311,14 +313,26 @@ void TestPlacement::stateBytesAreExact()
 {
     Fixture f;
     QVERIFY(f.scene.saveState());
-    QCOMPARE(testsupport::readBytes("scenes/two.dat"),
-             QByteArray::fromHex("01" "ffff" "ffff" "ffff" "ffff" "0000" "00000000"));
+    QCOMPARE(testsupport::readBytes("scenes/two.dat"), QByteArray::fromHex("01"
+                                                                           "ffff"
+                                                                           "ffff"
+                                                                           "ffff"
+                                                                           "ffff"
+                                                                           "0000"
+                                                                           "00000000"));
 
     f.scene.background = QColor(10, 20, 30);
     f.scene.addInstance(f.roof(), {0.25, 0.5}, f.first);
     QVERIFY(f.scene.saveState());
-    const QByteArray expected = QByteArray::fromHex("01" "ffff" "0a0a" "1414" "1e1e" "0000" "00000001"
-                                                    "00000002" "00000001") +
+    const QByteArray expected = QByteArray::fromHex("01"
+                                                    "ffff"
+                                                    "0a0a"
+                                                    "1414"
+                                                    "1e1e"
+                                                    "0000"
+                                                    "00000001"
+                                                    "00000002"
+                                                    "00000001") +
                                 bigEndianDouble(0.25) + bigEndianDouble(0.5);
     QCOMPARE(testsupport::readBytes("scenes/two.dat"), expected);
     QCOMPARE(bigEndianDouble(0.25).toHex(), QByteArray("3fd0000000000000"));
@@ -361,7 +375,12 @@ void TestPlacement::unknownGraftalsAreDropped()
 void TestPlacement::damagedStateFilesLoadWhatIsSound()
 {
     Fixture f;
-    const QByteArray header = QByteArray::fromHex("01" "ffff" "0000" "8080" "ffff" "0000");
+    const QByteArray header = QByteArray::fromHex("01"
+                                                  "ffff"
+                                                  "0000"
+                                                  "8080"
+                                                  "ffff"
+                                                  "0000");
     auto record = [](qint32 face, qint32 id, double u, double v) {
         QByteArray b;
         QDataStream s(&b, QIODevice::WriteOnly);
@@ -376,10 +395,11 @@ void TestPlacement::damagedStateFilesLoadWhatIsSound()
         return b;
     };
     const QByteArray good = record(0, 1, 0.25, 0.25);
-    const QByteArray records = good + record(3, 1, 0.1, 0.1)   // no such face
-                               + record(-1, 1, 0.1, 0.1)      // negative face
-                               + record(2, 7, 0.1, 0.1)       // unknown graftal
-                               + record(2, 1, std::nan(""), 0.1) + record(2, 1, 0.9, 0.9) // off the triangle
+    const QByteArray records = good + record(3, 1, 0.1, 0.1) // no such face
+                               + record(-1, 1, 0.1, 0.1)     // negative face
+                               + record(2, 7, 0.1, 0.1)      // unknown graftal
+                               + record(2, 1, std::nan(""), 0.1) +
+                               record(2, 1, 0.9, 0.9) // off the triangle
                                + record(1, 2, -0.5, 0.1) + record(2, 2, 0.5, 0.5);
     QVERIFY(testsupport::writeBytes("scenes/two.dat", header + count(8) + records));
     QVERIFY(f.scene.loadState());
@@ -387,7 +407,8 @@ void TestPlacement::damagedStateFilesLoadWhatIsSound()
     QCOMPARE(f.scene.background, QColor(0, 128, 255));
 
     // A count larger than the records present, and a record cut short.
-    QVERIFY(testsupport::writeBytes("scenes/two.dat", header + count(1000) + good + good + good.left(10)));
+    QVERIFY(testsupport::writeBytes("scenes/two.dat",
+                                    header + count(1000) + good + good + good.left(10)));
     QVERIFY(f.scene.loadState());
     QCOMPARE(f.scene.instanceCount(), 2);
 

@@ -39,8 +39,10 @@ QVector<qint64> chunkOffsets(const QByteArray &bytes)
     // Walk every position that looks like a chunk header inside the file.
     for (qint64 at = 0; at + 6 <= bytes.size(); ++at) {
         const quint32 length = quint8(bytes[at + 2]) | (quint8(bytes[at + 3]) << 8) |
-                               (quint8(bytes[at + 4]) << 16) | (quint32(quint8(bytes[at + 5])) << 24);
-        if (length >= 6 && at + length <= bytes.size() && (at == 0 || quint8(bytes[at + 1]) >= 0x3d))
+                               (quint8(bytes[at + 4]) << 16) |
+                               (quint32(quint8(bytes[at + 5])) << 24);
+        if (length >= 6 && at + length <= bytes.size() &&
+            (at == 0 || quint8(bytes[at + 1]) >= 0x3d))
             offsets.append(at);
     }
     return offsets;
@@ -180,8 +182,8 @@ void TestSceneModel::coloursFollowMaterials()
 void TestSceneModel::boxMatchesLib3dsWhereItIsRight()
 {
     const QStringList files{"assimp_cubes_with_alpha.3ds", "assimp_test1.3ds",
-                            "assimp_CameraRollAnimWithChildObject.3ds", "deb-libirrlicht-doc_room.3ds",
-                            "assimp-nonbsd_jeep1.3ds"};
+                            "assimp_CameraRollAnimWithChildObject.3ds",
+                            "deb-libirrlicht-doc_room.3ds", "assimp-nonbsd_jeep1.3ds"};
     for (const QString &name : files) {
         const QString path = testsupport::sharedModel(name);
         float bmin[3], bmax[3];
@@ -192,10 +194,19 @@ void TestSceneModel::boxMatchesLib3dsWhereItIsRight()
         for (int k = 0; k < 3; ++k) {
             const float tolerance = 1e-3f * std::max(1.0f, std::abs(bmin[k]));
             QVERIFY2(std::abs(scene.boundsMin[k] - bmin[k]) <= tolerance,
-                     qPrintable(QString("%1 min %2: %3 vs %4").arg(name).arg(k).arg(scene.boundsMin[k]).arg(bmin[k])));
+                     qPrintable(QString("%1 min %2: %3 vs %4")
+                                    .arg(name)
+                                    .arg(k)
+                                    .arg(scene.boundsMin[k])
+                                    .arg(bmin[k])));
             if (bmax[k] > 1e-30f) // lib3ds starts its maximum at FLT_MIN
-                QVERIFY2(std::abs(scene.boundsMax[k] - bmax[k]) <= 1e-3f * std::max(1.0f, std::abs(bmax[k])),
-                         qPrintable(QString("%1 max %2: %3 vs %4").arg(name).arg(k).arg(scene.boundsMax[k]).arg(bmax[k])));
+                QVERIFY2(std::abs(scene.boundsMax[k] - bmax[k]) <=
+                             1e-3f * std::max(1.0f, std::abs(bmax[k])),
+                         qPrintable(QString("%1 max %2: %3 vs %4")
+                                        .arg(name)
+                                        .arg(k)
+                                        .arg(scene.boundsMax[k])
+                                        .arg(bmax[k])));
         }
     }
 }
@@ -400,15 +411,19 @@ void TestSceneModel::tooManyFacesAreRefused()
 void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
 {
     // Where lib3ds's own computation is safe, ours gives the very same floats.
-    for (const char *name : {"assimp-nonbsd_jeep1.3ds", "deb-libirrlicht-doc_room.3ds", "assimp_test1.3ds"}) {
-        Lib3dsFile *file = lib3ds_file_load(QFile::encodeName(testsupport::sharedModel(QString::fromLatin1(name))).constData());
+    for (const char *name :
+         {"assimp-nonbsd_jeep1.3ds", "deb-libirrlicht-doc_room.3ds", "assimp_test1.3ds"}) {
+        Lib3dsFile *file = lib3ds_file_load(
+            QFile::encodeName(testsupport::sharedModel(QString::fromLatin1(name))).constData());
         QVERIFY(file);
         for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
             std::vector<float> theirs(9 * mesh->faces + 9), ours(9 * mesh->faces + 9);
             if (mesh->faces)
-                lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(theirs.data()));
+                lib3ds_mesh_calculate_normals(mesh,
+                                              reinterpret_cast<Lib3dsVector *>(theirs.data()));
             calculateVertexNormals(mesh, ours.data());
-            QVERIFY2(std::memcmp(theirs.data(), ours.data(), 9 * mesh->faces * sizeof(float)) == 0, name);
+            QVERIFY2(std::memcmp(theirs.data(), ours.data(), 9 * mesh->faces * sizeof(float)) == 0,
+                     name);
         }
         lib3ds_file_free(file);
     }
@@ -420,7 +435,8 @@ void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
     const int tip = cone.addPoint(0, 0, 10);
     const int n = 400;
     for (int i = 0; i < n; ++i)
-        cone.addPoint(float(5 * std::cos(2 * M_PI * i / n)), float(5 * std::sin(2 * M_PI * i / n)), 0);
+        cone.addPoint(float(5 * std::cos(2 * M_PI * i / n)), float(5 * std::sin(2 * M_PI * i / n)),
+                      0);
     for (int i = 0; i < n; ++i)
         cone.addFace(tip, 1 + i, 1 + (i + 1) % n);
     QVERIFY(b.save("cone.3ds"));
@@ -429,7 +445,8 @@ void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
     calculateVertexNormals(file->meshes, normals.data());
     for (int i = 0; i < n; ++i) {
         const float *tipNormal = &normals[9 * i];
-        QVERIFY(std::abs(tipNormal[0]) < 1e-3f && std::abs(tipNormal[1]) < 1e-3f && tipNormal[2] > 0.999f);
+        QVERIFY(std::abs(tipNormal[0]) < 1e-3f && std::abs(tipNormal[1]) < 1e-3f &&
+                tipNormal[2] > 0.999f);
     }
     lib3ds_file_free(file);
     Scene scene;

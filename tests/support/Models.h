@@ -47,7 +47,9 @@ inline QString sharedModel(const QString &name)
 // through the chunks that hold a model's meshes; -1 if there is none.
 inline qint64 findChunk(const QByteArray &bytes, quint16 wanted)
 {
-    auto word = [&](qint64 at) { return quint16(quint8(bytes[at]) | (quint8(bytes[at + 1]) << 8)); };
+    auto word = [&](qint64 at) {
+        return quint16(quint8(bytes[at]) | (quint8(bytes[at + 1]) << 8));
+    };
     auto dword = [&](qint64 at) {
         return quint32(quint8(bytes[at])) | (quint32(quint8(bytes[at + 1])) << 8) |
                (quint32(quint8(bytes[at + 2])) << 16) | (quint32(quint8(bytes[at + 3])) << 24);

@@ -54,10 +54,11 @@ inline QStringList windowsOf(qint64 pid)
 {
     QProcess xdotool;
     xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                   QString::number(pid)});
+                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                   QStringLiteral("--pid"), QString::number(pid)});
     xdotool.waitForFinished(5000);
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromLatin1(xdotool.readAllStandardOutput())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Starts the real application in a working directory and waits until it shows a window.

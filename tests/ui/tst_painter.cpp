@@ -68,8 +68,9 @@ struct Fixture
     }
     void tablet(QEvent::Type type, const QPointingDevice *device, QPoint pos, double pressure)
     {
-        QTabletEvent event(type, device, QPointF(pos), painter.mapToGlobal(QPointF(pos)), pressure, 0, 0, 0, 0, 0,
-                           Qt::NoModifier, type == QEvent::TabletRelease ? Qt::NoButton : Qt::LeftButton,
+        QTabletEvent event(type, device, QPointF(pos), painter.mapToGlobal(QPointF(pos)), pressure,
+                           0, 0, 0, 0, 0, Qt::NoModifier,
+                           type == QEvent::TabletRelease ? Qt::NoButton : Qt::LeftButton,
                            type == QEvent::TabletRelease ? Qt::NoButton : Qt::LeftButton);
         QCoreApplication::sendEvent(&painter, &event);
         QVERIFY(event.isAccepted());
@@ -223,12 +224,14 @@ void TestPainter::tabletPressureAndEraser()
 {
     Fixture f;
     f.painter.pixmapSelected({filled(Qt::transparent), filled(Qt::transparent)});
-    const QPointingDevice pen(QStringLiteral("pen"), 101, QInputDevice::DeviceType::Stylus,
-                              QPointingDevice::PointerType::Pen,
-                              QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
-    const QPointingDevice eraser(QStringLiteral("eraser"), 102, QInputDevice::DeviceType::Stylus,
-                                 QPointingDevice::PointerType::Eraser,
-                                 QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    const QPointingDevice pen(
+        QStringLiteral("pen"), 101, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    const QPointingDevice eraser(
+        QStringLiteral("eraser"), 102, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Eraser,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
     f.tablet(QEvent::TabletPress, &pen, {100, 100}, 0.5);
     QCOMPARE(f.painter.currentPenWidth(), 12);
     f.tablet(QEvent::TabletMove, &pen, {200, 100}, 1.0);
@@ -237,7 +240,8 @@ void TestPainter::tabletPressureAndEraser()
     QCOMPARE(f.changed.size(), 1);
     const QRect line = paintedArea(f.painter.currentPixmaps().first);
     QVERIFY(line.contains(QPoint(150, 100)));
-    QVERIFY2(line.height() >= 23 && line.height() <= 27, qPrintable(QString::number(line.height())));
+    QVERIFY2(line.height() >= 23 && line.height() <= 27,
+             qPrintable(QString::number(line.height())));
 
     // The eraser end erases although the painter is set to draw.
     QVERIFY(f.painter.mouseDrawsStrokes());
@@ -300,7 +304,8 @@ void TestPainter::paintShowsBothImagesAndTheLiveStroke()
     QTest::mouseMove(&f.painter, QPoint(200, 300));
     shown = f.painter.grab().toImage();
     const QColor live = shown.pixelColor(150, 300);
-    QVERIFY2(std::abs(live.blue() - 191) <= 3 && std::abs(live.red() - 64) <= 3, qPrintable(live.name()));
+    QVERIFY2(std::abs(live.blue() - 191) <= 3 && std::abs(live.red() - 64) <= 3,
+             qPrintable(live.name()));
     QTest::mouseRelease(&f.painter, Qt::LeftButton, {}, QPoint(200, 300));
     QCOMPARE(f.painter.grab().toImage().pixelColor(150, 300), QColor(Qt::blue));
 }

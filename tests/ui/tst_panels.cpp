@@ -70,8 +70,8 @@ void TestPanels::texturePanelToolbar()
     QStringList texts;
     for (QAction *a : panel.toolBar()->actions())
         texts << (a->isSeparator() ? QStringLiteral("|") : a->text());
-    QCOMPARE(texts, (QStringList{"Select a color", "|", "Draw", "Erase", "|", "Undo", "Redo", "|", "Clear", "|",
-                                 "Mask", "Texture"}));
+    QCOMPARE(texts, (QStringList{"Select a color", "|", "Draw", "Erase", "|", "Undo", "Redo", "|",
+                                 "Clear", "|", "Mask", "Texture"}));
     QVERIFY(panel.action("Texture")->isChecked());
     QVERIFY(!panel.action("Mask")->isChecked());
     QVERIFY(!panel.action("Draw")->isChecked() && !panel.action("Erase")->isChecked());
@@ -81,7 +81,8 @@ void TestPanels::texturePanelToolbar()
     QCOMPARE(panel.action("Redo")->data().toInt(), 1);
     QCOMPARE(panel.action("Mask")->data().toInt(), 1);
     QCOMPARE(panel.action("Texture")->data().toInt(), 0);
-    QCOMPARE(panel.colorAction()->icon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::black));
+    QCOMPARE(panel.colorAction()->icon().pixmap(16, 16).toImage().pixelColor(8, 8),
+             QColor(Qt::black));
     QCOMPARE(panel.painter()->undoAction, panel.action("Undo"));
     QCOMPARE(panel.painter()->redoAction, panel.action("Redo"));
 
@@ -106,7 +107,8 @@ void TestPanels::texturePanelWritesEveryChangeIntoTheGraftal()
     g->currentLevel = 1;
     QSignalSpy changed(&panel, &TextureManager::graftalPixmapChanged);
     panel.graftalSelected(g.get());
-    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5), QColor::fromHsv(40, 255, 255).rgb());
+    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5),
+             QColor::fromHsv(40, 255, 255).rgb());
 
     // At start strokes draw, on the texture, in black.
     stroke(panel.painter(), {100, 100}, {200, 100});
@@ -127,7 +129,8 @@ void TestPanels::texturePanelWritesEveryChangeIntoTheGraftal()
     // Another level is loaded with a fresh history.
     panel.setPixmapIndex(2);
     QCOMPARE(panel.painter()->historySize(), 1);
-    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5), QColor::fromHsv(80, 255, 255).rgb());
+    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5),
+             QColor::fromHsv(80, 255, 255).rgb());
 }
 
 void TestPanels::colourDialog()
@@ -238,7 +241,8 @@ void TestPanels::addingALevel()
     TextureManager panel;
     panel.setupToolBar();
     GraftalDetailNavigator detail;
-    QObject::connect(&detail, &GraftalDetailNavigator::pixmapIndexChanged, &panel, &TextureManager::setPixmapIndex);
+    QObject::connect(&detail, &GraftalDetailNavigator::pixmapIndexChanged, &panel,
+                     &TextureManager::setPixmapIndex);
     auto g = graftalWithLevels(3);
     g->currentLevel = 1;
     panel.graftalSelected(g.get());
@@ -251,7 +255,8 @@ void TestPanels::addingALevel()
     QCOMPARE(index.size(), 0);
     QCOMPARE(g->currentLevel, 1);
     // The painter still shows the level picked before.
-    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5), QColor::fromHsv(40, 255, 255).rgb());
+    QCOMPARE(panel.painter()->currentPixmaps().first.toImage().pixel(5, 5),
+             QColor::fromHsv(40, 255, 255).rgb());
 }
 
 void TestPanels::editsRefreshTheirThumbnails()

@@ -29,8 +29,8 @@ struct Strip
     // The pointer passing over the strip with no button held.
     void hover(QPoint p)
     {
-        QMouseEvent move(QEvent::MouseMove, QPointF(p), viewport()->mapToGlobal(QPointF(p)), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(p), viewport()->mapToGlobal(QPointF(p)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(viewport(), &move);
     }
     void click(QPoint p)
@@ -70,7 +70,8 @@ void TestScroller::layoutFollowsTheHeight()
     QCOMPARE(s.scroller.side(), 272);
     // Thumbnails are drawn at the strip's scale over the checker frame.
     const QImage shown = s.scroller.grab().toImage();
-    QCOMPARE(shown.pixel(s.scroller.thumbnailRect(2).center() + QPoint(1, 1)), QColor::fromHsv(30, 200, 200).rgb());
+    QCOMPARE(shown.pixel(s.scroller.thumbnailRect(2).center() + QPoint(1, 1)),
+             QColor::fromHsv(30, 200, 200).rgb());
 }
 
 void TestScroller::aClickPicksTheHighlightedThumbnail()

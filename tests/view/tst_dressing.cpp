@@ -50,8 +50,10 @@ struct Dressing
         QDir().mkdir("scenes");
         TreeManager::destroyInstanceForTests();
         library = TreeManager::instance(&tree);
-        QObject::connect(library, &TreeManager::selectedChanged, &view, &GLRender::currentGraftalChanged);
-        QObject::connect(library, &TreeManager::reloadTextures, &view, &GLRender::bindTexturesForGraftal);
+        QObject::connect(library, &TreeManager::selectedChanged, &view,
+                         &GLRender::currentGraftalChanged);
+        QObject::connect(library, &TreeManager::reloadTextures, &view,
+                         &GLRender::bindTexturesForGraftal);
         ModelBuilder b;
         b.addMaterial("green", 0.1f, 0.6f, 0.1f);
         b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
@@ -68,8 +70,9 @@ struct Dressing
         QVERIFY(view.openModel("sphere.3ds"));
         // Come close with the wheel: 40 notches of 15 units.
         for (int i = 0; i < 40; ++i) {
-            QWheelEvent wheel(QPointF(200, 150), view.mapToGlobal(QPointF(200, 150)), QPoint(), QPoint(0, 120),
-                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(QPointF(200, 150), view.mapToGlobal(QPointF(200, 150)), QPoint(),
+                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
             QCoreApplication::sendEvent(&view, &wheel);
         }
     }

@@ -23,13 +23,15 @@ constexpr int ViewHeight = 300;
 
 bool close(const QColor &a, const QColor &b, int tolerance = 3)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
            std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 QByteArray describe(const QColor &c)
 {
-    return QByteArray::number(c.red()) + "," + QByteArray::number(c.green()) + "," + QByteArray::number(c.blue());
+    return QByteArray::number(c.red()) + "," + QByteArray::number(c.green()) + "," +
+           QByteArray::number(c.blue());
 }
 
 // A view of fixed size on screen, ready to draw.
@@ -83,8 +85,8 @@ QColor textureLevelColour(GLuint texture, int level)
 void sendWheel(QWidget *w, int delta)
 {
     const QPointF pos(50, 50);
-    QWheelEvent event(pos, w->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent event(pos, w->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(w, &event);
 }
 } // namespace
@@ -145,8 +147,8 @@ void TestGLRender::inertBeforeAModel()
 void TestGLRender::sharedModelsShowCentredInTheirColours()
 {
     const QStringList files{"assimp_cubes_with_alpha.3ds", "assimp_test1.3ds",
-                            "assimp_CameraRollAnimWithChildObject.3ds", "deb-libirrlicht-doc_room.3ds",
-                            "assimp-nonbsd_jeep1.3ds"};
+                            "assimp_CameraRollAnimWithChildObject.3ds",
+                            "deb-libirrlicht-doc_room.3ds", "assimp-nonbsd_jeep1.3ds"};
     View v;
     for (const QString &name : files) {
         QVERIFY2(v.view.openModel(testsupport::sharedModel(name)), qPrintable(name));
@@ -165,7 +167,8 @@ void TestGLRender::sharedModelsShowCentredInTheirColours()
                     maxY = std::max(maxY, y);
                 }
         if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
-            image.save(qEnvironmentVariable("TUFTMILL_SHOTS") + QStringLiteral("/%1.png").arg(name));
+            image.save(qEnvironmentVariable("TUFTMILL_SHOTS") +
+                       QStringLiteral("/%1.png").arg(name));
         QVERIFY2(drawn > 200, qPrintable(name));
         const double cx = (minX + maxX) / 2.0, cy = (minY + maxY) / 2.0;
         if (name.contains(QStringLiteral("Anim"))) {
@@ -173,7 +176,8 @@ void TestGLRender::sharedModelsShowCentredInTheirColours()
             // view frames the model as the keyframer places it: in view, not centred.
             QVERIFY(minX > 0 && minY > 0 && maxX < ViewWidth - 1 && maxY < ViewHeight - 1);
         } else {
-            QVERIFY2(std::abs(cx - ViewWidth / 2.0) < ViewWidth * 0.1 && std::abs(cy - ViewHeight / 2.0) < ViewHeight * 0.1,
+            QVERIFY2(std::abs(cx - ViewWidth / 2.0) < ViewWidth * 0.1 &&
+                         std::abs(cy - ViewHeight / 2.0) < ViewHeight * 0.1,
                      qPrintable(QString("%1 centred at %2,%3").arg(name).arg(cx).arg(cy)));
         }
         // Every drawn pixel shows the diffuse colour of one of the model's meshes.
@@ -201,8 +205,10 @@ void TestGLRender::picksTheFaceUnderThePointer()
         return v.scene()->pickFace(p.x(), p.y());
     };
     const QImage image = v.frame();
-    QVERIFY2(close(image.pixelColor(at(200, 150)), Qt::green), describe(image.pixelColor(at(200, 150))));
-    QVERIFY2(close(image.pixelColor(at(275, 150)), Qt::red), describe(image.pixelColor(at(275, 150))));
+    QVERIFY2(close(image.pixelColor(at(200, 150)), Qt::green),
+             describe(image.pixelColor(at(200, 150))));
+    QVERIFY2(close(image.pixelColor(at(275, 150)), Qt::red),
+             describe(image.pixelColor(at(275, 150))));
     QCOMPARE(image.pixelColor(at(5, 5)), QColor(Qt::white));
 
     const MeshFace *centre = pick(200, 150);
@@ -256,7 +262,8 @@ void TestGLRender::pickPictureOverlaysAndTrail()
     QImage ids = v.frame();
     const QColor centre = ids.pixelColor(200, 150);
     QVERIFY2(centre == QColor(0, 0, 1) || centre == QColor(0, 0, 2), describe(centre));
-    QVERIFY(ids.pixelColor(275, 150) == QColor(0, 0, 3) || ids.pixelColor(275, 150) == QColor(0, 0, 4));
+    QVERIFY(ids.pixelColor(275, 150) == QColor(0, 0, 3) ||
+            ids.pixelColor(275, 150) == QColor(0, 0, 4));
     QCOMPARE(ids.pixelColor(5, 5), QColor(Qt::black));
     QTest::keyClick(&v.view, Qt::Key_F1);
     QCOMPARE(v.view.renderFlags(), 0);
@@ -369,7 +376,9 @@ void TestGLRender::mipmapsCarryTheLevelsOfDetail()
         QCOMPARE(width, 256 >> level);
         const int k = expected[level];
         QVERIFY2(close(textureLevelColour(names[0], level), QColor(k * 20, 255 - k * 20, 100), 1),
-                 qPrintable(QString("level %1: %2").arg(level).arg(describe(textureLevelColour(names[0], level)).constData())));
+                 qPrintable(QString("level %1: %2")
+                                .arg(level)
+                                .arg(describe(textureLevelColour(names[0], level)).constData())));
         QVERIFY(close(textureLevelColour(names[1], level), QColor(7, 8, 9), 1));
     }
     v.view.doneCurrent();
@@ -400,13 +409,14 @@ void TestGLRender::graftalsStandAtTheSilhouette()
     scene->addInstance(scene->face(0), {0.25, 0.25}, g.get());
     const QImage red = v.frame();
     QVERIFY2(close(red.pixelColor(200, 125), Qt::red), describe(red.pixelColor(200, 125)));
-    QCOMPARE(red.pixelColor(200, 60), QColor(Qt::white)); // above the graftal
+    QCOMPARE(red.pixelColor(200, 60), QColor(Qt::white));  // above the graftal
     QCOMPARE(red.pixelColor(140, 125), QColor(Qt::white)); // beside it
 
     // An opaque mask shows the colour of the mesh the graftal stands on.
     g->setLevel(0, {solid(Qt::red), solid(Qt::black)});
     v.view.bindTexturesForGraftal(g.get());
-    QVERIFY2(close(v.frame().pixelColor(200, 125), Qt::blue), describe(v.frame().pixelColor(200, 125)));
+    QVERIFY2(close(v.frame().pixelColor(200, 125), Qt::blue),
+             describe(v.frame().pixelColor(200, 125)));
     // A half-transparent mask mixes the two.
     g->setLevel(0, {solid(Qt::red), solid(QColor(0, 0, 0, 128))});
     v.view.bindTexturesForGraftal(g.get());
@@ -429,7 +439,8 @@ void TestGLRender::fadeShowsAndOrderIsBackToFront()
     g->setLevel(0, {solid(Qt::red), solid(Qt::transparent)});
     v.view.bindTexturesForGraftal(g.get());
     scene->addInstance(scene->face(0), {0.25, 0.25}, g.get()); // at (0, -25, 0)
-    GraftalInstance *far = scene->addInstance(scene->face(1), {0.25, 0.5}, g.get()); // at (-25, 25, 0)
+    GraftalInstance *far =
+        scene->addInstance(scene->face(1), {0.25, 0.5}, g.get()); // at (-25, 25, 0)
 
     // Look down at the graftal so that d = 0.55: alpha 0.75, a tenth of the size.
     const double angle = std::asin(0.55);
@@ -522,8 +533,10 @@ void TestGLRender::missingOpenGl2LeavesTheViewInert()
         View v;
         QTRY_COMPARE(failure.seen, 1);
         QCOMPARE(failure.title, QStringLiteral("Failure"));
-        QCOMPARE(failure.text, QStringLiteral("Your system doesn't seem to support OpenGL 2.0 which is needed to run "
-                                              "this application."));
+        QCOMPARE(
+            failure.text,
+            QStringLiteral("Your system doesn't seem to support OpenGL 2.0 which is needed to run "
+                           "this application."));
         QVERIFY(!v.view.openGlReady());
         QVERIFY(v.view.openModel("wall.3ds"));
         auto g = colouredGraftal(2);

@@ -109,7 +109,8 @@ void TestMath::productsApplyInOrder()
     Matrix4 A = T;
     A.preMultiply(S);
     QCOMPARE(A, T.preMultiplied(S));
-    QCOMPARE(Matrix4::translation(Vector3(-4, 5, 9)).transformPoint(Vector3::zero), Vector3(-4, 5, 9));
+    QCOMPARE(Matrix4::translation(Vector3(-4, 5, 9)).transformPoint(Vector3::zero),
+             Vector3(-4, 5, 9));
 }
 
 void TestMath::rotationSignAndAxes()

@@ -22,8 +22,9 @@ ModelBuilder::Mesh &ModelBuilder::addMesh(const QString &name)
     return meshes.last();
 }
 
-ModelBuilder::Mesh &ModelBuilder::addSphere(const QString &name, const std::array<float, 3> &c, float radius,
-                                            int rings, int segments, const QString &material)
+ModelBuilder::Mesh &ModelBuilder::addSphere(const QString &name, const std::array<float, 3> &c,
+                                            float radius, int rings, int segments,
+                                            const QString &material)
 {
     Mesh &m = addMesh(name);
     const int top = m.addPoint(c[0], c[1], c[2] + radius);
@@ -50,8 +51,9 @@ ModelBuilder::Mesh &ModelBuilder::addSphere(const QString &name, const std::arra
     return m;
 }
 
-ModelBuilder::Mesh &ModelBuilder::addTorus(const QString &name, const std::array<float, 3> &c, float major,
-                                           float minor, int rings, int segments, const QString &material)
+ModelBuilder::Mesh &ModelBuilder::addTorus(const QString &name, const std::array<float, 3> &c,
+                                           float major, float minor, int rings, int segments,
+                                           const QString &material)
 {
     Mesh &m = addMesh(name);
     for (int r = 0; r < rings; ++r) {
@@ -59,7 +61,8 @@ ModelBuilder::Mesh &ModelBuilder::addTorus(const QString &name, const std::array
         for (int s = 0; s < segments; ++s) {
             const double v = 2 * M_PI * s / segments;
             const double w = major + minor * std::cos(v);
-            m.addPoint(float(c[0] + w * std::cos(u)), float(c[1] + w * std::sin(u)), float(c[2] + minor * std::sin(v)));
+            m.addPoint(float(c[0] + w * std::cos(u)), float(c[1] + w * std::sin(u)),
+                       float(c[2] + minor * std::sin(v)));
         }
     }
     auto at = [&](int r, int s) { return (r % rings) * segments + (s % segments); };
@@ -78,7 +81,8 @@ ModelBuilder::Mesh &ModelBuilder::addBox(const QString &name, const std::array<f
     for (int i = 0; i < 8; ++i)
         m.addPoint(i & 1 ? hi[0] : lo[0], i & 2 ? hi[1] : lo[1], i & 4 ? hi[2] : lo[2]);
     // Outward-facing, counter-clockwise seen from outside.
-    const int quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const int quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                             {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto &q : quads) {
         m.addFace(q[0], q[1], q[2], material);
         m.addFace(q[0], q[2], q[3], material);
@@ -86,14 +90,15 @@ ModelBuilder::Mesh &ModelBuilder::addBox(const QString &name, const std::array<f
     return m;
 }
 
-ModelBuilder::Mesh &ModelBuilder::addTerrain(const QString &name, float size, int cells, float height,
-                                             const QString &material)
+ModelBuilder::Mesh &ModelBuilder::addTerrain(const QString &name, float size, int cells,
+                                             float height, const QString &material)
 {
     Mesh &m = addMesh(name);
     for (int y = 0; y <= cells; ++y)
         for (int x = 0; x <= cells; ++x) {
             const double fx = double(x) / cells, fy = double(y) / cells;
-            const double z = height * (0.5 * std::sin(fx * 6.0) * std::cos(fy * 4.0) + 0.3 * std::sin(fx * 13.0 + fy * 7.0));
+            const double z = height * (0.5 * std::sin(fx * 6.0) * std::cos(fy * 4.0) +
+                                       0.3 * std::sin(fx * 13.0 + fy * 7.0));
             m.addPoint(float((fx - 0.5) * size), float((fy - 0.5) * size), float(z));
         }
     auto at = [&](int x, int y) { return y * (cells + 1) + x; };

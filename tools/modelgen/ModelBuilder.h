@@ -25,7 +25,10 @@ public:
             points.append({x, y, z});
             return int(points.size()) - 1;
         }
-        void addFace(int a, int b, int c, const QString &material = QString()) { faces.append({a, b, c, material}); }
+        void addFace(int a, int b, int c, const QString &material = QString())
+        {
+            faces.append({a, b, c, material});
+        }
     };
     struct Material
     {
@@ -33,18 +36,22 @@ public:
         float r, g, b;
     };
 
-    void addMaterial(const QString &name, float r, float g, float b) { materials.append({name, r, g, b}); }
+    void addMaterial(const QString &name, float r, float g, float b)
+    {
+        materials.append({name, r, g, b});
+    }
     Mesh &addMesh(const QString &name);
 
     // Shapes, each one new mesh; `material` colours all its faces.
-    Mesh &addSphere(const QString &name, const std::array<float, 3> &center, float radius, int rings,
-                    int segments, const QString &material);
-    Mesh &addTorus(const QString &name, const std::array<float, 3> &center, float major, float minor,
-                   int rings, int segments, const QString &material);
-    Mesh &addBox(const QString &name, const std::array<float, 3> &min, const std::array<float, 3> &max,
-                 const QString &material);
+    Mesh &addSphere(const QString &name, const std::array<float, 3> &center, float radius,
+                    int rings, int segments, const QString &material);
+    Mesh &addTorus(const QString &name, const std::array<float, 3> &center, float major,
+                   float minor, int rings, int segments, const QString &material);
+    Mesh &addBox(const QString &name, const std::array<float, 3> &min,
+                 const std::array<float, 3> &max, const QString &material);
     // A rolling height field of (cells x cells) squares, z up.
-    Mesh &addTerrain(const QString &name, float size, int cells, float height, const QString &material);
+    Mesh &addTerrain(const QString &name, float size, int cells, float height,
+                     const QString &material);
 
     bool save(const QString &path) const;
 
