@@ -38,6 +38,7 @@ private slots:
     void unmakeableDirectoryEndsWithStatusOne();
     void startListsStoredGraftalsOrUntitled();
     void selectionReachesPanelsInOrder();
+    void f12IsTheViewsOnceItHasTheFocus();
     void oneEditReachesStripsAndTextures();
     void cleanup() { TreeManager::destroyInstanceForTests(); }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -245,6 +246,28 @@ void TestMainWindow::selectionReachesPanelsInOrder()
     QCOMPARE(ui.graftalTree->currentItem()->text(0), QStringLiteral("Untitled 1"));
     QCOMPARE(ui.textureManager->currentGraftal(), first);
     QCOMPARE(ui.detailNavigator->currentGraftal(), first);
+}
+
+void TestMainWindow::f12IsTheViewsOnceItHasTheFocus()
+{
+    ScopedWorkDir work;
+    QVERIFY(testsupport::wallModel().save("wall.3ds"));
+    Tuftmill window;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    const TuftmillClass &ui = window.form();
+    QVERIFY(ui.view->openModel("wall.3ds"));
+    QTest::mouseClick(ui.view, Qt::LeftButton, {}, ui.view->rect().center());
+    // The click gave the view the window's focus; keys go there first.
+    QCOMPARE(window.focusWidget(), static_cast<QWidget *>(ui.view));
+    QTest::keyClick(window.focusWidget(), Qt::Key_F12);
+    QVERIFY(ui.libraryPanel->isVisible()); // the view kept the key
+    ui.graftalTree->setFocus();
+    QTest::keyClick(&window, Qt::Key_F12);
+    QVERIFY(!ui.libraryPanel->isVisible());
+    QTest::keyClick(&window, Qt::Key_F12);
+    QVERIFY(ui.libraryPanel->isVisible());
+    QCOMPARE(ui.graftalTree->topLevelItemCount(), 1); // contents kept
 }
 
 void TestMainWindow::oneEditReachesStripsAndTextures()
