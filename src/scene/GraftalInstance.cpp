@@ -1,5 +1,3 @@
-#include <GL/glew.h>
-
 #include "GraftalInstance.h"
 
 #include "Graftal.h"
@@ -55,18 +53,16 @@ GraftalInstance::Quad GraftalInstance::quad() const
     return q;
 }
 
-void GraftalInstance::draw() const
+void GraftalInstance::draw(QuadBatch &batch) const
 {
     const Quad q = quad();
     if (!q.visible)
         return;
     static const float texCoords[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-    glBegin(GL_QUADS);
-    glColor4f(1.0f, 1.0f, 1.0f, float(q.alpha));
     for (int i = 0; i < 4; ++i) {
-        glMultiTexCoord2f(GL_TEXTURE0, texCoords[i][0], texCoords[i][1]);
-        glMultiTexCoord2f(GL_TEXTURE1, texCoords[i][0], texCoords[i][1]);
-        glVertex3f(float(q.corners[i].x), float(q.corners[i].y), float(q.corners[i].z));
+        batch.positions.insert(batch.positions.end(), {float(q.corners[i].x), float(q.corners[i].y),
+                                                       float(q.corners[i].z)});
+        batch.colors.insert(batch.colors.end(), {1.0f, 1.0f, 1.0f, float(q.alpha)});
+        batch.texCoords.insert(batch.texCoords.end(), {texCoords[i][0], texCoords[i][1]});
     }
-    glEnd();
 }

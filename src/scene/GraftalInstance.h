@@ -3,6 +3,7 @@
 #include "Vector3.h"
 
 #include <QPointF>
+#include <vector>
 
 class Graftal;
 class MeshFace;
@@ -39,10 +40,25 @@ public:
     Graftal *graftal() const { return drawnGraftal; }
     const MeshFace *face() const { return standsOn; }
 
+    // Vertices of quads waiting to be drawn together: positions, colours (with the fade in
+    // alpha) and texture coordinates, four vertices per quad.
+    struct QuadBatch
+    {
+        std::vector<float> positions, colors, texCoords;
+        bool empty() const { return positions.empty(); }
+        int vertexCount() const { return int(positions.size() / 3); }
+        void clear()
+        {
+            positions.clear();
+            colors.clear();
+            texCoords.clear();
+        }
+    };
+
     double distanceSquaredToEye() const;
     Quad quad() const;
-    // Emits the textured quad (the caller has bound the graftal's textures).
-    void draw() const;
+    // Adds the textured quad to the batch; nothing when it would not show.
+    void draw(QuadBatch &batch) const;
 
 private:
     const Vector3 *eye;

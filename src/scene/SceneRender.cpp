@@ -183,7 +183,30 @@ void Scene::render(int flags)
     for (size_t i = 0; i < byDistance.size(); ++i)
         drawOrder[i] = byDistance[i].second;
 
-    // Textures and mesh colour change only between runs of instances that differ.
+    // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
+    // sorted; textures and the colour change only between runs.
+    GraftalInstance::QuadBatch batch;
+    auto flush = [&batch] {
+        if (batch.empty())
+            return;
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(3, GL_FLOAT, 0, batch.positions.data());
+        glColorPointer(4, GL_FLOAT, 0, batch.colors.data());
+        for (GLenum unit : {GL_TEXTURE0, GL_TEXTURE1}) {
+            glClientActiveTexture(unit);
+            glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+            glTexCoordPointer(2, GL_FLOAT, 0, batch.texCoords.data());
+        }
+        glDrawArrays(GL_QUADS, 0, batch.vertexCount());
+        for (GLenum unit : {GL_TEXTURE1, GL_TEXTURE0}) {
+            glClientActiveTexture(unit);
+            glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        }
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+        batch.clear();
+    };
     const Graftal *boundGraftal = nullptr;
     int colouredMesh = -1;
     for (GraftalInstance *instance : drawOrder) {
@@ -191,6 +214,8 @@ void Scene::render(int flags)
         if (g->textureIds[0] == 0)
             continue; // nothing uploaded yet: nothing to show
         const int mesh = instance->face()->meshIndex;
+        if (mesh != colouredMesh || g != boundGraftal)
+            flush();
         if (mesh != colouredMesh) {
             const Rgb c = colorsByMesh.value(mesh, Rgb{1.0f, 1.0f, 1.0f});
             glUniform3f(uniforms.meshColor, c[0], c[1], c[2]);
@@ -203,8 +228,9 @@ void Scene::render(int flags)
             glBindTexture(GL_TEXTURE_2D, g->textureIds[1]);
             boundGraftal = g;
         }
-        instance->draw();
+        instance->draw(batch);
     }
+    flush();
 }
 
 void Scene::refreshPickBuffer()
