@@ -150,8 +150,12 @@ void Scene::measureModel()
     if (!file->nodes) {
         for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
             Lib3dsNode *node = lib3ds_node_new_object();
-            std::strncpy(node->name, mesh->name, sizeof(node->name) - 1);
-            node->name[sizeof(node->name) - 1] = '\0';
+            if (!node)
+                break;
+            // At most 63 characters and the terminator.
+            const size_t length = strnlen(mesh->name, sizeof(node->name) - 1);
+            std::memcpy(node->name, mesh->name, length);
+            node->name[length] = '\0';
             node->parent_id = LIB3DS_NO_PARENT;
             lib3ds_file_insert_node(file, node);
         }
