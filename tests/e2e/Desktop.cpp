@@ -89,6 +89,20 @@ qulonglong Desktop::waitForWindow(const QString &title, int timeoutMs)
     return 0;
 }
 
+bool Desktop::waitForWindowGone(const QString &title, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const QString out = run(QStringLiteral("xdotool"),
+                                {"search", "--onlyvisible", "--name", QStringLiteral("^%1$").arg(title)});
+        if (out.isEmpty())
+            return true;
+        QTest::qWait(200);
+    }
+    return false;
+}
+
 QRect Desktop::windowGeometry(qulonglong id)
 {
     // "Window N\n  Position: X,Y (screen: 0)\n  Geometry: WxH"
@@ -137,4 +151,31 @@ QImage Desktop::screenshot()
     const QString file = dir.filePath(QStringLiteral("screen.png"));
     run(QStringLiteral("import"), {"-window", "root", file});
     return QImage(file);
+}
+
+QImage Desktop::settledScreenshot(const QRect &area, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QImage previous = screenshot();
+    while (clock.elapsed() < timeoutMs) {
+        QTest::qWait(400);
+        const QImage next = screenshot();
+        if (next.copy(area) == previous.copy(area))
+            return next;
+        previous = next;
+    }
+    return previous;
+}
+
+QImage Desktop::screenshotWhen(const std::function<bool(const QImage &)> &ready, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QImage shot = screenshot();
+    while (!ready(shot) && clock.elapsed() < timeoutMs) {
+        QTest::qWait(300);
+        shot = screenshot();
+    }
+    return shot;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <functional>
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
@@ -28,10 +29,15 @@ public:
 
     // The first visible window whose title matches, waiting for it; 0 if none came.
     static qulonglong waitForWindow(const QString &title, int timeoutMs = 30000);
+    static bool waitForWindowGone(const QString &title, int timeoutMs = 10000);
     static QRect windowGeometry(qulonglong id);
     static void focus(qulonglong id);
     // Asks the window to close (WM_DELETE_WINDOW), as its close button would.
     static bool requestClose(qulonglong id);
 
     static QImage screenshot();
+    // A screenshot once the area has stopped changing (the application has caught up).
+    static QImage settledScreenshot(const QRect &area, int timeoutMs = 15000);
+    // Screenshots until `ready` holds for one, or the time is up; returns the last.
+    static QImage screenshotWhen(const std::function<bool(const QImage &)> &ready, int timeoutMs = 15000);
 };

@@ -121,19 +121,25 @@ int opaquePixels(const QImage &image, const QRect &area)
     return n;
 }
 
-// Types a file name into the open file dialog and confirms it.
+// Types a file name into the open file dialog and confirms it; tries again if the dialog
+// was still busy and did not take it.
 bool chooseFile(const QPoint &openAction, const QString &path)
 {
+    const QString title = QStringLiteral("Open 3DS model");
     Desktop::click(openAction);
-    const qulonglong dialog = Desktop::waitForWindow(QStringLiteral("Open 3DS model"));
+    const qulonglong dialog = Desktop::waitForWindow(title);
     if (!dialog)
         return false;
-    Desktop::focus(dialog);
-    Desktop::settle(500);
-    Desktop::key(QStringLiteral("ctrl+a"));
-    Desktop::type(path);
-    Desktop::key(QStringLiteral("Return"));
-    return true;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Desktop::focus(dialog);
+        Desktop::settle(800);
+        Desktop::key(QStringLiteral("ctrl+a"));
+        Desktop::type(path);
+        Desktop::key(QStringLiteral("Return"));
+        if (Desktop::waitForWindowGone(title, 8000))
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -156,8 +162,7 @@ void TestJourney::artistJourney()
     QProcess app;
     QVERIFY(testsupport::startApp(app, work.path()));
     const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
-    Desktop::settle(1500);
-    keep(Desktop::screenshot(), "1-start.png");
+    keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "1-start.png");
 
     // A new graftal, drawn on its texture and its mask.
     Desktop::click(at.newGraftal);
@@ -177,7 +182,7 @@ void TestJourney::artistJourney()
     Desktop::click(at.detailThumbnail(1));
     Desktop::settle(300);
     Desktop::drag(p.topLeft() + QPoint(200, 390), p.topLeft() + QPoint(200, 20), 12);
-    keep(Desktop::screenshot(), "2-drawing.png");
+    keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "2-drawing.png");
 
     // Its name and base size.
     Desktop::click(at.nameField);
@@ -190,10 +195,11 @@ void TestJourney::artistJourney()
     Desktop::key(QStringLiteral("Return"));
 
     // A model, through the file dialog.
+    const QImage empty = Desktop::settledScreenshot(at.view);
     QVERIFY(chooseFile(at.viewAction[1], models + "/torus.3ds"));
-    Desktop::settle(2500);
-    const QImage loaded = Desktop::screenshot();
-    QVERIFY(differingPixels(loaded, loaded.copy(), at.view) == 0);
+    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(empty, shot, at.view) > 1000; });
+    const QImage loaded = Desktop::settledScreenshot(at.view);
+    QVERIFY2(differingPixels(empty, loaded, at.view) > 1000, "the model did not show");
 
     // Graftals sprayed along the top and bottom of the ring, then a density stroke.
     Desktop::click(at.viewAction[3]);
@@ -207,8 +213,7 @@ void TestJourney::artistJourney()
         QThread::msleep(10);
     }
     Desktop::release();
-    Desktop::settle(800);
-    const QImage sprayed = Desktop::screenshot();
+    const QImage sprayed = Desktop::settledScreenshot(at.view);
     QVERIFY2(differingPixels(loaded, sprayed, at.view) > 200, "no graftals showed on the model");
     keep(sprayed, "3-sprayed.png");
 
@@ -223,22 +228,22 @@ void TestJourney::artistJourney()
     Desktop::key(QStringLiteral("ctrl+a"));
     Desktop::type(QStringLiteral("#ffe0b0"));
     Desktop::click(origin + at.colourOk);
-    Desktop::settle(800);
-    const QImage coloured = Desktop::screenshot();
-    QCOMPARE(coloured.pixelColor(at.view.topLeft() + QPoint(5, 5)), QColor(0xff, 0xe0, 0xb0));
+    const QPoint corner = at.view.topLeft() + QPoint(5, 5);
+    const QImage coloured = Desktop::screenshotWhen(
+        [&](const QImage &shot) { return shot.pixelColor(corner) == QColor(0xff, 0xe0, 0xb0); });
+    QCOMPARE(coloured.pixelColor(corner), QColor(0xff, 0xe0, 0xb0));
 
     // Save the scene, paint more, reload: the saved state is back.
+    const QImage atSave = Desktop::settledScreenshot(at.view);
     Desktop::click(at.viewAction[6]);
     Desktop::settle(500);
-    const QImage atSave = Desktop::screenshot();
     Desktop::click(at.viewAction[3]);
     Desktop::drag(c + QPoint(-100, -90), c + QPoint(100, 90), 30, 10);
-    Desktop::settle(500);
-    const QImage more = Desktop::screenshot();
+    const QImage more = Desktop::settledScreenshot(at.view);
     QVERIFY(differingPixels(atSave, more, at.view) > 0);
     Desktop::click(at.viewAction[7]);
-    Desktop::settle(1000);
-    const QImage reloaded = Desktop::screenshot();
+    const QImage reloaded =
+        Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(atSave, shot, at.view) == 0; });
     keep(reloaded, "4-reloaded.png");
     QCOMPARE(differingPixels(atSave, reloaded, at.view), 0);
 
@@ -252,10 +257,10 @@ void TestJourney::artistJourney()
     keep(Desktop::screenshot(), "5-error.png");
     Desktop::focus(error);
     Desktop::key(QStringLiteral("Return"));
-    Desktop::settle(500);
+    QVERIFY(Desktop::waitForWindowGone(QStringLiteral("Error")));
     QCOMPARE(app.state(), QProcess::Running);
     QVERIFY(testsupport::windowsOf(app.processId()).contains(QString::number(window)));
-    QCOMPARE(differingPixels(reloaded, Desktop::screenshot(), at.view), 0);
+    QCOMPARE(differingPixels(reloaded, Desktop::settledScreenshot(at.view), at.view), 0);
 
     // Quit as the close button would.
     QVERIFY(Desktop::requestClose(window));
@@ -312,19 +317,18 @@ void TestJourney::firstStartOnTheSamples()
     QProcess app;
     QVERIFY(testsupport::startApp(app, work.path()));
     const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
-    Desktop::settle(1500);
-    const QImage start = Desktop::screenshot();
+    const QImage start = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
     keep(start, "samples-start.png");
     // Four sample graftals in the thumbnail strip: each thumbnail shows its drawing.
     const QRect strip = at.detailStrip; // the same height as the graftal strip above
     Q_UNUSED(strip);
 
     QVERIFY(chooseFile(at.viewAction[1], work.filePath("models/torus.3ds")));
-    Desktop::settle(2000);
-    const QImage bare = Desktop::screenshot();
+    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(start, shot, at.view) > 1000; });
+    const QImage bare = Desktop::settledScreenshot(at.view);
     Desktop::click(at.viewAction[7]); // the saved scene of the torus
-    Desktop::settle(1500);
-    const QImage dressed = Desktop::screenshot();
+    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(bare, shot, at.view) > 2000; });
+    const QImage dressed = Desktop::settledScreenshot(at.view);
     QVERIFY2(differingPixels(bare, dressed, at.view) > 2000, "the sample scene shows no graftals");
     // Come closer, rise a little and look down at the ring, as an artist would.
     Desktop::click(at.viewAction[2]);
@@ -334,8 +338,7 @@ void TestJourney::firstStartOnTheSamples()
         Desktop::xdotool({"click", "4"}); // wheel up: 15 units closer each
     Desktop::drag(c + QPoint(0, -300), c + QPoint(0, 300), 30, 15, 3); // the eye 100 units up
     Desktop::drag(c, c + QPoint(0, 68), 20, 15);                       // and 11 degrees down
-    Desktop::settle(1500);
-    const QImage closer = Desktop::screenshot();
+    const QImage closer = Desktop::settledScreenshot(at.view);
     keep(closer, "samples-torus.png");
     QVERIFY(differingPixels(dressed, closer, at.view) > 2000);
 
