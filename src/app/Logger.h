@@ -16,7 +16,6 @@ public:
     explicit Logger(const QString &category);
     ~Logger() override;
 
-    const QString &category() const { return categoryName; }
 
     void info(const QString &message) { log(QStringLiteral("INFO"), message); }
     void warn(const QString &message) { log(QStringLiteral("WARN"), message); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -16,17 +17,15 @@ template <typename T> class LargeBuffer
 
 public:
     LargeBuffer() = default;
-    explicit LargeBuffer(size_t count) : length(count)
+    explicit LargeBuffer(size_t count)
     {
         constexpr size_t HugePage = size_t(2) << 20;
         const size_t bytes = std::max<size_t>(count * sizeof(T), 1);
         const size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
         void *memory =
             bytes >= HugePage ? std::aligned_alloc(HugePage, rounded) : std::malloc(bytes);
-        if (!memory) {
-            length = 0;
+        if (!memory)
             return;
-        }
         if (bytes >= HugePage)
             madvise(memory, rounded, MADV_HUGEPAGE);
         storage.reset(static_cast<T *>(memory));
@@ -37,12 +36,6 @@ public:
     const T *data() const { return storage.get(); }
     T &operator[](size_t i) { return storage.get()[i]; }
     const T &operator[](size_t i) const { return storage.get()[i]; }
-    size_t size() const { return length; }
-    void reset()
-    {
-        storage.reset();
-        length = 0;
-    }
 
 private:
     struct Free
@@ -50,5 +43,4 @@ private:
         void operator()(T *p) const { std::free(p); }
     };
     std::unique_ptr<T, Free> storage;
-    size_t length = 0;
 };

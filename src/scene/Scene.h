@@ -69,7 +69,6 @@ public:
     // The view tells the scene when its OpenGL context can be used; buffers of a model
     // loaded before that are uploaded then.
     void setGlReady(bool ready);
-    bool glReady() const { return contextReady; }
 
     // ---- view state ----
     QColor background = Qt::white;
@@ -83,7 +82,6 @@ public:
     // The face under window pixel (x, y), origin top left, in device pixels; none for the
     // background, outside the view, or before the first pick picture.
     const MeshFace *pickFace(int x, int y) const;
-    bool hasPickBuffer() const { return !pickBuffer.empty(); }
     void toggleAxes() { showAxes = !showAxes; }
     void toggleTrail() { showTrail = !showTrail; }
     bool axesShown() const { return showAxes; }
