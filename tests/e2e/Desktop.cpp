@@ -94,8 +94,8 @@ bool Desktop::waitForWindowGone(const QString &title, int timeoutMs)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
-        const QString out = run(QStringLiteral("xdotool"),
-                                {"search", "--onlyvisible", "--name", QStringLiteral("^%1$").arg(title)});
+        const QString out = run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name",
+                                                            QStringLiteral("^%1$").arg(title)});
         if (out.isEmpty())
             return true;
         QTest::qWait(200);

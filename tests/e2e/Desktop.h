@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QImage>
-#include <functional>
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Drives the X display the way a person would: pointer, buttons and keys through
 // xdotool, screenshots through ImageMagick's import, and closing a window the way its
@@ -39,5 +39,6 @@ public:
     // A screenshot once the area has stopped changing (the application has caught up).
     static QImage settledScreenshot(const QRect &area, int timeoutMs = 15000);
     // Screenshots until `ready` holds for one, or the time is up; returns the last.
-    static QImage screenshotWhen(const std::function<bool(const QImage &)> &ready, int timeoutMs = 15000);
+    static QImage screenshotWhen(const std::function<bool(const QImage &)> &ready,
+                                 int timeoutMs = 15000);
 };

@@ -29,7 +29,7 @@ namespace {
 struct Layout
 {
     QPoint newGraftal, addLevel, nameField, baseSizeField;
-    QRect painter, view, detailStrip;
+    QRect painter, view, detailStrip, graftalStrip;
     int thumbnailSide = 0;
     QPoint maskAction, textureAction;
     QPoint viewAction[8];
@@ -55,6 +55,7 @@ struct Layout
         painter = global(ui.textureManager->painter());
         view = global(ui.view);
         detailStrip = global(ui.detailNavigator->scroller()->viewport());
+        graftalStrip = global(ui.thumbnailNavigator->scroller()->viewport());
         thumbnailSide = ui.detailNavigator->scroller()->side();
         maskAction = centre(
             ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
@@ -80,13 +81,13 @@ struct Layout
         dialog.hide();
     }
 
-    QPoint detailThumbnail(int index) const
+    // The centre of thumbnail `index` (0 = the first) in a strip.
+    QPoint thumbnail(const QRect &strip, int index) const
     {
-        return detailStrip.topLeft() +
-               QPoint(PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing) +
-                          thumbnailSide / 2,
-                      thumbnailSide / 2);
+        const int x = PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing);
+        return strip.topLeft() + QPoint(x + thumbnailSide / 2, thumbnailSide / 2);
     }
+    QPoint detailThumbnail(int index) const { return thumbnail(detailStrip, index); }
 };
 
 QString shotDir()
@@ -197,7 +198,8 @@ void TestJourney::artistJourney()
     // A model, through the file dialog.
     const QImage empty = Desktop::settledScreenshot(at.view);
     QVERIFY(chooseFile(at.viewAction[1], models + "/torus.3ds"));
-    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(empty, shot, at.view) > 1000; });
+    Desktop::screenshotWhen(
+        [&](const QImage &shot) { return differingPixels(empty, shot, at.view) > 1000; });
     const QImage loaded = Desktop::settledScreenshot(at.view);
     QVERIFY2(differingPixels(empty, loaded, at.view) > 1000, "the model did not show");
 
@@ -242,8 +244,8 @@ void TestJourney::artistJourney()
     const QImage more = Desktop::settledScreenshot(at.view);
     QVERIFY(differingPixels(atSave, more, at.view) > 0);
     Desktop::click(at.viewAction[7]);
-    const QImage reloaded =
-        Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(atSave, shot, at.view) == 0; });
+    const QImage reloaded = Desktop::screenshotWhen(
+        [&](const QImage &shot) { return differingPixels(atSave, shot, at.view) == 0; });
     keep(reloaded, "4-reloaded.png");
     QCOMPARE(differingPixels(atSave, reloaded, at.view), 0);
 
@@ -319,15 +321,26 @@ void TestJourney::firstStartOnTheSamples()
     const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
     const QImage start = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
     keep(start, "samples-start.png");
-    // Four sample graftals in the thumbnail strip: each thumbnail shows its drawing.
-    const QRect strip = at.detailStrip; // the same height as the graftal strip above
-    Q_UNUSED(strip);
+    // The four sample graftals in the thumbnail strip, each showing its drawing over the
+    // checker, and nothing after them.
+    auto colours = [&](QPoint centre) {
+        QSet<QRgb> seen;
+        for (int y = -30; y <= 30; y += 3)
+            for (int x = -30; x <= 30; x += 3)
+                seen.insert(start.pixel(centre + QPoint(x, y)));
+        return seen.size();
+    };
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(colours(at.thumbnail(at.graftalStrip, i)) > 6, qPrintable(QString::number(i)));
+    QCOMPARE(colours(at.thumbnail(at.graftalStrip, 4)), 1);
 
     QVERIFY(chooseFile(at.viewAction[1], work.filePath("models/torus.3ds")));
-    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(start, shot, at.view) > 1000; });
+    Desktop::screenshotWhen(
+        [&](const QImage &shot) { return differingPixels(start, shot, at.view) > 1000; });
     const QImage bare = Desktop::settledScreenshot(at.view);
     Desktop::click(at.viewAction[7]); // the saved scene of the torus
-    Desktop::screenshotWhen([&](const QImage &shot) { return differingPixels(bare, shot, at.view) > 2000; });
+    Desktop::screenshotWhen(
+        [&](const QImage &shot) { return differingPixels(bare, shot, at.view) > 2000; });
     const QImage dressed = Desktop::settledScreenshot(at.view);
     QVERIFY2(differingPixels(bare, dressed, at.view) > 2000, "the sample scene shows no graftals");
     // Come closer, rise a little and look down at the ring, as an artist would.
