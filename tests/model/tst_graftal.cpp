@@ -9,13 +9,6 @@ using testsupport::ScopedWorkDir;
 
 namespace {
 
-QPixmap solid(const QColor &color)
-{
-    QPixmap p(Graftal::LevelSide, Graftal::LevelSide);
-    p.fill(color);
-    return p;
-}
-
 bool fullyTransparent(const QImage &image)
 {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
@@ -29,7 +22,7 @@ bool fullyTransparent(const QImage &image)
 // A level with a distinct colour for texture and mask, and a marker dot.
 LevelPair numberedLevel(int i)
 {
-    QPixmap texture = solid(QColor(10 * i, 255 - 10 * i, 7, 255));
+    QPixmap texture = testsupport::filledLevel(QColor(10 * i, 255 - 10 * i, 7, 255));
     QPixmap mask(Graftal::LevelSide, Graftal::LevelSide);
     mask.fill(Qt::transparent);
     QPainter p(&mask);
@@ -204,7 +197,7 @@ void TestGraftal::levelFilesMatchOnlyTheirOwnNumberedFiles()
 void TestGraftal::previewAndScaledLevels()
 {
     auto g = Graftal::create(1, QStringLiteral("p"));
-    g->setLevel(0, {solid(Qt::red), solid(Qt::black)});
+    g->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::black)});
     const QImage preview = g->levelPreview(0).toImage();
     QCOMPARE(preview.size(), QSize(400, 400));
     const QColor c = preview.pixelColor(100, 100);
@@ -297,7 +290,7 @@ void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
     QVERIFY(QDir().mkdir(work.file("graftals/blocked.xml")));
     QVERIFY(QFile::remove(work.file("graftals/blocked_001.png")));
     QVERIFY(QDir().mkdir(work.file("graftals/blocked_001.png")));
-    g->setLevel(1, {solid(Qt::green), solid(Qt::green)});
+    g->setLevel(1, {testsupport::filledLevel(Qt::green), testsupport::filledLevel(Qt::green)});
     QString error;
     QVERIFY(!g->save(&error));
     QVERIFY2(error.contains(QStringLiteral("graftals/blocked.xml")), qPrintable(error));

@@ -37,13 +37,6 @@ QStringList treeTexts(QTreeWidget *tree)
     return names;
 }
 
-QPixmap filled(const QColor &c)
-{
-    QPixmap p(400, 400);
-    p.fill(c);
-    return p;
-}
-
 // A library on its own tree inside a window, as the main window sets it up.
 struct Library
 {
@@ -307,9 +300,9 @@ void TestTreeManager::collidingNamesKeepSeparateFiles()
     a->setName("a b");
     b->setName("a_b");
     c->setName("a b");
-    a->setLevel(0, {filled(Qt::red), filled(Qt::red)});
-    b->setLevel(0, {filled(Qt::green), filled(Qt::green)});
-    c->setLevel(0, {filled(Qt::blue), filled(Qt::blue)});
+    a->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::red)});
+    b->setLevel(0, {testsupport::filledLevel(Qt::green), testsupport::filledLevel(Qt::green)});
+    c->setLevel(0, {testsupport::filledLevel(Qt::blue), testsupport::filledLevel(Qt::blue)});
     lib.manager.saveAllGraftals();
     QCOMPARE(QDir(Graftal::Directory).entryList({"*.xml"}, QDir::Files).size(), 3);
     QSet<QString> bases{a->fileName(), b->fileName(), c->fileName()};
@@ -342,7 +335,8 @@ void TestTreeManager::collidingFilesRoundTripAcrossRuns()
         const QColor colours[] = {Qt::red, Qt::blue, Qt::green};
         for (Graftal *g : lib.manager.listedGraftals()) {
             g->setName(names[i]);
-            g->setLevel(0, {filled(colours[i]), filled(colours[i])});
+            g->setLevel(
+                0, {testsupport::filledLevel(colours[i]), testsupport::filledLevel(colours[i])});
             ++i;
         }
         lib.manager.beforeQuitHook();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QPixmap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,14 @@ private:
     QTemporaryDir dir;
     QString previous;
 };
+
+// A 400 x 400 image of one colour, the size of a level of detail.
+inline QPixmap filledLevel(const QColor &color)
+{
+    QPixmap p(400, 400);
+    p.fill(color);
+    return p;
+}
 
 inline QByteArray readBytes(const QString &path)
 {

@@ -8,16 +8,9 @@
 #include <QTabletEvent>
 
 namespace {
-QPixmap filled(const QColor &c)
-{
-    QPixmap p(GraftalPainter::Side, GraftalPainter::Side);
-    p.fill(c);
-    return p;
-}
-
 LevelPair blankPair()
 {
-    return {filled(Qt::transparent), filled(Qt::transparent)};
+    return {testsupport::filledLevel(Qt::transparent), testsupport::filledLevel(Qt::transparent)};
 }
 
 // The box around every pixel with some alpha.
@@ -184,7 +177,8 @@ void TestPainter::aNewEditDropsTheRedoBranch()
 void TestPainter::maskStrokesAreBlackAndErasingRemovesAlpha()
 {
     Fixture f;
-    f.painter.pixmapSelected({filled(Qt::red), filled(Qt::transparent)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
     f.painter.setColor(Qt::green);
     f.painter.changeDrawMode(&f.maskAction);
     QVERIFY(!f.painter.editsTexture());
@@ -210,7 +204,8 @@ void TestPainter::maskStrokesAreBlackAndErasingRemovesAlpha()
 void TestPainter::clearKeepsTheOtherImage()
 {
     Fixture f;
-    f.painter.pixmapSelected({filled(Qt::red), filled(Qt::black)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::black)});
     f.painter.clearPixmap();
     QCOMPARE(f.changed.size(), 1);
     const LevelPair after = f.painter.currentPixmaps();
@@ -223,7 +218,8 @@ void TestPainter::clearKeepsTheOtherImage()
 void TestPainter::tabletPressureAndEraser()
 {
     Fixture f;
-    f.painter.pixmapSelected({filled(Qt::transparent), filled(Qt::transparent)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::transparent), testsupport::filledLevel(Qt::transparent)});
     const QPointingDevice pen(
         QStringLiteral("pen"), 101, QInputDevice::DeviceType::Stylus,
         QPointingDevice::PointerType::Pen,
@@ -267,7 +263,8 @@ void TestPainter::newPairForgetsTheHistory()
     f.painter.undoRedoAction(&f.undoTrigger);
     QVERIFY(f.redo.isEnabled());
     f.changed.clear();
-    f.painter.pixmapSelected({filled(Qt::blue), filled(Qt::transparent)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::blue), testsupport::filledLevel(Qt::transparent)});
     QCOMPARE(f.changed.size(), 0);
     QCOMPARE(f.painter.historySize(), 1);
     QVERIFY(!f.undo.isEnabled() && !f.redo.isEnabled());
@@ -277,7 +274,8 @@ void TestPainter::newPairForgetsTheHistory()
 void TestPainter::switchingTargetKeepsTheHistory()
 {
     Fixture f;
-    f.painter.pixmapSelected({filled(Qt::red), filled(Qt::transparent)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
     f.stroke({20, 20}, {60, 20});
     f.painter.changeDrawMode(&f.maskAction);
     QCOMPARE(f.painter.historySize(), 2);
@@ -289,7 +287,8 @@ void TestPainter::switchingTargetKeepsTheHistory()
 void TestPainter::paintShowsBothImagesAndTheLiveStroke()
 {
     Fixture f;
-    f.painter.pixmapSelected({filled(Qt::red), filled(Qt::transparent)});
+    f.painter.pixmapSelected(
+        {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
     QImage shown = f.painter.grab().toImage();
     QCOMPARE(shown.pixelColor(200, 200), QColor(Qt::red));
     // Editing the mask shows the texture at half strength over the checker.

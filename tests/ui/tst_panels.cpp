@@ -17,20 +17,14 @@
 #include <QToolBar>
 
 namespace {
-QPixmap filled(const QColor &c)
-{
-    QPixmap p(400, 400);
-    p.fill(c);
-    return p;
-}
-
 std::unique_ptr<Graftal> graftalWithLevels(int levels, int id = 1)
 {
     auto g = Graftal::create(id, QStringLiteral("g%1").arg(id));
     for (int i = 1; i < levels; ++i)
         g->addLevel();
     for (int i = 0; i < levels; ++i)
-        g->setLevel(i, {filled(QColor::fromHsv(i * 40, 255, 255)), filled(Qt::transparent)});
+        g->setLevel(i, {testsupport::filledLevel(QColor::fromHsv(i * 40, 255, 255)),
+                        testsupport::filledLevel(Qt::transparent)});
     return g;
 }
 
@@ -219,7 +213,7 @@ void TestPanels::detailNavigatorShowsLevels()
     QCOMPARE(previewPixel(detail.scroller(), 2), g->levelPreview(2).toImage().pixel(200, 200));
 
     // Selecting the graftal already shown leaves the strip as it is.
-    QPixmap marker = filled(Qt::black);
+    QPixmap marker = testsupport::filledLevel(Qt::black);
     detail.scroller()->setPixmap(0, marker);
     detail.graftalSelected(g.get());
     QCOMPARE(previewPixel(detail.scroller(), 0), qRgb(0, 0, 0));
@@ -269,8 +263,10 @@ void TestPanels::editsRefreshTheirThumbnails()
     const QRgb before0 = previewPixel(detail.scroller(), 0);
     const QRgb before1 = previewPixel(detail.scroller(), 1);
 
-    g->setLevel(2, {filled(Qt::white), filled(Qt::transparent)});
-    g->setLevel(0, {filled(Qt::white), filled(Qt::transparent)});
+    g->setLevel(2,
+                {testsupport::filledLevel(Qt::white), testsupport::filledLevel(Qt::transparent)});
+    g->setLevel(0,
+                {testsupport::filledLevel(Qt::white), testsupport::filledLevel(Qt::transparent)});
     detail.pixmapUpdated(g.get(), 2);
     thumbs.pixmapUpdated(g.get(), 2);
     QCOMPARE(previewPixel(detail.scroller(), 2), qRgb(255, 255, 255));

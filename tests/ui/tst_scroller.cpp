@@ -1,17 +1,11 @@
 #include "../support/GlTestMain.h"
+#include "../support/TestSupport.h"
 #include "LoggerOutput.h"
 #include "PixmapScroller.h"
 
 #include <QSignalSpy>
 
 namespace {
-QPixmap thumbnail(const QColor &c)
-{
-    QPixmap p(400, 400);
-    p.fill(c);
-    return p;
-}
-
 struct Strip
 {
     PixmapScroller scroller;
@@ -20,7 +14,7 @@ struct Strip
     Strip(int width, int height, int thumbnails)
     {
         for (int i = 0; i < thumbnails; ++i)
-            scroller.addPixmap(i + 1, thumbnail(QColor::fromHsv(i * 30, 200, 200)));
+            scroller.addPixmap(i + 1, testsupport::filledLevel(QColor::fromHsv(i * 30, 200, 200)));
         scroller.resize(width, height);
         scroller.show();
         QVERIFY(QTest::qWaitForWindowExposed(&scroller));
@@ -143,10 +137,11 @@ void TestScroller::draggingScrollsToBothEndsAndNoFurther()
 void TestScroller::clearAndUnknownKeys()
 {
     Strip s(800, 200, 3);
-    s.scroller.setPixmap(42, thumbnail(Qt::black)); // no such thumbnail: nothing happens
+    s.scroller.setPixmap(42,
+                         testsupport::filledLevel(Qt::black)); // no such thumbnail: nothing happens
     QCOMPARE(s.scroller.count(), 3);
     QVERIFY(s.scroller.pixmapOf(42).isNull());
-    s.scroller.setPixmap(2, thumbnail(Qt::white));
+    s.scroller.setPixmap(2, testsupport::filledLevel(Qt::white));
     QCOMPARE(s.scroller.pixmapOf(2).toImage().pixelColor(0, 0), QColor(Qt::white));
 
     s.hover(s.scroller.thumbnailRect(1).center());
@@ -156,7 +151,7 @@ void TestScroller::clearAndUnknownKeys()
     QVERIFY(!s.scroller.highlightedKey().isValid());
     s.click(QPoint(50, 50));
     QCOMPARE(s.picked.size(), 0);
-    s.scroller.addPixmap(7, thumbnail(Qt::gray));
+    s.scroller.addPixmap(7, testsupport::filledLevel(Qt::gray));
     s.hover(s.scroller.thumbnailRect(7).center());
     s.click(s.scroller.thumbnailRect(7).center());
     QCOMPARE(s.picked.size(), 1);

@@ -15,13 +15,6 @@
 using testsupport::ScopedWorkDir;
 
 namespace {
-QPixmap filled(const QColor &c)
-{
-    QPixmap p(400, 400);
-    p.fill(c);
-    return p;
-}
-
 int countPixels(const QImage &image, const std::function<bool(const QColor &)> &wanted)
 {
     int n = 0;
@@ -65,7 +58,8 @@ struct Dressing
         library->addGraftal();
         graftal = library->currentGraftal();
         graftal->setBaseSize(1.5);
-        graftal->setLevel(0, {filled(Qt::red), filled(Qt::transparent)});
+        graftal->setLevel(
+            0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
         library->graftalPixmapChanged(graftal);
         QVERIFY(view.openModel("sphere.3ds"));
         // Come close with the wheel: 40 notches of 15 units.

@@ -52,13 +52,6 @@ struct View
     Scene *scene() { return view.scene(); }
 };
 
-QPixmap solid(const QColor &c)
-{
-    QPixmap p(Graftal::LevelSide, Graftal::LevelSide);
-    p.fill(c);
-    return p;
-}
-
 // A graftal whose levels are solid colours: texture level i (i * 20, 255 - i * 20, 100).
 std::unique_ptr<Graftal> colouredGraftal(int levels, const QColor &mask = Qt::transparent)
 {
@@ -66,7 +59,8 @@ std::unique_ptr<Graftal> colouredGraftal(int levels, const QColor &mask = Qt::tr
     for (int i = 0; i < levels; ++i) {
         if (i > 0)
             g->addLevel();
-        g->setLevel(i, {solid(QColor(i * 20, 255 - i * 20, 100)), solid(mask)});
+        g->setLevel(i, {testsupport::filledLevel(QColor(i * 20, 255 - i * 20, 100)),
+                        testsupport::filledLevel(mask)});
     }
     return g;
 }
@@ -385,7 +379,8 @@ void TestGLRender::mipmapsCarryTheLevelsOfDetail()
 
     // Binding again reuses the names and replaces every level.
     for (int i = 0; i < levels; ++i)
-        g->setLevel(i, {solid(Qt::magenta), solid(Qt::black)});
+        g->setLevel(i,
+                    {testsupport::filledLevel(Qt::magenta), testsupport::filledLevel(Qt::black)});
     v.view.bindTexturesForGraftal(g.get());
     QCOMPARE(g->textureIds[0], names[0]);
     QCOMPARE(g->textureIds[1], names[1]);
@@ -404,7 +399,7 @@ void TestGLRender::graftalsStandAtTheSilhouette()
     scene->commitTranslation(0, 0, 700);
     auto g = colouredGraftal(1);
     g->setBaseSize(5);
-    g->setLevel(0, {solid(Qt::red), solid(Qt::transparent)});
+    g->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
     v.view.bindTexturesForGraftal(g.get());
     scene->addInstance(scene->face(0), {0.25, 0.25}, g.get());
     const QImage red = v.frame();
@@ -413,12 +408,13 @@ void TestGLRender::graftalsStandAtTheSilhouette()
     QCOMPARE(red.pixelColor(140, 125), QColor(Qt::white)); // beside it
 
     // An opaque mask shows the colour of the mesh the graftal stands on.
-    g->setLevel(0, {solid(Qt::red), solid(Qt::black)});
+    g->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::black)});
     v.view.bindTexturesForGraftal(g.get());
     QVERIFY2(close(v.frame().pixelColor(200, 125), Qt::blue),
              describe(v.frame().pixelColor(200, 125)));
     // A half-transparent mask mixes the two.
-    g->setLevel(0, {solid(Qt::red), solid(QColor(0, 0, 0, 128))});
+    g->setLevel(
+        0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(QColor(0, 0, 0, 128))});
     v.view.bindTexturesForGraftal(g.get());
     const QColor mixed = v.frame().pixelColor(200, 125);
     // Texture and mesh colour half and half, three quarters opaque over the white background.
@@ -436,7 +432,7 @@ void TestGLRender::fadeShowsAndOrderIsBackToFront()
     Scene *scene = v.scene();
     auto g = colouredGraftal(1);
     g->setBaseSize(50);
-    g->setLevel(0, {solid(Qt::red), solid(Qt::transparent)});
+    g->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
     v.view.bindTexturesForGraftal(g.get());
     scene->addInstance(scene->face(0), {0.25, 0.25}, g.get()); // at (0, -25, 0)
     GraftalInstance *far =
