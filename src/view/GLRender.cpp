@@ -354,6 +354,11 @@ void GLRender::uploadGraftal(Graftal *g)
         glActiveTexture(GLenum(GL_TEXTURE0 + unit));
         glBindTexture(GL_TEXTURE_2D, g->textureIds[unit]);
         glEnable(GL_TEXTURE_2D);
+        // A graftal is one picture, not a tile: near its edges the filter of the coarse
+        // levels must not reach round to the opposite edge (the roots would show as a
+        // line along the top of every small graftal).
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         double x = 0.0;
         for (int level = 0; level < MipmapLevels; ++level) {
             const int side = 1 << (8 - level);

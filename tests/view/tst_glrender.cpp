@@ -100,6 +100,7 @@ private slots:
     void mipmapsCarryTheLevelsOfDetail();
     void graftalsStandAtTheSilhouette();
     void fadeShowsAndOrderIsBackToFront();
+    void graftalEdgesDoNotWrapAround();
     void openAndBackgroundThroughTheToolbar();
     void missingOpenGl2LeavesTheViewInert();
     void devicePixelRatio();
@@ -451,6 +452,43 @@ void TestGLRender::fadeShowsAndOrderIsBackToFront()
     // Red at 0.75 over the blue floor.
     const QColor c = image.pixelColor(200, 140);
     QVERIFY2(close(c, QColor(191, 0, 64), 6), describe(c));
+}
+
+void TestGLRender::graftalEdgesDoNotWrapAround()
+{
+    View v;
+    QVERIFY(v.view.openModel("floor.3ds"));
+    Scene *scene = v.scene();
+    scene->commitTranslation(0, 0, 700);
+    auto g = colouredGraftal(1);
+    // Opaque red only along the bottom of the texture: the roots of the graftal.
+    QPixmap roots(400, 400);
+    roots.fill(Qt::transparent);
+    {
+        QPainter p(&roots);
+        p.fillRect(QRect(0, 300, 400, 100), Qt::red);
+    }
+    g->setLevel(0, {roots, testsupport::filledLevel(Qt::transparent)});
+    v.view.bindTexturesForGraftal(g.get());
+    scene->addInstance(scene->face(0), {0.25, 0.25}, g.get());
+    // Small graftals sample coarse mipmap levels, where the filter reaches past the edge
+    // of the texture: the top edge must not pick up the roots from the opposite edge.
+    for (double size : {0.4, 0.55, 0.7, 1.0, 1.5, 3.0}) {
+        g->setBaseSize(size);
+        const QImage image = v.frame();
+        int topmostRed = 1000, lowestRed = -1;
+        for (int y = 60; y <= 150; ++y)
+            for (int x = 185; x <= 215; ++x)
+                if (image.pixelColor(x, y).green() < 200) {
+                    topmostRed = std::min(topmostRed, y);
+                    lowestRed = std::max(lowestRed, y);
+                }
+        QVERIFY2(lowestRed >= 0, qPrintable(QString::number(size)));
+        // Roots fill the lower quarter of the quad: nothing red above its lower half.
+        const double quadPixels = 2 * size * 4.83;
+        QVERIFY2(lowestRed - topmostRed <= quadPixels / 2 + 1,
+                 qPrintable(QString("size %1: red from %2 to %3").arg(size).arg(topmostRed).arg(lowestRed)));
+    }
 }
 
 void TestGLRender::openAndBackgroundThroughTheToolbar()
