@@ -2,6 +2,7 @@
 #include "Logger.h"
 #include "LoggerOutput.h"
 #include "TerminationWatcher.h"
+#include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QApplication>
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
             result = app.exec();
             LoggerOutput::shutdown();
         }
+        TreeManager::destroyInstance();
     }
     return result;
 }

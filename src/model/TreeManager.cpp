@@ -21,7 +21,7 @@ TreeManager *TreeManager::instance(QTreeWidget *tree)
     return theLibrary.get();
 }
 
-void TreeManager::destroyInstanceForTests()
+void TreeManager::destroyInstance()
 {
     theLibrary.reset();
 }

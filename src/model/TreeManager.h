@@ -23,8 +23,10 @@ class TreeManager : public QObject
 public:
     // The process-wide library, created with `tree` on the first call.
     static TreeManager *instance(QTreeWidget *tree = nullptr);
-    // Test-only: forget the process-wide library so the next instance() makes a new one.
-    static void destroyInstanceForTests();
+    // Deletes the process-wide library with every graftal (the next instance() makes a
+    // new one). The program does it once, after the window is gone and before the
+    // application object, so that no image outlives the application.
+    static void destroyInstance();
 
     explicit TreeManager(QTreeWidget *tree);
     ~TreeManager() override;

@@ -40,7 +40,7 @@ private slots:
     void selectionReachesPanelsInOrder();
     void f12IsTheViewsOnceItHasTheFocus();
     void oneEditReachesStripsAndTextures();
-    void cleanup() { TreeManager::destroyInstanceForTests(); }
+    void cleanup() { TreeManager::destroyInstance(); }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -203,7 +203,7 @@ void TestMainWindow::startListsStoredGraftalsOrUntitled()
     }
     QVERIFY(QFileInfo::exists(work.file("graftals/Untitled_1.xml")));
     QVERIFY(QFileInfo::exists(work.file("graftals/Untitled_1_001.png")));
-    TreeManager::destroyInstanceForTests();
+    TreeManager::destroyInstance();
 
     // Stored graftals are listed and no untitled one is added.
     for (const char *name : {"moss", "bark"}) {

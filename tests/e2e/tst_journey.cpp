@@ -65,7 +65,7 @@ struct Layout
             if (!a->isSeparator())
                 viewAction[a->data().toInt()] = centre(ui.viewToolBar->widgetForAction(a));
         window.close();
-        TreeManager::destroyInstanceForTests();
+        TreeManager::destroyInstance();
         QDir::setCurrent(previous);
 
         QColorDialog dialog(Qt::white);

@@ -381,7 +381,7 @@ void TestTreeManager::processWideInstance()
     TreeManager *a = TreeManager::instance(&tree);
     TreeManager *b = TreeManager::instance(nullptr);
     QCOMPARE(a, b);
-    TreeManager::destroyInstanceForTests();
+    TreeManager::destroyInstance();
 }
 
 QTEST_MAIN(TestTreeManager)

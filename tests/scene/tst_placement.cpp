@@ -46,7 +46,7 @@ struct Fixture
     Fixture()
     {
         QDir().mkdir(QStringLiteral("scenes"));
-        TreeManager::destroyInstanceForTests();
+        TreeManager::destroyInstance();
         library = TreeManager::instance(&tree);
         library->addGraftal();
         library->addGraftal();
@@ -57,7 +57,7 @@ struct Fixture
         loaded = scene.loadModel(QStringLiteral("two.3ds"), error);
         scene.setCurrentGraftal(first);
     }
-    ~Fixture() { TreeManager::destroyInstanceForTests(); }
+    ~Fixture() { TreeManager::destroyInstance(); }
     bool loaded = false;
 
     const MeshFace *square() const { return scene.face(0); }

@@ -41,7 +41,7 @@ struct Dressing
     Dressing()
     {
         QDir().mkdir("scenes");
-        TreeManager::destroyInstanceForTests();
+        TreeManager::destroyInstance();
         library = TreeManager::instance(&tree);
         QObject::connect(library, &TreeManager::selectedChanged, &view,
                          &GLRender::currentGraftalChanged);
@@ -70,7 +70,7 @@ struct Dressing
             QCoreApplication::sendEvent(&view, &wheel);
         }
     }
-    ~Dressing() { TreeManager::destroyInstanceForTests(); }
+    ~Dressing() { TreeManager::destroyInstance(); }
 
     void mode(int data)
     {
