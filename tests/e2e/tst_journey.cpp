@@ -301,6 +301,28 @@ void TestJourney::artistJourney()
     const QStringList log = testsupport::readLines(dir.filePath("logger.log"));
     QCOMPARE(log.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
     QVERIFY(log.last().endsWith(QStringLiteral("exiting logger...")));
+
+    // A restart lists both graftals again; Tall grass comes first and shows both its levels.
+    QProcess again;
+    QVERIFY(testsupport::startApp(again, work.path()));
+    const QImage restarted = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
+    keep(restarted, "6-restarted.png");
+    auto colours = [&](QPoint centre) {
+        QSet<QRgb> seen;
+        for (int y = -30; y <= 30; y += 3)
+            for (int x = -30; x <= 30; x += 3)
+                seen.insert(restarted.pixel(centre + QPoint(x, y)));
+        return seen.size();
+    };
+    QVERIFY(colours(at.thumbnail(at.graftalStrip, 0)) > 2);  // Tall grass, drawn on
+    QVERIFY(colours(at.thumbnail(at.graftalStrip, 1)) >= 2); // Untitled 1, blank
+    QCOMPARE(colours(at.thumbnail(at.graftalStrip, 2)), 1);
+    QVERIFY(colours(at.detailThumbnail(0)) > 2);
+    QVERIFY(colours(at.detailThumbnail(1)) > 2);
+    QCOMPARE(colours(at.detailThumbnail(2)), 1);
+    QVERIFY(Desktop::requestClose(testsupport::windowsOf(again.processId()).first().toULongLong()));
+    QVERIFY(again.waitForFinished(60000));
+    QCOMPARE(again.exitCode(), 0);
 }
 
 void TestJourney::firstStartOnTheSamples()
