@@ -113,6 +113,17 @@ int differingPixels(const QImage &a, const QImage &b, const QRect &area)
     return n;
 }
 
+// How many different colours a thumbnail shows around its centre: 1 for an empty place,
+// 2 for the bare checker, more for a drawing.
+int coloursAround(const QImage &shot, QPoint centre)
+{
+    QSet<QRgb> seen;
+    for (int y = -30; y <= 30; y += 3)
+        for (int x = -30; x <= 30; x += 3)
+            seen.insert(shot.pixel(centre + QPoint(x, y)));
+    return int(seen.size());
+}
+
 int opaquePixels(const QImage &image, const QRect &area)
 {
     int n = 0;
@@ -307,13 +318,7 @@ void TestJourney::artistJourney()
     QVERIFY(testsupport::startApp(again, work.path()));
     const QImage restarted = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
     keep(restarted, "6-restarted.png");
-    auto colours = [&](QPoint centre) {
-        QSet<QRgb> seen;
-        for (int y = -30; y <= 30; y += 3)
-            for (int x = -30; x <= 30; x += 3)
-                seen.insert(restarted.pixel(centre + QPoint(x, y)));
-        return seen.size();
-    };
+    auto colours = [&](QPoint centre) { return coloursAround(restarted, centre); };
     QVERIFY(colours(at.thumbnail(at.graftalStrip, 0)) > 2);  // Tall grass, drawn on
     QVERIFY(colours(at.thumbnail(at.graftalStrip, 1)) >= 2); // Untitled 1, blank
     QCOMPARE(colours(at.thumbnail(at.graftalStrip, 2)), 1);
@@ -345,13 +350,7 @@ void TestJourney::firstStartOnTheSamples()
     keep(start, "samples-start.png");
     // The four sample graftals in the thumbnail strip, each showing its drawing over the
     // checker, and nothing after them.
-    auto colours = [&](QPoint centre) {
-        QSet<QRgb> seen;
-        for (int y = -30; y <= 30; y += 3)
-            for (int x = -30; x <= 30; x += 3)
-                seen.insert(start.pixel(centre + QPoint(x, y)));
-        return seen.size();
-    };
+    auto colours = [&](QPoint centre) { return coloursAround(start, centre); };
     for (int i = 0; i < 4; ++i)
         QVERIFY2(colours(at.thumbnail(at.graftalStrip, i)) > 6, qPrintable(QString::number(i)));
     QCOMPARE(colours(at.thumbnail(at.graftalStrip, 4)), 1);
