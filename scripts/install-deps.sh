@@ -7,7 +7,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   lib3ds-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri
-  libx11-dev xvfb xauth xdotool imagemagick
+  libx11-dev xvfb xauth xdotool imagemagick assimp-utils
   fonts-dejavu-core
 )
 

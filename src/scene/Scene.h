@@ -4,7 +4,7 @@
 #include "LargeBuffer.h"
 #include "Matrix4.h"
 #include "MeshFace.h"
-#include "Model3dsReader.h"
+#include "ModelImport.h"
 #include "Vector3.h"
 
 #include <QColor>
@@ -50,8 +50,14 @@ public:
 
     // ---- model ----
     // Loads a 3DS model. A file that cannot be read, or that is damaged, leaves the
-    // scene exactly as it was and explains itself in `error`.
+    // scene exactly as it was and explains itself in `error`. Blocks until the model is
+    // read; the view loads through ModelImport off the GUI thread and installs the result.
     bool loadModel(const QString &path, QString &error);
+    // Replaces the current model by one built by ModelImport.
+    void installModel(const QString &path, std::unique_ptr<LoadedModel> model);
+    // The message for a model that could not be loaded: a first line for every failure,
+    // then the file and what happened.
+    static QString loadError(const QString &path, const QString &problem);
     bool loaded() const { return isLoaded; }
     const QString &modelPath() const { return currentPath; }
     int faceCount() const { return int(faceTotal); }
@@ -59,6 +65,7 @@ public:
     const MeshFace *face(int faceIndex) const { return &faceStore[size_t(faceIndex)]; }
     const QList<QList<const MeshFace *>> &meshFaces() const { return meshFaceLists; }
     const QMap<int, Rgb> &meshColors() const { return colorsByMesh; }
+    const QStringList &meshNames() const { return names; }
     // The colour that stands for a face in the face-id picture: face index + 1 in 24 bits.
     static std::array<unsigned char, 3> faceIdColor(int faceIndex);
     float boundsMin[3] = {0, 0, 0};
@@ -142,16 +149,6 @@ public:
     bool loadState();
 
 private:
-    // Render arrays waiting for upload; released once they are in OpenGL buffers.
-    struct RenderArrays
-    {
-        LargeBuffer<float> positions, normals, colors;
-        LargeBuffer<unsigned char> idColors;
-    };
-    struct ModelBuffers;
-    static std::unique_ptr<ModelBuffers> allocateBuffers(Lib3dsFile *file);
-    void measureModel();
-    void buildRenderArrays(std::unique_ptr<ModelBuffers> buffers);
     void uploadBuffers();
     void releaseBuffers();
     void drawAxes() const;
@@ -163,13 +160,14 @@ private:
     QString currentPath;
     bool isLoaded = false;
     bool contextReady = false;
-    Lib3dsFilePtr model;
     // Faces are built in place by several threads.
     LargeBuffer<MeshFace> faceStore;
     size_t faceTotal = 0;
     QList<QList<const MeshFace *>> meshFaceLists;
     QMap<int, Rgb> colorsByMesh;
+    QStringList names;
 
+    // Render arrays waiting for upload; released once they are in OpenGL buffers.
     std::unique_ptr<RenderArrays> pendingArrays;
     struct GlState;
     std::unique_ptr<GlState> gl;

@@ -5,18 +5,23 @@
 #include "GlObjects.h"
 #include "Graftal.h"
 #include "Logger.h"
+#include "ModelLoadTask.h"
 #include "Scene.h"
 
 #include <GL/glu.h>
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QSurfaceFormat>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 #include <unordered_map>
@@ -25,6 +30,9 @@ namespace {
 bool missingOpenGl2ForTests = false;
 constexpr int MipmapLevels = 9; // 256 x 256 down to 1 x 1
 constexpr double PixelsPerUnit = 6.0;
+// A load that takes longer than this shows its progress.
+constexpr int ProgressDelayMs = 500;
+constexpr int ProgressIntervalMs = 100;
 } // namespace
 
 struct GLRender::GlResources
@@ -60,11 +68,16 @@ GLRender::GLRender(QWidget *parent)
     hint->setAlignment(Qt::AlignCenter);
     hint->setStyleSheet(QStringLiteral("color: #606060; background: transparent;"));
     hint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(ProgressIntervalMs);
+    connect(progressTimer, &QTimer::timeout, this, &GLRender::showLoadProgress);
     updateCursor();
 }
 
 GLRender::~GLRender()
 {
+    // A running load is stopped and waited for: its reader is killed at once.
+    delete std::exchange(loadTask, nullptr);
     // OpenGL names can only be deleted with their context current.
     makeCurrent();
     theScene.reset();
@@ -80,7 +93,11 @@ QPoint GLRender::toDevicePixels(const QPoint &widgetPos) const
 
 void GLRender::updateCursor()
 {
-    // The pointer tells what a drag will do.
+    // The pointer tells that a model is on its way, or what a drag will do.
+    if (loadTask) {
+        setCursor(Qt::BusyCursor);
+        return;
+    }
     switch (mouseMode) {
     case PaintMode:
         setCursor(Qt::CrossCursor);
@@ -238,22 +255,100 @@ void GLRender::refreshPicking()
     doneCurrent();
 }
 
+void GLRender::loadModelInBackground(const QString &path)
+{
+    if (loadTask) {
+        // The load it replaces ends in the background; its result is thrown away.
+        ModelLoadTask *old = std::exchange(loadTask, nullptr);
+        old->disconnect(this);
+        old->cancel();
+        connect(old, &ModelLoadTask::finished, old, &QObject::deleteLater);
+    }
+    loadTask = new ModelLoadTask(path, this);
+    connect(loadTask, &ModelLoadTask::finished, this, &GLRender::finishModelLoad);
+    loadClock.start();
+    progressTimer->start();
+    updateCursor();
+}
+
+void GLRender::cancelModelLoad()
+{
+    if (loadTask)
+        loadTask->cancel();
+}
+
+void GLRender::showLoadProgress()
+{
+    if (!loadTask || loadClock.elapsed() < ProgressDelayMs)
+        return;
+    if (!progress) {
+        progress = new QProgressDialog(this);
+        progress->setWindowTitle(QStringLiteral("Opening model"));
+        progress->setCancelButtonText(QStringLiteral("Cancel"));
+        progress->setWindowModality(Qt::NonModal);
+        progress->setAutoClose(false);
+        progress->setAutoReset(false);
+        progress->setMinimumDuration(0);
+        progress->setMinimumWidth(420);
+        connect(progress, &QProgressDialog::canceled, this, &GLRender::cancelModelLoad);
+    }
+    const QString file = QFileInfo(loadTask->path()).fileName();
+    if (loadTask->cancelled()) {
+        progress->setLabelText(QStringLiteral("Cancelling the opening of %1...").arg(file));
+    } else if (loadTask->stage() == LoadControl::Reading) {
+        progress->setLabelText(QStringLiteral("Reading %1...").arg(file));
+        progress->setRange(0, 0);
+    } else {
+        const qint64 total = std::max<qint64>(1, loadTask->faceTotal());
+        progress->setLabelText(QStringLiteral("Building the %1 triangles of %2...")
+                                   .arg(loadTask->faceTotal())
+                                   .arg(file));
+        // The bar counts in thousandths, whatever the number of triangles.
+        progress->setRange(0, 1000);
+        progress->setValue(int(std::min<qint64>(1000, loadTask->facesBuilt() * 1000 / total)));
+    }
+    if (!progress->isVisible())
+        progress->show();
+}
+
+void GLRender::finishModelLoad()
+{
+    std::unique_ptr<ModelLoadTask> task(std::exchange(loadTask, nullptr));
+    progressTimer->stop();
+    if (progress)
+        progress->hide();
+    updateCursor();
+    std::unique_ptr<LoadedModel> model = task->takeModel();
+    if (model) {
+        makeCurrent();
+        theScene->installModel(task->path(), std::move(model));
+        doneCurrent();
+        updateHint();
+        update();
+        emit modelLoadFinished(true);
+        return;
+    }
+    if (!task->problem().isEmpty()) {
+        logger->warn(QStringLiteral("%1 not loaded: %2").arg(task->path(), task->problem()));
+        QMessageBox::critical(this, QStringLiteral("Error"),
+                              Scene::loadError(task->path(), task->problem()), QMessageBox::Ok);
+    }
+    emit modelLoadFinished(false);
+}
+
 bool GLRender::openModel(const QString &path)
 {
-    QString error;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    makeCurrent();
-    const bool ok = theScene->loadModel(path, error);
-    doneCurrent();
-    QApplication::restoreOverrideCursor();
-    if (!ok) {
-        QMessageBox::critical(this, QStringLiteral("Error"), error, QMessageBox::Ok);
-        return false;
-    }
-    updateHint();
-    if (theScene->loaded())
-        update();
-    return true;
+    bool loaded = false;
+    QEventLoop waiting;
+    const QMetaObject::Connection done =
+        connect(this, &GLRender::modelLoadFinished, &waiting, [&](bool ok) {
+            loaded = ok;
+            waiting.quit();
+        });
+    loadModelInBackground(path);
+    waiting.exec();
+    disconnect(done);
+    return loaded;
 }
 
 void GLRender::newTexture(QPixmap *pixmap)
@@ -279,7 +374,7 @@ void GLRender::dispatchAction(QAction *action)
             QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(),
                                          QStringLiteral("3DS files (*.3ds)"));
         if (!name.isEmpty())
-            openModel(name);
+            loadModelInBackground(name);
         break;
     }
     case CameraMode:

@@ -2,6 +2,7 @@
 
 #include "Graftal.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QOpenGLWidget>
 #include <QPoint>
@@ -9,8 +10,11 @@
 #include <memory>
 
 class Logger;
+class ModelLoadTask;
 class QAction;
 class QLabel;
+class QProgressDialog;
+class QTimer;
 class Scene;
 
 // The OpenGL view of the loaded model and the graftals painted on it. It owns the
@@ -47,8 +51,18 @@ public:
     bool openGlReady() const { return gl2; }
     const QString &shaderLog() const { return shaderMessages; }
 
-    // Loads a model as "Open 3DS file" does once a file was chosen: an "Error" box
-    // when it cannot be loaded, a repaint when it can.
+    // Starts loading a model as "Open 3DS file" does once a file was chosen. The file is
+    // read and built off the GUI thread; a load that takes longer than half a second shows
+    // its progress in a dialog with a "Cancel" button. The new model replaces the current
+    // one only once it is complete; a file that cannot be loaded gives an "Error" box and
+    // leaves the current model as it was. A load started while another runs replaces it.
+    void loadModelInBackground(const QString &path);
+    bool loadingModel() const { return loadTask != nullptr; }
+    // Stops the running load; the current model stays.
+    void cancelModelLoad();
+    QProgressDialog *loadProgressDialog() const { return progress; }
+    // Loads a model and waits for the outcome (for tests and benchmarks), running the
+    // event loop meanwhile; true when the model was loaded.
     bool openModel(const QString &path);
     // Refreshes the face-id picture outside a paint, with the context made current.
     void refreshPicking();
@@ -61,6 +75,10 @@ public:
 
     // Test-only: makes the next OpenGL set-up behave as if OpenGL 2.0 were missing.
     static void simulateMissingOpenGl2ForTests(bool missing);
+
+signals:
+    // A load started with loadModelInBackground ended: loaded, failed or cancelled.
+    void modelLoadFinished(bool loaded);
 
 public slots:
     void newTexture(QPixmap *pixmap);
@@ -88,6 +106,8 @@ private:
     void updateCursor();
     // Sprays one graftal on the face under a widget position and repaints.
     void paintUnder(const QPoint &widgetPos);
+    void finishModelLoad();
+    void showLoadProgress();
 
     std::unique_ptr<Logger> logger;
     int flags = 0;
@@ -105,4 +125,9 @@ private:
     QString shaderMessages;
     QSet<Graftal *> pendingUploads;
     QLabel *hint = nullptr;
+    // The model load running off the GUI thread, if any, and its progress display.
+    ModelLoadTask *loadTask = nullptr;
+    QProgressDialog *progress = nullptr;
+    QTimer *progressTimer = nullptr;
+    QElapsedTimer loadClock;
 };

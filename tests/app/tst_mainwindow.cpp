@@ -1,4 +1,5 @@
 #include <GL/glew.h>
+#include <QRegularExpression>
 
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
@@ -169,7 +170,12 @@ void TestMainWindow::cleanRunLogsStartAndStop()
     QCOMPARE(app.exitCode(), 0);
     const QStringList lines = testsupport::readLines(dir.filePath("logger.log"));
     QVERIFY(lines.size() >= 2);
-    QCOMPARE(lines.first(), QStringLiteral("[0000.000]   ___ @ logger: starting logger..."));
+    // Written at once; on a busy machine the stamp may already show a few milliseconds.
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^\\[0000\\.0\\d\\d\\]   ___ @ logger: starting logger\\.\\.\\.$"))
+                 .match(lines.first())
+                 .hasMatch(),
+             qPrintable(lines.first()));
     QVERIFY2(lines.last().endsWith(QStringLiteral("   ___ @ logger: exiting logger...")),
              qPrintable(lines.last()));
 }

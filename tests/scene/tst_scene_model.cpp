@@ -1,9 +1,10 @@
 #include "../support/Models.h"
+#include "../support/ReaderSupport.h"
 #include "../support/TestSupport.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "MeshNormals.h"
-#include "Model3dsReader.h"
+#include "ModelReaderProcess.h"
 #include "Random.h"
 #include "Scene.h"
 
@@ -32,22 +33,6 @@ void lib3dsBox(const QString &path, float bmin[3], float bmax[3])
     lib3ds_file_free(file);
 }
 
-// Chunk offsets of a file, for damaging it at its headers.
-QVector<qint64> chunkOffsets(const QByteArray &bytes)
-{
-    QVector<qint64> offsets;
-    // Walk every position that looks like a chunk header inside the file.
-    for (qint64 at = 0; at + 6 <= bytes.size(); ++at) {
-        const quint32 length = quint8(bytes[at + 2]) | (quint8(bytes[at + 3]) << 8) |
-                               (quint8(bytes[at + 4]) << 16) |
-                               (quint32(quint8(bytes[at + 5])) << 24);
-        if (length >= 6 && at + length <= bytes.size() &&
-            (at == 0 || quint8(bytes[at + 1]) >= 0x3d))
-            offsets.append(at);
-    }
-    return offsets;
-}
-
 struct Damage
 {
     const char *what;
@@ -61,11 +46,11 @@ class TestSceneModel : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists(testsupport::sharedModel("assimp_test1.3ds")),
-                 "the shared 3DS models are not beside the project (../shared/models3ds)");
+        QVERIFY2(QFile::exists(testsupport::realModel("assimp_test1.3ds")),
+                 "the real 3DS models are missing from tests/data");
     }
-    void sharedModelsLoad_data();
-    void sharedModelsLoad();
+    void realModelsLoad_data();
+    void realModelsLoad();
     void facesNumberAcrossMeshes();
     void faceIdColours();
     void coloursFollowMaterials();
@@ -74,13 +59,12 @@ private slots:
     void secondModelReplacesEverything();
     void failedLoadLeavesSceneAsItWas();
     void damagedFilesAreRefused();
-    void fuzzedFilesNeverCrash();
-    void tooManyFacesAreRefused();
     void normalsMatchLib3dsAndSurviveManyFacesAtAPoint();
+    void manySmoothingGroupsAtOnePoint();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
-void TestSceneModel::sharedModelsLoad_data()
+void TestSceneModel::realModelsLoad_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("meshes");
@@ -92,14 +76,14 @@ void TestSceneModel::sharedModelsLoad_data()
     QTest::newRow("jeep") << "assimp-nonbsd_jeep1.3ds" << 7 << 2032;
 }
 
-void TestSceneModel::sharedModelsLoad()
+void TestSceneModel::realModelsLoad()
 {
     QFETCH(QString, file);
     QFETCH(int, meshes);
     QFETCH(int, faces);
     Scene scene;
     QString error;
-    QVERIFY2(scene.loadModel(testsupport::sharedModel(file), error), qPrintable(error));
+    QVERIFY2(scene.loadModel(testsupport::realModel(file), error), qPrintable(error));
     QVERIFY(scene.loaded());
     QCOMPARE(scene.meshCount(), meshes);
     QCOMPARE(scene.faceCount(), faces);
@@ -185,7 +169,7 @@ void TestSceneModel::boxMatchesLib3dsWhereItIsRight()
                             "assimp_CameraRollAnimWithChildObject.3ds",
                             "deb-libirrlicht-doc_room.3ds", "assimp-nonbsd_jeep1.3ds"};
     for (const QString &name : files) {
-        const QString path = testsupport::sharedModel(name);
+        const QString path = testsupport::realModel(name);
         float bmin[3], bmax[3];
         lib3dsBox(path, bmin, bmax);
         Scene scene;
@@ -277,11 +261,28 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
     scene.commitTranslation(0, 0, 15);
     const Vector3 eyeBefore = scene.worldEye;
 
-    for (const QString &bad : {QStringLiteral("broken.3ds"), QStringLiteral("missing.3ds")}) {
+    // Damaged and missing files, and a reader that crashes, hangs or runs out of memory
+    // on a good file.
+    const QList<std::pair<QString, QByteArray>> failures{{"broken.3ds", QByteArray()},
+                                                         {"missing.3ds", QByteArray()},
+                                                         {"two.3ds", "crash"},
+                                                         {"two.3ds", "hang"},
+                                                         {"two.3ds", "memory"}};
+    const testsupport::ShortReaderLimits limits;
+    for (const auto &[bad, fault] : failures) {
+        const testsupport::ReaderFault injected(fault);
         error.clear();
-        QVERIFY(!scene.loadModel(bad, error));
+        QVERIFY2(!scene.loadModel(bad, error), qPrintable(bad + " " + fault));
         QVERIFY(error.startsWith(QStringLiteral("3DS file couldn't be loaded")));
-        QVERIFY2(error.contains(bad), qPrintable(error));
+        QVERIFY2(error.contains(bad + ": "), qPrintable(error));
+        if (fault == "crash")
+            QVERIFY2(error.endsWith(QStringLiteral("the reader crashed")), qPrintable(error));
+        if (fault == "hang")
+            QVERIFY2(error.endsWith(QStringLiteral("reading took longer than 2 s")),
+                     qPrintable(error));
+        if (fault == "memory")
+            QVERIFY2(error.endsWith(QStringLiteral("the model needs more than 256 MB")),
+                     qPrintable(error));
         QCOMPARE(scene.modelPath(), QStringLiteral("two.3ds"));
         QCOMPARE(scene.faceCount(), 3);
         QCOMPARE(scene.instanceCount(), 1);
@@ -296,8 +297,6 @@ void TestSceneModel::damagedFilesAreRefused()
     ScopedWorkDir work;
     QVERIFY(testsupport::twoMeshModel().save("two.3ds"));
     const QByteArray good = testsupport::readBytes("two.3ds");
-    QString problem;
-    QVERIFY(Model3dsReader::parse(good, problem));
 
     auto withWord = [&](qint64 at, quint16 value) {
         QByteArray b = good;
@@ -315,7 +314,7 @@ void TestSceneModel::damagedFilesAreRefused()
     const qint64 pointArray = testsupport::findChunk(good, 0x4110);
     QVERIFY(faceArray > 0 && pointArray > 0);
 
-    QList<Damage> damages{
+    const QList<Damage> damages{
         {"empty", QByteArray()},
         {"header only", good.left(6)},
         {"cut in half", good.left(good.size() / 2)},
@@ -329,83 +328,19 @@ void TestSceneModel::damagedFilesAreRefused()
         {"face uses missing point", withWord(faceArray + 8, 99)},
         {"point count lowered below the faces", withWord(pointArray + 6, 1)},
     };
-    for (const Damage &d : damages) {
-        problem.clear();
-        QVERIFY2(!Model3dsReader::parse(d.bytes, problem), d.what);
-        QVERIFY2(!problem.isEmpty(), d.what);
-    }
-
-    // Through the scene: the message names the file and says what is wrong.
-    QVERIFY(testsupport::writeBytes("zero.3ds", withDword(faceArray + 2, 0)));
     Scene scene;
     QString error;
-    QVERIFY(!scene.loadModel("zero.3ds", error));
-    QCOMPARE(error.section('\n', 0, 0), QStringLiteral("3DS file couldn't be loaded"));
-    QVERIFY(error.section('\n', 1).contains(QStringLiteral("zero.3ds")));
-}
-
-void TestSceneModel::fuzzedFilesNeverCrash()
-{
-    QStringList sources;
-    for (const char *name : {"assimp_CameraRollAnimWithChildObject.3ds", "assimp_test1.3ds",
-                             "deb-libirrlicht-doc_room.3ds", "assimp_cubes_with_alpha.3ds"})
-        sources << testsupport::sharedModel(QString::fromLatin1(name));
-    quint32 seed = 20261207;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
-    int accepted = 0, tried = 0;
-    for (const QString &source : sources) {
-        const QByteArray original = testsupport::readBytes(source);
-        QVERIFY(!original.isEmpty());
-        const QVector<qint64> headers = chunkOffsets(original);
-        for (int i = 0; i < 800; ++i) {
-            QByteArray b = original;
-            switch (next() % 4) {
-            case 0: // a byte changed anywhere
-                b[next() % b.size()] = char(next());
-                break;
-            case 1: { // a byte changed in a chunk header (id or length)
-                const qint64 at = headers[next() % headers.size()] + next() % 6;
-                b[at] = char(next());
-                break;
-            }
-            case 2: // cut short
-                b.truncate(next() % b.size());
-                break;
-            default: // a count or index pushed to an extreme
-                b[next() % b.size()] = char((next() & 1) ? 0xff : 0x00);
-                b[next() % b.size()] = char(0x7f);
-                break;
-            }
-            QString problem;
-            Lib3dsFilePtr file = Model3dsReader::parse(b, problem);
-            ++tried;
-            if (file) {
-                ++accepted;
-                lib3ds_file_eval(file.get(), 1.0f);
-            }
-        }
+    for (const Damage &d : damages) {
+        QVERIFY(testsupport::writeBytes("damaged.3ds", d.bytes));
+        error.clear();
+        QVERIFY2(!scene.loadModel("damaged.3ds", error), d.what);
+        // The first line for every failure, then the file and what is wrong with it.
+        QCOMPARE(error.section('\n', 0, 0), QStringLiteral("3DS file couldn't be loaded"));
+        QVERIFY2(error.section('\n', 1).startsWith(QStringLiteral("damaged.3ds: ")), d.what);
+        QVERIFY2(error.section('\n', 1).size() > 15, d.what);
     }
-    // Many mutations still make readable files; all of them were handled.
-    QVERIFY(accepted > 0 && accepted < tried);
-}
-
-void TestSceneModel::tooManyFacesAreRefused()
-{
-    // Counts only: the check refuses before it would walk the faces.
-    Lib3dsFilePtr file(lib3ds_file_new());
-    for (int i = 0; i < 257; ++i) {
-        Lib3dsMesh *mesh = lib3ds_mesh_new(QByteArray::number(i).constData());
-        mesh->faces = 65535;
-        lib3ds_file_insert_mesh(file.get(), mesh);
-    }
-    QString problem;
-    QVERIFY(!Model3dsReader::checkModel(file.get(), problem));
-    QVERIFY2(problem.contains(QStringLiteral("16777215")), qPrintable(problem));
-    for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next)
-        mesh->faces = 0;
+    QVERIFY(!scene.loaded());
+    QVERIFY(scene.loadModel("two.3ds", error));
 }
 
 void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
@@ -414,45 +349,108 @@ void TestSceneModel::normalsMatchLib3dsAndSurviveManyFacesAtAPoint()
     for (const char *name :
          {"assimp-nonbsd_jeep1.3ds", "deb-libirrlicht-doc_room.3ds", "assimp_test1.3ds"}) {
         Lib3dsFile *file = lib3ds_file_load(
-            QFile::encodeName(testsupport::sharedModel(QString::fromLatin1(name))).constData());
+            QFile::encodeName(testsupport::realModel(QString::fromLatin1(name))).constData());
         QVERIFY(file);
         for (Lib3dsMesh *mesh = file->meshes; mesh; mesh = mesh->next) {
+            const testsupport::MeshRecords records = testsupport::recordsOf(mesh);
+            std::vector<float> faceNormals(3 * mesh->faces + 3);
+            calculateFaceNormals(records.points.data(), records.faces.data(), mesh->faces,
+                                 faceNormals.data());
+            for (Lib3dsDword i = 0; i < mesh->faces; ++i)
+                QVERIFY2(
+                    std::memcmp(&faceNormals[3 * i], mesh->faceL[i].normal, 3 * sizeof(float)) == 0,
+                    name);
             std::vector<float> theirs(9 * mesh->faces + 9), ours(9 * mesh->faces + 9);
             if (mesh->faces)
                 lib3ds_mesh_calculate_normals(mesh,
                                               reinterpret_cast<Lib3dsVector *>(theirs.data()));
-            calculateVertexNormals(mesh, ours.data());
+            calculateVertexNormals(records.faces.data(), mesh->faces, mesh->points,
+                                   faceNormals.data(), ours.data());
             QVERIFY2(std::memcmp(theirs.data(), ours.data(), 9 * mesh->faces * sizeof(float)) == 0,
                      name);
         }
         lib3ds_file_free(file);
     }
 
-    // A cone of 400 segments: 400 faces with distinct normals meet at its tip.
+    // A cone of 400 segments: 400 faces with distinct normals meet at its tip, more than
+    // lib3ds's own computation can hold; a fan of 65,535 faces around one point, the most a
+    // mesh can have.
     ScopedWorkDir work;
+    for (const int n : {400, 65535}) {
+        ModelBuilder b;
+        ModelBuilder::Mesh &cone = b.addMesh("cone");
+        const int tip = cone.addPoint(0, 0, 10);
+        const int rim = std::min(n, 65534);
+        for (int i = 0; i < rim; ++i)
+            cone.addPoint(float(5 * std::cos(2 * M_PI * i / rim)),
+                          float(5 * std::sin(2 * M_PI * i / rim)), 0);
+        for (int i = 0; i < n; ++i)
+            cone.addFace(tip, 1 + i % rim, 1 + (i + 1) % rim);
+        QVERIFY(b.save("cone.3ds"));
+        Lib3dsFile *file = lib3ds_file_load("cone.3ds");
+        const testsupport::MeshRecords records = testsupport::recordsOf(file->meshes);
+        std::vector<float> faceNormals(3 * n), normals(9 * n);
+        calculateFaceNormals(records.points.data(), records.faces.data(), n, faceNormals.data());
+        calculateVertexNormals(records.faces.data(), n, file->meshes->points, faceNormals.data(),
+                               normals.data());
+        for (int i = 0; i < n; ++i) {
+            const float *tipNormal = &normals[9 * i];
+            QVERIFY2(std::abs(tipNormal[0]) < 2e-3f && std::abs(tipNormal[1]) < 2e-3f &&
+                         tipNormal[2] > 0.999f,
+                     qPrintable(QString("%1: %2 %3 %4")
+                                    .arg(i)
+                                    .arg(tipNormal[0])
+                                    .arg(tipNormal[1])
+                                    .arg(tipNormal[2])));
+        }
+        lib3ds_file_free(file);
+        Scene scene;
+        QString error;
+        QVERIFY2(scene.loadModel("cone.3ds", error), qPrintable(error));
+        QCOMPARE(scene.faceCount(), n);
+    }
+}
+
+void TestSceneModel::manySmoothingGroupsAtOnePoint()
+{
+    // 40 faces around one point, each in its own pair of smoothing groups: the first 32
+    // sets are smoothed exactly as lib3ds does, the rest by their lowest group alone.
     ModelBuilder b;
-    ModelBuilder::Mesh &cone = b.addMesh("cone");
-    const int tip = cone.addPoint(0, 0, 10);
-    const int n = 400;
+    ModelBuilder::Mesh &fan = b.addMesh("fan");
+    const int centre = fan.addPoint(0, 0, 0);
+    const int n = 40;
+    for (int i = 0; i <= n; ++i)
+        fan.addPoint(float(std::cos(M_PI * i / n)), float(std::sin(M_PI * i / n)),
+                     float(0.1 * (i % 3)));
     for (int i = 0; i < n; ++i)
-        cone.addPoint(float(5 * std::cos(2 * M_PI * i / n)), float(5 * std::sin(2 * M_PI * i / n)),
-                      0);
+        fan.addFace(centre, 1 + i, 2 + i);
+    ScopedWorkDir work;
+    QVERIFY(b.save("fan.3ds"));
+    Lib3dsFile *file = lib3ds_file_load("fan.3ds");
+    QVERIFY(file);
+    Lib3dsMesh *mesh = file->meshes;
     for (int i = 0; i < n; ++i)
-        cone.addFace(tip, 1 + i, 1 + (i + 1) % n);
-    QVERIFY(b.save("cone.3ds"));
-    Lib3dsFile *file = lib3ds_file_load("cone.3ds");
-    std::vector<float> normals(9 * n);
-    calculateVertexNormals(file->meshes, normals.data());
-    for (int i = 0; i < n; ++i) {
-        const float *tipNormal = &normals[9 * i];
-        QVERIFY(std::abs(tipNormal[0]) < 1e-3f && std::abs(tipNormal[1]) < 1e-3f &&
-                tipNormal[2] > 0.999f);
+        mesh->faceL[i].smoothing = (1u << (i % 30)) | (1u << (30 + i / 30));
+    testsupport::MeshRecords records = testsupport::recordsOf(mesh);
+    std::vector<float> faceNormals(3 * n), ours(9 * n), theirs(9 * n);
+    calculateFaceNormals(records.points.data(), records.faces.data(), n, faceNormals.data());
+    calculateVertexNormals(records.faces.data(), n, mesh->points, faceNormals.data(), ours.data());
+    lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(theirs.data()));
+    // Faces are visited latest first, so the sets of the last 32 faces are the exact ones.
+    for (int i = n - 32; i < n; ++i)
+        QVERIFY2(std::memcmp(&ours[9 * i], &theirs[9 * i], 3 * sizeof(float)) == 0,
+                 qPrintable(QString::number(i)));
+    for (int i = 0; i < n - 32; ++i) {
+        mesh->faceL[i].smoothing &= ~(mesh->faceL[i].smoothing - 1); // lowest group only
+        for (int j = 0; j < n; ++j)
+            if (j != i)
+                mesh->faceL[j].smoothing = records.faces[size_t(j)].smoothing;
+        lib3ds_mesh_calculate_normals(mesh, reinterpret_cast<Lib3dsVector *>(theirs.data()));
+        QVERIFY2(std::memcmp(&ours[9 * i], &theirs[9 * i], 3 * sizeof(float)) == 0,
+                 qPrintable(QString::number(i)));
+        mesh->faceL[i].smoothing = records.faces[size_t(i)].smoothing;
     }
     lib3ds_file_free(file);
-    Scene scene;
-    QString error;
-    QVERIFY2(scene.loadModel("cone.3ds", error), qPrintable(error));
-    QCOMPARE(scene.faceCount(), n);
 }
 
 QTEST_MAIN(TestSceneModel)

@@ -34,13 +34,10 @@ inline ModelBuilder twoMeshModel()
     return b;
 }
 
-// The real 3DS files made by other tools, in the shared folder beside the project.
-inline QString sharedModel(const QString &name)
+// The real 3DS files made by other tools, kept with the tests (see data/README.md).
+inline QString realModel(const QString &name)
 {
-    QString dir = qEnvironmentVariable("TUFTMILL_SHARED_MODELS");
-    if (dir.isEmpty())
-        dir = QStringLiteral(TUFTMILL_SOURCE_DIR "/../shared/models3ds");
-    return dir + QLatin1Char('/') + name;
+    return QStringLiteral(TUFTMILL_DATA_DIR "/") + name;
 }
 
 // Offset of the first chunk with the given id, walking the chunk tree of a 3DS file

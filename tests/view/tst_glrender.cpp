@@ -91,7 +91,7 @@ class TestGLRender : public QObject
 private slots:
     void initTestCase();
     void inertBeforeAModel();
-    void sharedModelsShowCentredInTheirColours();
+    void realModelsShowCentredInTheirColours();
     void picksTheFaceUnderThePointer();
     void picksInAnOddWidthView();
     void pickPictureOverlaysAndTrail();
@@ -112,8 +112,8 @@ private:
 
 void TestGLRender::initTestCase()
 {
-    QVERIFY2(QFile::exists(testsupport::sharedModel("assimp_test1.3ds")),
-             "the shared 3DS models are not beside the project (../shared/models3ds)");
+    QVERIFY2(QFile::exists(testsupport::realModel("assimp_test1.3ds")),
+             "the real 3DS models are missing from tests/data");
     work = new ScopedWorkDir;
     QVERIFY(testsupport::wallModel().save("wall.3ds"));
     QVERIFY(testsupport::floorModel().save("floor.3ds"));
@@ -139,14 +139,14 @@ void TestGLRender::inertBeforeAModel()
     sendWheel(&v.view, 120); // still handled
 }
 
-void TestGLRender::sharedModelsShowCentredInTheirColours()
+void TestGLRender::realModelsShowCentredInTheirColours()
 {
     const QStringList files{"assimp_cubes_with_alpha.3ds", "assimp_test1.3ds",
                             "assimp_CameraRollAnimWithChildObject.3ds",
                             "deb-libirrlicht-doc_room.3ds", "assimp-nonbsd_jeep1.3ds"};
     View v;
     for (const QString &name : files) {
-        QVERIFY2(v.view.openModel(testsupport::sharedModel(name)), qPrintable(name));
+        QVERIFY2(v.view.openModel(testsupport::realModel(name)), qPrintable(name));
         const QImage image = v.frame();
         // The drawn pixels sit around the centre of the view.
         int minX = ViewWidth, maxX = -1, minY = ViewHeight, maxY = -1, drawn = 0;
@@ -512,7 +512,9 @@ void TestGLRender::openAndBackgroundThroughTheToolbar()
     });
     v.view.dispatchAction(&open);
     QTRY_COMPARE(chooser.handled, 1);
-    QVERIFY(v.scene()->loaded());
+    // The model is read off the GUI thread and shows once it is complete.
+    QTRY_VERIFY_WITH_TIMEOUT(v.scene()->loaded(), 30000);
+    QVERIFY(!v.view.loadingModel());
     QVERIFY(close(v.frame().pixelColor(200, 150), Qt::green));
 
     // A damaged file gives the "Error" box and the model stays.

@@ -1,0 +1,154 @@
+// The model reader: a small process of Tuftmill's own that reads one 3DS file with lib3ds
+// and hands the model to the application through the shared memory file on descriptor 3.
+// 3DS files come from anywhere and lib3ds trusts them, so the reading happens here, under
+// limits on memory, processor time and result size; whatever goes wrong here cannot take
+// the application with it.
+//
+//   tuftmill-model-reader MODEL MEMORY_MB CPU_SECONDS OUTPUT_MB
+#include "ModelExport.h"
+#include "ModelTransfer.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int ResultFd = 3;
+
+bool setLimit(int resource, rlim_t soft, rlim_t hard)
+{
+    const rlimit limit{soft, hard};
+    return setrlimit(resource, &limit) == 0;
+}
+
+uint64_t parseCount(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0')
+        return 0;
+    return value;
+}
+
+// Faults on purpose, for the tests of what the application makes of a reader that
+// crashes, hangs, runs out of memory or is slow. Never set outside the tests.
+void testFault()
+{
+    const char *fault = std::getenv("TUFTMILL_READER_TEST_FAULT");
+    if (!fault || !*fault)
+        return;
+    const std::string what(fault);
+    if (what == "crash")
+        std::raise(SIGSEGV);
+    if (what == "hang")
+        for (;;)
+            pause();
+    if (what == "spin") {
+        std::atomic<unsigned long> turns{0};
+        for (;;)
+            turns.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (what == "memory") {
+        // Takes memory until the limit refuses more.
+        std::vector<char *> held;
+        for (;;) {
+            char *block = static_cast<char *>(std::malloc(16u << 20));
+            if (!block)
+                std::_Exit(ModelTransfer::ExitOutOfMemory);
+            std::memset(block, 1, 16u << 20);
+            held.push_back(block);
+        }
+    }
+    if (what.rfind("slow:", 0) == 0)
+        usleep(useconds_t(parseCount(what.c_str() + 5) * 1000));
+}
+
+bool readWhole(const char *path, std::vector<unsigned char> &bytes, std::string &problem,
+               uint64_t memoryBytes)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    struct stat info
+    {
+    };
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!ok)
+        problem = "it is not a file";
+    else if (uint64_t(info.st_size) > memoryBytes / 2) {
+        problem = needsMoreThan(memoryBytes);
+        ok = false;
+    }
+    if (ok) {
+        bytes.resize(size_t(info.st_size));
+        size_t at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = read(fd, bytes.data() + at, bytes.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                problem = n < 0 ? std::strerror(errno) : "the file ended while it was read";
+                ok = false;
+                break;
+            }
+            at += size_t(n);
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The reader dies with the application, whatever happens to it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (argc != 5)
+        return ModelTransfer::ExitUsage;
+    const uint64_t memoryMb = parseCount(argv[2]);
+    const uint64_t cpuSeconds = parseCount(argv[3]);
+    const uint64_t outputMb = parseCount(argv[4]);
+    if (memoryMb == 0 || cpuSeconds == 0 || outputMb == 0 || fcntl(ResultFd, F_GETFD) < 0)
+        return ModelTransfer::ExitUsage;
+    ExportLimits limits;
+    limits.memoryBytes = memoryMb << 20;
+    limits.outputBytes = outputMb << 20;
+
+    // No core files in the user's directories; processor time, memory and result size
+    // bounded. Past the soft processor limit the kernel sends SIGXCPU, one second later
+    // SIGKILL.
+    setLimit(RLIMIT_CORE, 0, 0);
+    if (!setLimit(RLIMIT_CPU, rlim_t(cpuSeconds), rlim_t(cpuSeconds + 1)) ||
+        !setLimit(RLIMIT_FSIZE, rlim_t(limits.outputBytes), rlim_t(limits.outputBytes)))
+        return ModelTransfer::ExitUsage;
+    // Address space counts the program's own code and libraries besides the model.
+    setLimit(RLIMIT_AS, rlim_t(limits.memoryBytes + (64u << 20)),
+             rlim_t(limits.memoryBytes + (64u << 20)));
+
+    testFault();
+
+    try {
+        std::vector<unsigned char> bytes;
+        std::string problem;
+        if (!readWhole(argv[1], bytes, problem, limits.memoryBytes))
+            return writeRefusal(ResultFd, problem);
+        return exportModel(bytes.data(), bytes.size(), ResultFd, limits);
+    } catch (const std::bad_alloc &) {
+        return ModelTransfer::ExitOutOfMemory;
+    }
+}

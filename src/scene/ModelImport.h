@@ -1,0 +1,62 @@
+#pragma once
+
+#include "LargeBuffer.h"
+#include "MeshFace.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <memory>
+
+// The four render arrays of a model, nine values per face, waiting to be uploaded.
+struct RenderArrays
+{
+    LargeBuffer<float> positions, normals, colors;
+    LargeBuffer<unsigned char> idColors;
+};
+
+// Everything the scene needs of a model, built off the GUI thread.
+struct LoadedModel
+{
+    using Rgb = std::array<float, 3>;
+    LargeBuffer<MeshFace> faceStore;
+    size_t faceCount = 0;
+    RenderArrays arrays;
+    QList<QList<const MeshFace *>> meshFaces; // point into faceStore
+    QMap<int, Rgb> meshColors;
+    QStringList meshNames;
+    float boundsMin[3] = {0, 0, 0};
+    float boundsMax[3] = {0, 0, 0};
+};
+
+// Shared between a load and whoever waits for it: the load reports how far it got, the
+// waiter may cancel it.
+struct LoadControl
+{
+    enum Stage
+    {
+        Reading = 0,
+        Building = 1,
+    };
+    std::atomic_bool cancel{false};
+    std::atomic_int stage{Reading};
+    std::atomic<qint64> facesBuilt{0};
+    std::atomic<qint64> faceTotal{0};
+};
+
+// Turns a 3DS file into a LoadedModel: the model reader process reads the file, then what
+// it handed back is checked (counts, sizes, indices, finite numbers) and built into faces,
+// render arrays, mesh colours and the bounding box. Safe to call from any thread.
+class ModelImport
+{
+public:
+    // None on failure, with `problem` saying why (empty when the load was cancelled).
+    static std::unique_ptr<LoadedModel> load(const QString &path, QString &problem,
+                                             LoadControl *control = nullptr);
+    // Checks one result of the reader and builds the model from it.
+    static std::unique_ptr<LoadedModel> build(const unsigned char *data, size_t size,
+                                              QString &problem, LoadControl *control = nullptr);
+};
