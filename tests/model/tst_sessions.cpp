@@ -212,6 +212,7 @@ void TestSessions::namesRoundTripExactly_data()
     QTest::newRow("control characters") << QStringLiteral("Leaf\x01\n\tBark");
     QTest::newRow("non-ASCII") << QStringLiteral("草 été");
     QTest::newRow("empty") << "";
+    QTest::newRow("longer than a file name may be") << QString(300, QLatin1Char('w'));
 }
 
 void TestSessions::namesRoundTripExactly()
