@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QStatusBar>
 #include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
@@ -27,9 +28,12 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
         return;
     }
     ui.setupUi(this);
+    // A status line, there from the start so that nothing moves when it first speaks.
+    statusBar();
     connectPanels();
     if (!ui.treeManager->loadAllGraftals())
         ui.treeManager->addGraftal();
+    ui.treeManager->startAutosave(autosaveIntervalMs());
     // Without a window manager (a bare X server) maximising is only a hint that nobody
     // honours; start at the screen's full available size so the window looks the same.
     if (QScreen *screen = this->screen())
@@ -38,6 +42,15 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
 }
 
 Tuftmill::~Tuftmill() = default;
+
+int Tuftmill::autosaveIntervalMs()
+{
+    // Test-only: the end-to-end tests shorten the interval so that they need not wait
+    // half a minute. Users have no reason to set it and nothing documents it for them.
+    bool ok = false;
+    const int forTests = qEnvironmentVariableIntValue("TUFTMILL_TEST_AUTOSAVE_MS", &ok);
+    return ok && forTests > 0 ? forTests : 30000;
+}
 
 bool Tuftmill::makeDirectories()
 {
@@ -89,6 +102,13 @@ void Tuftmill::connectPanels()
             &GraftalDetailNavigator::pixmapUpdated);
     connect(ui.detailNavigator, &GraftalDetailNavigator::pixmapIndexChanged, ui.textureManager,
             &TextureManager::setPixmapIndex);
+    // What the library must tell without stopping the user goes into the status line.
+    connect(library, &TreeManager::problemReported, this, [this](const QString &message) {
+        if (message.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(message);
+    });
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

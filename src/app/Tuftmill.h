@@ -26,6 +26,8 @@ public:
     // Makes "graftals" then "scenes" in the working directory where missing; stops at
     // the first one that cannot be made.
     static bool makeDirectories();
+    // How often changed graftals are written while the program runs: 30 seconds.
+    static int autosaveIntervalMs();
 
 signals:
     void aboutToQuit();

@@ -3,7 +3,9 @@
 #include "Logger.h"
 #include "XmlConfig.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -51,6 +53,7 @@ std::unique_ptr<Graftal> Graftal::create(int id, const QString &name)
     g->setId(static_cast<unsigned int>(id));
     g->setName(name);
     g->setBaseSize(g->config->value(QStringLiteral("baseSize")).toDouble());
+    g->modified = false;
     return g;
 }
 
@@ -69,38 +72,59 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
     g->setId(g->config->value(QStringLiteral("id")).toUInt());
     g->setName(g->config->value(QStringLiteral("name")).toString());
     g->setBaseSize(g->config->value(QStringLiteral("baseSize")).toDouble());
-    g->updateFileName();
-    // Files written under a name made unique by the library stay this graftal's files.
-    if (name != g->baseFileName && !g->baseFileName.isEmpty() &&
-        QRegularExpression(
-            QStringLiteral("^%1_\\d+$").arg(QRegularExpression::escape(g->baseFileName)))
-            .match(name)
-            .hasMatch())
-        g->baseFileName = name;
+    // The files a graftal was loaded from stay its own, whatever its name would make of
+    // them: a copied parameter file or a name made unique earlier keeps its files.
+    g->baseFileName = name;
     g->storedBaseName = name;
+    g->storedName = g->graftalName;
 
     // Decoding dominates start-up, so the level images are decoded in parallel.
+    struct Decoded
+    {
+        QPair<QImage, QImage> pair;
+        QByteArray bytes;
+        bool opened = false;
+    };
     const QStringList files = levelFiles(name);
-    const QList<QPair<QImage, QImage>> decoded =
-        QtConcurrent::blockingMapped(files, [](const QString &file) {
-            QImage image(inDirectory(file));
-            if (image.isNull())
-                return QPair<QImage, QImage>();
-            return splitLevelImage(image);
-        });
+    const QList<Decoded> decoded = QtConcurrent::blockingMapped(files, [](const QString &file) {
+        Decoded d;
+        QFile in(inDirectory(file));
+        d.opened = in.open(QIODevice::ReadOnly);
+        if (d.opened)
+            d.bytes = in.readAll();
+        const QImage image = QImage::fromData(d.bytes);
+        if (!image.isNull()) {
+            d.pair = splitLevelImage(image);
+            d.bytes.clear();
+        }
+        return d;
+    });
     for (int i = 0; i < decoded.size(); ++i) {
-        if (decoded[i].first.isNull()) {
-            g->logger->warn(
-                QStringLiteral("%1 is not a readable image; skipped").arg(inDirectory(files[i])));
+        if (decoded[i].pair.first.isNull()) {
+            // The level keeps its place, empty, and its file is left as it is.
+            g->addLevel();
+            LevelState &state = g->levelState.last();
+            state.unreadableFile = files[i];
+            state.unreadableBytes = decoded[i].bytes;
+            state.bytesRead = decoded[i].opened;
+            g->warnings.append(
+                QStringLiteral("%1 could not be read: level %2 of \"%3\" is shown empty and "
+                               "the file is kept as it is")
+                    .arg(inDirectory(files[i]))
+                    .arg(i + 1)
+                    .arg(g->graftalName));
+            g->logger->warn(g->warnings.last());
             continue;
         }
-        g->levelList.append(
-            {QPixmap::fromImage(decoded[i].first), QPixmap::fromImage(decoded[i].second)});
+        g->levelList.append({QPixmap::fromImage(decoded[i].pair.first),
+                             QPixmap::fromImage(decoded[i].pair.second)});
+        g->levelState.append(LevelState());
     }
     if (g->levelList.isEmpty())
         g->addLevel();
     g->currentLevel = 0;
     g->texturesDirty = true;
+    g->modified = false;
     return g;
 }
 
@@ -146,6 +170,7 @@ void Graftal::setId(unsigned int id)
 {
     graftalId = id;
     config->setValue(QStringLiteral("id"), QVariant::fromValue(id));
+    modified = true;
 }
 
 void Graftal::setName(const QString &name)
@@ -155,6 +180,7 @@ void Graftal::setName(const QString &name)
     graftalName = name;
     config->setValue(QStringLiteral("name"), name);
     updateFileName();
+    modified = true;
     emit nameChanged(this);
 }
 
@@ -164,6 +190,7 @@ void Graftal::setBaseSize(double newSize)
         return;
     size = newSize;
     config->setValue(QStringLiteral("baseSize"), newSize);
+    modified = true;
 }
 
 QString Graftal::fileNameFor(const QString &name)
@@ -182,12 +209,33 @@ void Graftal::addLevel()
 {
     const QPixmap blank = blankLevelImage();
     levelList.append({blank, blank.copy()});
+    levelState.append(LevelState());
+    modified = true;
 }
 
 void Graftal::setLevel(int index, const LevelPair &pair)
 {
     levelList[index].first = pair.first;
     levelList[index].second = pair.second;
+    // Drawn on: the level's own image replaces whatever its file held.
+    levelState[index] = LevelState();
+    modified = true;
+}
+
+bool Graftal::renamedSinceStored() const
+{
+    return !storedBaseName.isEmpty() && graftalName != storedName;
+}
+
+bool Graftal::ownsBaseName(const QString &base) const
+{
+    return base == storedBaseName || earlierBaseNames.contains(base);
+}
+
+bool Graftal::hasUnsavedChanges() const
+{
+    return modified || storedBaseName.isEmpty() || renamedSinceStored() ||
+           !earlierBaseNames.isEmpty();
 }
 
 QPixmap Graftal::levelPreview(int index) const
@@ -212,28 +260,102 @@ QImage Graftal::levelMask(int index, const QSize &size) const
                                                     Qt::SmoothTransformation);
 }
 
-bool Graftal::save(QString *error)
+bool Graftal::writeLevel(int index, const QString &file, QStringList &failures)
 {
-    QStringList failures;
-    QString message;
-    if (!config->save(inDirectory(baseFileName + QStringLiteral(".xml")), &message))
-        failures.append(message);
-    for (int i = 0; i < levelList.size(); ++i) {
+    const QString path = inDirectory(file);
+    LevelState &state = levelState[index];
+    QByteArray bytes;
+    if (!state.unreadableFile.isEmpty()) {
+        // Never drawn on since it failed to load: its file stays byte for byte, and
+        // moves with the graftal.
+        if (state.unreadableFile == file)
+            return true;
+        if (!state.bytesRead) {
+            failures.append(QStringLiteral("%1: the unreadable level file %2 could not be copied")
+                                .arg(path, inDirectory(state.unreadableFile)));
+            return false;
+        }
+        bytes = state.unreadableBytes;
+    } else {
         QImage image = transparentImage(2 * LevelSide, LevelSide);
         {
             QPainter p(&image);
-            p.drawPixmap(0, 0, levelList[i].first);
-            p.drawPixmap(LevelSide, 0, levelList[i].second);
+            p.drawPixmap(0, 0, levelList[index].first);
+            p.drawPixmap(LevelSide, 0, levelList[index].second);
         }
-        const QString path = inDirectory(levelFileName(baseFileName, i));
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-            failures.append(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        QBuffer buffer(&bytes);
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+            failures.append(QStringLiteral("%1: the image could not be encoded").arg(path));
+            return false;
+        }
     }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        failures.append(QStringLiteral("%1: %2").arg(path, out.errorString()));
+        return false;
+    }
+    if (!state.unreadableFile.isEmpty())
+        state.unreadableFile = file;
+    return true;
+}
+
+void Graftal::removeFiles(const QStringList &files, QStringList &failures) const
+{
+    for (const QString &file : files) {
+        QFile f(inDirectory(file));
+        if (f.exists() && !f.remove())
+            failures.append(QStringLiteral("%1 could not be removed: %2")
+                                .arg(inDirectory(file), f.errorString()));
+    }
+}
+
+bool Graftal::save(QString *error)
+{
+    const QString target = baseFileName;
+    // From here on the target holds this graftal's files, even if this save fails part
+    // way: the next save goes to the same files instead of leaving these behind. Files
+    // of an earlier name stay until a save under the new name is complete.
+    if (!storedBaseName.isEmpty() && storedBaseName != target &&
+        !earlierBaseNames.contains(storedBaseName))
+        earlierBaseNames.append(storedBaseName);
+    earlierBaseNames.removeAll(target);
+    storedBaseName = target;
+    storedName = graftalName;
+
+    QStringList failures;
+    QStringList levelNames;
+    for (int i = 0; i < levelList.size(); ++i) {
+        levelNames.append(levelFileName(target, i));
+        writeLevel(i, levelNames.last(), failures);
+    }
+    // While the files of an earlier name are still complete, a parameter file under the
+    // new name would make a second graftal appear at the next start: it is written only
+    // once every level is.
+    const QString xmlPath = inDirectory(target + QStringLiteral(".xml"));
+    QString message;
+    if (!failures.isEmpty() && !earlierBaseNames.isEmpty())
+        failures.append(QStringLiteral("%1 was not written, so that the graftal stays on its "
+                                       "earlier files")
+                            .arg(xmlPath));
+    else if (!config->save(xmlPath, &message))
+        failures.append(message);
+
     if (failures.isEmpty()) {
-        storedBaseName = baseFileName;
-        return true;
+        modified = false;
+        // Every new file is written: the earlier name's files, and level files of this
+        // name that no level uses any more, go.
+        QStringList stale;
+        for (const QString &file : levelFiles(target))
+            if (!levelNames.contains(file))
+                stale.append(file);
+        for (const QString &base : std::as_const(earlierBaseNames))
+            stale += QStringList{base + QStringLiteral(".xml")} + levelFiles(base);
+        removeFiles(stale, failures);
+        if (failures.isEmpty())
+            earlierBaseNames.clear();
     }
+    if (failures.isEmpty())
+        return true;
     for (const QString &failure : failures)
         logger->error(
             QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));

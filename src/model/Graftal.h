@@ -45,11 +45,21 @@ public:
     static QString fileNameFor(const QString &name);
     const QString &fileName() const { return baseFileName; }
     void updateFileName();
-    // The library gives a graftal another base name when two would share files.
+    // The base name the next save writes under; the library chooses it so that no two
+    // graftals share files.
     void setFileName(const QString &fileName) { baseFileName = fileName; }
-    // The base name under which this graftal's files were last read or written; empty
-    // for a graftal that was never on disk.
+    // The base name of this graftal's own files: the one it was loaded from, or the one
+    // its last save wrote under (even a save that failed part way). Empty for a graftal
+    // that was never on disk.
     const QString &storedFileName() const { return storedBaseName; }
+    // True when the name differs from the one its own files were written with; the next
+    // save then moves the graftal to files named after the new name.
+    bool renamedSinceStored() const;
+    // Whether files under that base name belong to this graftal: its own files, or those
+    // of an earlier name that are removed once a save under the new name is complete.
+    bool ownsBaseName(const QString &base) const;
+    // Something changed since the last complete save, or the graftal is not on disk yet.
+    bool hasUnsavedChanges() const;
 
     const QList<LevelPair> &levels() const { return levelList; }
     void addLevel();
@@ -58,8 +68,16 @@ public:
     QImage levelTexture(int index, const QSize &size) const;
     QImage levelMask(int index, const QSize &size) const;
 
-    // Writes the parameter file and every level PNG, each file replaced only once its
-    // new content is complete. On failure `error` names what could not be written.
+    // The file of a level whose image could not be read, or empty. Such a level shows
+    // empty, and its file is kept as it is until the user draws on the level.
+    QString unreadableLevelFile(int index) const { return levelState[index].unreadableFile; }
+    // What went wrong while loading, one line each (unreadable level images).
+    const QStringList &loadWarnings() const { return warnings; }
+
+    // Writes every level PNG and then the parameter file under fileName(), each file
+    // replaced only once its new content is complete. When all of them were written the
+    // files of an earlier name, and level files no level uses any more, are removed.
+    // On failure `error` names what could not be written.
     bool save(QString *error = nullptr);
 
     // The level files of base name `base` in the graftal directory: exactly the names
@@ -77,15 +95,31 @@ signals:
     void nameChanged(Graftal *g);
 
 private:
+    // What a level's file holds when its image could not be decoded: the bytes are
+    // written back unchanged wherever the level is saved, until the user draws on it.
+    struct LevelState
+    {
+        QString unreadableFile;
+        QByteArray unreadableBytes;
+        bool bytesRead = false;
+    };
+
     Graftal();
     static QPixmap blankLevelImage();
+    bool writeLevel(int index, const QString &file, QStringList &failures);
+    void removeFiles(const QStringList &files, QStringList &failures) const;
 
     unsigned int graftalId = 0;
     QString graftalName;
     QString baseFileName;
     QString storedBaseName;
+    QString storedName;
+    QStringList earlierBaseNames;
+    bool modified = false;
     double size = 1.0;
     QList<LevelPair> levelList;
+    QList<LevelState> levelState;
+    QStringList warnings;
     std::unique_ptr<Logger> logger;
     std::unique_ptr<XmlConfig> config;
 };

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -36,13 +38,19 @@ public:
     bool containsId(int id) const;
 
     Graftal *currentGraftal() const { return current; }
-    int nextGraftalId() const { return nextId; }
-    int nextUntitledNumber() const { return nextUntitled; }
+    qint64 nextGraftalId() const { return nextId; }
+    qint64 nextUntitledNumber() const { return nextUntitled; }
+    // Every listed graftal, in the order of the tree.
     QList<Graftal *> listedGraftals() const;
 
     // Saves one graftal under a file name no other graftal uses; false with a message
     // naming what could not be written.
     bool saveGraftal(Graftal *g, QString *error = nullptr);
+
+    // From now on every graftal with unsaved changes is written each `intervalMs`
+    // milliseconds, so that a crash loses at most that much work.
+    void startAutosave(int intervalMs);
+    int autosaveInterval() const { return autosaveTimer.isActive() ? autosaveTimer.interval() : 0; }
 
 signals:
     void graftalChanged(Graftal *g);
@@ -50,6 +58,9 @@ signals:
     void reloadTextures(Graftal *g);
     void graftalAdded(Graftal *g);
     void pixmapUpdated(Graftal *g, int index);
+    // Something the user should know without being stopped: level images that could not
+    // be read, or an autosave that failed. An empty message means the trouble is over.
+    void problemReported(const QString &message);
 
 public slots:
     void treeAction(QAction *a);
@@ -62,21 +73,32 @@ public slots:
     void graftalPixmapChanged(Graftal *g);
     void graftalParametersChanged(Graftal *g);
     void setSelected(Graftal *g);
+    // Writes every listed graftal that has unsaved changes, the way quitting does. A
+    // failure is logged and reported once, not at every attempt.
+    void autosave();
 
 private:
     QTreeWidgetItem *appendItem(Graftal *g);
     void assignUniqueFileName(Graftal *g);
+    bool baseNameTaken(const QString &base, const Graftal *g) const;
+    unsigned int allocateId();
     // Saves the graftals; user-initiated saves show what failed, the others log it.
-    void saveGraftals(const QList<Graftal *> &graftals, bool interactive);
+    // Returns the failures, one entry per graftal.
+    QStringList saveGraftals(const QList<Graftal *> &graftals, bool interactive);
     Graftal *take(std::unique_ptr<Graftal> g);
 
     std::unique_ptr<Logger> logger;
-    int nextId = 1;
-    int nextUntitled = 1;
+    // Wider than the ids and numbers they count on from, so that the largest stored
+    // ones do not overflow.
+    qint64 nextId = 1;
+    qint64 nextUntitled = 1;
     QHash<int, Graftal *> graftalsById;
     QList<int> ids;
+    QSet<unsigned int> usedIds;
     QTreeWidget *tree;
     QMap<QTreeWidgetItem *, Graftal *> graftalsByItem;
     Graftal *current = nullptr;
     std::vector<std::unique_ptr<Graftal>> owned;
+    QTimer autosaveTimer;
+    bool autosaveFailing = false;
 };

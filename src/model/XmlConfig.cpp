@@ -6,6 +6,38 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+namespace {
+const QString EncodingAttribute = QStringLiteral("encoding");
+const QString PercentEncoding = QStringLiteral("percent");
+
+// Characters an XML 1.0 document cannot carry at all (control characters, the two
+// non-characters, surrogates out of pair), and line breaks and tabs, which a reader
+// folds or drops, make a value travel percent-encoded.
+bool needsPercentEncoding(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x20 || c == 0xfffe || c == 0xffff)
+            return true;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text[i + 1].unicode())) {
+            ++i;
+            continue;
+        }
+        if (QChar::isSurrogate(c))
+            return true;
+    }
+    return false;
+}
+
+// Text of nothing but blanks is dropped by the XML reader unless it stands in a CDATA
+// section.
+bool onlyBlanks(const QString &text)
+{
+    return !text.isEmpty() && text.count(QLatin1Char(' ')) == text.size();
+}
+} // namespace
+
 XmlConfig::XmlConfig(const QString &fileName, const QString &fallbackFileName)
     : logger(std::make_unique<Logger>(QStringLiteral("app.xmlconfig")))
 {
@@ -48,7 +80,9 @@ QVariant XmlConfig::value(const QString &key) const
     const QDomElement e = element(key);
     if (e.isNull())
         return {};
-    const QString text = e.text();
+    QString text = e.text();
+    if (e.attribute(EncodingAttribute) == PercentEncoding)
+        text = QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
     const QString type = e.attribute(QStringLiteral("type"));
     if (text.isEmpty() || type.isEmpty())
         return {};
@@ -67,7 +101,16 @@ void XmlConfig::setValue(const QString &key, const QVariant &value)
         root.appendChild(e);
     }
     e.setAttribute(QStringLiteral("type"), value.typeId());
-    const QDomText text = document.createTextNode(value.toString());
+    const QString plain = value.toString();
+    QDomText text;
+    if (needsPercentEncoding(plain)) {
+        e.setAttribute(EncodingAttribute, PercentEncoding);
+        text = document.createTextNode(QString::fromLatin1(plain.toUtf8().toPercentEncoding()));
+    } else {
+        e.removeAttribute(EncodingAttribute);
+        text =
+            onlyBlanks(plain) ? document.createCDATASection(plain) : document.createTextNode(plain);
+    }
     if (e.firstChild().isText())
         e.replaceChild(text, e.firstChild());
     else

@@ -8,6 +8,25 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QValidator>
+
+namespace {
+// Refuses control characters (typed, pasted or dropped) in a graftal's name: the name
+// is stored in XML and shown in one line.
+class NameValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        for (const QChar c : std::as_const(input))
+            if (c.category() == QChar::Other_Control || c.unicode() == 0xfffe ||
+                c.unicode() == 0xffff)
+                return Invalid;
+        return Acceptable;
+    }
+};
+} // namespace
 
 Configurator::Configurator(QWidget *parent)
     : QTabWidget(parent), logger(std::make_unique<Logger>(QStringLiteral("app.ui.configurator")))
@@ -22,6 +41,7 @@ void Configurator::setupTabs()
     auto *box = new QGroupBox(QStringLiteral("Properties"), page);
     auto *grid = new QGridLayout(box);
     nameEdit = new QLineEdit(box);
+    nameEdit->setValidator(new NameValidator(nameEdit));
     baseSizeSpin = new QDoubleSpinBox(box);
     grid->addWidget(new QLabel(QStringLiteral("Graftal name"), box), 0, 0);
     grid->addWidget(nameEdit, 0, 1, 1, 4);
@@ -44,7 +64,9 @@ void Configurator::graftalSelected(Graftal *g)
     nameEdit->clear();
     if (!g)
         return;
-    nameEdit->insert(g->name());
+    // Shown exactly as it is, blanks included; a name that came from elsewhere with a
+    // character the field refuses is shown too and stays unchanged unless edited.
+    nameEdit->setText(g->name());
     baseSizeSpin->setValue(g->baseSize());
 }
 

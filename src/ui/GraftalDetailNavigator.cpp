@@ -15,6 +15,7 @@ GraftalDetailNavigator::GraftalDetailNavigator(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(strip);
     add->setToolTip(QStringLiteral("Add a level of detail"));
+    add->setAccessibleName(add->toolTip());
     layout->addWidget(add);
     connect(add, &QPushButton::clicked, this, &GraftalDetailNavigator::addLevelOfDetail);
     setMinimumHeight(strip->minimumHeight());

@@ -31,6 +31,8 @@ GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
     for (int i = 0; i < 3; ++i) {
         buttons[i] = new QPushButton(QIcon(QString::fromLatin1(specs[i].icon)), QString(), this);
         buttons[i]->setToolTip(QString::fromLatin1(specs[i].tip));
+        // The button shows only an icon: screen readers and automation need its name.
+        buttons[i]->setAccessibleName(buttons[i]->toolTip());
         connect(buttons[i], &QPushButton::clicked, this, specs[i].signal);
         column->addWidget(buttons[i]);
     }

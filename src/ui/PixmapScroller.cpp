@@ -2,6 +2,7 @@
 
 #include "Logger.h"
 
+#include <QApplication>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
@@ -30,6 +31,8 @@ PixmapScroller::PixmapScroller(QWidget *parent)
     animationTimer->setInterval(25);
     animationTimer->setSingleShot(false);
     connect(animationTimer, &QTimer::timeout, this, &PixmapScroller::animationStep);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,
+            &PixmapScroller::followScrollBar);
 }
 
 PixmapScroller::~PixmapScroller() = default;
@@ -99,7 +102,52 @@ void PixmapScroller::applyOffset()
 {
     // The row is moved by scrolling the hidden scroll bar: its value is how far the
     // row's left edge lies left of the viewport.
+    movingRow = true;
     horizontalScrollBar()->setValue(horizontalScrollBar()->minimum() - rowOffset());
+    movingRow = false;
+}
+
+void PixmapScroller::followScrollBar(int value)
+{
+    if (movingRow)
+        return;
+    // The row's offset learns where the row now is, so that the next animation step or
+    // layout does not snap it back, and the highlight follows the content: the
+    // thumbnail under the pointer is the one a click picks.
+    committedOffset = horizontalScrollBar()->minimum() - value - dragOffset;
+    if (pointerInside) {
+        pickUnderCursor();
+    } else {
+        for (QGraphicsRectItem *frame : std::as_const(frames))
+            frame->setPen(normalPen);
+        selectedKey = QVariant();
+    }
+}
+
+void PixmapScroller::wheelEvent(QWheelEvent *event)
+{
+    QScrollBar *bar = horizontalScrollBar();
+    lastPos = event->position().toPoint();
+    pointerInside = true;
+    if (bar->minimum() == bar->maximum()) {
+        event->ignore(); // the row fits: nothing to scroll here
+        return;
+    }
+    auto along = [](QPoint d) { return std::abs(d.x()) > std::abs(d.y()) ? d.x() : d.y(); };
+    const int pixels = event->pixelDelta().isNull()
+                           ? along(event->angleDelta()) * bar->singleStep() *
+                                 QApplication::wheelScrollLines() /
+                                 QWheelEvent::DefaultDeltasPerStep
+                           : along(event->pixelDelta());
+    bar->setValue(bar->value() - pixels);
+    event->accept();
+}
+
+bool PixmapScroller::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Leave)
+        pointerInside = false;
+    return QGraphicsView::viewportEvent(event);
 }
 
 QRect PixmapScroller::thumbnailRect(int key) const
@@ -141,6 +189,7 @@ void PixmapScroller::pickUnderCursor()
 
 void PixmapScroller::mousePressEvent(QMouseEvent *event)
 {
+    pointerInside = true;
     pressPos = lastPos = event->position().toPoint();
     dragDelta = QPoint(0, 0);
     dragOffset = 0;
@@ -150,6 +199,7 @@ void PixmapScroller::mousePressEvent(QMouseEvent *event)
 
 void PixmapScroller::mouseMoveEvent(QMouseEvent *event)
 {
+    pointerInside = true;
     lastPos = event->position().toPoint();
     dragDelta = lastPos - pressPos;
     if (!animationTimer->isActive())

@@ -55,11 +55,16 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // The wheel and touchpad swipes, up-down or sideways, move the one row sideways.
+    void wheelEvent(QWheelEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     void relayout();
     void pickUnderCursor();
     void applyOffset();
+    // A scroll the strip did not make itself (wheel, touchpad, arrow keys).
+    void followScrollBar(int value);
 
     QGraphicsScene *graphicsScene;
     std::unique_ptr<Logger> logger;
@@ -77,6 +82,8 @@ private:
     QPoint pressPos;
     QPoint lastPos;
     QPoint dragDelta;
+    bool pointerInside = false;
+    bool movingRow = false;
     QTimer *animationTimer;
     QMutex mutex;
     int thumbnailSide = 0;

@@ -43,7 +43,9 @@ private slots:
     void createGivesOneBlankLevelAndDefaults();
     void saveWritesXmlAndTransparentPng();
     void twelveLevelsRoundTrip();
-    void renameWritesNewFilesAndKeepsOld();
+    void renameMovesToNewFilesOnceComplete();
+    void unreadableLevelKeepsItsPlaceAndBytes();
+    void completeSaveLeavesExactlyItsOwnLevelFiles();
     void settersIgnoreUnchangedValues();
     void fileNamesFollowTheName_data();
     void fileNamesFollowTheName();
@@ -123,19 +125,105 @@ void TestGraftal::twelveLevelsRoundTrip()
     }
 }
 
-void TestGraftal::renameWritesNewFilesAndKeepsOld()
+void TestGraftal::renameMovesToNewFilesOnceComplete()
 {
     ScopedWorkDir work;
     makeGraftalDir();
     auto g = Graftal::create(2, QStringLiteral("grass"));
+    g->addLevel();
     QVERIFY(g->save());
+    QVERIFY(!g->hasUnsavedChanges());
     QSignalSpy renamed(g.get(), &Graftal::nameChanged);
     g->setName(QStringLiteral("tall grass"));
     QCOMPARE(renamed.size(), 1);
     QCOMPARE(renamed.first().first().value<Graftal *>(), g.get());
+    QVERIFY(g->renamedSinceStored() && g->hasUnsavedChanges());
+
+    // A level file of the new name cannot be written: the old files stay complete and
+    // no parameter file under the new name makes a second graftal appear.
+    QVERIFY(QDir().mkdir(work.file("graftals/tall_grass_002.png")));
+    QString error;
+    QVERIFY(!g->save(&error));
+    QVERIFY2(error.contains("tall_grass_002.png"), qPrintable(error));
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files),
+             (QStringList{"grass.xml", "grass_001.png", "grass_002.png", "tall_grass_001.png"}));
+    QCOMPARE(g->storedFileName(), QStringLiteral("tall_grass"));
+    QVERIFY(g->ownsBaseName("grass") && g->hasUnsavedChanges());
+
+    QVERIFY(QDir().rmdir(work.file("graftals/tall_grass_002.png")));
     QVERIFY(g->save());
-    for (const char *f : {"grass.xml", "grass_001.png", "tall_grass.xml", "tall_grass_001.png"})
-        QVERIFY2(QFile::exists(work.file(QStringLiteral("graftals/") + QLatin1String(f))), f);
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files),
+             (QStringList{"tall_grass.xml", "tall_grass_001.png", "tall_grass_002.png"}));
+    QVERIFY(!g->ownsBaseName("grass") && !g->hasUnsavedChanges());
+}
+
+void TestGraftal::unreadableLevelKeepsItsPlaceAndBytes()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    auto g = Graftal::create(4, QStringLiteral("Leaf"));
+    for (int i = 0; i < 4; ++i) {
+        if (i)
+            g->addLevel();
+        g->setLevel(i, numberedLevel(i));
+    }
+    QVERIFY(g->save());
+    const QByteArray garbage("\x89PNG\r\n\x1a\n but then nothing a decoder wants");
+    QVERIFY(testsupport::writeBytes(work.file("graftals/Leaf_002.png"), garbage));
+
+    QString error;
+    auto back = Graftal::load(QStringLiteral("Leaf"), error);
+    QCOMPARE(back->levels().size(), 4);
+    QVERIFY(fullyTransparent(back->levels()[1].first.toImage()));
+    QCOMPARE(back->levels()[2].first.toImage().pixelColor(9, 9), QColor(20, 235, 7));
+    QCOMPARE(back->unreadableLevelFile(1), QStringLiteral("Leaf_002.png"));
+    QCOMPARE(back->loadWarnings().size(), 1);
+    QVERIFY(back->loadWarnings().first().contains("graftals/Leaf_002.png"));
+    QVERIFY(!back->hasUnsavedChanges());
+
+    // Saved under the same name, and under a new one: the bytes travel unchanged.
+    QVERIFY(back->save());
+    QCOMPARE(testsupport::readBytes(work.file("graftals/Leaf_002.png")), garbage);
+    back->setName(QStringLiteral("Oak"));
+    QVERIFY(back->save());
+    QCOMPARE(testsupport::readBytes(work.file("graftals/Oak_002.png")), garbage);
+    QVERIFY(!QFile::exists(work.file("graftals/Leaf_002.png")));
+    QCOMPARE(back->unreadableLevelFile(1), QStringLiteral("Oak_002.png"));
+
+    // Drawn on, the level is the user's own again and its file is written over.
+    back->setLevel(1, numberedLevel(7));
+    QVERIFY(back->unreadableLevelFile(1).isEmpty());
+    QVERIFY(back->save());
+    QCOMPARE(QImage(work.file("graftals/Oak_002.png")).pixelColor(9, 9), QColor(70, 185, 7));
+}
+
+void TestGraftal::completeSaveLeavesExactlyItsOwnLevelFiles()
+{
+    ScopedWorkDir work;
+    makeGraftalDir();
+    // Level files with gaps and other spellings of their numbers load in number order;
+    // once saved, the graftal's files are numbered 001 onward and nothing else is left.
+    {
+        QFile xml(work.file("graftals/tuft.xml"));
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write("<config><name type=\"10\">tuft</name></config>");
+    }
+    const QStringList files{"tuft_1.png", "tuft_003.png", "tuft_0007.png"};
+    for (int i = 0; i < files.size(); ++i) {
+        QImage image(800, 400, QImage::Format_ARGB32);
+        image.fill(QColor(10 * i, 255 - 10 * i, 7));
+        QVERIFY(image.save(work.file("graftals/" + files[i])));
+    }
+    QString error;
+    auto g = Graftal::load(QStringLiteral("tuft"), error);
+    QCOMPARE(g->levels().size(), 3);
+    QVERIFY(g->save());
+    QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files),
+             (QStringList{"tuft.xml", "tuft_001.png", "tuft_002.png", "tuft_003.png"}));
+    auto again = Graftal::load(QStringLiteral("tuft"), error);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(again->levels()[i].first.toImage().pixelColor(5, 5),
+                 QColor(10 * i, 255 - 10 * i, 7));
 }
 
 void TestGraftal::settersIgnoreUnchangedValues()

@@ -29,6 +29,8 @@ private slots:
     void malformedFileIsInvalidAndNeverOverwritten();
     void unreadableFileIsInvalid();
     void saveIntoUnwritablePlaceFails();
+    void awkwardTextRoundTrips_data();
+    void awkwardTextRoundTrips();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -163,6 +165,58 @@ void TestXmlConfig::saveIntoUnwritablePlaceFails()
     QVERIFY(!config.save(QStringLiteral("no-such-dir/out.xml"), &error));
     QVERIFY(error.contains(QStringLiteral("no-such-dir/out.xml")));
     QVERIFY(!QFile::exists(QStringLiteral("no-such-dir")));
+}
+
+void TestXmlConfig::awkwardTextRoundTrips_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("form"); // how the element holds it
+    QTest::newRow("blanks only") << "   "
+                                 << "CDATA";
+    QTest::newRow("padded") << " a b "
+                            << "text";
+    QTest::newRow("markup") << "<a & \"b\"> ]]>"
+                            << "text";
+    QTest::newRow("non-ASCII") << QStringLiteral("草 été ✓") << "text";
+    QTest::newRow("tab") << "\t"
+                         << "percent";
+    QTest::newRow("line breaks") << "a\r\nb\rc"
+                                 << "percent";
+    QTest::newRow("control") << QStringLiteral("bell\x07 nul") + QChar(0) << "percent";
+    QTest::newRow("non-character") << QString(QChar(0xfffe)) + "x"
+                                   << "percent";
+    QTest::newRow("percent sign") << "100% %41"
+                                  << "text";
+}
+
+void TestXmlConfig::awkwardTextRoundTrips()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, form);
+    ScopedWorkDir work;
+    {
+        XmlConfig config(QStringLiteral("absent.xml"), QString());
+        config.setValue(QStringLiteral("name"), text);
+        QCOMPARE(config.value(QStringLiteral("name")).toString(), text);
+        QVERIFY(config.save(QStringLiteral("out.xml")));
+    }
+    const QByteArray bytes = testsupport::readBytes(QStringLiteral("out.xml"));
+    QCOMPARE(bytes.contains("encoding=\"percent\""), form == "percent");
+    QCOMPARE(bytes.contains("<![CDATA["), form == "CDATA");
+    for (int i = 0; i < 3; ++i) { // read and written again, it stays the same
+        XmlConfig back(QStringLiteral("out.xml"), QString());
+        QVERIFY2(back.valid(), qPrintable(back.errorString()));
+        QCOMPARE(back.value(QStringLiteral("name")).toString(), text);
+        QCOMPARE(back.value(QStringLiteral("name")).typeId(), int(QMetaType::QString));
+        QVERIFY(back.save(QStringLiteral("out.xml")));
+        QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")), bytes);
+    }
+    // Set again to ordinary text, the element is ordinary again.
+    XmlConfig config(QStringLiteral("out.xml"), QString());
+    config.setValue(QStringLiteral("name"), QStringLiteral("Tree"));
+    QVERIFY(config.save(QStringLiteral("out.xml")));
+    QCOMPARE(testsupport::readBytes(QStringLiteral("out.xml")),
+             QByteArray("<config>\n  <name type=\"10\">Tree</name>\n</config>\n"));
 }
 
 QTEST_GUILESS_MAIN(TestXmlConfig)

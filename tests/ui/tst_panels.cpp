@@ -8,13 +8,17 @@
 #include "PixmapScroller.h"
 #include "TextureManager.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QClipboard>
 #include <QColorDialog>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QVBoxLayout>
+#include <functional>
 
 namespace {
 std::unique_ptr<Graftal> graftalWithLevels(int levels, int id = 1)
@@ -54,6 +58,8 @@ private slots:
     void editsRefreshTheirThumbnails();
     void thumbnailNavigatorKeysAndButtons();
     void propertiesPanelClampsAndCommits();
+    void nameFieldRefusesControlCharacters();
+    void iconButtonsAreNamedForAssistiveTools();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -362,6 +368,75 @@ void TestPanels::propertiesPanelClampsAndCommits()
     QTest::keyClicks(properties.baseSizeField(), QStringLiteral("99"));
     QTest::keyClick(properties.baseSizeField(), Qt::Key_Return);
     QVERIFY(g->baseSize() <= 20.0);
+}
+
+void TestPanels::nameFieldRefusesControlCharacters()
+{
+    Configurator properties;
+    properties.setupTabs();
+    properties.show();
+    auto g = Graftal::create(1, QStringLiteral("Fern"));
+    properties.graftalSelected(g.get());
+    QLineEdit *field = properties.nameField();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("  Oak  "));
+    field->insert(QStringLiteral("a\x01b"));
+    QApplication::clipboard()->setText(QStringLiteral("tab\there"));
+    field->paste();
+    QApplication::clipboard()->setText(QStringLiteral("line\nbreak"));
+    field->paste();
+    QCOMPARE(field->text(), QStringLiteral("  Oak  "));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(g->name(), QStringLiteral("  Oak  ")); // blanks kept exactly
+
+    // A name that came from elsewhere with such a character is shown as it is and is
+    // not committed unless the user makes it acceptable.
+    auto odd = Graftal::create(2, QStringLiteral("bell\x07"));
+    properties.graftalSelected(odd.get());
+    QCOMPARE(field->text(), odd->name());
+    QSignalSpy configured(&properties, &Configurator::configurationChanged);
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(configured.size(), 0);
+    QCOMPARE(odd->name(), QStringLiteral("bell\x07"));
+}
+
+void TestPanels::iconButtonsAreNamedForAssistiveTools()
+{
+    QWidget host;
+    auto *layout = new QVBoxLayout(&host);
+    auto *thumbs = new GraftalThumbnailNavigator;
+    auto *detail = new GraftalDetailNavigator;
+    layout->addWidget(thumbs);
+    layout->addWidget(detail);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    auto g = graftalWithLevels(1);
+    detail->graftalSelected(g.get());
+
+    // Found the way a screen reader or an automation tool finds them: by name in the
+    // accessibility tree, then pressed through their accessible action.
+    QMap<QString, QAccessibleInterface *> buttons;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        if (node->role() == QAccessible::Button)
+            buttons.insert(node->text(QAccessible::Name), node);
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(&host));
+    QSignalSpy add(thumbs, &GraftalThumbnailNavigator::dispatchAddGraftal);
+    QSignalSpy saveOne(thumbs, &GraftalThumbnailNavigator::dispatchSaveCurrent);
+    QSignalSpy saveAll(thumbs, &GraftalThumbnailNavigator::dispatchSaveAll);
+    const QStringList names{"New graftal", "Save selected graftal", "Save all graftals",
+                            "Add a level of detail"};
+    for (const QString &name : names) {
+        QVERIFY2(buttons.contains(name), qPrintable(buttons.keys().join(", ")));
+        QCOMPARE(qobject_cast<QPushButton *>(buttons[name]->object())->toolTip(), name);
+        buttons[name]->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
+    QTRY_COMPARE(add.size(), 1);
+    QTRY_COMPARE(saveOne.size(), 1);
+    QTRY_COMPARE(saveAll.size(), 1);
+    QTRY_COMPARE(g->levels().size(), 2);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestPanels)

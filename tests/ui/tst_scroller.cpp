@@ -3,6 +3,7 @@
 #include "LoggerOutput.h"
 #include "PixmapScroller.h"
 
+#include <QScrollBar>
 #include <QSignalSpy>
 
 namespace {
@@ -44,6 +45,8 @@ private slots:
     void releaseWithoutHighlightPicksNothing();
     void draggingScrollsToBothEndsAndNoFurther();
     void clearAndUnknownKeys();
+    void scrollsOfEveryKindPickUnderThePointer_data();
+    void scrollsOfEveryKindPickUnderThePointer();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -156,6 +159,74 @@ void TestScroller::clearAndUnknownKeys()
     s.click(s.scroller.thumbnailRect(7).center());
     QCOMPARE(s.picked.size(), 1);
     QCOMPARE(s.picked.first().first().toInt(), 7);
+}
+
+void TestScroller::scrollsOfEveryKindPickUnderThePointer_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("wheel") << "wheel";
+    QTest::newRow("touchpad swipe") << "touchpad";
+    QTest::newRow("arrow keys") << "keys";
+}
+
+void TestScroller::scrollsOfEveryKindPickUnderThePointer()
+{
+    QFETCH(QString, how);
+    Strip s(600, 200, 10);
+    const QPoint at(320, 100);
+    auto keyUnder = [&](QPoint p) {
+        for (int key = 1; key <= 10; ++key)
+            if (s.scroller.thumbnailRect(key).contains(p))
+                return key;
+        return 0;
+    };
+    // The user points at a thumbnail and clicks it, which gives the strip the keyboard.
+    QVERIFY(s.scroller.focusPolicy() & Qt::ClickFocus);
+    s.hover(at);
+    s.click(at);
+    const int before = keyUnder(at);
+    QCOMPARE(s.picked.size(), 1);
+    QCOMPARE(s.picked.takeFirst().first().toInt(), before);
+
+    const QPointF global = s.viewport()->mapToGlobal(QPointF(at));
+    if (how == "wheel") {
+        QWheelEvent wheel(QPointF(at), global, QPoint(), QPoint(0, -360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(s.viewport(), &wheel);
+    } else if (how == "touchpad") {
+        for (int i = 0; i < 5; ++i) {
+            QWheelEvent swipe(QPointF(at), global, QPoint(-70, 4), QPoint(-70, 4), Qt::NoButton,
+                              Qt::NoModifier, Qt::ScrollUpdate, false,
+                              Qt::MouseEventSynthesizedBySystem);
+            QCoreApplication::sendEvent(s.viewport(), &swipe);
+        }
+    } else {
+        for (int i = 0; i < 8; ++i)
+            QTest::keyClick(&s.scroller, Qt::Key_Right);
+    }
+    const int offset = s.scroller.rowOffset();
+    QVERIFY2(offset < -100, qPrintable(QString::number(offset)));
+    const int after = keyUnder(at);
+    QVERIFY2(after != before && after != 0,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(before).arg(after).arg(offset)));
+    QCOMPARE(s.scroller.highlightedKey(), QVariant(after));
+    QCOMPARE(s.scroller.outlinedFrames(), 1);
+
+    // A click where the pointer rests picks that thumbnail; the press's animation steps
+    // leave the row where it was scrolled to.
+    QTest::mousePress(s.viewport(), Qt::LeftButton, {}, at);
+    QTest::qWait(100);
+    QTest::mouseRelease(s.viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(s.picked.size(), 1);
+    QCOMPARE(s.picked.first().first().toInt(), after);
+    QCOMPARE(s.scroller.rowOffset(), offset);
+
+    // Scrolled back with the pointer gone from the strip, nothing stays highlighted.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(s.viewport(), &leave);
+    s.scroller.horizontalScrollBar()->setValue(0);
+    QCOMPARE(s.scroller.rowOffset(), 0);
+    QVERIFY(!s.scroller.highlightedKey().isValid());
 }
 
 TUFTMILL_GL_TEST_MAIN(TestScroller)
