@@ -25,6 +25,44 @@
 namespace {
 
 constexpr int ResultFd = 3;
+uint64_t addressSpaceLimit = 0;
+
+// lib3ds does not always check what malloc returns: at the memory limit it may crash on
+// the null pointer. A crash with the address space nearly used up is reported as what it
+// is, running out of memory. Only async-signal-safe calls in here.
+void onFault(int signal)
+{
+    char text[64] = {};
+    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        const ssize_t n = read(fd, text, sizeof text - 1);
+        close(fd);
+        uint64_t pages = 0;
+        for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+            pages = pages * 10 + uint64_t(text[i] - '0');
+        if (pages * uint64_t(sysconf(_SC_PAGESIZE)) >= addressSpaceLimit / 10 * 9)
+            _exit(ModelTransfer::ExitOutOfMemory);
+    }
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void catchFaults()
+{
+    static char stack[64 * 1024];
+    stack_t alternate{};
+    alternate.ss_sp = stack;
+    alternate.ss_size = sizeof stack;
+    sigaltstack(&alternate, nullptr);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onFault;
+    action.sa_flags = SA_ONSTACK | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGSEGV, SIGBUS, SIGABRT})
+        sigaction(s, &action, nullptr);
+}
 
 bool setLimit(int resource, rlim_t soft, rlim_t hard)
 {
@@ -60,12 +98,13 @@ void testFault()
         for (;;)
             turns.fetch_add(1, std::memory_order_relaxed);
     }
-    if (what == "memory") {
-        // Takes memory until the limit refuses more.
+    if (what == "memory" || what == "memory-crash") {
+        // Takes memory until the limit refuses more; then gives up, or uses the null
+        // pointer as careless code would.
         std::vector<char *> held;
         for (;;) {
             char *block = static_cast<char *>(std::malloc(16u << 20));
-            if (!block)
+            if (!block && what == "memory")
                 std::_Exit(ModelTransfer::ExitOutOfMemory);
             std::memset(block, 1, 16u << 20);
             held.push_back(block);
@@ -137,8 +176,9 @@ int main(int argc, char **argv)
         !setLimit(RLIMIT_FSIZE, rlim_t(limits.outputBytes), rlim_t(limits.outputBytes)))
         return ModelTransfer::ExitUsage;
     // Address space counts the program's own code and libraries besides the model.
-    setLimit(RLIMIT_AS, rlim_t(limits.memoryBytes + (64u << 20)),
-             rlim_t(limits.memoryBytes + (64u << 20)));
+    addressSpaceLimit = limits.memoryBytes + (64u << 20);
+    setLimit(RLIMIT_AS, rlim_t(addressSpaceLimit), rlim_t(addressSpaceLimit));
+    catchFaults();
 
     testFault();
 

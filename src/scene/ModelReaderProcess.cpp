@@ -109,9 +109,6 @@ QString judge(int status, const rusage &usage, const ModelReaderProcess::Limits 
         return tookLonger(limits.seconds);
     if (signal == SIGXFSZ)
         return needsMore(limits.outputMb);
-    // A reader that died close to its memory limit died of it, whatever signal it got.
-    if (double(usage.ru_maxrss) * 1024.0 >= 0.9 * double(limits.memoryMb) * 1024.0 * 1024.0)
-        return needsMore(limits.memoryMb);
     return QStringLiteral("the reader crashed");
 }
 

@@ -55,6 +55,15 @@ public:
     bool loadModel(const QString &path, QString &error);
     // Replaces the current model by one built by ModelImport.
     void installModel(const QString &path, std::unique_ptr<LoadedModel> model);
+    // The same in steps, so that none holds the GUI thread long: the model's arrays go into
+    // new OpenGL buffers a slice at a time while the current model stays drawn, then the
+    // staged model replaces the current one at once. uploadStaged copies up to `bytes`
+    // more and says whether everything is there (at once without an OpenGL context).
+    void stageModel(const QString &path, std::unique_ptr<LoadedModel> model);
+    bool uploadStaged(size_t bytes);
+    void installStaged();
+    void discardStagedModel();
+    bool hasStagedModel() const { return staged != nullptr; }
     // The message for a model that could not be loaded: a first line for every failure,
     // then the file and what happened.
     static QString loadError(const QString &path, const QString &problem);
@@ -151,6 +160,9 @@ public:
 private:
     void uploadBuffers();
     void releaseBuffers();
+    // The staged model's buffers become the ones drawn.
+    void takeStagedBuffers();
+    static constexpr int StagedArrays = 4;
     void drawAxes() const;
     void drawTrail() const;
     void recordEye();
@@ -169,6 +181,15 @@ private:
 
     // Render arrays waiting for upload; released once they are in OpenGL buffers.
     std::unique_ptr<RenderArrays> pendingArrays;
+    // A model on its way in, and how far its upload got (array, byte offset).
+    struct Staged
+    {
+        QString path;
+        std::unique_ptr<LoadedModel> model;
+        int array = 0;
+        size_t offset = 0;
+    };
+    std::unique_ptr<Staged> staged;
     struct GlState;
     std::unique_ptr<GlState> gl;
 

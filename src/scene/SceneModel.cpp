@@ -34,25 +34,50 @@ bool Scene::loadModel(const QString &path, QString &error)
 
 void Scene::installModel(const QString &path, std::unique_ptr<LoadedModel> model)
 {
+    stageModel(path, std::move(model));
+    uploadStaged(SIZE_MAX);
+    installStaged();
+}
+
+void Scene::stageModel(const QString &path, std::unique_ptr<LoadedModel> model)
+{
+    discardStagedModel();
+    staged = std::make_unique<Staged>();
+    staged->path = path;
+    staged->model = std::move(model);
+}
+
+void Scene::installStaged()
+{
+    if (!staged)
+        return;
+    const std::unique_ptr<Staged> next = std::move(staged);
+    LoadedModel &model = *next->model;
     // Only a model that was read completely replaces the current one.
-    currentPath = path;
+    currentPath = next->path;
     isLoaded = true;
     background = Qt::white;
     clearInstances();
     for (int k = 0; k < 3; ++k) {
-        boundsMin[k] = model->boundsMin[k];
-        boundsMax[k] = model->boundsMax[k];
+        boundsMin[k] = model.boundsMin[k];
+        boundsMax[k] = model.boundsMax[k];
         extent[k] = boundsMax[k] - boundsMin[k];
         center[k] = (boundsMin[k] + boundsMax[k]) * 0.5f;
     }
-    faceStore = std::move(model->faceStore);
-    faceTotal = model->faceCount;
-    meshFaceLists = std::move(model->meshFaces);
-    colorsByMesh = std::move(model->meshColors);
-    names = std::move(model->meshNames);
-    pendingArrays = std::make_unique<RenderArrays>(std::move(model->arrays));
-    if (contextReady)
-        uploadBuffers();
+    faceStore = std::move(model.faceStore);
+    faceTotal = model.faceCount;
+    meshFaceLists = std::move(model.meshFaces);
+    colorsByMesh = std::move(model.meshColors);
+    names = std::move(model.meshNames);
+    if (next->array == StagedArrays) {
+        // Drawing uses the buffers only.
+        takeStagedBuffers();
+        pendingArrays.reset();
+    } else {
+        pendingArrays = std::make_unique<RenderArrays>(std::move(model.arrays));
+        if (contextReady)
+            uploadBuffers();
+    }
     resetCamera();
     refreshPickBuffer();
 }

@@ -11,6 +11,8 @@
 struct Scene::GlState
 {
     GlBuffer positions, normals, colors, idColors;
+    // The buffers of a staged model, filled a slice at a time.
+    GlBuffer staged[StagedArrays];
     // The face-id picture is drawn off screen so that it never shows in the view.
     GlFramebuffer pickFramebuffer;
     GlRenderbuffer pickColor, pickDepth;
@@ -26,6 +28,7 @@ Scene::Scene()
 
 Scene::~Scene()
 {
+    discardStagedModel();
     clearInstances();
 }
 
@@ -62,6 +65,57 @@ void Scene::uploadBuffers()
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     // Drawing uses the buffers only.
     pendingArrays.reset();
+}
+
+bool Scene::uploadStaged(size_t bytes)
+{
+    if (!staged || !contextReady)
+        return true;
+    const RenderArrays &a = staged->model->arrays;
+    const size_t values = staged->model->faceCount * 9;
+    const std::pair<const void *, size_t> arrays[StagedArrays] = {
+        {a.positions.data(), values * sizeof(float)},
+        {a.normals.data(), values * sizeof(float)},
+        {a.colors.data(), values * sizeof(float)},
+        {a.idColors.data(), values}};
+    while (staged->array < StagedArrays) {
+        const auto [data, size] = arrays[staged->array];
+        GlBuffer &buffer = gl->staged[staged->array];
+        if (!buffer) {
+            buffer = GlBuffer(genBuffer());
+            glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
+            glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(size), nullptr, GL_STATIC_DRAW);
+        }
+        const size_t n = std::min(bytes, size - staged->offset);
+        if (n > 0) {
+            glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
+            glBufferSubData(GL_ARRAY_BUFFER, GLintptr(staged->offset), GLsizeiptr(n),
+                            static_cast<const char *>(data) + staged->offset);
+        }
+        staged->offset += n;
+        bytes -= n;
+        if (staged->offset < size)
+            break;
+        ++staged->array;
+        staged->offset = 0;
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    return staged->array == StagedArrays;
+}
+
+void Scene::takeStagedBuffers()
+{
+    gl->positions = std::move(gl->staged[0]);
+    gl->normals = std::move(gl->staged[1]);
+    gl->colors = std::move(gl->staged[2]);
+    gl->idColors = std::move(gl->staged[3]);
+}
+
+void Scene::discardStagedModel()
+{
+    for (GlBuffer &buffer : gl->staged)
+        buffer.reset();
+    staged.reset();
 }
 
 void Scene::clearView(bool pick)

@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressDialog>
@@ -33,6 +34,8 @@ constexpr double PixelsPerUnit = 6.0;
 // A load that takes longer than this shows its progress.
 constexpr int ProgressDelayMs = 500;
 constexpr int ProgressIntervalMs = 100;
+// How much of a model's arrays goes to OpenGL per turn of the event loop.
+constexpr size_t UploadSliceBytes = size_t(16) << 20;
 } // namespace
 
 struct GLRender::GlResources
@@ -71,6 +74,9 @@ GLRender::GLRender(QWidget *parent)
     progressTimer = new QTimer(this);
     progressTimer->setInterval(ProgressIntervalMs);
     connect(progressTimer, &QTimer::timeout, this, &GLRender::showLoadProgress);
+    uploadTimer = new QTimer(this);
+    uploadTimer->setInterval(0);
+    connect(uploadTimer, &QTimer::timeout, this, &GLRender::uploadStagedModel);
     updateCursor();
 }
 
@@ -94,7 +100,7 @@ QPoint GLRender::toDevicePixels(const QPoint &widgetPos) const
 void GLRender::updateCursor()
 {
     // The pointer tells that a model is on its way, or what a drag will do.
-    if (loadTask) {
+    if (loadingModel()) {
         setCursor(Qt::BusyCursor);
         return;
     }
@@ -255,6 +261,11 @@ void GLRender::refreshPicking()
     doneCurrent();
 }
 
+bool GLRender::loadingModel() const
+{
+    return loadTask != nullptr || uploadTimer->isActive();
+}
+
 void GLRender::loadModelInBackground(const QString &path)
 {
     if (loadTask) {
@@ -264,6 +275,13 @@ void GLRender::loadModelInBackground(const QString &path)
         old->cancel();
         connect(old, &ModelLoadTask::finished, old, &QObject::deleteLater);
     }
+    if (uploadTimer->isActive()) {
+        uploadTimer->stop();
+        makeCurrent();
+        theScene->discardStagedModel();
+        doneCurrent();
+    }
+    loadingPath = path;
     loadTask = new ModelLoadTask(path, this);
     connect(loadTask, &ModelLoadTask::finished, this, &GLRender::finishModelLoad);
     loadClock.start();
@@ -273,13 +291,20 @@ void GLRender::loadModelInBackground(const QString &path)
 
 void GLRender::cancelModelLoad()
 {
-    if (loadTask)
+    if (loadTask) {
         loadTask->cancel();
+    } else if (uploadTimer->isActive()) {
+        uploadTimer->stop();
+        makeCurrent();
+        theScene->discardStagedModel();
+        doneCurrent();
+        endModelLoad(false);
+    }
 }
 
 void GLRender::showLoadProgress()
 {
-    if (!loadTask || loadClock.elapsed() < ProgressDelayMs)
+    if (!loadingModel() || loadClock.elapsed() < ProgressDelayMs)
         return;
     if (!progress) {
         progress = new QProgressDialog(this);
@@ -292,17 +317,20 @@ void GLRender::showLoadProgress()
         progress->setMinimumWidth(420);
         connect(progress, &QProgressDialog::canceled, this, &GLRender::cancelModelLoad);
     }
-    const QString file = QFileInfo(loadTask->path()).fileName();
-    if (loadTask->cancelled()) {
+    const QString file = QFileInfo(loadingPath).fileName();
+    if (!loadTask) {
+        progress->setLabelText(QStringLiteral("Preparing %1 for drawing...").arg(file));
+        progress->setRange(0, 0);
+    } else if (loadTask->cancelled()) {
         progress->setLabelText(QStringLiteral("Cancelling the opening of %1...").arg(file));
     } else if (loadTask->stage() == LoadControl::Reading) {
         progress->setLabelText(QStringLiteral("Reading %1...").arg(file));
         progress->setRange(0, 0);
     } else {
         const qint64 total = std::max<qint64>(1, loadTask->faceTotal());
-        progress->setLabelText(QStringLiteral("Building the %1 triangles of %2...")
-                                   .arg(loadTask->faceTotal())
-                                   .arg(file));
+        progress->setLabelText(
+            QStringLiteral("Building the %1 triangles of %2...")
+                .arg(QLocale(QLocale::English).toString(loadTask->faceTotal()), file));
         // The bar counts in thousandths, whatever the number of triangles.
         progress->setRange(0, 1000);
         progress->setValue(int(std::min<qint64>(1000, loadTask->facesBuilt() * 1000 / total)));
@@ -314,26 +342,47 @@ void GLRender::showLoadProgress()
 void GLRender::finishModelLoad()
 {
     std::unique_ptr<ModelLoadTask> task(std::exchange(loadTask, nullptr));
-    progressTimer->stop();
-    if (progress)
-        progress->hide();
-    updateCursor();
     std::unique_ptr<LoadedModel> model = task->takeModel();
-    if (model) {
-        makeCurrent();
-        theScene->installModel(task->path(), std::move(model));
-        doneCurrent();
-        updateHint();
-        update();
-        emit modelLoadFinished(true);
+    if (model && !task->cancelled()) {
+        // The current model stays drawn until the new one is in OpenGL's buffers.
+        theScene->stageModel(task->path(), std::move(model));
+        uploadTimer->start();
         return;
     }
     if (!task->problem().isEmpty()) {
         logger->warn(QStringLiteral("%1 not loaded: %2").arg(task->path(), task->problem()));
+        // The progress goes before the message comes.
+        progressTimer->stop();
+        if (progress)
+            progress->hide();
         QMessageBox::critical(this, QStringLiteral("Error"),
                               Scene::loadError(task->path(), task->problem()), QMessageBox::Ok);
     }
-    emit modelLoadFinished(false);
+    endModelLoad(false);
+}
+
+void GLRender::uploadStagedModel()
+{
+    makeCurrent();
+    const bool complete = theScene->uploadStaged(UploadSliceBytes);
+    if (complete)
+        theScene->installStaged();
+    doneCurrent();
+    if (!complete)
+        return;
+    uploadTimer->stop();
+    updateHint();
+    update();
+    endModelLoad(true);
+}
+
+void GLRender::endModelLoad(bool loaded)
+{
+    progressTimer->stop();
+    if (progress)
+        progress->hide();
+    updateCursor();
+    emit modelLoadFinished(loaded);
 }
 
 bool GLRender::openModel(const QString &path)

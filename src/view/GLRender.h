@@ -57,7 +57,7 @@ public:
     // one only once it is complete; a file that cannot be loaded gives an "Error" box and
     // leaves the current model as it was. A load started while another runs replaces it.
     void loadModelInBackground(const QString &path);
-    bool loadingModel() const { return loadTask != nullptr; }
+    bool loadingModel() const;
     // Stops the running load; the current model stays.
     void cancelModelLoad();
     QProgressDialog *loadProgressDialog() const { return progress; }
@@ -107,6 +107,8 @@ private:
     // Sprays one graftal on the face under a widget position and repaints.
     void paintUnder(const QPoint &widgetPos);
     void finishModelLoad();
+    void uploadStagedModel();
+    void endModelLoad(bool loaded);
     void showLoadProgress();
 
     std::unique_ptr<Logger> logger;
@@ -129,5 +131,7 @@ private:
     ModelLoadTask *loadTask = nullptr;
     QProgressDialog *progress = nullptr;
     QTimer *progressTimer = nullptr;
+    QTimer *uploadTimer = nullptr; // uploads a staged model a slice per turn of the event loop
+    QString loadingPath;
     QElapsedTimer loadClock;
 };

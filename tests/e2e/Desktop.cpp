@@ -75,6 +75,24 @@ void Desktop::type(const QString &text)
     settle(100);
 }
 
+bool Desktop::chooseFile(QPoint action, const QString &title, const QString &path)
+{
+    click(action);
+    const qulonglong dialog = waitForWindow(title);
+    if (!dialog)
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        focus(dialog);
+        settle(800);
+        key(QStringLiteral("ctrl+a"));
+        type(path);
+        key(QStringLiteral("Return"));
+        if (waitForWindowGone(title, 8000))
+            return true;
+    }
+    return false;
+}
+
 qulonglong Desktop::waitForWindow(const QString &title, int timeoutMs)
 {
     QElapsedTimer clock;

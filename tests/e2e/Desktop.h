@@ -35,6 +35,10 @@ public:
     // Asks the window to close (WM_DELETE_WINDOW), as its close button would.
     static bool requestClose(qulonglong id);
 
+    // Clicks `action`, types `path` into the file dialog it opens (titled `title`) and
+    // confirms; tries again if the dialog was still busy and did not take it.
+    static bool chooseFile(QPoint action, const QString &title, const QString &path);
+
     static QImage screenshot();
     // A screenshot once the area has stopped changing (the application has caught up).
     static QImage settledScreenshot(const QRect &area, int timeoutMs = 15000);

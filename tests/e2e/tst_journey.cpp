@@ -134,25 +134,10 @@ int opaquePixels(const QImage &image, const QRect &area)
     return n;
 }
 
-// Types a file name into the open file dialog and confirms it; tries again if the dialog
-// was still busy and did not take it.
+// Types a file name into the "Open 3DS model" dialog and confirms it.
 bool chooseFile(const QPoint &openAction, const QString &path)
 {
-    const QString title = QStringLiteral("Open 3DS model");
-    Desktop::click(openAction);
-    const qulonglong dialog = Desktop::waitForWindow(title);
-    if (!dialog)
-        return false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        Desktop::focus(dialog);
-        Desktop::settle(800);
-        Desktop::key(QStringLiteral("ctrl+a"));
-        Desktop::type(path);
-        Desktop::key(QStringLiteral("Return"));
-        if (Desktop::waitForWindowGone(title, 8000))
-            return true;
-    }
-    return false;
+    return Desktop::chooseFile(openAction, QStringLiteral("Open 3DS model"), path);
 }
 } // namespace
 

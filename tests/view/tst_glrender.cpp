@@ -2,6 +2,7 @@
 
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
+#include "../support/ReaderSupport.h"
 #include "../support/TestSupport.h"
 #include "GLRender.h"
 #include "Graftal.h"
@@ -13,6 +14,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QWheelEvent>
 
 using testsupport::ScopedWorkDir;
@@ -102,6 +106,11 @@ private slots:
     void fadeShowsAndOrderIsBackToFront();
     void graftalEdgesDoNotWrapAround();
     void openAndBackgroundThroughTheToolbar();
+    void slowLoadShowsProgressAndCancelKeepsTheModel();
+    void readerFailuresKeepTheModelDrawn_data();
+    void readerFailuresKeepTheModelDrawn();
+    void laterLoadReplacesARunningOne();
+    void exporterHierarchyDraws();
     void missingOpenGl2LeavesTheViewInert();
     void devicePixelRatio();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -486,8 +495,10 @@ void TestGLRender::graftalEdgesDoNotWrapAround()
         QVERIFY2(lowestRed >= 0, qPrintable(QString::number(size)));
         // Roots fill the lower quarter of the quad: nothing red above its lower half.
         const double quadPixels = 2 * size * 4.83;
-        QVERIFY2(lowestRed - topmostRed <= quadPixels / 2 + 1,
-                 qPrintable(QString("size %1: red from %2 to %3").arg(size).arg(topmostRed).arg(lowestRed)));
+        QVERIFY2(
+            lowestRed - topmostRed <= quadPixels / 2 + 1,
+            qPrintable(
+                QString("size %1: red from %2 to %3").arg(size).arg(topmostRed).arg(lowestRed)));
     }
 }
 
@@ -559,6 +570,114 @@ void TestGLRender::openAndBackgroundThroughTheToolbar()
     v.view.dispatchAction(&paint);
     QCOMPARE(v.view.mode(), int(GLRender::PaintMode));
     QVERIFY(paint.isChecked());
+}
+
+void TestGLRender::slowLoadShowsProgressAndCancelKeepsTheModel()
+{
+    View v;
+    QVERIFY(v.view.openModel("wall.3ds"));
+    const QImage before = v.frame();
+    QVERIFY(close(before.pixelColor(200, 150), Qt::green));
+
+    // The reader is held up: after half a second the progress shows, the pointer over the
+    // view is busy, and the event loop keeps running all the while.
+    const testsupport::ReaderFault slow("slow:60000");
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(20);
+    v.view.loadModelInBackground("floor.3ds");
+    QVERIFY(v.view.loadingModel());
+    QCOMPARE(v.view.cursor().shape(), Qt::BusyCursor);
+    QTRY_VERIFY(v.view.loadProgressDialog() && v.view.loadProgressDialog()->isVisible());
+    QProgressDialog *progress = v.view.loadProgressDialog();
+    QCOMPARE(progress->windowTitle(), QStringLiteral("Opening model"));
+    QCOMPARE(progress->labelText(), QStringLiteral("Reading floor.3ds..."));
+    QVERIFY(!progress->isModal());
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QCOMPARE(v.frame(), before);
+
+    auto *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
+    QSignalSpy finished(&v.view, &GLRender::modelLoadFinished);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(!v.view.loadingModel());
+    QVERIFY(!progress->isVisible());
+    QCOMPARE(v.view.cursor().shape(), Qt::OpenHandCursor);
+    QCOMPARE(v.scene()->modelPath(), QStringLiteral("wall.3ds"));
+    QCOMPARE(v.frame(), before);
+}
+
+void TestGLRender::readerFailuresKeepTheModelDrawn_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<QString>("what");
+    QTest::newRow("crash") << QByteArray("crash") << "the reader crashed";
+    QTest::newRow("hang") << QByteArray("hang") << "reading took longer than 2 s";
+    QTest::newRow("busy") << QByteArray("spin") << "reading took longer than 2 s";
+    QTest::newRow("memory") << QByteArray("memory") << "the model needs more than 256 MB";
+    QTest::newRow("memory, then a crash")
+        << QByteArray("memory-crash") << "the model needs more than 256 MB";
+}
+
+void TestGLRender::readerFailuresKeepTheModelDrawn()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(QString, what);
+    View v;
+    QVERIFY(v.view.openModel("wall.3ds"));
+    const QImage before = v.frame();
+    const testsupport::ShortReaderLimits limits;
+    const testsupport::ReaderFault injected(fault);
+    testsupport::MessageBoxCatcher errors;
+    QVERIFY(!v.view.openModel("floor.3ds"));
+    QCOMPARE(errors.seen, 1);
+    QCOMPARE(errors.title, QStringLiteral("Error"));
+    QCOMPARE(errors.text, QStringLiteral("3DS file couldn't be loaded\nfloor.3ds: %1").arg(what));
+    QCOMPARE(v.scene()->modelPath(), QStringLiteral("wall.3ds"));
+    QCOMPARE(v.frame(), before);
+}
+
+void TestGLRender::laterLoadReplacesARunningOne()
+{
+    View v;
+    {
+        const testsupport::ReaderFault slow("slow:60000");
+        v.view.loadModelInBackground("wall.3ds");
+    }
+    QSignalSpy finished(&v.view, &GLRender::modelLoadFinished);
+    v.view.loadModelInBackground("floor.3ds");
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(v.scene()->modelPath(), QStringLiteral("floor.3ds"));
+    // The replaced load never arrives.
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(v.scene()->modelPath(), QStringLiteral("floor.3ds"));
+}
+
+void TestGLRender::exporterHierarchyDraws()
+{
+    // Files written by Debian's assimp carry their keyframer nodes without ids.
+    QVERIFY(testsupport::writeBytes("tower.obj", "o Base\nv -50 -10 -50\nv 50 -10 -50\n"
+                                                 "v 50 -10 50\nv -50 -10 50\nf 1 2 3\nf 1 3 4\n"
+                                                 "o Flag\nv -20 -20 60\nv 20 -20 60\n"
+                                                 "v 0 -20 90\nf 5 6 7\n"));
+    QProcess assimp;
+    assimp.start("assimp", {"export", "tower.obj", "tower.3ds"});
+    QVERIFY(assimp.waitForFinished(30000) && assimp.exitCode() == 0);
+    View v;
+    QVERIFY(v.view.openModel("tower.3ds"));
+    QCOMPARE(v.scene()->meshCount(), 2);
+    const QImage frame = v.frame();
+    int covered = 0;
+    for (int y = 0; y < frame.height(); y += 4)
+        for (int x = 0; x < frame.width(); x += 4)
+            covered += frame.pixelColor(x, y) != QColor(Qt::white);
+    QVERIFY2(covered > 200, qPrintable(QString::number(covered)));
 }
 
 void TestGLRender::missingOpenGl2LeavesTheViewInert()

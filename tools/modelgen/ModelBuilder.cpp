@@ -22,6 +22,18 @@ ModelBuilder::Mesh &ModelBuilder::addMesh(const QString &name)
     return meshes.last();
 }
 
+ModelBuilder ModelBuilder::spheres(int meshes, int rings, int segments)
+{
+    ModelBuilder b;
+    for (int m = 0; m < 10; ++m)
+        b.addMaterial(QStringLiteral("m%1").arg(m), 0.1f * m, 0.5f, 1.0f - 0.1f * m);
+    for (int i = 0; i < meshes; ++i)
+        b.addSphere(QStringLiteral("s%1").arg(i, 3, 10, QLatin1Char('0')),
+                    {float(i % 10) * 30.0f, float(i / 10) * 30.0f, 0.0f}, 12.0f, rings, segments,
+                    QStringLiteral("m%1").arg(i % 10));
+    return b;
+}
+
 ModelBuilder::Mesh &ModelBuilder::addSphere(const QString &name, const std::array<float, 3> &c,
                                             float radius, int rings, int segments,
                                             const QString &material)

@@ -55,6 +55,10 @@ public:
 
     bool save(const QString &path) const;
 
+    // A big model for benchmarks and load tests: `meshes` spheres of 2 x segments x
+    // (rings - 1) triangles each on a grid, coloured by ten materials.
+    static ModelBuilder spheres(int meshes, int rings, int segments);
+
     QVector<Material> materials;
     QVector<Mesh> meshes;
 };
