@@ -6,6 +6,9 @@
 
 void Scene::beginDensityStroke(const MeshFace *face)
 {
+    // A stroke still running (a second button pressed during it) ends cleanly first: its
+    // graftals taken off go for good and the flat list is complete again.
+    endDensityStroke();
     if (!face || !graftal) {
         densityMeshIndex = -1;
         densityStroking = false;
@@ -16,7 +19,9 @@ void Scene::beginDensityStroke(const MeshFace *face)
     densityStroking = true;
     densityMeshIndex = face->meshIndex;
     densityKey = InstanceKey(face->meshIndex, int(graftal->id()));
-    densityStartCount = int(instancesByKeyMap[densityKey].size());
+    InstanceList &list = instancesByKeyMap[densityKey];
+    history.touch(densityKey, list);
+    densityStartCount = int(list.size());
 }
 
 void Scene::updateDensityStroke(int rise)

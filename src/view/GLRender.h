@@ -25,7 +25,19 @@ public:
     {
         CameraMode = 2,
         PaintMode = 3,
-        DensityMode = 4
+        DensityMode = 4,
+        EraseMode = 8
+    };
+    // Data of the view toolbar's actions beyond the modes.
+    enum ActionData
+    {
+        OpenAction = 1,
+        BackgroundAction = 5,
+        SaveStateAction = 6,
+        ReloadStateAction = 7,
+        UndoAction = 9,
+        RedoAction = 10,
+        ExportAction = 11
     };
     enum DragKind
     {
@@ -55,6 +67,13 @@ public:
     // Converts a widget position to the device pixels that picking works in.
     QPoint toDevicePixels(const QPoint &widgetPos) const;
 
+    // The brush of the paint and erase modes: radius in device pixels, graftals per event.
+    int brushRadius() const { return radius; }
+    int sprayRate() const { return rate; }
+    // Draws the view off screen at twice its size in device pixels and writes it as a
+    // PNG, whole or not at all; false with the reason.
+    bool exportImage(const QString &path, QString &error);
+
     // The surface format the view needs (alpha, depth, compatibility profile); must be
     // set before the application object exists.
     static void setDefaultSurfaceFormat();
@@ -62,7 +81,15 @@ public:
     // Test-only: makes the next OpenGL set-up behave as if OpenGL 2.0 were missing.
     static void simulateMissingOpenGl2ForTests(bool missing);
 
+signals:
+    void undoAvailable(bool available);
+    void redoAvailable(bool available);
+
 public slots:
+    void setBrushRadius(int pixels);
+    void setSprayRate(int graftals);
+    void undoSceneChange();
+    void redoSceneChange();
     void newTexture(QPixmap *pixmap);
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
@@ -86,8 +113,14 @@ private:
     void showFailure();
     void updateHint();
     void updateCursor();
-    // Sprays one graftal on the face under a widget position and repaints.
+    // Sprays with the brush under a widget position and repaints.
     void paintUnder(const QPoint &widgetPos);
+    void eraseUnder(const QPoint &widgetPos);
+    // Ends the stroke in progress as one step of the history.
+    void finishStroke();
+    // Tells the toolbar whether undo and redo can be used now.
+    void announceHistory();
+    void exportInteractively();
 
     std::unique_ptr<Logger> logger;
     int flags = 0;
@@ -105,4 +138,8 @@ private:
     QString shaderMessages;
     QSet<Graftal *> pendingUploads;
     QLabel *hint = nullptr;
+    int radius = 1;
+    int rate = 1;
+    int announcedUndo = -1;
+    int announcedRedo = -1;
 };
