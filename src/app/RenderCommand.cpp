@@ -18,7 +18,7 @@
 #include <cstdio>
 
 namespace {
-const QStringList ValueOptions = {"--render", "--output", "--scene", "--size",
+const QStringList ValueOptions = {"--render", "--output", "--scene",   "--size",
                                   "--yaw",    "--pitch",  "--distance"};
 
 // One line on standard error: the program's failures are read by scripts.
@@ -35,8 +35,7 @@ bool RenderCommand::wanted(const QStringList &arguments)
 {
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
-        if (ValueOptions.contains(name) || a == QLatin1String("--help") ||
-            a == QLatin1String("-h"))
+        if (ValueOptions.contains(name) || a == QLatin1String("--help") || a == QLatin1String("-h"))
             return true;
     }
     return false;

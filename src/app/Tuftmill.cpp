@@ -9,16 +9,16 @@
 #include "TextureManager.h"
 #include "TreeManager.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QScreen>
+#include <QSpinBox>
 #include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
@@ -146,9 +146,9 @@ void Tuftmill::closeEvent(QCloseEvent *event)
         if (save()) {
             event->accept();
         } else {
-            QMessageBox::warning(this, QStringLiteral("Save failed"),
-                                 QStringLiteral("The scene could not be saved to %1.")
-                                     .arg(scene->stateFileName()));
+            QMessageBox::warning(
+                this, QStringLiteral("Save failed"),
+                QStringLiteral("The scene could not be saved to %1.").arg(scene->stateFileName()));
             event->ignore();
         }
     } else if (answer == QMessageBox::Discard) {

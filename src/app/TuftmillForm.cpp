@@ -2,9 +2,9 @@
 
 #include "Configurator.h"
 #include "GLRender.h"
-#include "Scene.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
+#include "Scene.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
@@ -137,12 +137,12 @@ void TuftmillClass::setupUi(Tuftmill *w)
     sprayRateBox = spinBox(QStringLiteral("Spray rate"), Scene::MaxSprayRate,
                            QString::fromUtf8("\u00d7 "), true);
     viewToolBar->addSeparator();
-    undoSceneAction = addToolAction(viewToolBar, GLRender::UndoAction,
-                                    QStringLiteral("Undo scene change"),
-                                    QStringLiteral(":/icons/undo.png"));
-    redoSceneAction = addToolAction(viewToolBar, GLRender::RedoAction,
-                                    QStringLiteral("Redo scene change"),
-                                    QStringLiteral(":/icons/redo.png"));
+    undoSceneAction =
+        addToolAction(viewToolBar, GLRender::UndoAction, QStringLiteral("Undo scene change"),
+                      QStringLiteral(":/icons/undo.png"));
+    redoSceneAction =
+        addToolAction(viewToolBar, GLRender::RedoAction, QStringLiteral("Redo scene change"),
+                      QStringLiteral(":/icons/redo.png"));
     undoSceneAction->setEnabled(false);
     redoSceneAction->setEnabled(false);
     viewToolBar->addSeparator();
@@ -153,9 +153,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
                   QStringLiteral(":/icons/filesave.png"));
     addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"),
                   QStringLiteral(":/icons/rotate.png"));
-    exportAction = addToolAction(viewToolBar, GLRender::ExportAction,
-                                 QStringLiteral("Export image"),
-                                 QStringLiteral(":/icons/export_image.png"));
+    exportAction =
+        addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
+                      QStringLiteral(":/icons/export_image.png"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 

@@ -31,8 +31,8 @@ bool Scene::undo()
 {
     if (history.recording())
         endStroke();
-    const bool done =
-        history.undo(instancesByKeyMap, [this](const SceneHistory::Placement &p) { return remake(p); });
+    const bool done = history.undo(instancesByKeyMap,
+                                   [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
     drawOrder.clear();
     return done;
@@ -42,8 +42,8 @@ bool Scene::redo()
 {
     if (history.recording())
         endStroke();
-    const bool done =
-        history.redo(instancesByKeyMap, [this](const SceneHistory::Placement &p) { return remake(p); });
+    const bool done = history.redo(instancesByKeyMap,
+                                   [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
     drawOrder.clear();
     return done;

@@ -13,11 +13,11 @@
 #include <QColorDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QFileInfo>
 #include <QSurfaceFormat>
 #include <QWheelEvent>
 #include <cmath>
@@ -99,8 +99,8 @@ void GLRender::updateCursor()
         const QPointF middle(side / 2.0, side / 2.0);
         painter.setPen(QPen(QColor(0, 0, 0, 200), 3.0));
         painter.drawEllipse(middle, r, r);
-        painter.setPen(QPen(mouseMode == EraseMode ? QColor(255, 120, 120) : QColor(255, 255, 255),
-                            1.2));
+        painter.setPen(
+            QPen(mouseMode == EraseMode ? QColor(255, 120, 120) : QColor(255, 255, 255), 1.2));
         painter.drawEllipse(middle, r, r);
         painter.drawLine(middle - QPointF(3, 0), middle + QPointF(3, 0));
         painter.drawLine(middle - QPointF(0, 3), middle + QPointF(0, 3));
@@ -355,8 +355,8 @@ void GLRender::exportInteractively()
 {
     const QString title = QStringLiteral("Export image");
     if (!theScene->loaded() || !gl2) {
-        QMessageBox::warning(this, title,
-                             QStringLiteral("There is nothing to export yet: open a 3DS file first."));
+        QMessageBox::warning(
+            this, title, QStringLiteral("There is nothing to export yet: open a 3DS file first."));
         return;
     }
     const QString suggested = QFileInfo(theScene->modelPath()).baseName() + QStringLiteral(".png");
@@ -380,8 +380,8 @@ bool GLRender::exportImage(const QString &path, QString &error)
         return false;
     }
     makeCurrent();
-    const QImage image = theScene->renderImage(theScene->viewportWidth * 2,
-                                               theScene->viewportHeight * 2, error);
+    const QImage image =
+        theScene->renderImage(theScene->viewportWidth * 2, theScene->viewportHeight * 2, error);
     doneCurrent();
     if (image.isNull()) {
         logger->warn(QStringLiteral("no picture for %1: %2").arg(path, error));

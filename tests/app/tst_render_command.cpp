@@ -69,8 +69,8 @@ struct Workspace
         QDir::setCurrent(dir.path());
         auto g = Graftal::create(1, QStringLiteral("Red"));
         g->setBaseSize(1.5);
-        g->setLevel(0, {testsupport::filledLevel(Qt::red),
-                        testsupport::filledLevel(Qt::transparent)});
+        g->setLevel(0,
+                    {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
         const bool saved = g->save();
         QDir::setCurrent(previous);
         QVERIFY(saved);
@@ -112,24 +112,25 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::addColumn<QString>("problem"); // empty: read
     QTest::newRow("no options") << QStringList{} << false << QString();
     QTest::newRow("Qt's own") << QStringList{"-platform", "xcb"} << false << QString();
-    QTest::newRow("all") << QStringList{"--render", "m.3ds", "--output=o.png", "--scene",
-                                        "s.dat",    "--size", "640x480",       "--yaw",
-                                        "-30",      "--pitch", "12.5",         "--distance=200"}
+    QTest::newRow("all") << QStringList{"--render", "m.3ds",   "--output=o.png", "--scene",
+                                        "s.dat",    "--size",  "640x480",        "--yaw",
+                                        "-30",      "--pitch", "12.5",           "--distance=200"}
                          << true << QString();
     QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
     QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
-    QTest::newRow("unknown") << QStringList{"--render", "m", "--output", "o", "--zoom", "2"}
-                             << true << "unknown option --zoom";
+    QTest::newRow("unknown") << QStringList{"--render", "m", "--output", "o", "--zoom", "2"} << true
+                             << "unknown option --zoom";
     QTest::newRow("stray") << QStringList{"--render", "m", "--output", "o", "extra"} << true
                            << "unexpected argument extra";
     QTest::newRow("no value") << QStringList{"--output", "o", "--render"} << true
                               << "--render needs a value";
-    QTest::newRow("twice") << QStringList{"--render", "m", "--render", "n", "--output", "o"}
-                           << true << "given twice";
+    QTest::newRow("twice") << QStringList{"--render", "m", "--render", "n", "--output", "o"} << true
+                           << "given twice";
     QTest::newRow("size 0") << QStringList{"--render", "m", "--output", "o", "--size", "0x10"}
                             << true << "--size";
-    QTest::newRow("size too big")
-        << QStringList{"--render", "m", "--output", "o", "--size", "8193x10"} << true << "8192";
+    QTest::newRow("size too big") << QStringList{"--render", "m",      "--output",
+                                                 "o",        "--size", "8193x10"}
+                                  << true << "8192";
     QTest::newRow("size words") << QStringList{"--render", "m", "--output", "o", "--size", "big"}
                                 << true << "--size";
     QTest::newRow("yaw words") << QStringList{"--render", "m", "--output", "o", "--yaw", "left"}
@@ -164,8 +165,8 @@ void TestRenderCommand::optionsAreRead()
 void TestRenderCommand::rendersWithoutADisplay()
 {
     Workspace w;
-    const Result bare = runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "bare.png",
-                                                   "--size", "640x360"});
+    const Result bare = runTuftmill(
+        w.dir.path(), {"--render", "sphere.3ds", "--output", "bare.png", "--size", "640x360"});
     QCOMPARE(bare.status, 0);
     QCOMPARE(bare.err, QString());
     const Result dressed =
@@ -184,13 +185,13 @@ void TestRenderCommand::rendersWithoutADisplay()
         picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
 
     // The camera: closer shows a bigger ball; turned away, none of it.
-    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "near.png",
-                                        "--size", "640x360", "--distance", "400"})
+    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "near.png", "--size",
+                                        "640x360", "--distance", "400"})
                  .status,
              0);
     QVERIFY(count(QImage(w.file("near.png")), green) > 2 * count(plain, green));
-    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "away.png",
-                                        "--size", "64x36", "--yaw", "180"})
+    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "away.png", "--size",
+                                        "64x36", "--yaw", "180"})
                  .status,
              0);
     QCOMPARE(count(QImage(w.file("away.png")), green), 0);
@@ -226,8 +227,8 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
         << (QStringList{"--render", "sphere.3ds", "--scene", "none.dat"} + out) << QStringList{}
         << "cannot read the scene file none.dat";
     QTest::newRow("scene cut short")
-        << (QStringList{"--render", "sphere.3ds", "--scene", "short.dat"} + out)
-        << QStringList{} << "cut short";
+        << (QStringList{"--render", "sphere.3ds", "--scene", "short.dat"} + out) << QStringList{}
+        << "cut short";
     QTest::newRow("bad option") << (QStringList{"--render", "sphere.3ds", "--fast"} + out)
                                 << QStringList{} << "unknown option --fast";
     QTest::newRow("bad size") << (QStringList{"--render", "sphere.3ds", "--size", "10000x10"} + out)
@@ -263,8 +264,8 @@ void TestRenderCommand::helpPrintsTheUsage()
     const Result r = runTuftmill(dir.path(), {"--help"});
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
-    for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
-                               "--distance"})
+    for (const char *option :
+         {"--render", "--output", "--scene", "--size", "--yaw", "--pitch", "--distance"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());

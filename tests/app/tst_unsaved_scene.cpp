@@ -61,7 +61,8 @@ struct Session
         scene = view->scene();
         if (paint) {
             scene->beginStroke();
-            scene->addInstance(scene->face(0), {0.25, 0.25}, TreeManager::instance()->currentGraftal());
+            scene->addInstance(scene->face(0), {0.25, 0.25},
+                               TreeManager::instance()->currentGraftal());
             scene->endStroke();
         }
     }

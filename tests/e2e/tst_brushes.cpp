@@ -174,8 +174,8 @@ void TestBrushes::brushEraseUndoExportAndQuit()
     const QImage picture(picturePath);
     QCOMPARE(picture.size(), at.view.size() * 2);
     // Scaled down to the view it is what the view shows.
-    const QImage halved = picture.scaled(at.view.size(), Qt::IgnoreAspectRatio,
-                                         Qt::SmoothTransformation);
+    const QImage halved =
+        picture.scaled(at.view.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QImage shown = Desktop::settledScreenshot(at.view).copy(at.view);
     int close = 0;
     for (int y = 0; y < shown.height(); y += 4)
@@ -185,7 +185,8 @@ void TestBrushes::brushEraseUndoExportAndQuit()
                          std::abs(a.blue() - b.blue()) <
                      60;
         }
-    QVERIFY2(close > shown.width() * shown.height() / 16 * 9 / 10, qPrintable(QString::number(close)));
+    QVERIFY2(close > shown.width() * shown.height() / 16 * 9 / 10,
+             qPrintable(QString::number(close)));
 
     // More graftals, then the question when the window closes: Cancel keeps it open,
     // Save writes the scene and closes.

@@ -66,8 +66,8 @@ struct Brushing
             library->addGraftal();
             *slot = library->currentGraftal();
             (*slot)->setBaseSize(1.5);
-            (*slot)->setLevel(0, {testsupport::filledLevel(colour),
-                                  testsupport::filledLevel(Qt::transparent)});
+            (*slot)->setLevel(
+                0, {testsupport::filledLevel(colour), testsupport::filledLevel(Qt::transparent)});
             library->graftalPixmapChanged(*slot);
         }
         QVERIFY(view.openModel("sphere.3ds"));
