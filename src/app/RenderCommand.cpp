@@ -220,6 +220,9 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     glsetup::buildObjectColorProgram(shaderName, programName, shaderLog);
     const GlShader shader(shaderName);
     const GlProgram program(programName);
+    if (!shaderLog.isEmpty())
+        return fail(QStringLiteral("no usable OpenGL: the graftal shader does not build: %1")
+                        .arg(shaderLog));
 
     std::vector<GlTexture> textures;
     for (Graftal *g : library->listedGraftals()) {

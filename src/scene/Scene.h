@@ -159,6 +159,9 @@ public:
     // Takes off the graftals of the current graftal whose anchor is visible and shows
     // inside the circle; returns how many.
     int eraseAt(int x, int y, int radius);
+    // Files the current graftal's instances by where they show, so that the eraser's
+    // events find them at once; done by the first event if not before.
+    void prepareEraser();
     // Where a point in model coordinates shows in the view, in device pixels with the
     // origin at the top left; false when it lies behind the eye.
     bool projectToWindow(const Vector3 &point, QPointF &window) const;
@@ -246,6 +249,9 @@ private:
     void listInstance(GraftalInstance *instance);
     std::unique_ptr<GraftalInstance> remake(const SceneHistory::Placement &p);
     SceneHistory history;
+    // Changes whenever an instance list changes.
+    quint64 instancesRevision = 0;
+    bool eraserReady() const;
     quint64 savedStateId = 0;
     bool changedOutsideHistory = false;
     // The flat list waits to be rebuilt (during an erase stroke).

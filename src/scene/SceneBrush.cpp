@@ -141,61 +141,79 @@ void Scene::sprayAt(int x, int y, int radius, int rate)
     }
 }
 
+bool Scene::eraserReady() const
+{
+    const BrushIndex &index = eraseIndex;
+    return index.built && index.graftal == graftal && index.revision == instancesRevision &&
+           index.width == pickWidth && index.height == pickHeight &&
+           index.camera == eyeFromModel(*this);
+}
+
+void Scene::prepareEraser()
+{
+    if (!graftal || pickBuffer.empty() || eraserReady())
+        return;
+    // Every instance of the current graftal, by the screen cell it shows in.
+    BrushIndex &index = eraseIndex;
+    index.reset();
+    index.built = true;
+    index.graftal = graftal;
+    index.revision = instancesRevision;
+    index.camera = eyeFromModel(*this);
+    index.width = pickWidth;
+    index.height = pickHeight;
+    index.columns = (pickWidth + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    index.rows = (pickHeight + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    const Matrix4 toClip = index.camera.preMultiplied(perspective(pickWidth, pickHeight));
+    const double *m = toClip.data();
+    std::vector<quint32> cellOf;
+    for (auto &[key, list] : instancesByKeyMap) {
+        if (key.second != int(graftal->id()))
+            continue;
+        const quint32 slot = quint32(index.keys.size());
+        index.keys.push_back(key);
+        index.state.emplace_back(list.size(), BrushIndex::Kept);
+        for (size_t place = 0; place < list.size(); ++place) {
+            const GraftalInstance *instance = list[place].get();
+            if (instance->graftal() != graftal)
+                continue;
+            const Vector3 &p = instance->position;
+            // Clip coordinates; w is the distance in front of the eye.
+            const double w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
+            if (!(w > 0.0))
+                continue; // behind the eye
+            const double cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
+            const double cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
+            const double wx = (cx + 1.0) * 0.5 * pickWidth;
+            const double wy = (1.0 - cy) * 0.5 * pickHeight;
+            if (!(wx >= 0.0 && wy >= 0.0 && wx < pickWidth && wy < pickHeight))
+                continue; // off screen: never under the brush
+            index.anchors.push_back({float(wx), float(wy), instance->face(), slot, quint32(place)});
+            cellOf.push_back(
+                quint32(int(wy) / BrushIndex::Cell * index.columns + int(wx) / BrushIndex::Cell));
+        }
+    }
+    // Counting sort by cell.
+    const size_t cells = size_t(index.columns) * size_t(index.rows);
+    index.cellStart.assign(cells + 1, 0);
+    for (quint32 c : cellOf)
+        ++index.cellStart[c + 1];
+    for (size_t c = 0; c < cells; ++c)
+        index.cellStart[c + 1] += index.cellStart[c];
+    std::vector<BrushIndex::Anchor> sorted(index.anchors.size());
+    std::vector<quint32> fill(index.cellStart.begin(), index.cellStart.end() - 1);
+    for (size_t i = 0; i < index.anchors.size(); ++i)
+        sorted[fill[cellOf[i]]++] = index.anchors[i];
+    index.anchors = std::move(sorted);
+}
+
 int Scene::eraseAt(int x, int y, int radius)
 {
     if (!graftal || pickBuffer.empty())
         return 0;
     radius = std::clamp(radius, 1, MaxBrushRadius);
+    prepareEraser();
     BrushIndex &index = eraseIndex;
-    if (!index.built || index.graftal != graftal || index.width != pickWidth ||
-        index.height != pickHeight) {
-        // Every instance of the current graftal, by the screen cell it shows in.
-        index.reset();
-        index.built = true;
-        index.graftal = graftal;
-        index.width = pickWidth;
-        index.height = pickHeight;
-        index.columns = (pickWidth + BrushIndex::Cell - 1) / BrushIndex::Cell;
-        index.rows = (pickHeight + BrushIndex::Cell - 1) / BrushIndex::Cell;
-        const Matrix4 toEye = eyeFromModel(*this);
-        const Matrix4 toClip = toEye.preMultiplied(perspective(pickWidth, pickHeight));
-        std::vector<quint32> cellOf;
-        for (auto &[key, list] : instancesByKeyMap) {
-            if (key.second != int(graftal->id()))
-                continue;
-            const quint32 slot = quint32(index.keys.size());
-            index.keys.push_back(key);
-            index.state.emplace_back(list.size(), BrushIndex::Kept);
-            for (size_t place = 0; place < list.size(); ++place) {
-                const GraftalInstance *instance = list[place].get();
-                if (instance->graftal() != graftal)
-                    continue;
-                if (toEye.transformPoint(instance->position).z >= 0.0)
-                    continue; // behind the eye
-                const Vector3 ndc = toClip.transformPoint(instance->position);
-                const double wx = (ndc.x + 1.0) * 0.5 * pickWidth;
-                const double wy = (1.0 - ndc.y) * 0.5 * pickHeight;
-                if (!(wx >= 0.0 && wy >= 0.0 && wx < pickWidth && wy < pickHeight))
-                    continue; // off screen: never under the brush
-                index.anchors.push_back(
-                    {float(wx), float(wy), instance->face(), slot, quint32(place)});
-                cellOf.push_back(quint32(int(wy) / BrushIndex::Cell * index.columns +
-                                         int(wx) / BrushIndex::Cell));
-            }
-        }
-        // Counting sort by cell.
-        const size_t cells = size_t(index.columns) * size_t(index.rows);
-        index.cellStart.assign(cells + 1, 0);
-        for (quint32 c : cellOf)
-            ++index.cellStart[c + 1];
-        for (size_t c = 0; c < cells; ++c)
-            index.cellStart[c + 1] += index.cellStart[c];
-        std::vector<BrushIndex::Anchor> sorted(index.anchors.size());
-        std::vector<quint32> fill(index.cellStart.begin(), index.cellStart.end() - 1);
-        for (size_t i = 0; i < index.anchors.size(); ++i)
-            sorted[fill[cellOf[i]]++] = index.anchors[i];
-        index.anchors = std::move(sorted);
-    }
 
     // The anchors under the brush whose face is the one the picture shows there.
     const double cx = x + 0.5, cy = y + 0.5, r2 = double(radius) * radius;
@@ -252,5 +270,7 @@ int Scene::eraseAt(int x, int y, int radius)
         }
         list.resize(out);
     }
+    // The index followed the change.
+    index.revision = ++instancesRevision;
     return found;
 }

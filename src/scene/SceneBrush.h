@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Matrix4.h"
+
 #include <QPair>
 #include <QtGlobal>
 #include <vector>
@@ -8,9 +10,9 @@ class Graftal;
 class MeshFace;
 
 // The graftals of one graftal filed by the screen cell their anchor shows in, so that the
-// eraser finds those under the brush without looking at all the others. Built when an
-// erase stroke first needs it; it stays true while the camera and the view size stay,
-// which they do during a stroke.
+// eraser finds those under the brush without looking at all the others. Built before the
+// eraser is used (or by its first event); it holds while the graftals, the camera and
+// the view size stay. The eraser keeps it true as it takes graftals off.
 struct BrushIndex
 {
     static constexpr int Cell = 32; // pixels
@@ -29,7 +31,10 @@ struct BrushIndex
     };
 
     bool built = false;
+    // What it was built for: it holds while these stay.
     const Graftal *graftal = nullptr;
+    quint64 revision = 0;
+    Matrix4 camera;
     int width = 0, height = 0, columns = 0, rows = 0;
     std::vector<quint32> cellStart; // anchors of cell c: [cellStart[c], cellStart[c + 1])
     std::vector<Anchor> anchors;

@@ -29,6 +29,7 @@ void Scene::updateDensityStroke(int rise)
     if (densityMeshIndex < 0 || !densityStroking)
         return;
     InstanceList &list = instancesByKeyMap[densityKey];
+    ++instancesRevision;
     const qint64 wanted = qint64(densityStartCount) + 4 * qint64(rise);
     const size_t target = size_t(std::max<qint64>(0, wanted));
 

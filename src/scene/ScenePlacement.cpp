@@ -38,6 +38,7 @@ void Scene::clearInstances()
     removedInstances.clear();
     erased.clear();
     eraseIndex.reset();
+    ++instancesRevision;
     densityMeshIndex = -1;
     densityStroking = false;
     flatListStale = false;
@@ -57,6 +58,7 @@ GraftalInstance *Scene::addInstance(const MeshFace *face, const QPointF &uv, Gra
     InstanceList &list = instancesByKeyMap[key];
     history.touch(key, list);
     list.push_back(std::move(instance));
+    ++instancesRevision;
     return raw;
 }
 

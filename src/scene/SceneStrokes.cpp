@@ -5,7 +5,6 @@ void Scene::beginStroke()
 {
     if (history.recording())
         endStroke();
-    eraseIndex.reset();
     history.beginStroke();
 }
 
@@ -15,7 +14,6 @@ void Scene::endStroke()
     history.endStroke(instancesByKeyMap);
     endDensityStroke();
     erased.clear();
-    eraseIndex.reset();
     if (flatListStale) {
         allInstanceList = collectInstances();
         flatListStale = false;
@@ -35,6 +33,7 @@ bool Scene::undo()
                                    [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
     drawOrder.clear();
+    ++instancesRevision;
     return done;
 }
 
@@ -46,6 +45,7 @@ bool Scene::redo()
                                    [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
     drawOrder.clear();
+    ++instancesRevision;
     return done;
 }
 

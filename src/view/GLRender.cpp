@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSurfaceFormat>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 #include <unordered_map>
@@ -305,6 +306,17 @@ void GLRender::dispatchAction(QAction *action)
     }
     // Loading a model or a state file starts a new history.
     announceHistory();
+    prepareEraserSoon();
+}
+
+void GLRender::prepareEraserSoon()
+{
+    if (mouseMode != EraseMode)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (mouseMode == EraseMode && theScene->loaded() && !theScene->strokeRunning())
+            theScene->prepareEraser();
+    });
 }
 
 void GLRender::announceHistory()
@@ -397,6 +409,7 @@ bool GLRender::exportImage(const QString &path, QString &error)
 void GLRender::currentGraftalChanged(Graftal *g)
 {
     theScene->setCurrentGraftal(g);
+    prepareEraserSoon();
     // A graftal that was never uploaded would paint as black squares.
     if (g && g->textureIds[0] == 0)
         bindTexturesForGraftal(g);
@@ -539,6 +552,7 @@ void GLRender::mouseReleaseEvent(QMouseEvent *)
     default:
         break;
     }
+    prepareEraserSoon();
 }
 
 void GLRender::wheelEvent(QWheelEvent *event)
@@ -548,6 +562,7 @@ void GLRender::wheelEvent(QWheelEvent *event)
         refreshPicking();
     }
     update();
+    prepareEraserSoon();
 }
 
 void GLRender::keyPressEvent(QKeyEvent *event)

@@ -121,6 +121,9 @@ private:
     // Tells the toolbar whether undo and redo can be used now.
     void announceHistory();
     void exportInteractively();
+    // Lets the eraser file the graftals by where they show once the events are handled,
+    // so that its strokes start without that work.
+    void prepareEraserSoon();
 
     std::unique_ptr<Logger> logger;
     int flags = 0;
