@@ -274,11 +274,16 @@ void TestBrush::undoAndRedoRestoreTheExactLists()
     b.act(GLRender::EraseMode);
     b.drag(b.centre - QPoint(40, 10), b.centre + QPoint(40, 10), 6);
     states.append(b.savedState());
+    b.drag(b.centre + QPoint(-40, 25), b.centre + QPoint(40, 25), 6); // a second erase stroke
+    const QByteArray erasedTwice = b.savedState();
+    QVERIFY(erasedTwice.size() < states.last().size());
     for (int i = 1; i < states.size(); ++i)
         QVERIFY2(states[i] != states[i - 1], qPrintable(QString::number(i)));
 
     // Back through the keys and the toolbar, then forward again.
     b.view.setFocus();
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(b.savedState(), states[3]);
     QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(b.savedState(), states[2]);
     b.act(GLRender::UndoAction);
@@ -295,11 +300,14 @@ void TestBrush::undoAndRedoRestoreTheExactLists()
     QCOMPARE(b.savedState(), states[2]);
     b.act(GLRender::RedoAction);
     QCOMPARE(b.savedState(), states[3]);
+    b.act(GLRender::RedoAction);
+    QCOMPARE(b.savedState(), erasedTwice);
     QCOMPARE(redoable.last().first().toBool(), false);
     QCOMPARE(b.scene()->allInstances().size(), size_t(b.scene()->instanceCount()));
     QCOMPARE(GraftalInstance::liveCount(), b.scene()->instanceCount());
 
     // A new stroke after an undo drops what could have been redone.
+    b.act(GLRender::UndoAction);
     b.act(GLRender::UndoAction);
     QVERIFY(b.scene()->canRedo());
     b.act(GLRender::PaintMode);
@@ -308,6 +316,11 @@ void TestBrush::undoAndRedoRestoreTheExactLists()
     QCOMPARE(redoable.last().first().toBool(), false);
     b.act(GLRender::UndoAction);
     QCOMPARE(b.savedState(), states[2]);
+    // The eraser after all that takes off exactly what shows under it.
+    b.act(GLRender::EraseMode);
+    b.click(b.centre);
+    for (GraftalInstance *i : b.instances())
+        QVERIFY(!b.showsUnder(i, b.centre, 30));
 }
 
 void TestBrush::historyIsBoundedAndStartsAfreshOnLoads()
