@@ -15,8 +15,9 @@ class Scene;
 
 // The OpenGL view of the loaded model and the graftals painted on it. It owns the
 // scene, sets up OpenGL and the shader, keeps the projection in step with its size,
-// turns mouse, wheel and keys into camera moves, painting or density strokes, uploads
-// every graftal's levels as mipmapped textures and carries out the view toolbar.
+// turns mouse, wheel and keys into camera moves, brush strokes (spraying, erasing) or
+// density strokes and their undo and redo, uploads every graftal's levels as mipmapped
+// textures, exports pictures and carries out the view toolbar.
 class GLRender : public QOpenGLWidget
 {
     Q_OBJECT
