@@ -13,9 +13,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
+#include <ctime>
 #include <lib3ds/file.h>
 
 namespace {
@@ -49,6 +51,142 @@ double sortMs(Scene *scene)
         std::sort(byDistance.begin(), byDistance.end(),
                   [](const auto &a, const auto &b) { return a.first > b.first; });
     });
+}
+// CPU time of this thread, in milliseconds: the work of one event, without waiting.
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double medianOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void spreadGraftals(Scene *scene, Graftal *g, int count)
+{
+    scene->clearInstances();
+    const int faces = scene->faceCount();
+    for (int i = 0; i < count; ++i)
+        scene->addInstance(scene->face(int((qint64(i) * 7919) % faces)), Scene::randomBarycentric(),
+                           g);
+    // The flat list as painting leaves it.
+    scene->beginDensityStroke(scene->face(0));
+    scene->endDensityStroke();
+}
+
+// The brush, the eraser and the history on 100,000 graftals (rendering excluded).
+void brushFigures(GLRender &view, Graftal *g)
+{
+    Scene *scene = view.scene();
+    spreadGraftals(scene, g, 100000);
+    const QPoint middle(scene->viewportWidth / 2, scene->viewportHeight / 2);
+    std::vector<double> spray;
+    int placed = 0;
+    for (int event = 0; event < 21; ++event) {
+        const int before = scene->instanceCount();
+        scene->beginStroke();
+        const double t = threadCpuMs();
+        scene->sprayAt(middle.x() - 200 + event * 20, middle.y(), 100, 50);
+        spray.push_back(threadCpuMs() - t);
+        scene->endStroke();
+        placed += scene->instanceCount() - before;
+    }
+    std::printf("spray event, radius 100, rate 50 (%d of %d placed): %.3f ms CPU, median of 21 "
+                "(target < 2)\n",
+                placed, 21 * 50, medianOf(spray));
+
+    spreadGraftals(scene, g, 100000);
+    double t = threadCpuMs();
+    scene->prepareEraser();
+    const double prepare = threadCpuMs() - t;
+    scene->beginStroke();
+    t = threadCpuMs();
+    int removed = scene->eraseAt(middle.x(), middle.y(), 200);
+    std::vector<double> erase{threadCpuMs() - t};
+    for (int event = 1; event <= 20; ++event) {
+        t = threadCpuMs();
+        removed += scene->eraseAt(middle.x() + event * 5, middle.y(), 200);
+        erase.push_back(threadCpuMs() - t);
+    }
+    t = threadCpuMs();
+    scene->endStroke();
+    const double endErase = threadCpuMs() - t;
+    std::printf("erase event, radius 200, over 100000 graftals spread on the model: %.3f ms CPU "
+                "(median of 21, target < 2), %d removed; filing them by screen cell beforehand "
+                "%.1f ms; end of the stroke %.2f ms\n",
+                medianOf(erase), removed, prepare, endErase);
+
+    // The worst case: 100,000 graftals sprayed where the brush then erases them all at once.
+    scene->clearInstances();
+    scene->beginStroke();
+    for (int event = 0; scene->instanceCount() < 100000 && event < 10000; ++event)
+        scene->sprayAt(middle.x(), middle.y(), 190, 50);
+    scene->endStroke();
+    const int sprayed = scene->instanceCount();
+    scene->prepareEraser();
+    scene->beginStroke();
+    t = threadCpuMs();
+    removed = scene->eraseAt(middle.x(), middle.y(), 200);
+    const double eraseAll = threadCpuMs() - t;
+    t = threadCpuMs();
+    scene->endStroke();
+    std::printf("erase event taking %d of %d graftals off at once: %.2f ms CPU; end of the "
+                "stroke (its history step) %.2f ms\n",
+                removed, sprayed, eraseAll, threadCpuMs() - t);
+
+    spreadGraftals(scene, g, 100000);
+    std::vector<double> undo, redo;
+    for (int run = 0; run < 5; ++run) {
+        scene->beginStroke();
+        scene->beginDensityStroke(scene->face(run * 10000));
+        scene->updateDensityStroke(1000); // 4,000 graftals
+        scene->endStroke();
+        t = threadCpuMs();
+        scene->undo();
+        undo.push_back(threadCpuMs() - t);
+        t = threadCpuMs();
+        scene->redo();
+        redo.push_back(threadCpuMs() - t);
+    }
+    std::printf("undo of a stroke that added 4000 graftals to 100000: %.3f ms CPU, redo %.3f ms "
+                "(medians of 5, target < 2)\n",
+                medianOf(undo), medianOf(redo));
+}
+
+// `tuftmill --render` of the big model with 10,000 graftals at 3840 x 2160, as a separate
+// process without a display: wall time and its peak memory.
+void renderCommandFigures(const QString &model, Graftal *g, GLRender &view)
+{
+    QDir().mkpath(QStringLiteral("graftals"));
+    QDir().mkpath(QStringLiteral("scenes"));
+    if (!g->save()) {
+        std::printf("--render: the graftal could not be saved\n");
+        return;
+    }
+    spreadGraftals(view.scene(), g, 10000);
+    view.scene()->saveState();
+    QProcess render;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    render.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    render.start(QStringLiteral(TUFTMILL_APP_PATH),
+                 {QStringLiteral("--render"), model, QStringLiteral("--scene"),
+                  view.scene()->stateFileName(), QStringLiteral("--size"),
+                  QStringLiteral("3840x2160"), QStringLiteral("--output"),
+                  QStringLiteral("big.png")});
+    render.waitForFinished(600000);
+    const double ms = clock.nsecsElapsed() / 1e6;
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    std::printf("tuftmill --render, 1000000 triangles, 10000 graftals, 3840x2160, no display: "
+                "status %d, %.0f ms, peak memory %.0f MiB\n",
+                render.exitCode(), ms, children.ru_maxrss / 1024.0);
 }
 } // namespace
 
@@ -146,6 +284,8 @@ int main(int argc, char **argv)
         scene->endDensityStroke();
     }
     std::printf("updateDensityStroke adding 4000 graftals: %.1f ms\n", strokeMs / 3);
+    brushFigures(view, g.get());
+    renderCommandFigures(path, g.get(), view);
     LoggerOutput::shutdown();
     return 0;
 }

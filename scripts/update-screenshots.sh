@@ -5,9 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${1:-build}
 shots=$(mktemp -d)
-TUFTMILL_SCREENSHOT_DIR="$shots" xvfb-run -a -s "-screen 0 1920x1080x24" "$BUILD_DIR/tests/tst_journey"
+for journey in tst_journey tst_brushes; do
+  TUFTMILL_SCREENSHOT_DIR="$shots" xvfb-run -a -s "-screen 0 1920x1080x24" "$BUILD_DIR/tests/$journey"
+done
 mkdir -p docs/images
-for name in samples-start samples-torus 2-drawing 3-sprayed 5-error; do
+for name in samples-start samples-torus 2-drawing 3-sprayed 5-error unsaved-scene; do
   convert "$shots/$name.png" -resize 50% -strip "docs/images/$name.png"
 done
 rm -rf "$shots"

@@ -26,12 +26,13 @@ void LoggerOutput::shutdown()
 
 LoggerOutput::LoggerOutput(std::unique_ptr<QIODevice> device, bool start) : file(std::move(device))
 {
-    clock.start();
     // Append, never truncate: the log grows across runs. A file that cannot be
     // opened only makes the writes below go nowhere.
     if (!file->isOpen())
         file->open(QIODevice::WriteOnly | QIODevice::Append);
     stream.setDevice(file.get());
+    // Times count from the first line, however long a busy disk took to open the file.
+    clock.start();
     log(QStringLiteral("___"), QStringLiteral("logger"), QStringLiteral("starting logger..."));
     if (start)
         startWriting();

@@ -5,14 +5,21 @@
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
 #include "Logger.h"
+#include "Scene.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QSpinBox>
 #include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
@@ -109,6 +116,66 @@ void Tuftmill::connectPanels()
         else
             statusBar()->showMessage(message);
     });
+    // The brush and the scene's undo history.
+    connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
+    connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
+    connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
+    connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::closeForTermination()
+{
+    terminating = true;
+    QApplication::closeAllWindows();
+}
+
+void Tuftmill::closeEvent(QCloseEvent *event)
+{
+    Scene *scene = ui.view ? ui.view->scene() : nullptr;
+    if (scene && scene->strokeRunning())
+        scene->endStroke();
+    if (!scene || !scene->changedSinceSaved()) {
+        event->accept();
+        return;
+    }
+    auto save = [&] {
+        if (scene->saveState())
+            return true;
+        mainLogger->error(QStringLiteral("the scene could not be saved to %1 at closing")
+                              .arg(scene->stateFileName()));
+        return false;
+    };
+    if (terminating) {
+        save();
+        event->accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved scene"),
+                    QStringLiteral("The graftals painted on %1 have changed since they were "
+                                   "last saved.\nSave them to %2 before closing?")
+                        .arg(QFileInfo(scene->modelPath()).fileName(), scene->stateFileName()),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    if (terminating) { // the session ended while the question was open
+        save();
+        event->accept();
+        return;
+    }
+    if (answer == QMessageBox::Save) {
+        if (save()) {
+            event->accept();
+        } else {
+            QMessageBox::warning(
+                this, QStringLiteral("Save failed"),
+                QStringLiteral("The scene could not be saved to %1.").arg(scene->stateFileName()));
+            event->ignore();
+        }
+    } else if (answer == QMessageBox::Discard) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

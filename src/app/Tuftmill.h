@@ -33,8 +33,15 @@ signals:
     void aboutToQuit();
     void afterLoaded();
 
+public slots:
+    // Closes the window without asking anything, saving a changed scene first: the
+    // session is ending (SIGTERM, SIGINT, SIGHUP) and nobody may be there to answer.
+    void closeForTermination();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Asks "Unsaved scene" when the painted scene changed since it was loaded or saved.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void connectPanels();
@@ -43,4 +50,5 @@ private:
     std::unique_ptr<Logger> mainLogger;
     std::unique_ptr<Logger> coreLogger;
     bool directoriesMade = false;
+    bool terminating = false;
 };

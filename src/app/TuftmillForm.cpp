@@ -4,6 +4,7 @@
 #include "GLRender.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
+#include "Scene.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
@@ -14,6 +15,7 @@
 #include <QHeaderView>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -110,6 +112,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
         {2, "Move camera around subject", ":/icons/move.png"},
         {3, "Paint graftals on object", ":/icons/airbrush.png"},
         {4, "Increase mesh density", ":/icons/3uparrow.png"},
+        {GLRender::EraseMode, "Erase graftals from object", ":/icons/erase_graftals.png"},
     };
     for (const auto &mode : modes) {
         auto *action = new QAction(QIcon(QString::fromLatin1(mode.icon)),
@@ -118,6 +121,30 @@ void TuftmillClass::setupUi(Tuftmill *w)
         action->setCheckable(true);
         viewToolBar->addAction(action);
     }
+    // The brush of painting and erasing.
+    auto spinBox = [&](const QString &name, int maximum, const QString &affix, bool prefix) {
+        auto *box = new QSpinBox(viewToolBar);
+        box->setRange(1, maximum);
+        box->setValue(1);
+        box->setAccessibleName(name);
+        box->setToolTip(name);
+        prefix ? box->setPrefix(affix) : box->setSuffix(affix);
+        viewToolBar->addWidget(box);
+        return box;
+    };
+    brushRadiusBox = spinBox(QStringLiteral("Brush radius"), Scene::MaxBrushRadius,
+                             QStringLiteral(" px"), false);
+    sprayRateBox = spinBox(QStringLiteral("Spray rate"), Scene::MaxSprayRate,
+                           QString::fromUtf8("\u00d7 "), true);
+    viewToolBar->addSeparator();
+    undoSceneAction =
+        addToolAction(viewToolBar, GLRender::UndoAction, QStringLiteral("Undo scene change"),
+                      QStringLiteral(":/icons/undo.png"));
+    redoSceneAction =
+        addToolAction(viewToolBar, GLRender::RedoAction, QStringLiteral("Redo scene change"),
+                      QStringLiteral(":/icons/redo.png"));
+    undoSceneAction->setEnabled(false);
+    redoSceneAction->setEnabled(false);
     viewToolBar->addSeparator();
     addToolAction(viewToolBar, 5, QStringLiteral("Set background color"),
                   QStringLiteral(":/icons/colorize.png"));
@@ -126,6 +153,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
                   QStringLiteral(":/icons/filesave.png"));
     addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"),
                   QStringLiteral(":/icons/rotate.png"));
+    exportAction =
+        addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
+                      QStringLiteral(":/icons/export_image.png"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 

@@ -7,6 +7,8 @@ class QVBoxLayout;
 class QTreeWidget;
 class QToolBar;
 class QActionGroup;
+class QAction;
+class QSpinBox;
 class TreeManager;
 class GLRender;
 class TextureManager;
@@ -35,6 +37,11 @@ struct TuftmillClass
     TreeManager *treeManager = nullptr;
     QToolBar *viewToolBar = nullptr;
     QActionGroup *modeGroup = nullptr;
+    QSpinBox *brushRadiusBox = nullptr;
+    QSpinBox *sprayRateBox = nullptr;
+    QAction *undoSceneAction = nullptr;
+    QAction *redoSceneAction = nullptr;
+    QAction *exportAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

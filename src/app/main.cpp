@@ -1,6 +1,7 @@
 #include "GLRender.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
+#include "RenderCommand.h"
 #include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
@@ -9,6 +10,13 @@
 
 int main(int argc, char *argv[])
 {
+    // `--render` and `--help` run the picture command instead of the window.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (RenderCommand::wanted(arguments))
+        return RenderCommand::run(argc, argv);
+
     // The first logger of the process starts the log writer.
     Logger mainLogger(QStringLiteral("main"));
 
@@ -28,6 +36,10 @@ int main(int argc, char *argv[])
                 LoggerOutput::shutdown();
                 return 1;
             }
+            // The end of the session saves a changed scene without asking.
+            QObject::disconnect(&watcher, nullptr, &app, nullptr);
+            QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &window,
+                             &Tuftmill::closeForTermination);
             QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &Tuftmill::aboutToQuit);
             window.show();
             emit window.afterLoaded();

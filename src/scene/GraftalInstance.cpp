@@ -5,7 +5,8 @@
 
 GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
                                  const Vector3 *eye, const Vector3 *viewDir)
-    : barycentric(barycentric), eye(eye), viewDir(viewDir), drawnGraftal(graftal), standsOn(face)
+    : barycentric(barycentric), eye(eye), viewDir(viewDir), drawnGraftal(graftal), standsOn(face),
+      madeAs(made++)
 {
     const Vertex at = face->pointAt(barycentric.x(), barycentric.y());
     position = at.position();

@@ -3,6 +3,7 @@
 #include "Vector3.h"
 
 #include <QPointF>
+#include <QtGlobal>
 #include <vector>
 
 class Graftal;
@@ -32,6 +33,10 @@ public:
 
     // How many instances exist right now (the scene owns them all).
     static int liveCount() { return live; }
+    // Instances are numbered in the order they were made: an instance made after another
+    // has the larger number. A stroke tells its own new instances by it.
+    quint64 serial() const { return madeAs; }
+    static quint64 nextSerial() { return made; }
 
     Vector3 position;
     Vector3 normal;
@@ -65,5 +70,7 @@ private:
     const Vector3 *viewDir;
     Graftal *drawnGraftal;
     const MeshFace *standsOn;
+    quint64 madeAs;
     static inline int live = 0;
+    static inline quint64 made = 0;
 };

@@ -5,9 +5,12 @@
 #include "Matrix4.h"
 #include "MeshFace.h"
 #include "ModelImport.h"
+#include "SceneBrush.h"
+#include "SceneHistory.h"
 #include "Vector3.h"
 
 #include <QColor>
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -36,7 +39,9 @@ public:
     enum RenderFlag
     {
         PickPass = 1,
-        ShowPickBuffer = 2
+        ShowPickBuffer = 2,
+        // A picture for a file: no axes or trail, and the eye is not recorded.
+        Picture = 4
     };
     using Rgb = std::array<float, 3>;
     using InstanceKey = QPair<int, int>; // (mesh index, graftal id)
@@ -156,6 +161,55 @@ public:
     QString stateFileName() const;
     bool saveState();
     bool loadState();
+    // Loads the painted state from a given file; false with the reason when the file
+    // cannot be read or there is no model.
+    bool loadStateFrom(const QString &fileName, QString &error);
+
+    // ---- brush ----
+    static constexpr int MaxBrushRadius = 200;
+    static constexpr int MaxSprayRate = 50;
+    // Sprays `rate` graftals at random pixels of the circle of `radius` device pixels
+    // around window pixel (x, y), each at the surface point under its pixel. Radius 1
+    // and rate 1 is paintAt: one graftal at a random point of the face under (x, y).
+    void sprayAt(int x, int y, int radius, int rate);
+    // Takes off the graftals of the current graftal whose anchor is visible and shows
+    // inside the circle; returns how many.
+    int eraseAt(int x, int y, int radius);
+    // Files the current graftal's instances by where they show, so that the eraser's
+    // events find them at once; done by the first event if not before.
+    void prepareEraser();
+    // Where a point in model coordinates shows in the view, in device pixels with the
+    // origin at the top left; false when it lies behind the eye.
+    bool projectToWindow(const Vector3 &point, QPointF &window) const;
+    // The projection the view uses for a picture of the given size.
+    static Matrix4 perspective(int width, int height);
+    static void loadPerspective(int width, int height);
+
+    // ---- strokes and their history ----
+    // A stroke runs from a press to its release; what it changes is one step of the
+    // history. Beginning a stroke while one runs ends that one first.
+    void beginStroke();
+    void endStroke();
+    bool strokeRunning() const { return history.recording(); }
+    bool canUndo() const { return history.canUndo(); }
+    bool canRedo() const { return history.canRedo(); }
+    int undoSteps() const { return history.undoSteps(); }
+    int redoSteps() const { return history.redoSteps(); }
+    bool undo();
+    bool redo();
+    // Whether the painted graftals or the background differ from what was last loaded
+    // or saved.
+    bool changedSinceSaved() const;
+    // A change the history does not hold (the background colour).
+    void markChanged() { changedOutsideHistory = true; }
+    void markSaved();
+
+    // ---- pictures ----
+    // Draws the current view off screen at the given size (model, graftals, background);
+    // a null image and the reason when OpenGL cannot. The context must be current.
+    QImage renderImage(int width, int height, QString &error);
+    // Writes a PNG whole or not at all; false with the reason.
+    static bool writePng(const QImage &image, const QString &path, QString &error);
 
 private:
     void uploadBuffers();
@@ -209,4 +263,19 @@ private:
     InstanceKey densityKey{-1, -1};
     int densityStartCount = 0;
     bool densityStroking = false;
+
+    // Appends a new instance to the flat list unless that is being rebuilt.
+    void listInstance(GraftalInstance *instance);
+    std::unique_ptr<GraftalInstance> remake(const SceneHistory::Placement &p);
+    SceneHistory history;
+    // Changes whenever an instance list changes.
+    quint64 instancesRevision = 0;
+    bool eraserReady() const;
+    quint64 savedStateId = 0;
+    bool changedOutsideHistory = false;
+    // The flat list waits to be rebuilt (during an erase stroke).
+    bool flatListStale = false;
+    BrushIndex eraseIndex;
+    // Graftals an erase stroke took off; they live until its end.
+    InstanceList erased;
 };

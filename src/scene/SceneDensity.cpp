@@ -6,6 +6,9 @@
 
 void Scene::beginDensityStroke(const MeshFace *face)
 {
+    // A stroke still running (a second button pressed during it) ends cleanly first: its
+    // graftals taken off go for good and the flat list is complete again.
+    endDensityStroke();
     if (!face || !graftal) {
         densityMeshIndex = -1;
         densityStroking = false;
@@ -16,7 +19,9 @@ void Scene::beginDensityStroke(const MeshFace *face)
     densityStroking = true;
     densityMeshIndex = face->meshIndex;
     densityKey = InstanceKey(face->meshIndex, int(graftal->id()));
-    densityStartCount = int(instancesByKeyMap[densityKey].size());
+    InstanceList &list = instancesByKeyMap[densityKey];
+    history.touch(densityKey, list);
+    densityStartCount = int(list.size());
 }
 
 void Scene::updateDensityStroke(int rise)
@@ -24,6 +29,7 @@ void Scene::updateDensityStroke(int rise)
     if (densityMeshIndex < 0 || !densityStroking)
         return;
     InstanceList &list = instancesByKeyMap[densityKey];
+    ++instancesRevision;
     const qint64 wanted = qint64(densityStartCount) + 4 * qint64(rise);
     const size_t target = size_t(std::max<qint64>(0, wanted));
 

@@ -36,18 +36,29 @@ void Scene::clearInstances()
 {
     // Any stroke in progress refers to instances that are about to go.
     removedInstances.clear();
+    erased.clear();
+    eraseIndex.reset();
+    ++instancesRevision;
     densityMeshIndex = -1;
     densityStroking = false;
+    flatListStale = false;
     allInstanceList.clear();
     drawOrder.clear();
     instancesByKeyMap.clear();
+    // A new model or a reloaded state file starts a new history, as it was loaded.
+    history.clear();
+    markSaved();
 }
 
 GraftalInstance *Scene::addInstance(const MeshFace *face, const QPointF &uv, Graftal *g)
 {
     auto instance = std::make_unique<GraftalInstance>(face, uv, g, &eye, &viewDir);
     GraftalInstance *raw = instance.get();
-    instancesByKeyMap[InstanceKey(face->meshIndex, int(g->id()))].push_back(std::move(instance));
+    const InstanceKey key(face->meshIndex, int(g->id()));
+    InstanceList &list = instancesByKeyMap[key];
+    history.touch(key, list);
+    list.push_back(std::move(instance));
+    ++instancesRevision;
     return raw;
 }
 
@@ -58,8 +69,5 @@ void Scene::paintAt(int x, int y)
     const MeshFace *face = pickFace(x, y);
     if (!face)
         return;
-    GraftalInstance *instance = addInstance(face, randomBarycentric(), graftal);
-    // During a density stroke the flat list is rebuilt when the stroke ends.
-    if (!densityStroking)
-        allInstanceList.push_back(instance);
+    listInstance(addInstance(face, randomBarycentric(), graftal));
 }

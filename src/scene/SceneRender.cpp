@@ -175,7 +175,7 @@ void Scene::render(int flags)
         return;
     }
 
-    if (showAxes && !(flags & PickPass))
+    if (showAxes && !(flags & (PickPass | Picture)))
         drawAxes();
 
     modelMatrix.glMultiply();
@@ -211,9 +211,11 @@ void Scene::render(int flags)
     if (flags & PickPass)
         return;
 
-    if (showTrail)
-        drawTrail();
-    recordEye();
+    if (!(flags & Picture)) {
+        if (showTrail)
+            drawTrail();
+        recordEye();
+    }
 
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);

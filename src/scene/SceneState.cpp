@@ -49,20 +49,33 @@ bool Scene::saveState()
             QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
         return false;
     }
+    markSaved();
     return true;
 }
 
 bool Scene::loadState()
 {
+    QString error;
+    return loadStateFrom(stateFileName(), error);
+}
+
+bool Scene::loadStateFrom(const QString &name, QString &error)
+{
     // Records point at faces of the loaded model; without one they mean nothing.
-    if (!isLoaded)
+    if (!isLoaded) {
+        error = QStringLiteral("no model is loaded");
         return false;
-    const QString name = stateFileName();
+    }
     QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
         return false;
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError || bytes.size() < HeaderSize) {
+        error = file.error() != QFileDevice::NoError
+                    ? file.errorString()
+                    : QStringLiteral("the file is cut short (%1 bytes)").arg(bytes.size());
         logger->warn(QStringLiteral("the scene state %1 is unreadable or cut short").arg(name));
         return false;
     }
@@ -73,6 +86,7 @@ bool Scene::loadState()
     quint32 count = 0;
     stream >> color >> count;
     if (stream.status() != QDataStream::Ok) {
+        error = QStringLiteral("the file is unreadable");
         logger->warn(QStringLiteral("the scene state %1 is unreadable").arg(name));
         return false;
     }
@@ -119,5 +133,6 @@ bool Scene::loadState()
     for (const Record &r : accepted)
         addInstance(r.face, r.uv, r.graftal);
     allInstanceList = collectInstances();
+    markSaved();
     return true;
 }

@@ -3,12 +3,12 @@
 #include "GLRender.h"
 
 #include "GlObjects.h"
+#include "GlSetup.h"
 #include "Graftal.h"
 #include "Logger.h"
 #include "ModelLoadTask.h"
 #include "Scene.h"
 
-#include <GL/glu.h>
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QSurfaceFormat>
 #include <QTimer>
@@ -28,8 +29,6 @@
 #include <unordered_map>
 
 namespace {
-bool missingOpenGl2ForTests = false;
-constexpr int MipmapLevels = 9; // 256 x 256 down to 1 x 1
 constexpr double PixelsPerUnit = 6.0;
 // A load that takes longer than this shows its progress.
 constexpr int ProgressDelayMs = 500;
@@ -58,7 +57,7 @@ void GLRender::setDefaultSurfaceFormat()
 
 void GLRender::simulateMissingOpenGl2ForTests(bool missing)
 {
-    missingOpenGl2ForTests = missing;
+    glsetup::simulateMissingOpenGl2(missing);
 }
 
 GLRender::GLRender(QWidget *parent)
@@ -106,8 +105,31 @@ void GLRender::updateCursor()
     }
     switch (mouseMode) {
     case PaintMode:
-        setCursor(Qt::CrossCursor);
+    case EraseMode: {
+        // The brush's circle, as large as it paints; a cross for the smallest brushes.
+        const double ratio = devicePixelRatioF();
+        const int r = int(std::lround(radius / ratio));
+        if (r < 3) {
+            setCursor(Qt::CrossCursor);
+            break;
+        }
+        const int side = 2 * r + 3;
+        QPixmap ring(side, side);
+        ring.fill(Qt::transparent);
+        QPainter painter(&ring);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPointF middle(side / 2.0, side / 2.0);
+        painter.setPen(QPen(QColor(0, 0, 0, 200), 3.0));
+        painter.drawEllipse(middle, r, r);
+        painter.setPen(
+            QPen(mouseMode == EraseMode ? QColor(255, 120, 120) : QColor(255, 255, 255), 1.2));
+        painter.drawEllipse(middle, r, r);
+        painter.drawLine(middle - QPointF(3, 0), middle + QPointF(3, 0));
+        painter.drawLine(middle - QPointF(0, 3), middle + QPointF(0, 3));
+        painter.end();
+        setCursor(QCursor(ring, side / 2, side / 2));
         break;
+    }
     case DensityMode:
         setCursor(Qt::SizeVerCursor);
         break;
@@ -137,17 +159,11 @@ void GLRender::initializeGL()
     glEnable(GL_BLEND);
     glEnable(GL_TEXTURE_2D);
 
-    const GLenum status = glewInit();
-    // Under an EGL context GLEW reports that it found no GLX display although every
-    // entry point loaded; only the version decides.
-    const bool glewUsable = status == GLEW_OK || status == GLEW_ERROR_NO_GLX_DISPLAY;
-    gl2 = glewUsable && GLEW_VERSION_2_0 && !missingOpenGl2ForTests;
+    QString problem;
+    gl2 = glsetup::loadEntryPoints(problem);
     initialized = true;
     if (!gl2) {
-        logger->error(
-            QStringLiteral("OpenGL 2.0 is not available (GLEW status %1, version %2)")
-                .arg(status)
-                .arg(QString::fromLatin1(reinterpret_cast<const char *>(glGetString(GL_VERSION)))));
+        logger->error(problem);
         // Shown once the set-up is over, not from inside it.
         QMetaObject::invokeMethod(this, &GLRender::showFailure, Qt::QueuedConnection);
         return;
@@ -170,47 +186,12 @@ void GLRender::showFailure()
 
 void GLRender::loadShader()
 {
-    QFile file(QStringLiteral(":object_color.frag"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        logger->error(QStringLiteral("the fragment shader resource cannot be opened"));
-        return;
-    }
-    const QByteArray source = file.readAll();
-    const char *text = source.constData();
-
-    GlShader shader(glCreateShader(GL_FRAGMENT_SHADER));
-    glShaderSource(shader.get(), 1, &text, nullptr);
-    glCompileShader(shader.get());
-    GLint compiled = GL_FALSE;
-    glGetShaderiv(shader.get(), GL_COMPILE_STATUS, &compiled);
-    auto infoLog = [](GLuint id, bool isProgram) {
-        GLint length = 0;
-        isProgram ? glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length)
-                  : glGetShaderiv(id, GL_INFO_LOG_LENGTH, &length);
-        QByteArray log(std::max(length, 1), '\0');
-        isProgram ? glGetProgramInfoLog(id, length, nullptr, log.data())
-                  : glGetShaderInfoLog(id, length, nullptr, log.data());
-        return QString::fromLocal8Bit(log).trimmed();
-    };
-    if (!compiled) {
-        shaderMessages = infoLog(shader.get(), false);
-        logger->error(
-            QStringLiteral("the fragment shader does not compile: %1").arg(shaderMessages));
-    }
-
-    GlProgram program(glCreateProgram());
-    glAttachShader(program.get(), shader.get());
-    glLinkProgram(program.get());
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program.get(), GL_LINK_STATUS, &linked);
-    if (!linked) {
-        const QString log = infoLog(program.get(), true);
-        shaderMessages += (shaderMessages.isEmpty() ? QString() : QStringLiteral("\n")) + log;
-        logger->error(QStringLiteral("the shader program does not link: %1").arg(log));
-    }
-    glUseProgram(program.get());
-    resources->shader = std::move(shader);
-    resources->program = std::move(program);
+    GLuint shader = 0, program = 0;
+    glsetup::buildObjectColorProgram(shader, program, shaderMessages);
+    if (!shaderMessages.isEmpty())
+        logger->error(QStringLiteral("the fragment shader: %1").arg(shaderMessages));
+    resources->shader = GlShader(shader);
+    resources->program = GlProgram(program);
 }
 
 void GLRender::resizeGL(int w, int h)
@@ -220,11 +201,7 @@ void GLRender::resizeGL(int w, int h)
     const int width = std::max(1, int(std::lround(w * ratio)));
     const int height = std::max(1, int(std::lround(h * ratio)));
     glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(45.0, double(width) / double(height), double(0.1f), 4000.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    Scene::loadPerspective(width, height);
     theScene->viewportWidth = width;
     theScene->viewportHeight = height;
     if (gl2)
@@ -429,6 +406,9 @@ void GLRender::dispatchAction(QAction *action)
     case CameraMode:
     case PaintMode:
     case DensityMode:
+    case EraseMode:
+        if (theScene->strokeRunning())
+            finishStroke();
         mouseMode = action->data().toInt();
         action->setChecked(true);
         updateCursor();
@@ -437,6 +417,8 @@ void GLRender::dispatchAction(QAction *action)
         const QColor color = QColorDialog::getColor(Qt::white, nullptr);
         // A cancelled dialog keeps the colour there was.
         if (color.isValid()) {
+            if (color != theScene->background)
+                theScene->markChanged();
             theScene->background = color;
             update();
         }
@@ -452,14 +434,124 @@ void GLRender::dispatchAction(QAction *action)
         theScene->loadState();
         update();
         break;
+    case UndoAction:
+        undoSceneChange();
+        break;
+    case RedoAction:
+        redoSceneChange();
+        break;
+    case ExportAction:
+        exportInteractively();
+        break;
     default:
         break;
     }
+    // Loading a model or a state file starts a new history.
+    announceHistory();
+    prepareEraserSoon();
+}
+
+void GLRender::prepareEraserSoon()
+{
+    if (mouseMode != EraseMode)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (mouseMode == EraseMode && theScene->loaded() && !theScene->strokeRunning())
+            theScene->prepareEraser();
+    });
+}
+
+void GLRender::announceHistory()
+{
+    const int canUndo = theScene->canUndo(), canRedo = theScene->canRedo();
+    if (canUndo != announcedUndo) {
+        announcedUndo = canUndo;
+        emit undoAvailable(canUndo);
+    }
+    if (canRedo != announcedRedo) {
+        announcedRedo = canRedo;
+        emit redoAvailable(canRedo);
+    }
+}
+
+void GLRender::setBrushRadius(int pixels)
+{
+    radius = std::clamp(pixels, 1, Scene::MaxBrushRadius);
+    updateCursor();
+}
+
+void GLRender::setSprayRate(int graftals)
+{
+    rate = std::clamp(graftals, 1, Scene::MaxSprayRate);
+}
+
+void GLRender::undoSceneChange()
+{
+    if (theScene->undo())
+        update();
+    announceHistory();
+}
+
+void GLRender::redoSceneChange()
+{
+    if (theScene->redo())
+        update();
+    announceHistory();
+}
+
+void GLRender::finishStroke()
+{
+    theScene->endStroke();
+    announceHistory();
+}
+
+void GLRender::exportInteractively()
+{
+    const QString title = QStringLiteral("Export image");
+    if (!theScene->loaded() || !gl2) {
+        QMessageBox::warning(
+            this, title, QStringLiteral("There is nothing to export yet: open a 3DS file first."));
+        return;
+    }
+    const QString suggested = QFileInfo(theScene->modelPath()).baseName() + QStringLiteral(".png");
+    QString name = QFileDialog::getSaveFileName(nullptr, title, suggested,
+                                                QStringLiteral("PNG images (*.png)"));
+    if (name.isEmpty())
+        return;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QStringLiteral(".png");
+    QString error;
+    if (!exportImage(name, error))
+        QMessageBox::critical(
+            this, title,
+            QStringLiteral("The image could not be exported to %1:\n%2").arg(name, error));
+}
+
+bool GLRender::exportImage(const QString &path, QString &error)
+{
+    if (!gl2 || !theScene->loaded()) {
+        error = QStringLiteral("there is no model to draw");
+        return false;
+    }
+    makeCurrent();
+    const QImage image =
+        theScene->renderImage(theScene->viewportWidth * 2, theScene->viewportHeight * 2, error);
+    doneCurrent();
+    if (image.isNull()) {
+        logger->warn(QStringLiteral("no picture for %1: %2").arg(path, error));
+        return false;
+    }
+    if (!Scene::writePng(image, path, error)) {
+        logger->warn(QStringLiteral("cannot write %1: %2").arg(path, error));
+        return false;
+    }
+    return true;
 }
 
 void GLRender::currentGraftalChanged(Graftal *g)
 {
     theScene->setCurrentGraftal(g);
+    prepareEraserSoon();
     // A graftal that was never uploaded would paint as black squares.
     if (g && g->textureIds[0] == 0)
         bindTexturesForGraftal(g);
@@ -483,8 +575,6 @@ void GLRender::bindTexturesForGraftal(Graftal *g)
 
 void GLRender::uploadGraftal(Graftal *g)
 {
-    if (!glIsEnabled(GL_TEXTURE_2D))
-        glEnable(GL_TEXTURE_2D);
     auto &names = resources->graftalTextures[g];
     if (g->textureIds[0] == 0 || !names.first) {
         names.first = GlTexture(genTexture());
@@ -492,40 +582,25 @@ void GLRender::uploadGraftal(Graftal *g)
         g->textureIds[0] = names.first.get();
         g->textureIds[1] = names.second.get();
     }
-    const int last = int(g->levels().size()) - 1;
-    const double step = last * 0.125 + 0.5;
-    for (int unit = 0; unit < 2; ++unit) {
-        glActiveTexture(GLenum(GL_TEXTURE0 + unit));
-        glBindTexture(GL_TEXTURE_2D, g->textureIds[unit]);
-        glEnable(GL_TEXTURE_2D);
-        // A graftal is one picture, not a tile: near its edges the filter of the coarse
-        // levels must not reach round to the opposite edge (the roots would show as a
-        // line along the top of every small graftal).
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        double x = 0.0;
-        for (int level = 0; level < MipmapLevels; ++level) {
-            const int side = 1 << (8 - level);
-            const int detail = std::min(int(x), last);
-            x += step;
-            const QImage image = (unit == 0 ? g->levelTexture(detail, QSize(side, side))
-                                            : g->levelMask(detail, QSize(side, side)))
-                                     .convertToFormat(QImage::Format_RGBA8888)
-                                     .mirrored();
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-            glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-            glTexImage2D(GL_TEXTURE_2D, level, 4, image.width(), image.height(), 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, image.constBits());
-        }
-    }
+    glsetup::uploadGraftalTextures(g);
 }
 
 void GLRender::paintUnder(const QPoint &widgetPos)
 {
     const QPoint device = toDevicePixels(widgetPos);
-    theScene->paintAt(device.x(), device.y());
+    if (!theScene->strokeRunning())
+        theScene->beginStroke();
+    theScene->sprayAt(device.x(), device.y(), radius, rate);
     update();
+}
+
+void GLRender::eraseUnder(const QPoint &widgetPos)
+{
+    const QPoint device = toDevicePixels(widgetPos);
+    if (!theScene->strokeRunning())
+        theScene->beginStroke();
+    if (theScene->eraseAt(device.x(), device.y(), radius) > 0)
+        update();
 }
 
 void GLRender::mousePressEvent(QMouseEvent *event)
@@ -534,6 +609,9 @@ void GLRender::mousePressEvent(QMouseEvent *event)
         return;
     setFocus(Qt::MouseFocusReason);
     const QPoint pos = event->position().toPoint();
+    // A second press never abandons a stroke in progress: it ends cleanly first.
+    if (theScene->strokeRunning())
+        finishStroke();
     switch (mouseMode) {
     case CameraMode:
         if (event->button() == Qt::LeftButton)
@@ -549,8 +627,12 @@ void GLRender::mousePressEvent(QMouseEvent *event)
     case PaintMode:
         paintUnder(pos);
         break;
+    case EraseMode:
+        eraseUnder(pos);
+        break;
     case DensityMode: {
         const QPoint device = toDevicePixels(pos);
+        theScene->beginStroke();
         theScene->beginDensityStroke(theScene->pickFace(device.x(), device.y()));
         pressPos = pos;
         delta = QPoint(0, 0);
@@ -573,6 +655,9 @@ void GLRender::mouseMoveEvent(QMouseEvent *event)
         break;
     case PaintMode:
         paintUnder(pos);
+        break;
+    case EraseMode:
+        eraseUnder(pos);
         break;
     case DensityMode:
         theScene->updateDensityStroke(pressPos.y() - pos.y());
@@ -599,12 +684,17 @@ void GLRender::mouseReleaseEvent(QMouseEvent *)
         updateCursor();
         break;
     case DensityMode:
-        theScene->endDensityStroke();
+        finishStroke();
         delta = QPoint(0, 0);
+        break;
+    case PaintMode:
+    case EraseMode:
+        finishStroke();
         break;
     default:
         break;
     }
+    prepareEraserSoon();
 }
 
 void GLRender::wheelEvent(QWheelEvent *event)
@@ -614,6 +704,7 @@ void GLRender::wheelEvent(QWheelEvent *event)
         refreshPicking();
     }
     update();
+    prepareEraserSoon();
 }
 
 void GLRender::keyPressEvent(QKeyEvent *event)
@@ -630,6 +721,15 @@ void GLRender::keyPressEvent(QKeyEvent *event)
     case Qt::Key_F3:
         theScene->toggleTrail();
         update();
+        break;
+    case Qt::Key_Z:
+    case Qt::Key_Y:
+        // Ctrl+Z undoes the last stroke; Ctrl+Shift+Z and Ctrl+Y redo it.
+        if (event->modifiers() & Qt::ControlModifier) {
+            const bool again =
+                event->key() == Qt::Key_Y || (event->modifiers() & Qt::ShiftModifier);
+            again ? redoSceneChange() : undoSceneChange();
+        }
         break;
     default:
         break;

@@ -19,8 +19,9 @@ class Scene;
 
 // The OpenGL view of the loaded model and the graftals painted on it. It owns the
 // scene, sets up OpenGL and the shader, keeps the projection in step with its size,
-// turns mouse, wheel and keys into camera moves, painting or density strokes, uploads
-// every graftal's levels as mipmapped textures and carries out the view toolbar.
+// turns mouse, wheel and keys into camera moves, brush strokes (spraying, erasing) or
+// density strokes and their undo and redo, uploads every graftal's levels as mipmapped
+// textures, exports pictures and carries out the view toolbar.
 class GLRender : public QOpenGLWidget
 {
     Q_OBJECT
@@ -29,7 +30,19 @@ public:
     {
         CameraMode = 2,
         PaintMode = 3,
-        DensityMode = 4
+        DensityMode = 4,
+        EraseMode = 8
+    };
+    // Data of the view toolbar's actions beyond the modes.
+    enum ActionData
+    {
+        OpenAction = 1,
+        BackgroundAction = 5,
+        SaveStateAction = 6,
+        ReloadStateAction = 7,
+        UndoAction = 9,
+        RedoAction = 10,
+        ExportAction = 11
     };
     enum DragKind
     {
@@ -69,6 +82,13 @@ public:
     // Converts a widget position to the device pixels that picking works in.
     QPoint toDevicePixels(const QPoint &widgetPos) const;
 
+    // The brush of the paint and erase modes: radius in device pixels, graftals per event.
+    int brushRadius() const { return radius; }
+    int sprayRate() const { return rate; }
+    // Draws the view off screen at twice its size in device pixels and writes it as a
+    // PNG, whole or not at all; false with the reason.
+    bool exportImage(const QString &path, QString &error);
+
     // The surface format the view needs (alpha, depth, compatibility profile); must be
     // set before the application object exists.
     static void setDefaultSurfaceFormat();
@@ -79,8 +99,14 @@ public:
 signals:
     // A load started with loadModelInBackground ended: loaded, failed or cancelled.
     void modelLoadFinished(bool loaded);
+    void undoAvailable(bool available);
+    void redoAvailable(bool available);
 
 public slots:
+    void setBrushRadius(int pixels);
+    void setSprayRate(int graftals);
+    void undoSceneChange();
+    void redoSceneChange();
     void newTexture(QPixmap *pixmap);
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
@@ -104,12 +130,21 @@ private:
     void showFailure();
     void updateHint();
     void updateCursor();
-    // Sprays one graftal on the face under a widget position and repaints.
+    // Sprays with the brush under a widget position and repaints.
     void paintUnder(const QPoint &widgetPos);
     void finishModelLoad();
     void uploadStagedModel();
     void endModelLoad(bool loaded);
     void showLoadProgress();
+    void eraseUnder(const QPoint &widgetPos);
+    // Ends the stroke in progress as one step of the history.
+    void finishStroke();
+    // Tells the toolbar whether undo and redo can be used now.
+    void announceHistory();
+    void exportInteractively();
+    // Lets the eraser file the graftals by where they show once the events are handled,
+    // so that its strokes start without that work.
+    void prepareEraserSoon();
 
     std::unique_ptr<Logger> logger;
     int flags = 0;
@@ -134,4 +169,8 @@ private:
     QTimer *uploadTimer = nullptr; // uploads a staged model a slice per turn of the event loop
     QString loadingPath;
     QElapsedTimer loadClock;
+    int radius = 1;
+    int rate = 1;
+    int announcedUndo = -1;
+    int announcedRedo = -1;
 };

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -95,17 +96,34 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {2, "Move camera around subject", true},
         {3, "Paint graftals on object", true},
         {4, "Increase mesh density", true},
+        {8, "Erase graftals from object", true},
+        {-1, "Brush radius", false},
+        {-1, "Spray rate", false},
+        {0, nullptr, false},
+        {9, "Undo scene change", false},
+        {10, "Redo scene change", false},
         {0, nullptr, false},
         {5, "Set background color", false},
         {0, nullptr, false},
         {6, "Save current state of scene", false},
         {7, "Reload state for scene from disk", false},
+        {11, "Export image", false},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
     for (int i = 0; i < view.size(); ++i) {
         if (!expected[i].text) {
             QVERIFY2(view[i]->isSeparator(), qPrintable(QString::number(i)));
+            continue;
+        }
+        if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
+            auto *box = qobject_cast<QSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
+            QVERIFY2(box, expected[i].text);
+            QCOMPARE(box->accessibleName(), QString::fromLatin1(expected[i].text));
+            QCOMPARE(box->toolTip(), QString::fromLatin1(expected[i].text));
+            QCOMPARE(box->value(), 1);
+            QCOMPARE(box->minimum(), 1);
+            QCOMPARE(box->maximum(), i == 6 ? 200 : 50);
             continue;
         }
         QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
@@ -124,7 +142,7 @@ void TestMainWindow::modeGroupIsExclusive()
     ScopedWorkDir work;
     Tuftmill window;
     const QList<QAction *> modes = window.form().modeGroup->actions();
-    QCOMPARE(modes.size(), 3);
+    QCOMPARE(modes.size(), 4);
     for (QAction *a : modes)
         QVERIFY(!a->isChecked());
     modes[1]->trigger();
@@ -136,6 +154,10 @@ void TestMainWindow::modeGroupIsExclusive()
     modes[0]->trigger();
     QVERIFY(modes[0]->isChecked());
     QVERIFY(!modes[2]->isChecked());
+    modes[3]->trigger(); // the eraser is a mode of its own
+    QVERIFY(modes[3]->isChecked());
+    QVERIFY(!modes[0]->isChecked());
+    QCOMPARE(window.form().view->mode(), int(GLRender::EraseMode));
 }
 
 void TestMainWindow::f12TogglesLibraryAndOtherKeysAreConsumed()

@@ -33,7 +33,7 @@ struct Layout
     QRect painter, view, detailStrip, graftalStrip;
     int thumbnailSide = 0;
     QPoint maskAction, textureAction;
-    QPoint viewAction[8];
+    QPoint viewAction[16];
     // In the colour dialog, relative to its top left corner.
     QPoint colourField, colourOk;
 

@@ -1,0 +1,252 @@
+#include <GL/glew.h>
+
+#include "RenderCommand.h"
+
+#include "GLRender.h"
+#include "GlObjects.h"
+#include "GlSetup.h"
+#include "HeadlessContext.h"
+#include "Logger.h"
+#include "LoggerOutput.h"
+#include "Scene.h"
+#include "TreeManager.h"
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+const QStringList ValueOptions = {"--render", "--output", "--scene",   "--size",
+                                  "--yaw",    "--pitch",  "--distance"};
+
+// One line on standard error: the program's failures are read by scripts.
+int fail(const QString &message)
+{
+    QString line = message;
+    line.replace(QLatin1Char('\n'), QStringLiteral(": "));
+    std::fprintf(stderr, "tuftmill: %s\n", qPrintable(line));
+    return 1;
+}
+} // namespace
+
+bool RenderCommand::wanted(const QStringList &arguments)
+{
+    for (const QString &a : arguments) {
+        const QString name = a.section(QLatin1Char('='), 0, 0);
+        if (ValueOptions.contains(name) || a == QLatin1String("--help") || a == QLatin1String("-h"))
+            return true;
+    }
+    return false;
+}
+
+QString RenderCommand::usage()
+{
+    return QStringLiteral(
+        "Usage: tuftmill [--render MODEL.3ds --output PICTURE.png [options]]\n"
+        "\n"
+        "Without options Tuftmill opens its window in the working directory.\n"
+        "With --render it draws MODEL.3ds with its painted graftals into PICTURE.png\n"
+        "and ends, without a window (and without a display if there is none).\n"
+        "Graftals come from graftals/ of the working directory.\n"
+        "\n"
+        "Options:\n"
+        "  --render MODEL.3ds     the model to draw\n"
+        "  --output PICTURE.png   where to write the picture (replaced whole)\n"
+        "  --scene FILE.dat       the painted graftals and background, as saved by\n"
+        "                         \"Save current state of scene\" (default: none)\n"
+        "  --size WIDTHxHEIGHT    picture size in pixels, up to 8192 a side (default 1920x1080)\n"
+        "  --yaw DEGREES          turn the camera right from the start view\n"
+        "  --pitch DEGREES        turn the camera down from the start view\n"
+        "  --distance UNITS       move the camera forward along its view (negative: back)\n"
+        "  --help                 show this text\n"
+        "\n"
+        "Exit status 0 when the picture was written, 1 with a message otherwise.\n");
+}
+
+bool RenderCommand::parse(const QStringList &arguments, Options &options, QString &error)
+{
+    QStringList seen;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            options.help = true;
+            continue;
+        }
+        QString name = a, value;
+        bool hasValue = false;
+        if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+            name = a.section(QLatin1Char('='), 0, 0);
+            value = a.section(QLatin1Char('='), 1);
+            hasValue = true;
+        }
+        if (!ValueOptions.contains(name)) {
+            error = a.startsWith(QLatin1Char('-'))
+                        ? QStringLiteral("unknown option %1").arg(a)
+                        : QStringLiteral("unexpected argument %1").arg(a);
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("%1 needs a value").arg(name);
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (seen.contains(name)) {
+            error = QStringLiteral("%1 is given twice").arg(name);
+            return false;
+        }
+        seen.append(name);
+        if (value.isEmpty()) {
+            error = QStringLiteral("%1 needs a value").arg(name);
+            return false;
+        }
+        auto number = [&](double &out) {
+            bool ok = false;
+            out = value.toDouble(&ok);
+            if (!ok || !std::isfinite(out) || std::abs(out) > 1e6) {
+                error = QStringLiteral("%1 needs a number, not %2").arg(name, value);
+                return false;
+            }
+            return true;
+        };
+        if (name == QLatin1String("--render")) {
+            options.model = value;
+        } else if (name == QLatin1String("--output")) {
+            options.output = value;
+        } else if (name == QLatin1String("--scene")) {
+            options.scene = value;
+        } else if (name == QLatin1String("--size")) {
+            static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+            const QRegularExpressionMatch m = size.match(value);
+            const int w = m.hasMatch() ? m.captured(1).toInt() : 0;
+            const int h = m.hasMatch() ? m.captured(2).toInt() : 0;
+            if (w < 1 || h < 1 || w > MaxSide || h > MaxSide) {
+                error = QStringLiteral("--size needs WIDTHxHEIGHT from 1x1 to %1x%1, not %2")
+                            .arg(MaxSide)
+                            .arg(value);
+                return false;
+            }
+            options.width = w;
+            options.height = h;
+        } else if (!number(name == QLatin1String("--yaw")     ? options.yaw
+                           : name == QLatin1String("--pitch") ? options.pitch
+                                                              : options.distance)) {
+            return false;
+        }
+    }
+    if (options.help)
+        return true;
+    if (options.model.isEmpty() || options.output.isEmpty()) {
+        error = options.model.isEmpty() ? QStringLiteral("--render MODEL.3ds is missing")
+                                        : QStringLiteral("--output PICTURE.png is missing");
+        return false;
+    }
+    return true;
+}
+
+int RenderCommand::run(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    Options options;
+    QString error;
+    if (!parse(arguments, options, error))
+        return fail(error + QStringLiteral(" (see tuftmill --help)"));
+    if (options.help) {
+        std::fputs(qPrintable(usage()), stdout);
+        return 0;
+    }
+    const int status = render(options, argc, argv);
+    LoggerOutput::shutdown();
+    return status;
+}
+
+namespace {
+Logger *qtMessages = nullptr;
+
+// Qt's own remarks go to the log: standard error carries only the command's one line.
+void logQtMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (qtMessages)
+        qtMessages->warn(message);
+}
+} // namespace
+
+int RenderCommand::render(const Options &options, int argc, char **argv)
+{
+    Logger mainLogger(QStringLiteral("main"));
+    qtMessages = &mainLogger;
+    qInstallMessageHandler(logQtMessage);
+    struct MessagesBack
+    {
+        ~MessagesBack()
+        {
+            qInstallMessageHandler(nullptr);
+            qtMessages = nullptr;
+        }
+    } messagesBack;
+    // Without a display Qt works on images only, and OpenGL comes from EGL.
+    if (!HeadlessContext::displayAvailable())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    GLRender::setDefaultSurfaceFormat();
+    QApplication app(argc, argv);
+
+    // The graftals, as the window would list them at start-up.
+    QTreeWidget tree;
+    TreeManager *library = TreeManager::instance(&tree);
+    library->loadAllGraftals();
+    struct LibraryGone
+    {
+        ~LibraryGone() { TreeManager::destroyInstance(); }
+    } libraryGone;
+
+    QString error;
+    HeadlessContext context;
+    if (!context.create(error))
+        return fail(QStringLiteral("no OpenGL: %1").arg(error));
+    if (!glsetup::loadEntryPoints(error))
+        return fail(QStringLiteral("no OpenGL: %1").arg(error));
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+    GLuint shaderName = 0, programName = 0;
+    QString shaderLog;
+    glsetup::buildObjectColorProgram(shaderName, programName, shaderLog);
+    const GlShader shader(shaderName);
+    const GlProgram program(programName);
+    if (!shaderLog.isEmpty())
+        return fail(QStringLiteral("no usable OpenGL: the graftal shader does not build: %1")
+                        .arg(shaderLog));
+
+    std::vector<GlTexture> textures;
+    for (Graftal *g : library->listedGraftals()) {
+        textures.emplace_back(genTexture());
+        g->textureIds[0] = textures.back().get();
+        textures.emplace_back(genTexture());
+        g->textureIds[1] = textures.back().get();
+        glsetup::uploadGraftalTextures(g);
+    }
+
+    Scene scene;
+    scene.setGlReady(true);
+    if (!scene.loadModel(options.model, error))
+        return fail(QStringLiteral("cannot load the model %1: %2").arg(options.model, error));
+    if (!options.scene.isEmpty() && !scene.loadStateFrom(options.scene, error))
+        return fail(QStringLiteral("cannot read the scene file %1: %2").arg(options.scene, error));
+    // As a drag, then the wheel, would move the camera from the start view.
+    scene.commitRotation(options.yaw, options.pitch);
+    scene.commitTranslation(0.0, 0.0, options.distance);
+
+    const QImage image = scene.renderImage(options.width, options.height, error);
+    if (image.isNull())
+        return fail(QStringLiteral("cannot draw the picture: %1").arg(error));
+    if (!Scene::writePng(image, options.output, error))
+        return fail(QStringLiteral("cannot write %1: %2").arg(options.output, error));
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// `tuftmill --render MODEL --output OUT.png [options]`: draws a model with its painted
+// graftals into a PNG without a window, and without a display if there is none. Every
+// failure gives one line on standard error and exit status 1.
+class RenderCommand
+{
+public:
+    static constexpr int MaxSide = 8192;
+
+    struct Options
+    {
+        QString model, output, scene;
+        int width = 1920, height = 1080;
+        double yaw = 0.0, pitch = 0.0, distance = 0.0;
+        bool help = false;
+    };
+
+    // Whether the command line asks for the command rather than the window.
+    static bool wanted(const QStringList &arguments);
+    // Reads the options after the program name; false with the reason.
+    static bool parse(const QStringList &arguments, Options &options, QString &error);
+    static QString usage();
+    // Runs the whole command; the exit status.
+    static int run(int argc, char **argv);
+
+private:
+    static int render(const Options &options, int argc, char **argv);
+};

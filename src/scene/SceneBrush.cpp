@@ -1,0 +1,276 @@
+// The brush: spraying many graftals over a circle of the screen, and the eraser.
+#include <GL/glew.h>
+
+#include "Graftal.h"
+#include "Random.h"
+#include "Scene.h"
+
+#include <GL/glu.h>
+#include <cmath>
+
+namespace {
+constexpr double FieldOfView = 45.0;
+constexpr double NearPlane = double(0.1f);
+constexpr double FarPlane = 4000.0;
+
+// The surface point of a face under a window pixel, as barycentric coordinates.
+class Unprojection
+{
+public:
+    Unprojection(const Matrix4 &toWindow, int width, int height)
+        : fromWindow(toWindow.inverse()), width(width), height(height)
+    {
+    }
+
+    QPointF onFace(double x, double y, const MeshFace &face) const
+    {
+        const double nx = 2.0 * x / width - 1.0;
+        const double ny = 1.0 - 2.0 * y / height;
+        const Vector3 nearPoint = fromWindow.transformPoint(Vector3(nx, ny, -1.0));
+        const Vector3 farPoint = fromWindow.transformPoint(Vector3(nx, ny, 1.0));
+        const Vector3 ray = farPoint - nearPoint;
+        const double across = Vector3::dot(face.normal, ray);
+        const QPointF middle(1.0 / 3.0, 1.0 / 3.0);
+        if (std::abs(across) < 1e-300)
+            return middle; // seen edge on, or a degenerate face
+        const double t = Vector3::dot(face.normal, face.corners[0] - nearPoint) / across;
+        const Vector3 d = nearPoint + t * ray - face.corners[0];
+        const double e11 = Vector3::dot(face.edge1, face.edge1);
+        const double e12 = Vector3::dot(face.edge1, face.edge2);
+        const double e22 = Vector3::dot(face.edge2, face.edge2);
+        const double d1 = Vector3::dot(d, face.edge1), d2 = Vector3::dot(d, face.edge2);
+        const double det = e11 * e22 - e12 * e12;
+        if (!(std::abs(det) > 0.0))
+            return middle;
+        double u = (e22 * d1 - e12 * d2) / det;
+        double v = (e11 * d2 - e12 * d1) / det;
+        if (!std::isfinite(u) || !std::isfinite(v))
+            return middle;
+        // The pixel's centre may lie a hair outside the face the picture shows there.
+        u = std::max(0.0, u);
+        v = std::max(0.0, v);
+        if (u + v > 1.0) {
+            const double s = u + v;
+            u /= s;
+            v /= s;
+        }
+        return {u, v};
+    }
+
+private:
+    Matrix4 fromWindow;
+    int width, height;
+};
+} // namespace
+
+Matrix4 Scene::perspective(int width, int height)
+{
+    // What gluPerspective builds.
+    const double f = 1.0 / std::tan(FieldOfView * M_PI / 360.0);
+    const double aspect = double(width) / double(std::max(1, height));
+    Matrix4 p;
+    p[0] = f / aspect;
+    p[5] = f;
+    p[10] = (FarPlane + NearPlane) / (NearPlane - FarPlane);
+    p[11] = -1.0;
+    p[14] = 2.0 * FarPlane * NearPlane / (NearPlane - FarPlane);
+    p[15] = 0.0;
+    return p;
+}
+
+void Scene::loadPerspective(int width, int height)
+{
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(FieldOfView, double(width) / double(std::max(1, height)), NearPlane, FarPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+namespace {
+Matrix4 eyeFromModel(const Scene &s)
+{
+    return s.modelMatrix.preMultiplied(s.cameraTranslation).preMultiplied(s.cameraRotation);
+}
+} // namespace
+
+bool Scene::projectToWindow(const Vector3 &point, QPointF &window) const
+{
+    const int w = pickBuffer.empty() ? viewportWidth : pickWidth;
+    const int h = pickBuffer.empty() ? viewportHeight : pickHeight;
+    const Matrix4 toEye = eyeFromModel(*this);
+    if (toEye.transformPoint(point).z >= 0.0)
+        return false;
+    const Vector3 ndc = toEye.preMultiplied(perspective(w, h)).transformPoint(point);
+    window = QPointF((ndc.x + 1.0) * 0.5 * w, (1.0 - ndc.y) * 0.5 * h);
+    return true;
+}
+
+void Scene::listInstance(GraftalInstance *instance)
+{
+    // During a density or erase stroke the flat list is rebuilt when the stroke ends.
+    if (!densityStroking && !flatListStale)
+        allInstanceList.push_back(instance);
+}
+
+void Scene::sprayAt(int x, int y, int radius, int rate)
+{
+    if (radius <= 1 && rate <= 1) {
+        paintAt(x, y);
+        return;
+    }
+    if (!graftal || pickBuffer.empty())
+        return;
+    radius = std::clamp(radius, 1, MaxBrushRadius);
+    rate = std::clamp(rate, 1, MaxSprayRate);
+    const Unprojection under(eyeFromModel(*this).preMultiplied(perspective(pickWidth, pickHeight)),
+                             pickWidth, pickHeight);
+    const int side = 2 * radius + 1;
+    for (int n = 0; n < rate; ++n) {
+        // A uniformly random pixel of the circle: drawn from the square around it until
+        // one falls inside.
+        int dx, dy;
+        do {
+            dx = Random::next() * side / (Random::Max + 1) - radius;
+            dy = Random::next() * side / (Random::Max + 1) - radius;
+        } while (dx * dx + dy * dy > radius * radius);
+        const MeshFace *face = pickFace(x + dx, y + dy);
+        if (!face)
+            continue; // off the model
+        listInstance(addInstance(face, under.onFace(x + dx + 0.5, y + dy + 0.5, *face), graftal));
+    }
+}
+
+bool Scene::eraserReady() const
+{
+    const BrushIndex &index = eraseIndex;
+    return index.built && index.graftal == graftal && index.revision == instancesRevision &&
+           index.width == pickWidth && index.height == pickHeight &&
+           index.camera == eyeFromModel(*this);
+}
+
+void Scene::prepareEraser()
+{
+    if (!graftal || pickBuffer.empty() || eraserReady())
+        return;
+    // Every instance of the current graftal, by the screen cell it shows in.
+    BrushIndex &index = eraseIndex;
+    index.reset();
+    index.built = true;
+    index.graftal = graftal;
+    index.revision = instancesRevision;
+    index.camera = eyeFromModel(*this);
+    index.width = pickWidth;
+    index.height = pickHeight;
+    index.columns = (pickWidth + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    index.rows = (pickHeight + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    const Matrix4 toClip = index.camera.preMultiplied(perspective(pickWidth, pickHeight));
+    const double *m = toClip.data();
+    std::vector<quint32> cellOf;
+    for (auto &[key, list] : instancesByKeyMap) {
+        if (key.second != int(graftal->id()))
+            continue;
+        const quint32 slot = quint32(index.keys.size());
+        index.keys.push_back(key);
+        index.state.emplace_back(list.size(), BrushIndex::Kept);
+        for (size_t place = 0; place < list.size(); ++place) {
+            const GraftalInstance *instance = list[place].get();
+            if (instance->graftal() != graftal)
+                continue;
+            const Vector3 &p = instance->position;
+            // Clip coordinates; w is the distance in front of the eye.
+            const double w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
+            if (!(w > 0.0))
+                continue; // behind the eye
+            const double cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
+            const double cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
+            const double wx = (cx + 1.0) * 0.5 * pickWidth;
+            const double wy = (1.0 - cy) * 0.5 * pickHeight;
+            if (!(wx >= 0.0 && wy >= 0.0 && wx < pickWidth && wy < pickHeight))
+                continue; // off screen: never under the brush
+            index.anchors.push_back({float(wx), float(wy), instance->face(), slot, quint32(place)});
+            cellOf.push_back(
+                quint32(int(wy) / BrushIndex::Cell * index.columns + int(wx) / BrushIndex::Cell));
+        }
+    }
+    // Counting sort by cell.
+    const size_t cells = size_t(index.columns) * size_t(index.rows);
+    index.cellStart.assign(cells + 1, 0);
+    for (quint32 c : cellOf)
+        ++index.cellStart[c + 1];
+    for (size_t c = 0; c < cells; ++c)
+        index.cellStart[c + 1] += index.cellStart[c];
+    std::vector<BrushIndex::Anchor> sorted(index.anchors.size());
+    std::vector<quint32> fill(index.cellStart.begin(), index.cellStart.end() - 1);
+    for (size_t i = 0; i < index.anchors.size(); ++i)
+        sorted[fill[cellOf[i]]++] = index.anchors[i];
+    index.anchors = std::move(sorted);
+}
+
+int Scene::eraseAt(int x, int y, int radius)
+{
+    if (!graftal || pickBuffer.empty())
+        return 0;
+    radius = std::clamp(radius, 1, MaxBrushRadius);
+    prepareEraser();
+    BrushIndex &index = eraseIndex;
+
+    // The anchors under the brush whose face is the one the picture shows there.
+    const double cx = x + 0.5, cy = y + 0.5, r2 = double(radius) * radius;
+    const int c0 = std::max(0, (x - radius) / BrushIndex::Cell);
+    const int c1 = std::min(index.columns - 1, (x + radius) / BrushIndex::Cell);
+    const int r0 = std::max(0, (y - radius) / BrushIndex::Cell);
+    const int r1 = std::min(index.rows - 1, (y + radius) / BrushIndex::Cell);
+    std::vector<quint32> touched;
+    int found = 0;
+    for (int row = r0; row <= r1; ++row)
+        for (int col = c0; col <= c1; ++col) {
+            const size_t cell = size_t(row) * size_t(index.columns) + size_t(col);
+            for (quint32 a = index.cellStart[cell]; a < index.cellStart[cell + 1]; ++a) {
+                const BrushIndex::Anchor &anchor = index.anchors[a];
+                quint8 &state = index.state[anchor.list][anchor.place];
+                if (state != BrushIndex::Kept)
+                    continue;
+                const double ddx = anchor.x - cx, ddy = anchor.y - cy;
+                if (ddx * ddx + ddy * ddy > r2)
+                    continue;
+                if (pickFace(int(anchor.x), int(anchor.y)) != anchor.face)
+                    continue; // hidden, or standing on a face that does not show there
+                if (std::find(touched.begin(), touched.end(), anchor.list) == touched.end())
+                    touched.push_back(anchor.list);
+                state = BrushIndex::Going;
+                ++found;
+            }
+        }
+    if (found == 0)
+        return 0;
+
+    // Take them off their lists, which keep the order of the others.
+    if (!flatListStale) {
+        allInstanceList.clear();
+        flatListStale = true;
+    }
+    for (quint32 slot : touched) {
+        InstanceList &list = instancesByKeyMap[index.keys[slot]];
+        history.touch(index.keys[slot], list);
+        std::vector<quint8> &states = index.state[slot];
+        size_t current = 0, out = 0;
+        for (size_t place = 0; place < states.size(); ++place) {
+            if (states[place] == BrushIndex::Gone)
+                continue; // already off the list
+            if (states[place] == BrushIndex::Going) {
+                erased.push_back(std::move(list[current]));
+                states[place] = BrushIndex::Gone;
+            } else {
+                if (out != current)
+                    list[out] = std::move(list[current]);
+                ++out;
+            }
+            ++current;
+        }
+        list.resize(out);
+    }
+    // The index followed the change.
+    index.revision = ++instancesRevision;
+    return found;
+}

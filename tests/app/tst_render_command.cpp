@@ -1,0 +1,275 @@
+// `tuftmill --render`: pictures from the command line, without a window and without a
+// display, and a clear one-line failure for everything that can go wrong.
+#include "../support/Models.h"
+#include "../support/TestSupport.h"
+#include "Graftal.h"
+#include "LoggerOutput.h"
+#include "RenderCommand.h"
+
+#include <QDataStream>
+#include <QProcessEnvironment>
+
+namespace {
+struct Result
+{
+    int status = -1;
+    QString out, err;
+};
+
+// The real program in `dir`, with no display unless `display` is set.
+Result runTuftmill(const QString &dir, const QStringList &args, bool display = false,
+                   const QStringList &extraEnv = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!display) {
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    }
+    for (const QString &kv : extraEnv)
+        env.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir);
+    p.start(QStringLiteral(TUFTMILL_APP_PATH), args);
+    if (!p.waitForFinished(120000))
+        return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+int count(const QImage &image, const std::function<bool(QRgb)> &wanted)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += wanted(image.pixel(x, y));
+    return n;
+}
+bool red(QRgb c)
+{
+    return qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80;
+}
+bool green(QRgb c)
+{
+    return qGreen(c) > 90 && qRed(c) < 80 && qBlue(c) < 80;
+}
+
+// A workspace with a red graftal (id 1), a green sphere and a scene that stands the
+// graftal on every face of the sphere, on a light yellow background.
+struct Workspace
+{
+    QTemporaryDir dir;
+
+    Workspace()
+    {
+        QDir(dir.path()).mkpath("graftals");
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        auto g = Graftal::create(1, QStringLiteral("Red"));
+        g->setBaseSize(1.5);
+        g->setLevel(0,
+                    {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
+        const bool saved = g->save();
+        QDir::setCurrent(previous);
+        QVERIFY(saved);
+        ModelBuilder b;
+        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
+        b.addSphere("ball", {0, 0, 0}, 10, 12, 16, "green");
+        QVERIFY(b.save(file("sphere.3ds")));
+        QByteArray scene;
+        QDataStream s(&scene, QIODevice::WriteOnly);
+        s.setVersion(QDataStream::Qt_4_3);
+        const int faces = 2 * 16 * 11;
+        s << QColor(255, 250, 200) << qint32(faces);
+        for (int f = 0; f < faces; ++f)
+            s << qint32(f) << qint32(1) << 0.3 << 0.3;
+        QVERIFY(testsupport::writeBytes(file("sphere.dat"), scene));
+    }
+    QString file(const QString &name) const { return dir.filePath(name); }
+};
+} // namespace
+
+class TestRenderCommand : public QObject
+{
+    Q_OBJECT
+private slots:
+    void optionsAreRead_data();
+    void optionsAreRead();
+    void rendersWithoutADisplay();
+    void rendersThroughTheDisplayToo();
+    void failuresSayWhyInOneLine_data();
+    void failuresSayWhyInOneLine();
+    void helpPrintsTheUsage();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestRenderCommand::optionsAreRead_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("wanted");
+    QTest::addColumn<QString>("problem"); // empty: read
+    QTest::newRow("no options") << QStringList{} << false << QString();
+    QTest::newRow("Qt's own") << QStringList{"-platform", "xcb"} << false << QString();
+    QTest::newRow("all") << QStringList{"--render", "m.3ds",   "--output=o.png", "--scene",
+                                        "s.dat",    "--size",  "640x480",        "--yaw",
+                                        "-30",      "--pitch", "12.5",           "--distance=200"}
+                         << true << QString();
+    QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
+    QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
+    QTest::newRow("unknown") << QStringList{"--render", "m", "--output", "o", "--zoom", "2"} << true
+                             << "unknown option --zoom";
+    QTest::newRow("stray") << QStringList{"--render", "m", "--output", "o", "extra"} << true
+                           << "unexpected argument extra";
+    QTest::newRow("no value") << QStringList{"--output", "o", "--render"} << true
+                              << "--render needs a value";
+    QTest::newRow("twice") << QStringList{"--render", "m", "--render", "n", "--output", "o"} << true
+                           << "given twice";
+    QTest::newRow("size 0") << QStringList{"--render", "m", "--output", "o", "--size", "0x10"}
+                            << true << "--size";
+    QTest::newRow("size too big") << QStringList{"--render", "m",      "--output",
+                                                 "o",        "--size", "8193x10"}
+                                  << true << "8192";
+    QTest::newRow("size words") << QStringList{"--render", "m", "--output", "o", "--size", "big"}
+                                << true << "--size";
+    QTest::newRow("yaw words") << QStringList{"--render", "m", "--output", "o", "--yaw", "left"}
+                               << true << "--yaw needs a number";
+    QTest::newRow("pitch nan") << QStringList{"--render", "m", "--output", "o", "--pitch", "nan"}
+                               << true << "--pitch needs a number";
+}
+
+void TestRenderCommand::optionsAreRead()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, wanted);
+    QFETCH(QString, problem);
+    QCOMPARE(RenderCommand::wanted(args), wanted);
+    if (!wanted)
+        return;
+    RenderCommand::Options o;
+    QString error;
+    QCOMPARE(RenderCommand::parse(args, o, error), problem.isEmpty());
+    QVERIFY2(error.contains(problem), qPrintable(error));
+    if (problem.isEmpty()) {
+        QCOMPARE(o.model, QStringLiteral("m.3ds"));
+        QCOMPARE(o.output, QStringLiteral("o.png"));
+        QCOMPARE(o.scene, QStringLiteral("s.dat"));
+        QCOMPARE(QSize(o.width, o.height), QSize(640, 480));
+        QCOMPARE(o.yaw, -30.0);
+        QCOMPARE(o.pitch, 12.5);
+        QCOMPARE(o.distance, 200.0);
+    }
+}
+
+void TestRenderCommand::rendersWithoutADisplay()
+{
+    Workspace w;
+    const Result bare = runTuftmill(
+        w.dir.path(), {"--render", "sphere.3ds", "--output", "bare.png", "--size", "640x360"});
+    QCOMPARE(bare.status, 0);
+    QCOMPARE(bare.err, QString());
+    const Result dressed =
+        runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "dressed.png", "--scene",
+                                   "sphere.dat", "--size", "640x360"});
+    QCOMPARE(dressed.status, 0);
+    QCOMPARE(dressed.err, QString());
+    const QImage plain(w.file("bare.png")), picture(w.file("dressed.png"));
+    QCOMPARE(picture.size(), QSize(640, 360));
+    QCOMPARE(plain.pixelColor(2, 2), QColor(Qt::white));
+    QCOMPARE(picture.pixelColor(2, 2), QColor(255, 250, 200)); // the scene's background
+    QCOMPARE(count(plain, red), 0);
+    QVERIFY(count(picture, red) > 200);   // graftals along the silhouette
+    QVERIFY(count(picture, green) > 500); // the ball where it faces the viewer
+    if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
+        picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
+
+    // The camera: closer shows a bigger ball; turned away, none of it.
+    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "near.png", "--size",
+                                        "640x360", "--distance", "400"})
+                 .status,
+             0);
+    QVERIFY(count(QImage(w.file("near.png")), green) > 2 * count(plain, green));
+    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "away.png", "--size",
+                                        "64x36", "--yaw", "180"})
+                 .status,
+             0);
+    QCOMPARE(count(QImage(w.file("away.png")), green), 0);
+    // Nothing but the picture is written: no graftal files and no scene files change.
+    QCOMPARE(QDir(w.file("graftals")).entryList(QDir::Files).size(), 2);
+    QVERIFY(!QFileInfo::exists(w.file("scenes")));
+}
+
+void TestRenderCommand::rendersThroughTheDisplayToo()
+{
+    Workspace w;
+    const Result r = runTuftmill(w.dir.path(),
+                                 {"--render", "sphere.3ds", "--output", "x.png", "--scene",
+                                  "sphere.dat", "--size", "320x200"},
+                                 true);
+    QCOMPARE(r.status, 0);
+    const QImage picture(w.file("x.png"));
+    QCOMPARE(picture.size(), QSize(320, 200));
+    QVERIFY(count(picture, red) > 50);
+}
+
+void TestRenderCommand::failuresSayWhyInOneLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QString>("says");
+    const QStringList out{"--output", "out.png"};
+    QTest::newRow("missing model") << (QStringList{"--render", "nothing.3ds"} + out)
+                                   << QStringList{} << "cannot load the model nothing.3ds";
+    QTest::newRow("damaged model") << (QStringList{"--render", "cut.3ds"} + out) << QStringList{}
+                                   << "cannot load the model cut.3ds";
+    QTest::newRow("missing scene")
+        << (QStringList{"--render", "sphere.3ds", "--scene", "none.dat"} + out) << QStringList{}
+        << "cannot read the scene file none.dat";
+    QTest::newRow("scene cut short")
+        << (QStringList{"--render", "sphere.3ds", "--scene", "short.dat"} + out) << QStringList{}
+        << "cut short";
+    QTest::newRow("bad option") << (QStringList{"--render", "sphere.3ds", "--fast"} + out)
+                                << QStringList{} << "unknown option --fast";
+    QTest::newRow("bad size") << (QStringList{"--render", "sphere.3ds", "--size", "10000x10"} + out)
+                              << QStringList{} << "--size";
+    QTest::newRow("no OpenGL") << (QStringList{"--render", "sphere.3ds"} + out)
+                               << QStringList{"__EGL_VENDOR_LIBRARY_FILENAMES=/nowhere.json"}
+                               << "no OpenGL";
+    QTest::newRow("unwritable output")
+        << QStringList{"--render", "sphere.3ds", "--output", "no/dir/out.png"} << QStringList{}
+        << "cannot write no/dir/out.png";
+}
+
+void TestRenderCommand::failuresSayWhyInOneLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    QFETCH(QString, says);
+    Workspace w;
+    QByteArray model = testsupport::readBytes(w.file("sphere.3ds"));
+    QVERIFY(testsupport::writeBytes(w.file("cut.3ds"), model.left(model.size() / 2)));
+    QVERIFY(testsupport::writeBytes(w.file("short.dat"), QByteArray::fromHex("01ffff")));
+    const Result r = runTuftmill(w.dir.path(), args, false, env);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.endsWith('\n') && r.err.count('\n') == 1,
+             qPrintable(r.err));
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY(!QFileInfo::exists(w.file("out.png")));
+}
+
+void TestRenderCommand::helpPrintsTheUsage()
+{
+    QTemporaryDir dir;
+    const Result r = runTuftmill(dir.path(), {"--help"});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.startsWith("Usage: tuftmill"));
+    for (const char *option :
+         {"--render", "--output", "--scene", "--size", "--yaw", "--pitch", "--distance"})
+        QVERIFY2(r.out.contains(QLatin1String(option)), option);
+    QCOMPARE(r.err, QString());
+    QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+QTEST_MAIN(TestRenderCommand)
+#include "tst_render_command.moc"

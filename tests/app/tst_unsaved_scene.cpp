@@ -1,0 +1,168 @@
+// Closing the window with a painted scene that was not saved: the "Unsaved scene"
+// question and each of its answers, failures to save, and the end of a session.
+#include "../support/GlTestMain.h"
+#include "../support/Models.h"
+#include "../support/TestSupport.h"
+#include "GLRender.h"
+#include "LoggerOutput.h"
+#include "Scene.h"
+#include "TreeManager.h"
+#include "Tuftmill.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+
+using testsupport::ScopedWorkDir;
+
+namespace {
+// Answers every message box as it shows: the "Unsaved scene" question with one of its
+// buttons, any other box with OK; notes the titles and what the question offered.
+struct Answer : QObject
+{
+    QStringList titles;
+    QStringList offered;
+    QTimer timer;
+
+    explicit Answer(QMessageBox::StandardButton choice)
+    {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this, choice] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            titles.append(box->windowTitle());
+            if (box->windowTitle() == QStringLiteral("Unsaved scene")) {
+                offered.clear();
+                for (QAbstractButton *b : box->buttons())
+                    offered.append(b->text().remove(QLatin1Char('&')));
+                box->button(choice)->click();
+            } else {
+                box->accept();
+            }
+        });
+        timer.start();
+    }
+};
+
+// The main window with the two-mesh model open and, unless told otherwise, one graftal
+// painted on it in a stroke.
+struct Session
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    Scene *scene = nullptr;
+
+    explicit Session(bool paint = true)
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        testsupport::twoMeshModel().save(QStringLiteral("two.3ds"));
+        GLRender *view = window.form().view;
+        QVERIFY(view->openModel(QStringLiteral("two.3ds")));
+        scene = view->scene();
+        if (paint) {
+            scene->beginStroke();
+            scene->addInstance(scene->face(0), {0.25, 0.25},
+                               TreeManager::instance()->currentGraftal());
+            scene->endStroke();
+        }
+    }
+    ~Session() { TreeManager::destroyInstance(); }
+};
+} // namespace
+
+class TestUnsavedScene : public QObject
+{
+    Q_OBJECT
+private slots:
+    void eachAnswer_data();
+    void eachAnswer();
+    void nothingIsAskedWithoutChanges();
+    void aFailedSaveKeepsTheWindowOpen();
+    void terminationSavesWithoutAsking();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestUnsavedScene::eachAnswer_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("Save") << int(QMessageBox::Save) << true << true;
+    QTest::newRow("Discard") << int(QMessageBox::Discard) << true << false;
+    QTest::newRow("Cancel") << int(QMessageBox::Cancel) << false << false;
+}
+
+void TestUnsavedScene::eachAnswer()
+{
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
+    QFETCH(bool, saved);
+    Session s;
+    QVERIFY(s.scene->changedSinceSaved());
+    Answer answer{QMessageBox::StandardButton(choice)};
+    s.window.close();
+    QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
+    answer.offered.sort();
+    QCOMPARE(answer.offered, (QStringList{"Cancel", "Discard", "Save"}));
+    QCOMPARE(s.window.isVisible(), !closes);
+    QCOMPARE(QFileInfo::exists("scenes/two.dat"), saved);
+    if (saved) {
+        QCOMPARE(QFileInfo("scenes/two.dat").size(), 15 + 24);
+        QVERIFY(!s.scene->changedSinceSaved());
+    }
+}
+
+void TestUnsavedScene::nothingIsAskedWithoutChanges()
+{
+    {
+        Session s(false);
+        Answer answer{QMessageBox::Cancel};
+        s.window.close();
+        QVERIFY(!s.window.isVisible());
+        QVERIFY(answer.titles.isEmpty());
+    }
+    // Painted, saved, then painted and undone: what is on disk is what shows.
+    Session s;
+    QVERIFY(s.scene->saveState());
+    s.scene->beginStroke();
+    s.scene->addInstance(s.scene->face(2), {0.1, 0.1}, TreeManager::instance()->currentGraftal());
+    s.scene->endStroke();
+    QVERIFY(s.scene->undo());
+    Answer answer{QMessageBox::Cancel};
+    s.window.close();
+    QVERIFY(!s.window.isVisible());
+    QVERIFY(answer.titles.isEmpty());
+}
+
+void TestUnsavedScene::aFailedSaveKeepsTheWindowOpen()
+{
+    Session s;
+    QVERIFY(QDir().rename("scenes", "scenes.away"));
+    QVERIFY(testsupport::writeBytes("scenes", "a file where the directory was"));
+    {
+        Answer answer{QMessageBox::Save};
+        s.window.close();
+        QCOMPARE(answer.titles, (QStringList{"Unsaved scene", "Save failed"}));
+        QVERIFY(s.window.isVisible());
+        QVERIFY(s.scene->changedSinceSaved());
+    }
+    QVERIFY(QFile::remove("scenes"));
+    QVERIFY(QDir().rename("scenes.away", "scenes"));
+    Answer answer{QMessageBox::Save};
+    s.window.close();
+    QVERIFY(!s.window.isVisible());
+    QVERIFY(QFileInfo::exists("scenes/two.dat"));
+}
+
+void TestUnsavedScene::terminationSavesWithoutAsking()
+{
+    Session s;
+    Answer answer{QMessageBox::Cancel};
+    s.window.closeForTermination();
+    QVERIFY(!s.window.isVisible());
+    QVERIFY(answer.titles.isEmpty());
+    QCOMPARE(QFileInfo("scenes/two.dat").size(), 15 + 24);
+}
+
+TUFTMILL_GL_TEST_MAIN(TestUnsavedScene)
+#include "tst_unsaved_scene.moc"

@@ -1,0 +1,493 @@
+// The brush, the eraser, undo and redo of strokes and picture export, in the OpenGL view.
+#include "../support/GlTestMain.h"
+#include "../support/Models.h"
+#include "../support/TestSupport.h"
+#include "GLRender.h"
+#include "Graftal.h"
+#include "LoggerOutput.h"
+#include "Random.h"
+#include "Scene.h"
+#include "TreeManager.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QWheelEvent>
+#include <set>
+
+using testsupport::ScopedWorkDir;
+
+namespace {
+bool reddish(QRgb c)
+{
+    return qRed(c) > 150 && qGreen(c) < 100 && qBlue(c) < 100;
+}
+
+int countReddish(const QImage &image)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += reddish(image.pixel(x, y));
+    return n;
+}
+
+// A view on a sphere, come close, with a red and a blue graftal; the red one is selected.
+struct Brushing
+{
+    ScopedWorkDir work;
+    QTreeWidget tree;
+    TreeManager *library = nullptr;
+    GLRender view;
+    Graftal *red = nullptr;
+    Graftal *blue = nullptr;
+    const QPoint centre{200, 150};
+
+    Brushing()
+    {
+        QDir().mkdir("scenes");
+        TreeManager::destroyInstance();
+        library = TreeManager::instance(&tree);
+        QObject::connect(library, &TreeManager::selectedChanged, &view,
+                         &GLRender::currentGraftalChanged);
+        QObject::connect(library, &TreeManager::reloadTextures, &view,
+                         &GLRender::bindTexturesForGraftal);
+        ModelBuilder b;
+        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
+        b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
+        b.save("sphere.3ds");
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.grabFramebuffer();
+        for (auto [colour, slot] : {std::pair{Qt::blue, &blue}, std::pair{Qt::red, &red}}) {
+            library->addGraftal();
+            *slot = library->currentGraftal();
+            (*slot)->setBaseSize(1.5);
+            (*slot)->setLevel(
+                0, {testsupport::filledLevel(colour), testsupport::filledLevel(Qt::transparent)});
+            library->graftalPixmapChanged(*slot);
+        }
+        QVERIFY(view.openModel("sphere.3ds"));
+        for (int i = 0; i < 40; ++i) { // come close: 40 notches of 15 units
+            QWheelEvent wheel(QPointF(centre), view.mapToGlobal(QPointF(centre)), QPoint(),
+                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QCoreApplication::sendEvent(&view, &wheel);
+        }
+    }
+    ~Brushing() { TreeManager::destroyInstance(); }
+
+    Scene *scene() const { return view.scene(); }
+    void act(int data)
+    {
+        QAction action;
+        action.setData(data);
+        action.setCheckable(true);
+        view.dispatchAction(&action);
+    }
+    void click(QPoint at, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mousePress(&view, button, {}, at);
+        QTest::mouseRelease(&view, button, {}, at);
+    }
+    void drag(QPoint from, QPoint to, int steps)
+    {
+        QTest::mousePress(&view, Qt::LeftButton, {}, from);
+        for (int i = 1; i <= steps; ++i)
+            QTest::mouseMove(&view, from + (to - from) * i / steps);
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
+    }
+    QByteArray savedState()
+    {
+        act(GLRender::SaveStateAction);
+        return testsupport::readBytes("scenes/sphere.dat");
+    }
+    std::set<GraftalInstance *> instances() const
+    {
+        const auto all = scene()->collectInstances();
+        return {all.begin(), all.end()};
+    }
+    // Whether a graftal's anchor shows within `radius` pixels of the centre of pixel `at`,
+    // on the face the picture shows there.
+    bool showsUnder(const GraftalInstance *i, QPoint at, double radius) const
+    {
+        QPointF w;
+        if (!scene()->projectToWindow(i->position, w))
+            return false;
+        const QPointF d = w - QPointF(at) - QPointF(0.5, 0.5);
+        return std::hypot(d.x(), d.y()) <= radius &&
+               scene()->pickFace(int(w.x()), int(w.y())) == i->face();
+    }
+};
+} // namespace
+
+class TestBrush : public QObject
+{
+    Q_OBJECT
+private slots:
+    void smallestBrushSpraysAsBefore();
+    void largeBrushPlacesRateInsideTheCircle_data();
+    void largeBrushPlacesRateInsideTheCircle();
+    void eraserTakesOnlyVisibleSelectedInsideTheCircle();
+    void undoAndRedoRestoreTheExactLists();
+    void historyIsBoundedAndStartsAfreshOnLoads();
+    void secondPressNeverAbandonsADensityStroke();
+    void unsavedChangesAreTracked();
+    void exportWritesTwiceTheViewSize();
+    void exportFailuresSayWhy();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestBrush::smallestBrushSpraysAsBefore()
+{
+    Brushing b;
+    QCOMPARE(b.view.brushRadius(), 1);
+    QCOMPARE(b.view.sprayRate(), 1);
+    const QList<QPoint> path = {{200, 150}, {205, 148}, {240, 170}, {180, 130}, {150, 160}};
+    // Through the view with the brush at its defaults...
+    Random::reseedForTests(42);
+    b.act(GLRender::PaintMode);
+    for (const QPoint &p : path)
+        b.click(p);
+    const QByteArray brushed = b.savedState();
+    // ... and the same presses as one graftal each on the face under the pointer.
+    b.scene()->clearInstances();
+    Random::reseedForTests(42);
+    for (const QPoint &p : path)
+        b.scene()->paintAt(p.x(), p.y());
+    QCOMPARE(b.scene()->instanceCount(), 5);
+    QCOMPARE(b.savedState(), brushed);
+    QCOMPARE(brushed.size(), 15 + 24 * 5);
+}
+
+void TestBrush::largeBrushPlacesRateInsideTheCircle_data()
+{
+    QTest::addColumn<int>("radius");
+    QTest::addColumn<int>("rate");
+    QTest::newRow("radius 40, rate 50") << 40 << 50;
+    QTest::newRow("radius 12, rate 7") << 12 << 7;
+    QTest::newRow("radius 1, rate 5") << 1 << 5;
+    QTest::newRow("radius 25, rate 1") << 25 << 1;
+}
+
+void TestBrush::largeBrushPlacesRateInsideTheCircle()
+{
+    QFETCH(int, radius);
+    QFETCH(int, rate);
+    Brushing b;
+    for (int dy = -radius; dy <= radius; ++dy) // the whole circle lies on the ball
+        QVERIFY(b.scene()->pickFace(b.centre.x(), b.centre.y() + dy));
+    b.view.setBrushRadius(radius);
+    b.view.setSprayRate(rate);
+    b.act(GLRender::PaintMode);
+    for (int event = 1; event <= 3; ++event) {
+        const QPoint at = b.centre + QPoint(event * 3, -event * 2);
+        const std::set<GraftalInstance *> before = b.instances();
+        if (event == 1)
+            QTest::mousePress(&b.view, Qt::LeftButton, {}, at);
+        else
+            QTest::mouseMove(&b.view, at);
+        const std::set<GraftalInstance *> after = b.instances();
+        QCOMPARE(int(after.size() - before.size()), rate);
+        for (GraftalInstance *i : after) {
+            if (before.count(i))
+                continue;
+            QCOMPARE(i->graftal(), b.red);
+            // Projected back, the anchor is inside the circle, on the face shown there.
+            QVERIFY(b.showsUnder(i, at, radius + 0.01));
+        }
+    }
+    QTest::mouseRelease(&b.view, Qt::LeftButton, {}, b.centre);
+    QCOMPARE(b.scene()->allInstances().size(), size_t(3 * rate));
+    // A brush over the background places nothing.
+    QTest::mouseClick(&b.view, Qt::LeftButton, {}, QPoint(3, 3));
+    QCOMPARE(b.scene()->instanceCount(), 3 * rate);
+}
+
+void TestBrush::eraserTakesOnlyVisibleSelectedInsideTheCircle()
+{
+    Brushing b;
+    Scene *s = b.scene();
+    b.act(GLRender::PaintMode);
+    b.view.setSprayRate(50);
+    b.view.setBrushRadius(20);
+    b.click(b.centre); // red, well inside the eraser's circle
+    const std::set<GraftalInstance *> redInside = b.instances();
+    b.click(b.centre + QPoint(80, 0)); // red, outside it
+    b.library->setSelected(b.blue);
+    b.click(b.centre); // blue, inside it
+    b.library->setSelected(b.red);
+    // Red ones on the far side of the ball, where the circle shows the near side.
+    std::set<GraftalInstance *> hidden;
+    for (int f = 0; f < s->faceCount(); ++f) {
+        const MeshFace *face = s->face(f);
+        GraftalInstance probe(face, {0.3, 0.3}, b.red, &s->eye, &s->viewDir);
+        QPointF w;
+        if (Vector3::dot(face->normal, s->viewDir) > 0.2 && s->projectToWindow(probe.position, w) &&
+            std::hypot(w.x() - 200.5, w.y() - 150.5) < 25)
+            hidden.insert(s->addInstance(face, {0.3, 0.3}, b.red));
+    }
+    QVERIFY(hidden.size() >= 3);
+    const int total = s->instanceCount();
+
+    b.act(GLRender::EraseMode);
+    b.view.setBrushRadius(30);
+    b.click(b.centre);
+    const std::set<GraftalInstance *> left = b.instances();
+    QCOMPARE(total - int(left.size()), int(redInside.size()));
+    for (GraftalInstance *i : left)
+        QVERIFY(!redInside.count(i));
+    for (GraftalInstance *i : hidden)
+        QVERIFY(left.count(i));
+    QCOMPARE(int(std::count_if(left.begin(), left.end(),
+                               [&](GraftalInstance *i) { return i->graftal() == b.blue; })),
+             50);
+    // A second stroke finds nothing more of red there that shows.
+    b.click(b.centre);
+    QCOMPARE(int(b.instances().size()), int(left.size()));
+    for (GraftalInstance *i : left)
+        if (i->graftal() == b.red)
+            QVERIFY(!b.showsUnder(i, b.centre, 30));
+}
+
+void TestBrush::undoAndRedoRestoreTheExactLists()
+{
+    Brushing b;
+    QSignalSpy undoable(&b.view, &GLRender::undoAvailable);
+    QSignalSpy redoable(&b.view, &GLRender::redoAvailable);
+    QList<QByteArray> states{b.savedState()};
+    b.act(GLRender::PaintMode);
+    b.view.setBrushRadius(30);
+    b.view.setSprayRate(20);
+    b.drag(b.centre - QPoint(60, 0), b.centre + QPoint(60, 0), 12); // a spray stroke
+    states.append(b.savedState());
+    QCOMPARE(undoable.last().first().toBool(), true);
+    b.act(GLRender::DensityMode);
+    QTest::mousePress(&b.view, Qt::LeftButton, {}, b.centre);
+    QTest::mouseMove(&b.view, b.centre - QPoint(0, 30)); // 120 more
+    QTest::mouseMove(&b.view, b.centre + QPoint(0, 10)); // down past the press: 40 fewer
+    QTest::mouseRelease(&b.view, Qt::LeftButton, {}, b.centre + QPoint(0, 10));
+    states.append(b.savedState());
+    b.act(GLRender::EraseMode);
+    b.drag(b.centre - QPoint(40, 10), b.centre + QPoint(40, 10), 6);
+    states.append(b.savedState());
+    b.drag(b.centre + QPoint(-40, 25), b.centre + QPoint(40, 25), 6); // a second erase stroke
+    const QByteArray erasedTwice = b.savedState();
+    QVERIFY(erasedTwice.size() < states.last().size());
+    for (int i = 1; i < states.size(); ++i)
+        QVERIFY2(states[i] != states[i - 1], qPrintable(QString::number(i)));
+
+    // Back through the keys and the toolbar, then forward again.
+    b.view.setFocus();
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(b.savedState(), states[3]);
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(b.savedState(), states[2]);
+    b.act(GLRender::UndoAction);
+    QCOMPARE(b.savedState(), states[1]);
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(b.savedState(), states[0]);
+    QCOMPARE(undoable.last().first().toBool(), false);
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier); // nothing left to undo
+    QCOMPARE(b.savedState(), states[0]);
+    QCOMPARE(GraftalInstance::liveCount(), 0);
+    QTest::keyClick(&b.view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(b.savedState(), states[1]);
+    QTest::keyClick(&b.view, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(b.savedState(), states[2]);
+    b.act(GLRender::RedoAction);
+    QCOMPARE(b.savedState(), states[3]);
+    b.act(GLRender::RedoAction);
+    QCOMPARE(b.savedState(), erasedTwice);
+    QCOMPARE(redoable.last().first().toBool(), false);
+    QCOMPARE(b.scene()->allInstances().size(), size_t(b.scene()->instanceCount()));
+    QCOMPARE(GraftalInstance::liveCount(), b.scene()->instanceCount());
+
+    // A new stroke after an undo drops what could have been redone.
+    b.act(GLRender::UndoAction);
+    b.act(GLRender::UndoAction);
+    QVERIFY(b.scene()->canRedo());
+    b.act(GLRender::PaintMode);
+    b.click(b.centre);
+    QVERIFY(!b.scene()->canRedo());
+    QCOMPARE(redoable.last().first().toBool(), false);
+    b.act(GLRender::UndoAction);
+    QCOMPARE(b.savedState(), states[2]);
+    // The eraser after all that takes off exactly what shows under it.
+    b.act(GLRender::EraseMode);
+    b.click(b.centre);
+    for (GraftalInstance *i : b.instances())
+        QVERIFY(!b.showsUnder(i, b.centre, 30));
+}
+
+void TestBrush::historyIsBoundedAndStartsAfreshOnLoads()
+{
+    Brushing b;
+    b.act(GLRender::PaintMode);
+    for (int i = 0; i < SceneHistory::MaxSteps + 5; ++i)
+        b.click(b.centre + QPoint(i % 40, 0));
+    QCOMPARE(b.scene()->undoSteps(), SceneHistory::MaxSteps);
+    QCOMPARE(b.scene()->instanceCount(), SceneHistory::MaxSteps + 5);
+    while (b.scene()->canUndo())
+        b.act(GLRender::UndoAction);
+    QCOMPARE(b.scene()->instanceCount(), 5); // the oldest steps are out of reach
+    QCOMPARE(b.scene()->redoSteps(), SceneHistory::MaxSteps);
+    // A click on the background changes nothing and makes no step.
+    b.click(QPoint(2, 2));
+    QCOMPARE(b.scene()->redoSteps(), SceneHistory::MaxSteps);
+
+    b.act(GLRender::SaveStateAction);
+    b.act(GLRender::RedoAction);
+    b.act(GLRender::ReloadStateAction);
+    QVERIFY(!b.scene()->canUndo() && !b.scene()->canRedo());
+    QCOMPARE(b.scene()->instanceCount(), 5);
+    b.click(b.centre);
+    QVERIFY(b.scene()->canUndo());
+    QVERIFY(b.view.openModel("sphere.3ds"));
+    QVERIFY(!b.scene()->canUndo());
+}
+
+void TestBrush::secondPressNeverAbandonsADensityStroke()
+{
+    Brushing b;
+    b.act(GLRender::PaintMode);
+    b.view.setBrushRadius(20);
+    b.view.setSprayRate(50);
+    b.click(b.centre + QPoint(50, 0));
+    QVERIFY(b.scene()->instanceCount() > 20);
+    b.act(GLRender::DensityMode);
+    for (QPoint second : {QPoint(3, 3), b.centre}) { // over the background, then the ball
+        const int start = b.scene()->instanceCount();
+        QTest::mousePress(&b.view, Qt::LeftButton, {}, b.centre);
+        QTest::mouseMove(&b.view, b.centre - QPoint(0, 10));
+        QTest::mouseMove(&b.view, b.centre + QPoint(0, 2)); // some taken off, kept aside
+        QTest::mousePress(&b.view, Qt::RightButton, {}, second, 20);
+        QCOMPARE(b.scene()->removedInstanceCount(), 0);
+        QCOMPARE(b.scene()->instanceCount(), std::max(0, start - 8));
+        if (second != b.centre) // over the ball the second press starts a stroke of its own
+            QCOMPARE(b.scene()->allInstances().size(), size_t(b.scene()->instanceCount()));
+        QTest::mouseMove(&b.view, second - QPoint(0, 5));
+        QTest::mouseRelease(&b.view, Qt::RightButton, {}, second - QPoint(0, 5));
+        QTest::mouseRelease(&b.view, Qt::LeftButton, {}, second - QPoint(0, 5));
+        QCOMPARE(GraftalInstance::liveCount(), b.scene()->instanceCount());
+    }
+    // The next spray draws every graftal, not only itself.
+    b.act(GLRender::PaintMode);
+    b.click(b.centre + QPoint(60, 0));
+    QCOMPARE(b.scene()->allInstances().size(), size_t(b.scene()->instanceCount()));
+    b.view.grabFramebuffer();
+    QCOMPARE(b.scene()->lastDrawOrder().size(), size_t(b.scene()->instanceCount()));
+    // Each press made its own step: undone one by one, back to the single graftal.
+    while (b.scene()->canUndo())
+        b.act(GLRender::UndoAction);
+    QCOMPARE(b.scene()->instanceCount(), 0);
+    for (int i = 0; i < 4; ++i)
+        b.act(GLRender::RedoAction);
+    QVERIFY(b.scene()->instanceCount() > 1);
+}
+
+void TestBrush::unsavedChangesAreTracked()
+{
+    Brushing b;
+    Scene *s = b.scene();
+    QVERIFY(!s->changedSinceSaved());
+    b.act(GLRender::PaintMode);
+    b.click(b.centre);
+    QVERIFY(s->changedSinceSaved());
+    b.act(GLRender::UndoAction); // back to what was loaded
+    QVERIFY(!s->changedSinceSaved());
+    b.act(GLRender::RedoAction);
+    b.act(GLRender::SaveStateAction);
+    QVERIFY(!s->changedSinceSaved());
+    b.act(GLRender::UndoAction);
+    QVERIFY(s->changedSinceSaved());
+    b.act(GLRender::ReloadStateAction);
+    QVERIFY(!s->changedSinceSaved());
+    s->markChanged(); // a new background colour
+    QVERIFY(s->changedSinceSaved());
+    QVERIFY(b.view.openModel("sphere.3ds"));
+    QVERIFY(!s->changedSinceSaved());
+}
+
+void TestBrush::exportWritesTwiceTheViewSize()
+{
+    Brushing b;
+    b.act(GLRender::PaintMode);
+    b.view.setBrushRadius(120);
+    b.view.setSprayRate(50);
+    for (int i = 0; i < 8; ++i)
+        b.click(b.centre + QPoint(i, 0));
+    b.scene()->background = QColor(250, 240, 200);
+    const QImage shown = b.view.grabFramebuffer();
+    b.scene()->toggleAxes(); // overlays stay out of the picture
+
+    testsupport::ModalDriver driver([](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog || dialog->windowTitle() != QStringLiteral("Export image"))
+            return false;
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+            ->setText(QDir::current().filePath("picture"));
+        static_cast<QDialog *>(dialog)->accept();
+        return true;
+    });
+    b.act(GLRender::ExportAction);
+    QTRY_COMPARE(driver.handled, 1);
+    const QImage picture("picture.png"); // the suffix added
+    QCOMPARE(picture.size(), shown.size() * 2);
+    QCOMPARE(picture.pixelColor(4, 4), QColor(250, 240, 200));
+    QCOMPARE(picture.pixelColor(picture.width() - 4, 4), QColor(250, 240, 200)); // no axes
+    // The same scene as the view shows, four times the pixels of graftals.
+    const int big = countReddish(picture), small = countReddish(shown);
+    QVERIFY2(small > 100 && big > 3 * small && big < 5 * small,
+             qPrintable(QStringLiteral("%1 %2").arg(small).arg(big)));
+    QCOMPARE(QDir().entryList(QDir::Files).filter("picture").size(), 1); // nothing left beside
+}
+
+void TestBrush::exportFailuresSayWhy()
+{
+    {
+        ScopedWorkDir work;
+        GLRender empty;
+        empty.resize(200, 150);
+        empty.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&empty));
+        testsupport::MessageBoxCatcher catcher;
+        QAction action;
+        action.setData(GLRender::ExportAction);
+        empty.dispatchAction(&action);
+        QCOMPARE(catcher.title, QStringLiteral("Export image"));
+        QVERIFY(catcher.text.contains("open a 3DS file first"));
+    }
+    Brushing b;
+    QString error;
+    QVERIFY(testsupport::writeBytes("kept.png", "an older picture"));
+    QDir().mkdir("folder.png");
+    QVERIFY(!b.view.exportImage("folder.png", error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!b.view.exportImage("missing/dir/x.png", error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(b.view.exportImage("kept.png", error));
+    QCOMPARE(QImage("kept.png").size(), b.view.grabFramebuffer().size() * 2);
+
+    testsupport::MessageBoxCatcher catcher;
+    testsupport::ModalDriver driver([](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog)
+            return false;
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+            ->setText(QDir::current().filePath("no/such/dir/p.png"));
+        static_cast<QDialog *>(dialog)->accept();
+        return true;
+    });
+    b.act(GLRender::ExportAction);
+    QTRY_COMPARE(catcher.seen, 1);
+    QCOMPARE(catcher.title, QStringLiteral("Export image"));
+    QVERIFY2(catcher.text.contains("no/such/dir/p.png") && catcher.text.contains("No such file"),
+             qPrintable(catcher.text));
+}
+
+TUFTMILL_GL_TEST_MAIN(TestBrush)
+#include "tst_brush.moc"
