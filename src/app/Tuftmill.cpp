@@ -18,8 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QStatusBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
@@ -131,51 +131,13 @@ void Tuftmill::closeForTermination()
 
 void Tuftmill::closeEvent(QCloseEvent *event)
 {
-    Scene *scene = ui.view ? ui.view->scene() : nullptr;
-    if (scene && scene->strokeRunning())
-        scene->endStroke();
-    if (!scene || !scene->changedSinceSaved()) {
+    // An ending session saves the scene without asking; otherwise the user decides, and
+    // may decide to stay. A session that ends while the question is open saves too.
+    if (!ui.view || ui.view->settleUnsavedScene(QStringLiteral("closing"), terminating,
+                                                [this] { return terminating; }))
         event->accept();
-        return;
-    }
-    auto save = [&] {
-        if (scene->saveState())
-            return true;
-        mainLogger->error(QStringLiteral("the scene could not be saved to %1 at closing")
-                              .arg(scene->stateFileName()));
-        return false;
-    };
-    if (terminating) {
-        save();
-        event->accept();
-        return;
-    }
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved scene"),
-                    QStringLiteral("The graftals painted on %1 have changed since they were "
-                                   "last saved.\nSave them to %2 before closing?")
-                        .arg(QFileInfo(scene->modelPath()).fileName(), scene->stateFileName()),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.setDefaultButton(QMessageBox::Save);
-    const int answer = box.exec();
-    if (terminating) { // the session ended while the question was open
-        save();
-        event->accept();
-        return;
-    }
-    if (answer == QMessageBox::Save) {
-        if (save()) {
-            event->accept();
-        } else {
-            QMessageBox::warning(
-                this, QStringLiteral("Save failed"),
-                QStringLiteral("The scene could not be saved to %1.").arg(scene->stateFileName()));
-            event->ignore();
-        }
-    } else if (answer == QMessageBox::Discard) {
-        event->accept();
-    } else {
+    else
         event->ignore();
-    }
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

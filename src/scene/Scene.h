@@ -62,8 +62,9 @@ public:
     void installModel(const QString &path, std::unique_ptr<LoadedModel> model);
     // The same in steps, so that none holds the GUI thread long: the model's arrays go into
     // new OpenGL buffers a slice at a time while the current model stays drawn, then the
-    // staged model replaces the current one at once. uploadStaged copies up to `bytes`
-    // more and says whether everything is there (at once without an OpenGL context).
+    // staged model replaces the current one at once. uploadStaged copies about `bytes`
+    // more (at least one buffer's worth) and says whether everything is there (at once
+    // without an OpenGL context).
     void stageModel(const QString &path, std::unique_ptr<LoadedModel> model);
     bool uploadStaged(size_t bytes);
     void installStaged();
@@ -216,7 +217,6 @@ private:
     void releaseBuffers();
     // The staged model's buffers become the ones drawn.
     void takeStagedBuffers();
-    static constexpr int StagedArrays = 4;
     void drawAxes() const;
     void drawTrail() const;
     void recordEye();
@@ -240,8 +240,8 @@ private:
     {
         QString path;
         std::unique_ptr<LoadedModel> model;
-        int array = 0;
-        size_t offset = 0;
+        size_t uploadedFaces = 0;
+        bool uploaded = false; // all of it is in OpenGL buffers
     };
     std::unique_ptr<Staged> staged;
     struct GlState;

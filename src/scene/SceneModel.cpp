@@ -69,7 +69,7 @@ void Scene::installStaged()
     meshFaceLists = std::move(model.meshFaces);
     colorsByMesh = std::move(model.meshColors);
     names = std::move(model.meshNames);
-    if (next->array == StagedArrays) {
+    if (next->uploaded) {
         // Drawing uses the buffers only.
         takeStagedBuffers();
         pendingArrays.reset();

@@ -7,12 +7,46 @@
 #include "Scene.h"
 
 #include <algorithm>
+#include <vector>
+
+namespace {
+// A model's render arrays go into OpenGL in buffers of this many faces (about 4.5 MB of
+// positions): each buffer is a short piece of work, and the software renderer pays for
+// clearing a new buffer's memory by its size.
+constexpr size_t FacesPerBuffer = size_t(1) << 17;
+constexpr size_t BytesPerFace = 9 * (3 * sizeof(float) + 1);
+
+// One range of faces in OpenGL buffers: positions, normals, colours and face-id colours.
+struct ModelBuffers
+{
+    GlBuffer positions, normals, colors, idColors;
+    size_t faces = 0;
+};
+
+ModelBuffers uploadRange(const RenderArrays &a, size_t first, size_t faces)
+{
+    auto upload = [](GlBuffer &buffer, const void *data, size_t bytes) {
+        buffer = GlBuffer(genBuffer());
+        glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
+    };
+    ModelBuffers b;
+    b.faces = faces;
+    const size_t at = first * 9, values = faces * 9;
+    upload(b.positions, &a.positions[at], values * sizeof(float));
+    upload(b.normals, &a.normals[at], values * sizeof(float));
+    upload(b.colors, &a.colors[at], values * sizeof(float));
+    upload(b.idColors, &a.idColors[at], values);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    return b;
+}
+} // namespace
 
 struct Scene::GlState
 {
-    GlBuffer positions, normals, colors, idColors;
-    // The buffers of a staged model, filled a slice at a time.
-    GlBuffer staged[StagedArrays];
+    std::vector<ModelBuffers> model;
+    // The buffers of a staged model, filled a few at a time.
+    std::vector<ModelBuffers> staged;
     // The face-id picture is drawn off screen so that it never shows in the view.
     GlFramebuffer pickFramebuffer;
     GlRenderbuffer pickColor, pickDepth;
@@ -41,10 +75,7 @@ void Scene::setGlReady(bool ready)
 
 void Scene::releaseBuffers()
 {
-    gl->positions.reset();
-    gl->normals.reset();
-    gl->colors.reset();
-    gl->idColors.reset();
+    gl->model.clear();
 }
 
 void Scene::uploadBuffers()
@@ -52,17 +83,9 @@ void Scene::uploadBuffers()
     if (!pendingArrays)
         return;
     releaseBuffers();
-    auto upload = [](GlBuffer &buffer, const void *data, size_t bytes) {
-        buffer = GlBuffer(genBuffer());
-        glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
-        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
-    };
-    const size_t values = faceTotal * 9;
-    upload(gl->positions, pendingArrays->positions.data(), values * sizeof(float));
-    upload(gl->normals, pendingArrays->normals.data(), values * sizeof(float));
-    upload(gl->colors, pendingArrays->colors.data(), values * sizeof(float));
-    upload(gl->idColors, pendingArrays->idColors.data(), values);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    for (size_t first = 0; first < faceTotal; first += FacesPerBuffer)
+        gl->model.push_back(
+            uploadRange(*pendingArrays, first, std::min(FacesPerBuffer, faceTotal - first)));
     // Drawing uses the buffers only.
     pendingArrays.reset();
 }
@@ -71,50 +94,27 @@ bool Scene::uploadStaged(size_t bytes)
 {
     if (!staged || !contextReady)
         return true;
-    const RenderArrays &a = staged->model->arrays;
-    const size_t values = staged->model->faceCount * 9;
-    const std::pair<const void *, size_t> arrays[StagedArrays] = {
-        {a.positions.data(), values * sizeof(float)},
-        {a.normals.data(), values * sizeof(float)},
-        {a.colors.data(), values * sizeof(float)},
-        {a.idColors.data(), values}};
-    while (staged->array < StagedArrays) {
-        const auto [data, size] = arrays[staged->array];
-        GlBuffer &buffer = gl->staged[staged->array];
-        if (!buffer) {
-            buffer = GlBuffer(genBuffer());
-            glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
-            glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(size), nullptr, GL_STATIC_DRAW);
-        }
-        const size_t n = std::min(bytes, size - staged->offset);
-        if (n > 0) {
-            glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
-            glBufferSubData(GL_ARRAY_BUFFER, GLintptr(staged->offset), GLsizeiptr(n),
-                            static_cast<const char *>(data) + staged->offset);
-        }
-        staged->offset += n;
-        bytes -= n;
-        if (staged->offset < size)
-            break;
-        ++staged->array;
-        staged->offset = 0;
+    const size_t total = staged->model->faceCount;
+    size_t budget = std::max<size_t>(bytes / BytesPerFace, 1);
+    while (staged->uploadedFaces < total && budget > 0) {
+        const size_t faces = std::min(FacesPerBuffer, total - staged->uploadedFaces);
+        gl->staged.push_back(uploadRange(staged->model->arrays, staged->uploadedFaces, faces));
+        staged->uploadedFaces += faces;
+        budget -= std::min(budget, faces);
     }
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    return staged->array == StagedArrays;
+    staged->uploaded = staged->uploadedFaces == total;
+    return staged->uploaded;
 }
 
 void Scene::takeStagedBuffers()
 {
-    gl->positions = std::move(gl->staged[0]);
-    gl->normals = std::move(gl->staged[1]);
-    gl->colors = std::move(gl->staged[2]);
-    gl->idColors = std::move(gl->staged[3]);
+    gl->model = std::move(gl->staged);
+    gl->staged.clear();
 }
 
 void Scene::discardStagedModel()
 {
-    for (GlBuffer &buffer : gl->staged)
-        buffer.reset();
+    gl->staged.clear();
     staged.reset();
 }
 
@@ -186,22 +186,24 @@ void Scene::render(int flags)
         glUniform1i(uniforms.maskSampler, 1);
     }
 
-    if (gl->positions) {
+    if (!gl->model.empty()) {
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
         glEnableClientState(GL_COLOR_ARRAY);
-        glBindBuffer(GL_ARRAY_BUFFER, gl->positions.get());
-        glVertexPointer(3, GL_FLOAT, 0, nullptr);
-        glBindBuffer(GL_ARRAY_BUFFER, gl->normals.get());
-        glNormalPointer(GL_FLOAT, 0, nullptr);
-        if (flags & PickPass) {
-            glBindBuffer(GL_ARRAY_BUFFER, gl->idColors.get());
-            glColorPointer(3, GL_UNSIGNED_BYTE, 0, nullptr);
-        } else {
-            glBindBuffer(GL_ARRAY_BUFFER, gl->colors.get());
-            glColorPointer(3, GL_FLOAT, 0, nullptr);
+        for (const ModelBuffers &b : gl->model) {
+            glBindBuffer(GL_ARRAY_BUFFER, b.positions.get());
+            glVertexPointer(3, GL_FLOAT, 0, nullptr);
+            glBindBuffer(GL_ARRAY_BUFFER, b.normals.get());
+            glNormalPointer(GL_FLOAT, 0, nullptr);
+            if (flags & PickPass) {
+                glBindBuffer(GL_ARRAY_BUFFER, b.idColors.get());
+                glColorPointer(3, GL_UNSIGNED_BYTE, 0, nullptr);
+            } else {
+                glBindBuffer(GL_ARRAY_BUFFER, b.colors.get());
+                glColorPointer(3, GL_FLOAT, 0, nullptr);
+            }
+            glDrawArrays(GL_TRIANGLES, 0, GLsizei(b.faces * 3));
         }
-        glDrawArrays(GL_TRIANGLES, 0, GLsizei(faceTotal * 3));
         glDisableClientState(GL_VERTEX_ARRAY);
         glDisableClientState(GL_NORMAL_ARRAY);
         glDisableClientState(GL_COLOR_ARRAY);

@@ -362,6 +362,48 @@ void GLRender::endModelLoad(bool loaded)
     emit modelLoadFinished(loaded);
 }
 
+bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
+                                  const std::function<bool()> &ended)
+{
+    if (theScene->strokeRunning())
+        finishStroke();
+    if (!theScene->loaded() || !theScene->changedSinceSaved())
+        return true;
+    auto save = [&] {
+        if (theScene->saveState())
+            return true;
+        logger->error(QStringLiteral("the scene could not be saved to %1 before %2")
+                          .arg(theScene->stateFileName(), when));
+        return false;
+    };
+    if (quietly) {
+        save();
+        return true;
+    }
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Unsaved scene"),
+        QStringLiteral("The graftals painted on %1 have changed since they were "
+                       "last saved.\nSave them to %2 before %3?")
+            .arg(QFileInfo(theScene->modelPath()).fileName(), theScene->stateFileName(), when),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
+    box.setDefaultButton(QMessageBox::Save);
+    const int answer = box.exec();
+    if (ended && ended()) {
+        save();
+        return true;
+    }
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer != QMessageBox::Save)
+        return false;
+    if (save())
+        return true;
+    QMessageBox::warning(
+        window(), QStringLiteral("Save failed"),
+        QStringLiteral("The scene could not be saved to %1.").arg(theScene->stateFileName()));
+    return false;
+}
+
 bool GLRender::openModel(const QString &path)
 {
     bool loaded = false;
@@ -399,7 +441,9 @@ void GLRender::dispatchAction(QAction *action)
         const QString name =
             QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(),
                                          QStringLiteral("3DS files (*.3ds)"));
-        if (!name.isEmpty())
+        // A new model takes the painted graftals with it.
+        if (!name.isEmpty() &&
+            settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))
             loadModelInBackground(name);
         break;
     }

@@ -7,6 +7,7 @@
 #include <QOpenGLWidget>
 #include <QPoint>
 #include <QSet>
+#include <functional>
 #include <memory>
 
 class Logger;
@@ -77,6 +78,14 @@ public:
     // Loads a model and waits for the outcome (for tests and benchmarks), running the
     // event loop meanwhile; true when the model was loaded.
     bool openModel(const QString &path);
+
+    // Before painted graftals that changed since they were loaded or saved would be lost
+    // (`when`: "closing", "opening a.3ds"): the "Unsaved scene" question, Save writing the
+    // scene state first. Without asking when `quietly` (the state is saved), or when
+    // `ended` turns true while the question is open. True when it is all right to go on;
+    // false when the user chose to stay or the save failed (which is shown).
+    bool settleUnsavedScene(const QString &when, bool quietly = false,
+                            const std::function<bool()> &ended = {});
     // Refreshes the face-id picture outside a paint, with the context made current.
     void refreshPicking();
     // Converts a widget position to the device pixels that picking works in.

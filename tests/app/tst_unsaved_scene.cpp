@@ -10,6 +10,9 @@
 #include "Tuftmill.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 using testsupport::ScopedWorkDir;
@@ -79,6 +82,8 @@ private slots:
     void nothingIsAskedWithoutChanges();
     void aFailedSaveKeepsTheWindowOpen();
     void terminationSavesWithoutAsking();
+    void openingAnotherModelAsksFirst_data() { eachAnswer_data(); }
+    void openingAnotherModelAsksFirst();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -162,6 +167,38 @@ void TestUnsavedScene::terminationSavesWithoutAsking()
     QVERIFY(!s.window.isVisible());
     QVERIFY(answer.titles.isEmpty());
     QCOMPARE(QFileInfo("scenes/two.dat").size(), 15 + 24);
+}
+
+void TestUnsavedScene::openingAnotherModelAsksFirst()
+{
+    // A new model takes the painted graftals with it: the same question comes first, and
+    // Cancel keeps the model and its graftals.
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
+    QFETCH(bool, saved);
+    Session s;
+    ModelBuilder box;
+    box.addBox("box", {0, 0, 0}, {1, 1, 1}, QString());
+    QVERIFY(box.save("box.3ds"));
+    testsupport::ModalDriver chooser([](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog)
+            return false;
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(QDir::current().absoluteFilePath("box.3ds"));
+        static_cast<QDialog *>(dialog)->accept();
+        return true;
+    });
+    Answer answer{QMessageBox::StandardButton(choice)};
+    QAction open;
+    open.setData(1);
+    s.window.form().view->dispatchAction(&open);
+    QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
+    QTRY_VERIFY(!s.window.form().view->loadingModel());
+    QCOMPARE(QFileInfo(s.scene->modelPath()).fileName(),
+             closes ? QStringLiteral("box.3ds") : QStringLiteral("two.3ds"));
+    QCOMPARE(s.scene->instanceCount(), closes ? 0 : 1);
+    QCOMPARE(QFileInfo("scenes/two.dat").size(), saved ? 15 + 24 : 0);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestUnsavedScene)
