@@ -5,11 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${1:-build}
 shots=$(mktemp -d)
-for journey in tst_journey tst_brushes; do
+for journey in tst_journey tst_brushes tst_big_model; do
   TUFTMILL_SCREENSHOT_DIR="$shots" xvfb-run -a -s "-screen 0 1920x1080x24" "$BUILD_DIR/tests/$journey"
 done
 mkdir -p docs/images
-for name in samples-start samples-torus 2-drawing 3-sprayed 5-error unsaved-scene; do
+for name in samples-start samples-torus 2-drawing 3-sprayed 5-error unsaved-scene big-loading; do
   convert "$shots/$name.png" -resize 50% -strip "docs/images/$name.png"
 done
 rm -rf "$shots"
