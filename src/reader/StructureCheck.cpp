@@ -1,5 +1,6 @@
 #include "StructureCheck.h"
 
+#include "ChunkIds.h"
 #include "ModelTransfer.h"
 
 #include <array>
@@ -8,47 +9,7 @@
 
 namespace {
 
-// Chunk identifiers of the 3DS format that lib3ds reads.
-enum Chunk : uint16_t
-{
-    M3DMAGIC = 0x4D4D,
-    MLIBMAGIC = 0x3DAA,
-    CMAGIC = 0xC23D,
-    MDATA = 0x3D3D,
-    AMBIENT_LIGHT = 0x2100,
-    SOLID_BGND = 0x1200,
-    V_GRADIENT = 0x1300,
-    FOG = 0x2200,
-    LAYER_FOG = 0x2302,
-    DISTANCE_CUE = 0x2300,
-    DEFAULT_VIEW = 0x3000,
-    VIEWPORT_LAYOUT_OLD = 0x7000,
-    VIEWPORT_LAYOUT = 0x7001,
-    MAT_ENTRY = 0xAFFF,
-    NAMED_OBJECT = 0x4000,
-    N_TRI_OBJECT = 0x4100,
-    POINT_ARRAY = 0x4110,
-    POINT_FLAG_ARRAY = 0x4111,
-    FACE_ARRAY = 0x4120,
-    MSH_MAT_GROUP = 0x4130,
-    TEX_VERTS = 0x4140,
-    SMOOTH_GROUP = 0x4150,
-    N_DIRECT_LIGHT = 0x4600,
-    DL_SPOTLIGHT = 0x4610,
-    N_CAMERA = 0x4700,
-    KFDATA = 0xB000,
-    NODE_HDR = 0xB010,
-    POS_TRACK_TAG = 0xB020,
-    ROT_TRACK_TAG = 0xB021,
-    SCL_TRACK_TAG = 0xB022,
-    FOV_TRACK_TAG = 0xB023,
-    ROLL_TRACK_TAG = 0xB024,
-    COL_TRACK_TAG = 0xB025,
-    MORPH_TRACK_TAG = 0xB026,
-    HOT_TRACK_TAG = 0xB027,
-    FALL_TRACK_TAG = 0xB028,
-    HIDE_TRACK_TAG = 0xB029,
-};
+using namespace ChunkId;
 
 bool isNodeTag(uint16_t id)
 {

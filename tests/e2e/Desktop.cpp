@@ -1,5 +1,6 @@
 #include "Desktop.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -78,6 +79,20 @@ void Desktop::type(const QString &text)
 bool Desktop::chooseFile(QPoint action, const QString &title, const QString &path)
 {
     click(action);
+    return answerFileDialog(title, path);
+}
+
+void Desktop::keep(const QImage &shot, const QString &name)
+{
+    const QString dir = qEnvironmentVariableIsSet("TUFTMILL_SCREENSHOT_DIR")
+                            ? qEnvironmentVariable("TUFTMILL_SCREENSHOT_DIR")
+                            : QDir::current().absoluteFilePath(QStringLiteral("e2e-shots"));
+    QDir().mkpath(dir);
+    shot.save(dir + QLatin1Char('/') + name);
+}
+
+bool Desktop::answerFileDialog(const QString &title, const QString &path)
+{
     const qulonglong dialog = waitForWindow(title);
     if (!dialog)
         return false;

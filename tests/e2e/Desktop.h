@@ -35,9 +35,15 @@ public:
     // Asks the window to close (WM_DELETE_WINDOW), as its close button would.
     static bool requestClose(qulonglong id);
 
-    // Clicks `action`, types `path` into the file dialog it opens (titled `title`) and
-    // confirms; tries again if the dialog was still busy and did not take it.
+    // Types `path` into the file dialog titled `title` (waiting for it) and confirms; tries
+    // again if the dialog was still busy and did not take it. False if it never came or
+    // stayed.
+    static bool answerFileDialog(const QString &title, const QString &path);
+    // The same after clicking `action`, which opens the dialog.
     static bool chooseFile(QPoint action, const QString &title, const QString &path);
+    // Keeps a screenshot for people to look at: in $TUFTMILL_SCREENSHOT_DIR, or in
+    // e2e-shots/ of the working directory.
+    static void keep(const QImage &shot, const QString &name);
 
     static QImage screenshot();
     // A screenshot once the area has stopped changing (the application has caught up).

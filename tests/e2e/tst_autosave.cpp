@@ -9,6 +9,7 @@
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
+#include "WindowLayout.h"
 
 #include <QLineEdit>
 #include <algorithm>
@@ -40,25 +41,9 @@ private slots:
 void TestAutosave::strokeAndNameSurviveAKill()
 {
     QTemporaryDir scratch, work;
-    // Where the painter and the name field are: a window built the same way in this
-    // process, laid out off screen at the same size.
-    QRect painter;
-    QPoint nameField;
-    {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(scratch.path());
-        Tuftmill window;
-        window.setAttribute(Qt::WA_DontShowOnScreen);
-        window.show();
-        QTest::qWait(200);
-        QWidget *p = window.form().textureManager->painter();
-        painter = QRect(p->mapToGlobal(QPoint(0, 0)), p->size());
-        QLineEdit *field = window.form().configurator->nameField();
-        nameField = field->mapToGlobal(field->rect().center());
-        window.close();
-        TreeManager::destroyInstance();
-        QDir::setCurrent(previous);
-    }
+    const WindowLayout at(scratch.path());
+    const QRect painter = at.painter;
+    const QPoint nameField = at.nameField;
 
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

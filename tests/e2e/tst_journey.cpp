@@ -14,6 +14,7 @@
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
+#include "WindowLayout.h"
 #include <QRegularExpression>
 
 #include <QAction>
@@ -25,50 +26,13 @@
 #include <QToolBar>
 
 namespace {
-// Where things are on the screen. A window built the same way in this process, laid out
-// off screen at the same size, tells where the application's widgets are.
-struct Layout
+// Where things are on the screen, and in the colour dialog, relative to its top left corner.
+struct Layout : WindowLayout
 {
-    QPoint newGraftal, addLevel, nameField, baseSizeField;
-    QRect painter, view, detailStrip, graftalStrip;
-    int thumbnailSide = 0;
-    QPoint maskAction, textureAction;
-    QPoint viewAction[16];
-    // In the colour dialog, relative to its top left corner.
     QPoint colourField, colourOk;
 
-    static QPoint centre(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
-    static QRect global(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
-
-    explicit Layout(const QString &scratchDir)
+    explicit Layout(const QString &scratchDir) : WindowLayout(scratchDir)
     {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(scratchDir);
-        Tuftmill window;
-        window.setAttribute(Qt::WA_DontShowOnScreen);
-        window.show();
-        QTest::qWait(200);
-        const TuftmillClass &ui = window.form();
-        newGraftal = centre(ui.thumbnailNavigator->button(0));
-        addLevel = centre(ui.detailNavigator->addButton());
-        nameField = centre(ui.configurator->nameField());
-        baseSizeField = centre(ui.configurator->baseSizeField());
-        painter = global(ui.textureManager->painter());
-        view = global(ui.view);
-        detailStrip = global(ui.detailNavigator->scroller()->viewport());
-        graftalStrip = global(ui.thumbnailNavigator->scroller()->viewport());
-        thumbnailSide = ui.detailNavigator->scroller()->side();
-        maskAction = centre(
-            ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
-        textureAction = centre(
-            ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Texture")));
-        for (QAction *a : ui.viewToolBar->actions())
-            if (!a->isSeparator())
-                viewAction[a->data().toInt()] = centre(ui.viewToolBar->widgetForAction(a));
-        window.close();
-        TreeManager::destroyInstance();
-        QDir::setCurrent(previous);
-
         QColorDialog dialog(Qt::white);
         dialog.setAttribute(Qt::WA_DontShowOnScreen);
         dialog.show();
@@ -81,38 +45,7 @@ struct Layout
                 colourOk = button->mapTo(&dialog, button->rect().center());
         dialog.hide();
     }
-
-    // The centre of thumbnail `index` (0 = the first) in a strip.
-    QPoint thumbnail(const QRect &strip, int index) const
-    {
-        const int x = PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing);
-        return strip.topLeft() + QPoint(x + thumbnailSide / 2, thumbnailSide / 2);
-    }
-    QPoint detailThumbnail(int index) const { return thumbnail(detailStrip, index); }
 };
-
-QString shotDir()
-{
-    const QString dir = qEnvironmentVariableIsSet("TUFTMILL_SCREENSHOT_DIR")
-                            ? qEnvironmentVariable("TUFTMILL_SCREENSHOT_DIR")
-                            : QDir::current().absoluteFilePath(QStringLiteral("e2e-shots"));
-    QDir().mkpath(dir);
-    return dir;
-}
-
-void keep(const QImage &shot, const QString &name)
-{
-    shot.save(shotDir() + QLatin1Char('/') + name);
-}
-
-int differingPixels(const QImage &a, const QImage &b, const QRect &area)
-{
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += a.pixel(x, y) != b.pixel(x, y);
-    return n;
-}
 
 // How many different colours a thumbnail shows around its centre: 1 for an empty place,
 // 2 for the bare checker, more for a drawing.
@@ -160,7 +93,7 @@ void TestJourney::artistJourney()
     QProcess app;
     QVERIFY(testsupport::startApp(app, work.path()));
     const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
-    keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "1-start.png");
+    Desktop::keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "1-start.png");
 
     // A new graftal, drawn on its texture and its mask.
     Desktop::click(at.newGraftal);
@@ -180,7 +113,7 @@ void TestJourney::artistJourney()
     Desktop::click(at.detailThumbnail(1));
     Desktop::settle(300);
     Desktop::drag(p.topLeft() + QPoint(200, 390), p.topLeft() + QPoint(200, 20), 12);
-    keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "2-drawing.png");
+    Desktop::keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "2-drawing.png");
 
     // Its name and base size.
     Desktop::click(at.nameField);
@@ -214,7 +147,7 @@ void TestJourney::artistJourney()
     Desktop::release();
     const QImage sprayed = Desktop::settledScreenshot(at.view);
     QVERIFY2(differingPixels(loaded, sprayed, at.view) > 200, "no graftals showed on the model");
-    keep(sprayed, "3-sprayed.png");
+    Desktop::keep(sprayed, "3-sprayed.png");
 
     // A background colour, typed into the colour dialog.
     Desktop::click(at.viewAction[5]);
@@ -243,7 +176,7 @@ void TestJourney::artistJourney()
     Desktop::click(at.viewAction[7]);
     const QImage reloaded = Desktop::screenshotWhen(
         [&](const QImage &shot) { return differingPixels(atSave, shot, at.view) == 0; });
-    keep(reloaded, "4-reloaded.png");
+    Desktop::keep(reloaded, "4-reloaded.png");
     QCOMPARE(differingPixels(atSave, reloaded, at.view), 0);
 
     // A damaged model gives the "Error" box, and the tool goes on working.
@@ -253,7 +186,7 @@ void TestJourney::artistJourney()
     QVERIFY(chooseFile(at.viewAction[1], work.filePath("broken.3ds")));
     const qulonglong error = Desktop::waitForWindow(QStringLiteral("Error"));
     QVERIFY2(error, "no error message for a damaged model");
-    keep(Desktop::screenshot(), "5-error.png");
+    Desktop::keep(Desktop::screenshot(), "5-error.png");
     Desktop::focus(error);
     Desktop::key(QStringLiteral("Return"));
     QVERIFY(Desktop::waitForWindowGone(QStringLiteral("Error")));
@@ -308,7 +241,7 @@ void TestJourney::artistJourney()
     QProcess again;
     QVERIFY(testsupport::startApp(again, work.path()));
     const QImage restarted = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
-    keep(restarted, "6-restarted.png");
+    Desktop::keep(restarted, "6-restarted.png");
     auto colours = [&](QPoint centre) { return coloursAround(restarted, centre); };
     QVERIFY(colours(at.thumbnail(at.graftalStrip, 0)) > 2);  // Tall grass, drawn on
     QVERIFY(colours(at.thumbnail(at.graftalStrip, 1)) >= 2); // Untitled 1, blank
@@ -338,7 +271,7 @@ void TestJourney::firstStartOnTheSamples()
     QVERIFY(testsupport::startApp(app, work.path()));
     const qulonglong window = testsupport::windowsOf(app.processId()).first().toULongLong();
     const QImage start = Desktop::settledScreenshot(QRect(0, 0, 1920, 1080));
-    keep(start, "samples-start.png");
+    Desktop::keep(start, "samples-start.png");
     // The four sample graftals in the thumbnail strip, each showing its drawing over the
     // checker, and nothing after them.
     auto colours = [&](QPoint centre) { return coloursAround(start, centre); };
@@ -364,7 +297,7 @@ void TestJourney::firstStartOnTheSamples()
     Desktop::drag(c + QPoint(0, -300), c + QPoint(0, 300), 30, 15, 3); // the eye 100 units up
     Desktop::drag(c, c + QPoint(0, 68), 20, 15);                       // and 11 degrees down
     const QImage closer = Desktop::settledScreenshot(at.view);
-    keep(closer, "samples-torus.png");
+    Desktop::keep(closer, "samples-torus.png");
     QVERIFY(differingPixels(dressed, closer, at.view) > 2000);
 
     QVERIFY(Desktop::requestClose(window));

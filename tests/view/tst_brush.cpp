@@ -1,6 +1,7 @@
 // The brush, the eraser, undo and redo of strokes and picture export, in the OpenGL view.
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
+#include "../support/SphereView.h"
 #include "../support/TestSupport.h"
 #include "GLRender.h"
 #include "Graftal.h"
@@ -35,70 +36,20 @@ int countReddish(const QImage &image)
 }
 
 // A view on a sphere, come close, with a red and a blue graftal; the red one is selected.
-struct Brushing
+struct Brushing : testsupport::SphereView
 {
-    ScopedWorkDir work;
-    QTreeWidget tree;
-    TreeManager *library = nullptr;
-    GLRender view;
-    Graftal *red = nullptr;
-    Graftal *blue = nullptr;
-    const QPoint centre{200, 150};
+    Graftal *blue;
+    Graftal *red;
 
-    Brushing()
+    Brushing() : SphereView({Qt::blue, Qt::red})
     {
-        QDir().mkdir("scenes");
-        TreeManager::destroyInstance();
-        library = TreeManager::instance(&tree);
-        QObject::connect(library, &TreeManager::selectedChanged, &view,
-                         &GLRender::currentGraftalChanged);
-        QObject::connect(library, &TreeManager::reloadTextures, &view,
-                         &GLRender::bindTexturesForGraftal);
-        ModelBuilder b;
-        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
-        b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
-        b.save("sphere.3ds");
-        view.resize(400, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.grabFramebuffer();
-        for (auto [colour, slot] : {std::pair{Qt::blue, &blue}, std::pair{Qt::red, &red}}) {
-            library->addGraftal();
-            *slot = library->currentGraftal();
-            (*slot)->setBaseSize(1.5);
-            (*slot)->setLevel(
-                0, {testsupport::filledLevel(colour), testsupport::filledLevel(Qt::transparent)});
-            library->graftalPixmapChanged(*slot);
-        }
-        QVERIFY(view.openModel("sphere.3ds"));
-        for (int i = 0; i < 40; ++i) { // come close: 40 notches of 15 units
-            QWheelEvent wheel(QPointF(centre), view.mapToGlobal(QPointF(centre)), QPoint(),
-                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                              false);
-            QCoreApplication::sendEvent(&view, &wheel);
-        }
-    }
-    ~Brushing() { TreeManager::destroyInstance(); }
-
-    Scene *scene() const { return view.scene(); }
-    void act(int data)
-    {
-        QAction action;
-        action.setData(data);
-        action.setCheckable(true);
-        view.dispatchAction(&action);
+        blue = graftals[0];
+        red = graftals[1];
     }
     void click(QPoint at, Qt::MouseButton button = Qt::LeftButton)
     {
         QTest::mousePress(&view, button, {}, at);
         QTest::mouseRelease(&view, button, {}, at);
-    }
-    void drag(QPoint from, QPoint to, int steps)
-    {
-        QTest::mousePress(&view, Qt::LeftButton, {}, from);
-        for (int i = 1; i <= steps; ++i)
-            QTest::mouseMove(&view, from + (to - from) * i / steps);
-        QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
     }
     QByteArray savedState()
     {

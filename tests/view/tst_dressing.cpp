@@ -1,5 +1,6 @@
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
+#include "../support/SphereView.h"
 #include "../support/TestSupport.h"
 #include "GLRender.h"
 #include "Graftal.h"
@@ -30,62 +31,12 @@ bool reddish(const QColor &c)
 }
 
 // A view on a sphere, come close, with a library whose selected graftal is red.
-struct Dressing
+struct Dressing : testsupport::SphereView
 {
-    ScopedWorkDir work;
-    QTreeWidget tree;
-    TreeManager *library = nullptr;
-    GLRender view;
-    Graftal *graftal = nullptr;
+    Graftal *graftal;
 
-    Dressing()
-    {
-        QDir().mkdir("scenes");
-        TreeManager::destroyInstance();
-        library = TreeManager::instance(&tree);
-        QObject::connect(library, &TreeManager::selectedChanged, &view,
-                         &GLRender::currentGraftalChanged);
-        QObject::connect(library, &TreeManager::reloadTextures, &view,
-                         &GLRender::bindTexturesForGraftal);
-        ModelBuilder b;
-        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
-        b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
-        b.save("sphere.3ds");
-        view.resize(400, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.grabFramebuffer();
-        library->addGraftal();
-        graftal = library->currentGraftal();
-        graftal->setBaseSize(1.5);
-        graftal->setLevel(
-            0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
-        library->graftalPixmapChanged(graftal);
-        QVERIFY(view.openModel("sphere.3ds"));
-        // Come close with the wheel: 40 notches of 15 units.
-        for (int i = 0; i < 40; ++i) {
-            QWheelEvent wheel(QPointF(200, 150), view.mapToGlobal(QPointF(200, 150)), QPoint(),
-                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                              false);
-            QCoreApplication::sendEvent(&view, &wheel);
-        }
-    }
-    ~Dressing() { TreeManager::destroyInstance(); }
-
-    void mode(int data)
-    {
-        QAction action;
-        action.setData(data);
-        action.setCheckable(true);
-        view.dispatchAction(&action);
-    }
-    void drag(QPoint from, QPoint to, int steps)
-    {
-        QTest::mousePress(&view, Qt::LeftButton, {}, from);
-        for (int i = 1; i <= steps; ++i)
-            QTest::mouseMove(&view, from + (to - from) * i / steps);
-        QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
-    }
+    Dressing() : SphereView({Qt::red}) { graftal = graftals[0]; }
+    void mode(int data) { act(data); }
     int onBall() const
     {
         auto it = view.scene()->instancesByKey().find({0, int(graftal->id())});

@@ -1,5 +1,7 @@
 #include "ChunkTree.h"
 
+#include "ChunkIds.h"
+
 #include <cstring>
 
 int64_t Chunk::length() const
@@ -59,46 +61,9 @@ QByteArray name(const QByteArray &text)
 } // namespace chunkdata
 
 using namespace chunkdata;
+using namespace ChunkId;
 
 namespace {
-// Chunk ids of the 3DS format.
-enum : uint16_t
-{
-    M3DMAGIC = 0x4D4D,
-    M3D_VERSION = 0x0002,
-    COLOR_F = 0x0010,
-    COLOR_24 = 0x0011,
-    MDATA = 0x3D3D,
-    MESH_VERSION = 0x3D3E,
-    MASTER_SCALE = 0x0100,
-    SOLID_BGND = 0x1200,
-    USE_SOLID_BGND = 0x1201,
-    V_GRADIENT = 0x1300,
-    FOG = 0x2200,
-    NAMED_OBJECT = 0x4000,
-    N_TRI_OBJECT = 0x4100,
-    POINT_ARRAY = 0x4110,
-    POINT_FLAG_ARRAY = 0x4111,
-    FACE_ARRAY = 0x4120,
-    MSH_MAT_GROUP = 0x4130,
-    TEX_VERTS = 0x4140,
-    SMOOTH_GROUP = 0x4150,
-    MESH_MATRIX = 0x4160,
-    MAT_ENTRY = 0xAFFF,
-    MAT_NAME = 0xA000,
-    MAT_AMBIENT = 0xA010,
-    MAT_DIFFUSE = 0xA020,
-    KFDATA = 0xB000,
-    KFHDR = 0xB00A,
-    OBJECT_NODE_TAG = 0xB002,
-    NODE_HDR = 0xB010,
-    PIVOT = 0xB013,
-    POS_TRACK_TAG = 0xB020,
-    ROT_TRACK_TAG = 0xB021,
-    SCL_TRACK_TAG = 0xB022,
-    NODE_ID = 0xB030,
-};
-
 QByteArray colorF(float r, float g, float b)
 {
     return real(r) + real(g) + real(b);
