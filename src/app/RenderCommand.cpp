@@ -189,8 +189,14 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
             qtMessages = nullptr;
         }
     } messagesBack;
-    // Without a display Qt works on images only, and OpenGL comes from EGL.
-    if (!HeadlessContext::displayAvailable())
+    // OpenGL comes from EGL's surfaceless platform wherever it is there, display or not;
+    // Qt then works on images only and never touches a display, which may be named but
+    // gone. Only without it does the display's window system give the context.
+    HeadlessContext surfacelessContext;
+    QString surfacelessProblem;
+    const bool surfaceless = surfacelessContext.createSurfaceless(surfacelessProblem);
+    const bool display = HeadlessContext::displayReachable();
+    if (surfaceless || !display)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     GLRender::setDefaultSurfaceFormat();
     QApplication app(argc, argv);
@@ -205,9 +211,13 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     } libraryGone;
 
     QString error;
-    HeadlessContext context;
-    if (!context.create(error))
-        return fail(QStringLiteral("no OpenGL: %1").arg(error));
+    if (!surfaceless && !display)
+        return fail(
+            QStringLiteral("no OpenGL: %1, and there is no display").arg(surfacelessProblem));
+    // Made after the application object, and gone before it.
+    HeadlessContext windowContext;
+    if (!surfaceless && !windowContext.createThroughWindowSystem(error))
+        return fail(QStringLiteral("no OpenGL: %1; %2").arg(surfacelessProblem, error));
     if (!glsetup::loadEntryPoints(error))
         return fail(QStringLiteral("no OpenGL: %1").arg(error));
     glClearDepth(1.0);
@@ -237,8 +247,22 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     scene.setGlReady(true);
     if (!scene.loadModel(options.model, error))
         return fail(QStringLiteral("cannot load the model %1: %2").arg(options.model, error));
-    if (!options.scene.isEmpty() && !scene.loadStateFrom(options.scene, error))
+    qint64 records = 0, used = 0;
+    if (!options.scene.isEmpty() && !scene.loadStateFrom(options.scene, error, &records, &used))
         return fail(QStringLiteral("cannot read the scene file %1: %2").arg(options.scene, error));
+    // Records whose graftal is not in graftals/ or whose face is not on this model are
+    // left out; a scene none of whose graftals could be placed is another workspace's or
+    // another model's.
+    if (used == 0 && records > 0)
+        return fail(QStringLiteral("none of the %1 graftals of %2 could be placed: their "
+                                   "graftals are not in graftals/ here, or the scene is not of "
+                                   "this model")
+                        .arg(records)
+                        .arg(options.scene));
+    if (used < records)
+        std::fprintf(stderr, "tuftmill: %lld of the %lld graftals of %s were left out\n",
+                     static_cast<long long>(records - used), static_cast<long long>(records),
+                     qPrintable(options.scene));
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);

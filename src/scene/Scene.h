@@ -161,10 +161,17 @@ public:
     // ---- state file ----
     QString stateFileName() const;
     bool saveState();
+    // The same into another file (the scene counts as saved only in its own file).
+    bool saveStateTo(const QString &fileName);
+    // Whether the state file holds what this scene loaded or saved since its model was
+    // opened, or does not exist: writing it then replaces nothing of another session.
+    bool stateFileIsOurs() const;
     bool loadState();
     // Loads the painted state from a given file; false with the reason when the file
     // cannot be read or there is no model.
-    bool loadStateFrom(const QString &fileName, QString &error);
+    // `records` and `used` tell how many graftals the file holds and how many were placed.
+    bool loadStateFrom(const QString &fileName, QString &error, qint64 *records = nullptr,
+                       qint64 *used = nullptr);
 
     // ---- brush ----
     static constexpr int MaxBrushRadius = 200;
@@ -244,6 +251,7 @@ private:
         bool uploaded = false; // all of it is in OpenGL buffers
     };
     std::unique_ptr<Staged> staged;
+    bool ownsStateFile = false;
     struct GlState;
     std::unique_ptr<GlState> gl;
 

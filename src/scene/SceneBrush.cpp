@@ -222,6 +222,7 @@ int Scene::eraseAt(int x, int y, int radius)
     const int r0 = std::max(0, (y - radius) / BrushIndex::Cell);
     const int r1 = std::min(index.rows - 1, (y + radius) / BrushIndex::Cell);
     std::vector<quint32> touched;
+    std::vector<bool> isTouched(index.state.size(), false);
     int found = 0;
     for (int row = r0; row <= r1; ++row)
         for (int col = c0; col <= c1; ++col) {
@@ -236,8 +237,10 @@ int Scene::eraseAt(int x, int y, int radius)
                     continue;
                 if (pickFace(int(anchor.x), int(anchor.y)) != anchor.face)
                     continue; // hidden, or standing on a face that does not show there
-                if (std::find(touched.begin(), touched.end(), anchor.list) == touched.end())
+                if (!isTouched[anchor.list]) {
+                    isTouched[anchor.list] = true;
                     touched.push_back(anchor.list);
+                }
                 state = BrushIndex::Going;
                 ++found;
             }

@@ -56,6 +56,7 @@ void Scene::installStaged()
     // Only a model that was read completely replaces the current one.
     currentPath = next->path;
     isLoaded = true;
+    ownsStateFile = false;
     background = Qt::white;
     clearInstances();
     for (int k = 0; k < 3; ++k) {

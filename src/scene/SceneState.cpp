@@ -30,7 +30,19 @@ QString Scene::stateFileName() const
 
 bool Scene::saveState()
 {
-    const QString name = stateFileName();
+    return saveStateTo(stateFileName());
+}
+
+bool Scene::stateFileIsOurs() const
+{
+    return ownsStateFile || !QFileInfo::exists(stateFileName());
+}
+
+bool Scene::saveStateTo(const QString &name)
+{
+    // A running stroke belongs to what is saved.
+    if (strokeRunning())
+        endStroke();
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) {
         logger->error(
@@ -49,7 +61,10 @@ bool Scene::saveState()
             QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
         return false;
     }
-    markSaved();
+    if (name == stateFileName()) {
+        markSaved();
+        ownsStateFile = true;
+    }
     return true;
 }
 
@@ -59,7 +74,8 @@ bool Scene::loadState()
     return loadStateFrom(stateFileName(), error);
 }
 
-bool Scene::loadStateFrom(const QString &name, QString &error)
+bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCount,
+                          qint64 *usedCount)
 {
     // Records point at faces of the loaded model; without one they mean nothing.
     if (!isLoaded) {
@@ -134,5 +150,11 @@ bool Scene::loadStateFrom(const QString &name, QString &error)
         addInstance(r.face, r.uv, r.graftal);
     allInstanceList = collectInstances();
     markSaved();
+    if (name == stateFileName())
+        ownsStateFile = true;
+    if (recordCount)
+        *recordCount = qint64(count);
+    if (usedCount)
+        *usedCount = qint64(accepted.size());
     return true;
 }

@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressDialog>
+#include <QScopedValueRollback>
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
@@ -340,6 +341,11 @@ void GLRender::finishModelLoad()
 
 void GLRender::uploadStagedModel()
 {
+    // While the user is asked about the scene on screen, the new model waits, looked at
+    // now and then rather than at every turn of the event loop.
+    uploadTimer->setInterval(holdInstalls ? 50 : 0);
+    if (holdInstalls)
+        return;
     makeCurrent();
     const bool complete = theScene->uploadStaged(UploadSliceBytes);
     if (complete)
@@ -359,6 +365,8 @@ void GLRender::endModelLoad(bool loaded)
     if (progress)
         progress->hide();
     updateCursor();
+    // A new model starts a new history.
+    announceHistory();
     emit modelLoadFinished(loaded);
 }
 
@@ -369,6 +377,9 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
         finishStroke();
     if (!theScene->loaded() || !theScene->changedSinceSaved())
         return true;
+    // What is asked about is the scene on screen now: a model that finishes loading
+    // meanwhile waits until the question is settled.
+    const QScopedValueRollback<bool> holding(holdInstalls, true);
     auto save = [&] {
         if (theScene->saveState())
             return true;
@@ -376,20 +387,42 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
                           .arg(theScene->stateFileName(), when));
         return false;
     };
+    // Without anybody to ask, a scene file another session saved is kept, and the graftals
+    // go beside it.
+    auto saveUnasked = [&] {
+        if (theScene->stateFileIsOurs()) {
+            save();
+            return;
+        }
+        const QString base = theScene->stateFileName().chopped(4);
+        QString beside = base + QStringLiteral(" (recovered).dat");
+        for (int n = 2; QFileInfo::exists(beside); ++n)
+            beside = base + QStringLiteral(" (recovered %1).dat").arg(n);
+        if (theScene->saveStateTo(beside))
+            logger->warn(QStringLiteral("the painted graftals were saved to %1 before %2, beside "
+                                        "the earlier %3")
+                             .arg(beside, when, theScene->stateFileName()));
+        else
+            logger->error(
+                QStringLiteral("the scene could not be saved to %1 before %2").arg(beside, when));
+    };
     if (quietly) {
-        save();
+        saveUnasked();
         return true;
     }
-    QMessageBox box(
-        QMessageBox::Question, QStringLiteral("Unsaved scene"),
-        QStringLiteral("The graftals painted on %1 have changed since they were "
-                       "last saved.\nSave them to %2 before %3?")
-            .arg(QFileInfo(theScene->modelPath()).fileName(), theScene->stateFileName(), when),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
+    const QString replacing = theScene->stateFileIsOurs()
+                                  ? QString()
+                                  : QStringLiteral(" (replacing the scene saved there before)");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved scene"),
+                    QStringLiteral("The graftals painted on %1 have changed since they were "
+                                   "last saved.\nSave them to %2%3 before %4?")
+                        .arg(QFileInfo(theScene->modelPath()).fileName(), theScene->stateFileName(),
+                             replacing, when),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
     box.setDefaultButton(QMessageBox::Save);
     const int answer = box.exec();
     if (ended && ended()) {
-        save();
+        saveUnasked();
         return true;
     }
     if (answer == QMessageBox::Discard)
@@ -401,7 +434,8 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
     QMessageBox::warning(
         window(), QStringLiteral("Save failed"),
         QStringLiteral("The scene could not be saved to %1.").arg(theScene->stateFileName()));
-    return false;
+    // A session that ended meanwhile still ends.
+    return ended && ended();
 }
 
 bool GLRender::openModel(const QString &path)
@@ -436,6 +470,9 @@ void GLRender::newTexture(QPixmap *pixmap)
 
 void GLRender::dispatchAction(QAction *action)
 {
+    // A stroke whose release never came (a dialog took the pointer) ends before any tool.
+    if (theScene->strokeRunning())
+        finishStroke();
     switch (action->data().toInt()) {
     case 1: {
         const QString name =

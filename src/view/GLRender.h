@@ -177,6 +177,7 @@ private:
     QTimer *progressTimer = nullptr;
     QTimer *uploadTimer = nullptr; // uploads a staged model a slice per turn of the event loop
     QString loadingPath;
+    bool holdInstalls = false; // while the user is asked about the scene on screen
     QElapsedTimer loadClock;
     int radius = 1;
     int rate = 1;

@@ -5,8 +5,10 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <QFileInfo>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QRegularExpression>
 
 struct HeadlessContext::Egl
 {
@@ -88,18 +90,38 @@ HeadlessContext::HeadlessContext() = default;
 
 HeadlessContext::~HeadlessContext() = default;
 
-bool HeadlessContext::displayAvailable()
+bool HeadlessContext::displayReachable()
 {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (!wayland.isEmpty()) {
+        const QString socket =
+            wayland.startsWith(QLatin1Char('/'))
+                ? wayland
+                : qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + wayland;
+        if (QFileInfo::exists(socket))
+            return true;
+    }
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        return false;
+    static const QRegularExpression local(QStringLiteral("^(?:unix)?:(\\d+)(?:\\.\\d+)?$"));
+    const QRegularExpressionMatch m = local.match(display);
+    if (m.hasMatch())
+        return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X") + m.captured(1));
+    return true;
 }
 
-bool HeadlessContext::create(QString &error)
+bool HeadlessContext::createSurfaceless(QString &error)
 {
-    if (displayAvailable()) {
-        qt = std::make_unique<Qt>();
-        return qt->create(error);
-    }
     egl = std::make_unique<Egl>();
-    return egl->create(error);
+    if (egl->create(error))
+        return true;
+    egl.reset();
+    return false;
+}
+
+bool HeadlessContext::createThroughWindowSystem(QString &error)
+{
+    qt = std::make_unique<Qt>();
+    return qt->create(error);
 }

@@ -3,10 +3,10 @@
 #include <QString>
 #include <memory>
 
-// An OpenGL context without a window, for drawing pictures into framebuffer objects.
-// Without a display it comes from EGL's surfaceless platform (Mesa draws in software);
-// with one, from the window system through Qt. The context is current from a successful
-// create() until the object goes.
+// An OpenGL context without a window, for drawing pictures into framebuffer objects: from
+// EGL's surfaceless platform (Mesa; needs no display and no Qt application), or from the
+// window system through Qt (needs the application object). The context is current from a
+// successful create until the object goes.
 class HeadlessContext
 {
 public:
@@ -15,10 +15,12 @@ public:
     HeadlessContext(const HeadlessContext &) = delete;
     HeadlessContext &operator=(const HeadlessContext &) = delete;
 
-    // Whether there is a display to use (DISPLAY or WAYLAND_DISPLAY set).
-    static bool displayAvailable();
+    // Whether a display is named and its server's socket is there, so that Qt can open it
+    // without aborting (a remote X display counts as there).
+    static bool displayReachable();
     // False with the reason when no context could be made current.
-    bool create(QString &error);
+    bool createSurfaceless(QString &error);
+    bool createThroughWindowSystem(QString &error);
 
 private:
     struct Egl;

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <functional>
 
 using testsupport::ScopedWorkDir;
 
@@ -47,6 +48,40 @@ struct Answer : QObject
     }
 };
 
+// Calls `act` with every message box that shows, until it returns true; notes the titles.
+struct OnBox : QObject
+{
+    QStringList titles;
+    QTimer timer;
+    explicit OnBox(std::function<bool(QMessageBox *)> act)
+    {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this, act] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (titles.isEmpty() || titles.last() != box->windowTitle())
+                titles.append(box->windowTitle());
+            act(box);
+        });
+        timer.start();
+    }
+};
+
+constexpr qint64 Header = 15, Record = 24;
+
+// A scene file of `records` graftals of the given id on the first three faces.
+QByteArray sceneFile(int records, int graftalId)
+{
+    QByteArray bytes;
+    QDataStream s(&bytes, QIODevice::WriteOnly);
+    s.setVersion(QDataStream::Qt_4_3);
+    s << QColor(Qt::white) << qint32(records);
+    for (int i = 0; i < records; ++i)
+        s << qint32(i % 3) << qint32(graftalId) << 0.2 << 0.2;
+    return bytes;
+}
+
 // The main window with the two-mesh model open and, unless told otherwise, one graftal
 // painted on it in a stroke.
 struct Session
@@ -70,6 +105,7 @@ struct Session
         }
     }
     ~Session() { TreeManager::destroyInstance(); }
+    int graftalId() const { return int(TreeManager::instance()->currentGraftal()->id()); }
 };
 } // namespace
 
@@ -84,6 +120,10 @@ private slots:
     void terminationSavesWithoutAsking();
     void openingAnotherModelAsksFirst_data() { eachAnswer_data(); }
     void openingAnotherModelAsksFirst();
+    void aModelArrivingDuringTheQuestionWaits();
+    void sessionEndWhileAskingSaves();
+    void sessionEndDuringSaveFailedStillCloses();
+    void sessionEndKeepsAnEarlierSceneFileNeverLoaded();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -199,6 +239,90 @@ void TestUnsavedScene::openingAnotherModelAsksFirst()
              closes ? QStringLiteral("box.3ds") : QStringLiteral("two.3ds"));
     QCOMPARE(s.scene->instanceCount(), closes ? 0 : 1);
     QCOMPARE(QFileInfo("scenes/two.dat").size(), saved ? 15 + 24 : 0);
+}
+
+// Paint on two.3ds, start opening other.3ds, close the window while it loads; the model
+// arrives while "Unsaved scene" is open and only then the user answers "Save": what was
+// painted on two.3ds is saved to its own file, and other.3ds's scene file is untouched.
+void TestUnsavedScene::aModelArrivingDuringTheQuestionWaits()
+{
+    Session s;
+    testsupport::twoMeshModel().save(QStringLiteral("other.3ds"));
+    const QByteArray otherScene = sceneFile(3, s.graftalId());
+    QVERIFY(testsupport::writeBytes(QStringLiteral("scenes/other.dat"), otherScene));
+    GLRender *view = s.window.form().view;
+    view->loadModelInBackground(QStringLiteral("other.3ds"));
+    QElapsedTimer clock;
+    clock.start();
+    OnBox answer([&](QMessageBox *box) {
+        if (clock.elapsed() < 1500)
+            return false; // the user takes a moment to answer
+        box->button(QMessageBox::Save)->click();
+        return true;
+    });
+    s.window.close();
+    QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
+    QVERIFY(!s.window.isVisible());
+    QCOMPARE(QFileInfo(QStringLiteral("scenes/two.dat")).size(), Header + Record);
+    QCOMPARE(testsupport::readBytes(QStringLiteral("scenes/other.dat")), otherScene);
+}
+
+// The session ends (SIGTERM and the like) while the question is open: the scene is saved
+// and the window goes.
+void TestUnsavedScene::sessionEndWhileAskingSaves()
+{
+    Session s;
+    bool ended = false;
+    OnBox answer([&](QMessageBox *) {
+        if (!ended) {
+            ended = true;
+            s.window.closeForTermination();
+        }
+        return true;
+    });
+    s.window.close();
+    QVERIFY(ended);
+    QCOMPARE(answer.titles.first(), QStringLiteral("Unsaved scene"));
+    QVERIFY(!s.window.isVisible());
+    QCOMPARE(QFileInfo(QStringLiteral("scenes/two.dat")).size(), Header + Record);
+}
+
+// "Save" fails, and while "Save failed" shows the session ends: the window still closes.
+void TestUnsavedScene::sessionEndDuringSaveFailedStillCloses()
+{
+    Session s;
+    QVERIFY(QDir().rename("scenes", "scenes.away"));
+    QVERIFY(testsupport::writeBytes("scenes", "a file where the directory was"));
+    bool ended = false;
+    OnBox answer([&](QMessageBox *box) {
+        if (box->windowTitle() == QStringLiteral("Unsaved scene"))
+            box->button(QMessageBox::Save)->click();
+        else if (!ended) {
+            ended = true;
+            s.window.closeForTermination();
+        }
+        return true;
+    });
+    s.window.close();
+    QVERIFY(ended);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.window.isVisible(), 3000);
+}
+
+// Yesterday's session saved three graftals to scenes/two.dat. Today the model is opened
+// (which does not load that file), one graftal is painted, and the session ends: the
+// file of yesterday stays as it was, today's graftal goes to a file beside it.
+void TestUnsavedScene::sessionEndKeepsAnEarlierSceneFileNeverLoaded()
+{
+    Session s(false);
+    const QByteArray yesterday = sceneFile(3, s.graftalId());
+    QVERIFY(testsupport::writeBytes(QStringLiteral("scenes/two.dat"), yesterday));
+    s.scene->beginStroke();
+    s.scene->addInstance(s.scene->face(0), {0.25, 0.25}, TreeManager::instance()->currentGraftal());
+    s.scene->endStroke();
+    s.window.closeForTermination();
+    QVERIFY(!s.window.isVisible());
+    QCOMPARE(testsupport::readBytes(QStringLiteral("scenes/two.dat")), yesterday);
+    QCOMPARE(QFileInfo(QStringLiteral("scenes/two (recovered).dat")).size(), Header + Record);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestUnsavedScene)
