@@ -6,11 +6,17 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 
 const QString Graftal::Directory = QStringLiteral("graftals");
 
@@ -31,6 +37,102 @@ QImage transparentImage(int width, int height)
     image.fill(Qt::transparent);
     return image;
 }
+
+bool isRegularFile(const QString &file)
+{
+    return QFileInfo(inDirectory(file)).isFile();
+}
+
+// A level file is "<base>_<digits>.png"; anything else gives an empty number.
+struct LevelFileName
+{
+    QString base;
+    QStringView number; // the digits without leading zeros
+};
+
+bool parseLevelFileName(const QString &file, LevelFileName &parsed)
+{
+    if (!file.endsWith(QLatin1String(".png")))
+        return false;
+    const qsizetype end = file.size() - 4;
+    qsizetype start = end;
+    while (start > 0 && file[start - 1] >= QLatin1Char('0') && file[start - 1] <= QLatin1Char('9'))
+        --start;
+    if (start == end || start == 0 || file[start - 1] != QLatin1Char('_'))
+        return false;
+    parsed.base = file.left(start - 1);
+    qsizetype first = start;
+    while (first < end - 1 && file[first] == QLatin1Char('0'))
+        ++first;
+    parsed.number = QStringView(file).mid(first, end - first);
+    return true;
+}
+
+// Level files in the order of their numbers, however many digits; files with the same
+// number keep their given order.
+void sortByNumber(QList<QPair<QStringView, QString>> &files)
+{
+    std::stable_sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
+        return a.first.size() != b.first.size() ? a.first.size() < b.first.size()
+                                                : a.first < b.first;
+    });
+}
+
+QStringList filesOf(const QList<QPair<QStringView, QString>> &numbered)
+{
+    QStringList files;
+    files.reserve(numbered.size());
+    for (const auto &entry : numbered)
+        files.append(entry.second);
+    return files;
+}
+
+// Moves a file within the graftal directory without ever replacing one that is there:
+// one rename(2), so that at every instant exactly one of the two names exists.
+bool moveFile(const QString &from, const QString &to, QString &why)
+{
+    const QByteArray source = QFile::encodeName(inDirectory(from));
+    const QByteArray target = QFile::encodeName(inDirectory(to));
+    int result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                             RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without that flag: the library has made sure nothing is there.
+        if (QFileInfo::exists(inDirectory(to))) {
+            errno = EEXIST;
+        } else {
+            result = ::rename(source.constData(), target.constData());
+        }
+    }
+    if (result == 0)
+        return true;
+    why = QStringLiteral("%1 could not be moved to %2: %3")
+              .arg(inDirectory(from), inDirectory(to), QString::fromLocal8Bit(strerror(errno)));
+    return false;
+}
+
+bool writeFile(const QString &file, const QByteArray &bytes, QStringList &failures)
+{
+    QSaveFile out(inDirectory(file));
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+        return true;
+    failures.append(QStringLiteral("%1: %2").arg(inDirectory(file), out.errorString()));
+    return false;
+}
+
+bool samePixmap(const QPixmap &a, const QPixmap &b)
+{
+    if (a.cacheKey() == b.cacheKey())
+        return true;
+    if (a.size() != b.size())
+        return false;
+    const QImage x = a.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage y = b.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const size_t rowBytes = size_t(x.width()) * 4;
+    for (int row = 0; row < x.height(); ++row)
+        if (memcmp(x.constScanLine(row), y.constScanLine(row), rowBytes) != 0)
+            return false;
+    return true;
+}
 } // namespace
 
 Graftal::Graftal() : logger(std::make_unique<Logger>(QStringLiteral("app.graftal"))) {}
@@ -44,6 +146,12 @@ QPixmap Graftal::blankLevelImage()
     return pixmap;
 }
 
+LevelPair Graftal::blankLevel()
+{
+    const QPixmap blank = blankLevelImage();
+    return {blank, blank.copy()};
+}
+
 std::unique_ptr<Graftal> Graftal::create(int id, const QString &name)
 {
     std::unique_ptr<Graftal> g(new Graftal);
@@ -53,60 +161,64 @@ std::unique_ptr<Graftal> Graftal::create(int id, const QString &name)
     g->setId(static_cast<unsigned int>(id));
     g->setName(name);
     g->setBaseSize(g->config->value(QStringLiteral("baseSize")).toDouble());
-    g->modified = false;
     return g;
 }
 
 std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
 {
+    return load(name, error, levelFiles(name));
+}
+
+std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
+                                       const QStringList &files)
+{
     std::unique_ptr<Graftal> g(new Graftal);
     const QString xmlPath = inDirectory(name + QStringLiteral(".xml"));
     g->config = std::make_unique<XmlConfig>(xmlPath, QString());
-    if (!g->config->valid()) {
-        error = g->config->errorString();
+    XmlConfig &config = *g->config;
+    if (!config.valid()) {
+        error = config.errorString();
         g->logger->warn(
             QStringLiteral("%1 cannot be read and is left untouched: %2")
                 .arg(xmlPath, QString(error).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         return g;
     }
-    g->setId(g->config->value(QStringLiteral("id")).toUInt());
-    g->setName(g->config->value(QStringLiteral("name")).toString());
-    g->setBaseSize(g->config->value(QStringLiteral("baseSize")).toDouble());
+    const QString idKey = QStringLiteral("id"), nameKey = QStringLiteral("name");
+    if (QFileInfo::exists(xmlPath) &&
+        (config.rootTag() != QLatin1String("config") || !config.contains(nameKey))) {
+        // Another program's file, or a fragment: neither listed nor ever written.
+        error = QStringLiteral("%1 holds no graftal parameters (a name under <config>)")
+                    .arg(xmlPath);
+        g->logger->info(error + QStringLiteral(" and is left untouched"));
+        return g;
+    }
+    bool idFits = false;
+    const QString storedId = config.text(idKey);
+    const unsigned int id = storedId.toUInt(&idFits);
+    if (idFits || !config.contains(idKey)) {
+        g->setId(idFits ? id : 0);
+    } else {
+        g->idUnusable = true;
+        g->logger->warn(
+            QStringLiteral("%1: the id \"%2\" is no id of 32 bits").arg(xmlPath, storedId));
+    }
+    g->setName(config.value(nameKey).toString());
+    g->setBaseSize(config.value(QStringLiteral("baseSize")).toDouble());
     // The files a graftal was loaded from stay its own, whatever its name would make of
     // them: a copied parameter file or a name made unique earlier keeps its files.
     g->baseFileName = name;
     g->storedBaseName = name;
     g->storedName = g->graftalName;
+    g->savedParameters = config.toString();
 
     // Decoding dominates start-up, so the level images are decoded in parallel.
-    struct Decoded
-    {
-        QPair<QImage, QImage> pair;
-        QByteArray bytes;
-        bool opened = false;
-    };
-    const QStringList files = levelFiles(name);
-    const QList<Decoded> decoded = QtConcurrent::blockingMapped(files, [](const QString &file) {
-        Decoded d;
-        QFile in(inDirectory(file));
-        d.opened = in.open(QIODevice::ReadOnly);
-        if (d.opened)
-            d.bytes = in.readAll();
-        const QImage image = QImage::fromData(d.bytes);
-        if (!image.isNull()) {
-            d.pair = splitLevelImage(image);
-            d.bytes.clear();
-        }
-        return d;
-    });
+    const QList<QImage> decoded = QtConcurrent::blockingMapped(
+        files, [](const QString &file) { return QImage(inDirectory(file)); });
     for (int i = 0; i < decoded.size(); ++i) {
-        if (decoded[i].pair.first.isNull()) {
+        if (decoded[i].isNull()) {
             // The level keeps its place, empty, and its file is left as it is.
-            g->addLevel();
-            LevelState &state = g->levelState.last();
-            state.unreadableFile = files[i];
-            state.unreadableBytes = decoded[i].bytes;
-            state.bytesRead = decoded[i].opened;
+            const LevelPair blank = blankLevel();
+            g->appendLevel(blank, {files[i], blank, true, false});
             g->warnings.append(
                 QStringLiteral("%1 could not be read: level %2 of \"%3\" is shown empty and "
                                "the file is kept as it is")
@@ -116,36 +228,49 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error)
             g->logger->warn(g->warnings.last());
             continue;
         }
-        g->levelList.append({QPixmap::fromImage(decoded[i].pair.first),
-                             QPixmap::fromImage(decoded[i].pair.second)});
-        g->levelState.append(LevelState());
+        const QPair<QImage, QImage> parts = splitLevelImage(decoded[i]);
+        const LevelPair pair{QPixmap::fromImage(parts.first), QPixmap::fromImage(parts.second)};
+        g->appendLevel(pair, {files[i], pair, false, false});
     }
     if (g->levelList.isEmpty())
         g->addLevel();
     g->currentLevel = 0;
     g->texturesDirty = true;
-    g->modified = false;
     return g;
 }
 
 QStringList Graftal::levelFiles(const QString &base)
 {
-    const QRegularExpression pattern(
-        QStringLiteral("^%1_(\\d+)\\.png$").arg(QRegularExpression::escape(base)));
-    const QStringList candidates =
-        QDir(Directory).entryList({base + QStringLiteral("*.png")}, QDir::Files, QDir::Name);
-    QList<QPair<qulonglong, QString>> numbered;
-    for (const QString &file : candidates) {
-        const QRegularExpressionMatch m = pattern.match(file);
-        if (m.hasMatch())
-            numbered.append({m.captured(1).toULongLong(), file});
+    QList<QPair<QStringView, QString>> numbered;
+    const QStringList entries = QDir(Directory).entryList(QDir::Files, QDir::Name);
+    LevelFileName parsed;
+    for (const QString &file : entries)
+        if (parseLevelFileName(file, parsed) && parsed.base == base)
+            numbered.append({parsed.number, file});
+    sortByNumber(numbered);
+    return filesOf(numbered);
+}
+
+QHash<QString, QStringList> Graftal::levelFilesByBase(const QStringList &fileNames)
+{
+    QHash<QString, QList<QPair<QStringView, QString>>> byBase;
+    LevelFileName parsed;
+    for (const QString &file : fileNames)
+        if (parseLevelFileName(file, parsed))
+            byBase[parsed.base].append({parsed.number, file});
+    QHash<QString, QStringList> result;
+    for (auto it = byBase.begin(); it != byBase.end(); ++it) {
+        sortByNumber(it.value());
+        result.insert(it.key(), filesOf(it.value()));
     }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    QStringList result;
-    for (const auto &entry : numbered)
-        result.append(entry.second);
     return result;
+}
+
+bool Graftal::levelNamesFit(const QString &base, int levelCount)
+{
+    constexpr qsizetype LongestFileName = 255; // bytes, on every common file system
+    return QFile::encodeName(levelFileName(base, std::max(levelCount, 1) - 1)).size() <=
+           LongestFileName;
 }
 
 QPair<QImage, QImage> Graftal::splitLevelImage(const QImage &image)
@@ -169,8 +294,8 @@ QPair<QImage, QImage> Graftal::splitLevelImage(const QImage &image)
 void Graftal::setId(unsigned int id)
 {
     graftalId = id;
+    idUnusable = false;
     config->setValue(QStringLiteral("id"), QVariant::fromValue(id));
-    modified = true;
 }
 
 void Graftal::setName(const QString &name)
@@ -180,7 +305,6 @@ void Graftal::setName(const QString &name)
     graftalName = name;
     config->setValue(QStringLiteral("name"), name);
     updateFileName();
-    modified = true;
     emit nameChanged(this);
 }
 
@@ -190,7 +314,6 @@ void Graftal::setBaseSize(double newSize)
         return;
     size = newSize;
     config->setValue(QStringLiteral("baseSize"), newSize);
-    modified = true;
 }
 
 QString Graftal::fileNameFor(const QString &name)
@@ -205,21 +328,32 @@ void Graftal::updateFileName()
     baseFileName = fileNameFor(graftalName);
 }
 
+void Graftal::appendLevel(const LevelPair &pair, const LevelState &state)
+{
+    levelList.append(pair);
+    levelState.append(state);
+}
+
 void Graftal::addLevel()
 {
-    const QPixmap blank = blankLevelImage();
-    levelList.append({blank, blank.copy()});
-    levelState.append(LevelState());
-    modified = true;
+    const LevelPair blank = blankLevel();
+    appendLevel(blank, {QString(), blank, false, false});
 }
 
 void Graftal::setLevel(int index, const LevelPair &pair)
 {
     levelList[index].first = pair.first;
     levelList[index].second = pair.second;
-    // Drawn on: the level's own image replaces whatever its file held.
-    levelState[index] = LevelState();
-    modified = true;
+    // Changed unless drawn back (an undo) to what the level's file holds.
+    LevelState &state = levelState[index];
+    state.changed =
+        !samePixmap(pair.first, state.saved.first) || !samePixmap(pair.second, state.saved.second);
+}
+
+QString Graftal::unreadableLevelFile(int index) const
+{
+    const LevelState &state = levelState[index];
+    return state.unreadable && !state.changed ? state.file : QString();
 }
 
 bool Graftal::renamedSinceStored() const
@@ -229,13 +363,23 @@ bool Graftal::renamedSinceStored() const
 
 bool Graftal::ownsBaseName(const QString &base) const
 {
-    return base == storedBaseName || earlierBaseNames.contains(base);
+    if (base == storedBaseName)
+        return true;
+    LevelFileName parsed;
+    for (const QString &file : leftovers)
+        if (file == base + QStringLiteral(".xml") ||
+            (parseLevelFileName(file, parsed) && parsed.base == base))
+            return true;
+    return false;
 }
 
 bool Graftal::hasUnsavedChanges() const
 {
-    return modified || storedBaseName.isEmpty() || renamedSinceStored() ||
-           !earlierBaseNames.isEmpty();
+    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters)
+        return true;
+    return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
+        return state.changed || state.file.isEmpty();
+    });
 }
 
 QPixmap Graftal::levelPreview(int index) const
@@ -260,103 +404,144 @@ QImage Graftal::levelMask(int index, const QSize &size) const
                                                     Qt::SmoothTransformation);
 }
 
-bool Graftal::writeLevel(int index, const QString &file, QStringList &failures)
+bool Graftal::levelBytes(int index, QByteArray &bytes, QStringList &failures) const
 {
-    const QString path = inDirectory(file);
-    LevelState &state = levelState[index];
-    QByteArray bytes;
-    if (!state.unreadableFile.isEmpty()) {
-        // Never drawn on since it failed to load: its file stays byte for byte, and
-        // moves with the graftal.
-        if (state.unreadableFile == file)
-            return true;
-        if (!state.bytesRead) {
-            failures.append(QStringLiteral("%1: the unreadable level file %2 could not be copied")
-                                .arg(path, inDirectory(state.unreadableFile)));
-            return false;
+    const LevelState &state = levelState[index];
+    if (!state.changed && !state.file.isEmpty()) {
+        // Unchanged: the file's own bytes, whatever depth or size its image has.
+        QFile in(inDirectory(state.file));
+        if (in.open(QIODevice::ReadOnly)) {
+            bytes = in.readAll();
+            if (in.error() == QFileDevice::NoError)
+                return true;
         }
-        bytes = state.unreadableBytes;
-    } else {
-        QImage image = transparentImage(2 * LevelSide, LevelSide);
-        {
-            QPainter p(&image);
-            p.drawPixmap(0, 0, levelList[index].first);
-            p.drawPixmap(LevelSide, 0, levelList[index].second);
-        }
-        QBuffer buffer(&bytes);
-        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
-            failures.append(QStringLiteral("%1: the image could not be encoded").arg(path));
+        if (state.unreadable && QFileInfo::exists(in.fileName())) {
+            failures.append(QStringLiteral("the unreadable level file %1 could not be copied: %2")
+                                .arg(in.fileName(), in.errorString()));
             return false;
         }
     }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        failures.append(QStringLiteral("%1: %2").arg(path, out.errorString()));
-        return false;
+    QImage image = transparentImage(2 * LevelSide, LevelSide);
+    {
+        QPainter p(&image);
+        p.drawPixmap(0, 0, levelList[index].first);
+        p.drawPixmap(LevelSide, 0, levelList[index].second);
     }
-    if (!state.unreadableFile.isEmpty())
-        state.unreadableFile = file;
-    return true;
+    bytes.clear();
+    QBuffer buffer(&bytes);
+    if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"))
+        return true;
+    failures.append(QStringLiteral("level %1: the image could not be encoded").arg(index + 1));
+    return false;
 }
 
-void Graftal::removeFiles(const QStringList &files, QStringList &failures) const
+void Graftal::removeFiles(const QStringList &files)
 {
     for (const QString &file : files) {
         QFile f(inDirectory(file));
-        if (f.exists() && !f.remove())
-            failures.append(QStringLiteral("%1 could not be removed: %2")
-                                .arg(inDirectory(file), f.errorString()));
+        if (!f.exists() || f.remove()) {
+            leftovers.removeAll(file);
+            continue;
+        }
+        logger->warn(QStringLiteral("%1 of \"%2\" could not be removed (tried again at the next "
+                                    "save): %3")
+                         .arg(f.fileName(), graftalName, f.errorString()));
+        if (!leftovers.contains(file))
+            leftovers.append(file);
     }
 }
 
 bool Graftal::save(QString *error)
 {
     const QString target = baseFileName;
-    // From here on the target holds this graftal's files, even if this save fails part
-    // way: the next save goes to the same files instead of leaving these behind. Files
-    // of an earlier name stay until a save under the new name is complete.
-    if (!storedBaseName.isEmpty() && storedBaseName != target &&
-        !earlierBaseNames.contains(storedBaseName))
-        earlierBaseNames.append(storedBaseName);
-    earlierBaseNames.removeAll(target);
-    storedBaseName = target;
-    storedName = graftalName;
-
+    const QString earlier = storedBaseName;
+    const bool moving = !earlier.isEmpty() && earlier != target;
     QStringList failures;
-    QStringList levelNames;
-    for (int i = 0; i < levelList.size(); ++i) {
-        levelNames.append(levelFileName(target, i));
-        writeLevel(i, levelNames.last(), failures);
-    }
-    // While the files of an earlier name are still complete, a parameter file under the
-    // new name would make a second graftal appear at the next start: it is written only
-    // once every level is.
-    const QString xmlPath = inDirectory(target + QStringLiteral(".xml"));
-    QString message;
-    if (!failures.isEmpty() && !earlierBaseNames.isEmpty())
-        failures.append(QStringLiteral("%1 was not written, so that the graftal stays on its "
-                                       "earlier files")
-                            .arg(xmlPath));
-    else if (!config->save(xmlPath, &message))
-        failures.append(message);
 
-    if (failures.isEmpty()) {
-        modified = false;
-        // Every new file is written: the earlier name's files, and level files of this
-        // name that no level uses any more, go.
-        QStringList stale;
-        for (const QString &file : levelFiles(target))
-            if (!levelNames.contains(file))
-                stale.append(file);
-        for (const QString &base : std::as_const(earlierBaseNames))
-            stale += QStringList{base + QStringLiteral(".xml")} + levelFiles(base);
-        removeFiles(stale, failures);
-        if (failures.isEmpty())
-            earlierBaseNames.clear();
+    // Every level whose file is not as it should be. All bytes are in hand before anything
+    // is written: a level may move onto the file an odd numbering gave a later level.
+    struct LevelWrite
+    {
+        int index;
+        QString file;
+        QByteArray bytes;
+        bool written = false;
+    };
+    QList<LevelWrite> writes;
+    for (int i = 0; i < levelList.size(); ++i) {
+        const QString file = levelFileName(target, i);
+        const LevelState &state = levelState[i];
+        if (!state.changed && state.file == file && isRegularFile(file))
+            continue;
+        QByteArray bytes;
+        if (levelBytes(i, bytes, failures))
+            writes.append({i, file, bytes});
     }
+    QStringList written;
+    for (LevelWrite &w : writes)
+        if ((w.written = writeFile(w.file, w.bytes, failures)))
+            written.append(w.file);
+
+    if (moving) {
+        // The parameter file moves only once every level file under the new name is
+        // complete; until then the graftal stays on its earlier files.
+        QString why;
+        const QString earlierXml = earlier + QStringLiteral(".xml");
+        if (failures.isEmpty() && isRegularFile(earlierXml) &&
+            !moveFile(earlierXml, target + QStringLiteral(".xml"), why))
+            failures.append(why);
+        if (!failures.isEmpty()) {
+            removeFiles(written);
+            return finishSave(failures, error);
+        }
+        storedBaseName = target;
+    }
+    for (const LevelWrite &w : std::as_const(writes)) {
+        if (!w.written)
+            continue;
+        LevelState &state = levelState[w.index];
+        state.file = w.file;
+        if (state.changed)
+            state.unreadable = false;
+        if (!state.unreadable)
+            state.saved = levelList[w.index];
+        state.changed = false;
+    }
+
+    // A graftal saved for the first time owns its base name from now on, even when
+    // something below fails: the next save goes to the same files.
+    if (storedBaseName.isEmpty())
+        storedBaseName = target;
+    const QString xmlFile = target + QStringLiteral(".xml");
+    const QString parameters = config->toString();
+    if (parameters != savedParameters || !isRegularFile(xmlFile)) {
+        QString message;
+        if (config->save(inDirectory(xmlFile), &message)) {
+            savedParameters = parameters;
+            storedName = graftalName;
+        } else {
+            failures.append(message);
+        }
+    }
+
+    // Level files no level uses: those of the earlier name, and extra ones of this name.
+    QSet<QString> inUse;
+    for (const LevelState &state : std::as_const(levelState))
+        inUse.insert(state.file);
+    QStringList stale = leftovers;
+    for (const QString &base : moving ? QStringList{target, earlier} : QStringList{target})
+        for (const QString &file : levelFiles(base))
+            if (!inUse.contains(file))
+                stale.append(file);
+    removeFiles(stale);
+    return finishSave(failures, error);
+}
+
+bool Graftal::finishSave(QStringList failures, QString *error)
+{
     if (failures.isEmpty())
         return true;
-    for (const QString &failure : failures)
+    for (const QString &failure : std::as_const(failures))
         logger->error(
             QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));
     if (error)

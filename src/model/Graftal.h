@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -27,9 +28,14 @@ public:
     // A new graftal with one blank level and the built-in default parameters.
     static std::unique_ptr<Graftal> create(int id, const QString &name);
     // The graftal stored under the file base name `name`. When its parameter file
-    // cannot be read (unreadable, or not well-formed XML) `error` says why; such a
-    // graftal must not be listed or saved, so that the damaged file stays as it is.
+    // cannot be read (unreadable, not well-formed XML, or no graftal's parameters at all)
+    // `error` says why; such a graftal must not be listed or saved, so that the file
+    // stays as it is.
     static std::unique_ptr<Graftal> load(const QString &name, QString &error);
+    // The same with the graftal's level files already known (levelFilesByBase), so that
+    // a library of many graftals reads its directory once.
+    static std::unique_ptr<Graftal> load(const QString &name, QString &error,
+                                         const QStringList &levelFiles);
 
     ~Graftal() override;
 
@@ -39,6 +45,9 @@ public:
     void setId(unsigned int id);
     void setName(const QString &name);
     void setBaseSize(double size);
+    // The stored id was no id of 32 bits (too large, negative, not a number): the graftal
+    // has id 0 until the library gives it a fresh one.
+    bool storedIdUnusable() const { return idUnusable; }
 
     // The file-system form of the name: every character that is not an ASCII letter
     // or digit becomes "_".
@@ -48,17 +57,18 @@ public:
     // The base name the next save writes under; the library chooses it so that no two
     // graftals share files.
     void setFileName(const QString &fileName) { baseFileName = fileName; }
-    // The base name of this graftal's own files: the one it was loaded from, or the one
-    // its last save wrote under (even a save that failed part way). Empty for a graftal
-    // that was never on disk.
+    // The base name of this graftal's own files: the one its parameter file has (loaded
+    // from, or moved to by a save). Empty for a graftal that was never on disk.
     const QString &storedFileName() const { return storedBaseName; }
     // True when the name differs from the one its own files were written with; the next
     // save then moves the graftal to files named after the new name.
     bool renamedSinceStored() const;
-    // Whether files under that base name belong to this graftal: its own files, or those
-    // of an earlier name that are removed once a save under the new name is complete.
+    // Whether files under that base name belong to this graftal: its own files, or files
+    // of an earlier name that could not be removed yet.
     bool ownsBaseName(const QString &base) const;
-    // Something changed since the last complete save, or the graftal is not on disk yet.
+    // The parameters, a level or the name changed since the graftal was loaded or last
+    // saved, or it is not on disk yet. A level drawn on and undone to what its file
+    // holds is unchanged.
     bool hasUnsavedChanges() const;
 
     const QList<LevelPair> &levels() const { return levelList; }
@@ -70,19 +80,26 @@ public:
 
     // The file of a level whose image could not be read, or empty. Such a level shows
     // empty, and its file is kept as it is until the user draws on the level.
-    QString unreadableLevelFile(int index) const { return levelState[index].unreadableFile; }
+    QString unreadableLevelFile(int index) const;
     // What went wrong while loading, one line each (unreadable level images).
     const QStringList &loadWarnings() const { return warnings; }
 
-    // Writes every level PNG and then the parameter file under fileName(), each file
-    // replaced only once its new content is complete. When all of them were written the
-    // files of an earlier name, and level files no level uses any more, are removed.
-    // On failure `error` names what could not be written.
+    // Writes what is not on disk as it is in memory: changed and new levels, level files
+    // that are missing or must move, and the parameter file; files nobody changed stay
+    // byte for byte. Each file is replaced only once its new content is complete. A save
+    // under a new base name writes every level file first, then moves the parameter file
+    // (so that the graftal never has two), then updates its content and removes the files
+    // of the earlier name; when a level file cannot be written the graftal stays on its
+    // earlier files. On failure `error` names what could not be written.
     bool save(QString *error = nullptr);
 
     // The level files of base name `base` in the graftal directory: exactly the names
     // "<base>_<digits>.png", in numeric order.
     static QStringList levelFiles(const QString &base);
+    // The level files among `fileNames` by their base name, each list in numeric order.
+    static QHash<QString, QStringList> levelFilesByBase(const QStringList &fileNames);
+    // Whether the file names of `levelCount` levels under `base` fit the file system.
+    static bool levelNamesFit(const QString &base, int levelCount);
     // Cuts an 800 x 400 level image into texture and mask; whatever lies outside a
     // smaller image is transparent.
     static QPair<QImage, QImage> splitLevelImage(const QImage &image);
@@ -95,27 +112,32 @@ signals:
     void nameChanged(Graftal *g);
 
 private:
-    // What a level's file holds when its image could not be decoded: the bytes are
-    // written back unchanged wherever the level is saved, until the user draws on it.
+    // Where a level is on disk and what that file shows.
     struct LevelState
     {
-        QString unreadableFile;
-        QByteArray unreadableBytes;
-        bool bytesRead = false;
+        QString file;            // holds the level as loaded or last saved; empty if none
+        LevelPair saved;         // the images that file holds (blank when unreadable)
+        bool unreadable = false; // the file could not be decoded and is kept as it is
+        bool changed = false;    // the level's images differ from `saved`
     };
 
     Graftal();
     static QPixmap blankLevelImage();
-    bool writeLevel(int index, const QString &file, QStringList &failures);
-    void removeFiles(const QStringList &files, QStringList &failures) const;
+    static LevelPair blankLevel();
+    void appendLevel(const LevelPair &pair, const LevelState &state);
+    bool levelBytes(int index, QByteArray &bytes, QStringList &failures) const;
+    // Removes files; those that stay are remembered and tried again at the next save.
+    void removeFiles(const QStringList &files);
+    bool finishSave(QStringList failures, QString *error);
 
     unsigned int graftalId = 0;
+    bool idUnusable = false;
     QString graftalName;
     QString baseFileName;
     QString storedBaseName;
     QString storedName;
-    QStringList earlierBaseNames;
-    bool modified = false;
+    QString savedParameters;
+    QStringList leftovers;
     double size = 1.0;
     QList<LevelPair> levelList;
     QList<LevelState> levelState;

@@ -53,29 +53,33 @@ QTreeWidgetItem *TreeManager::appendItem(Graftal *g)
 
 bool TreeManager::loadAllGraftals()
 {
-    const QStringList files =
-        QDir(Graftal::Directory).entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
+    // The directory is read once; every stored graftal keeps the files it was loaded from.
+    const QStringList entries = QDir(Graftal::Directory).entryList(QDir::Files, QDir::Name);
+    const QHash<QString, QStringList> levelFiles = Graftal::levelFilesByBase(entries);
+    QList<Graftal *> loaded;
+    for (const QString &file : entries) {
+        if (!file.endsWith(QLatin1String(".xml")))
+            continue;
+        const QString base = file.chopped(4);
+        QString error;
+        std::unique_ptr<Graftal> g = Graftal::load(base, error, levelFiles.value(base));
+        if (error.isEmpty()) // damaged or no graftal: not listed, and so never saved over
+            loaded.append(take(std::move(g)));
+    }
+    settleLoadedIds(loaded);
+
     QTreeWidgetItem *first = nullptr;
     QStringList warnings;
-    for (const QString &file : files) {
-        QString error;
-        std::unique_ptr<Graftal> loaded = Graftal::load(file.left(file.size() - 4), error);
-        if (!error.isEmpty())
-            continue; // damaged: not listed, and so never saved over
-        Graftal *g = take(std::move(loaded));
+    static const QRegularExpression untitled(QStringLiteral("^Untitled (\\d+)$"));
+    qint64 largestUntitled = 0;
+    for (Graftal *g : std::as_const(loaded)) {
         warnings += g->loadWarnings();
         emit graftalAdded(g);
         QTreeWidgetItem *item = appendItem(g);
         if (!first)
             first = item;
         graftalsByItem[item] = g;
-        graftalsById[int(g->id())] = g;
-    }
 
-    static const QRegularExpression untitled(QStringLiteral("^Untitled (\\d+)$"));
-    qint64 largestUntitled = 0;
-    qint64 largestId = 0;
-    for (Graftal *g : std::as_const(graftalsById)) {
         const QRegularExpressionMatch m = untitled.match(g->name());
         bool ok = false;
         const qint64 n = m.hasMatch() ? m.captured(1).toLongLong(&ok) : 0;
@@ -83,13 +87,7 @@ bool TreeManager::loadAllGraftals()
         if (ok && n < std::numeric_limits<qint64>::max())
             largestUntitled = std::max(largestUntitled, n);
     }
-    for (Graftal *g : std::as_const(graftalsById)) {
-        ids.append(int(g->id()));
-        usedIds.insert(g->id());
-        largestId = std::max(largestId, qint64(g->id()));
-    }
     nextUntitled = largestUntitled + 1;
-    nextId = largestId + 1;
 
     if (!warnings.isEmpty())
         emit problemReported(warnings.size() == 1
@@ -103,6 +101,50 @@ bool TreeManager::loadAllGraftals()
     if (first)
         tree->setCurrentItem(first);
     return first != nullptr;
+}
+
+void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
+{
+    // Of graftals sharing an id, the one whose files are named after it keeps it (else the
+    // one of the first file), so that painted scenes go on meaning the original; the others,
+    // and graftals whose stored id cannot be held, get fresh ids that their next save keeps.
+    const auto namedAfterItself = [](const Graftal *g) {
+        return g->storedFileName() == Graftal::fileNameFor(g->name());
+    };
+    QHash<unsigned int, Graftal *> owners;
+    for (Graftal *g : loaded) {
+        if (g->storedIdUnusable())
+            continue;
+        Graftal *&owner = owners[g->id()];
+        if (!owner || (!namedAfterItself(owner) && namedAfterItself(g)))
+            owner = g;
+    }
+    qint64 largestId = 0;
+    for (Graftal *g : loaded)
+        if (owners.value(g->id()) == g && !g->storedIdUnusable()) {
+            ids.append(int(g->id()));
+            usedIds.insert(g->id());
+            graftalsById[int(g->id())] = g;
+            largestId = std::max(largestId, qint64(g->id()));
+        }
+    nextId = largestId + 1;
+    for (Graftal *g : loaded) {
+        if (graftalsById.value(int(g->id())) == g && !g->storedIdUnusable())
+            continue;
+        const QString why =
+            g->storedIdUnusable()
+                ? QStringLiteral("its stored id is no id of 32 bits")
+                : QStringLiteral("%1.xml has the same id %2")
+                      .arg(owners.value(g->id())->storedFileName())
+                      .arg(g->id());
+        const unsigned int id = allocateId();
+        logger->warn(QStringLiteral("graftal \"%1\" of %2.xml gets the new id %3: %4")
+                         .arg(g->name(), g->storedFileName())
+                         .arg(id)
+                         .arg(why));
+        g->setId(id);
+        graftalsById[int(id)] = g;
+    }
 }
 
 Graftal *TreeManager::graftalById(int id) const
@@ -144,9 +186,19 @@ void TreeManager::graftalSelected(QTreeWidgetItem *i)
     emit selectedChanged(current);
 }
 
+QList<Graftal *> TreeManager::changedGraftals() const
+{
+    QList<Graftal *> changed;
+    for (Graftal *g : listedGraftals())
+        if (g->hasUnsavedChanges())
+            changed.append(g);
+    return changed;
+}
+
 void TreeManager::beforeQuitHook()
 {
-    saveGraftals(listedGraftals(), false);
+    // Only what changed: files nobody touched stay exactly as they are.
+    saveGraftals(changedGraftals(), false);
 }
 
 unsigned int TreeManager::allocateId()
@@ -249,8 +301,11 @@ bool TreeManager::baseNameTaken(const QString &base, const Graftal *g) const
 
 void TreeManager::assignUniqueFileName(Graftal *g)
 {
-    // A graftal on disk keeps its own files until it is renamed.
-    if (!g->storedFileName().isEmpty() && !g->renamedSinceStored()) {
+    const int levels = int(g->levels().size());
+    // A graftal on disk keeps its own files until it is renamed, or until it has more
+    // levels than file names of its base can hold.
+    if (!g->storedFileName().isEmpty() && !g->renamedSinceStored() &&
+        Graftal::levelNamesFit(g->storedFileName(), levels)) {
         g->setFileName(g->storedFileName());
         return;
     }
@@ -268,7 +323,7 @@ void TreeManager::assignUniqueFileName(Graftal *g)
         QRegularExpression(QStringLiteral("^%1_\\d+$").arg(QRegularExpression::escape(natural)))
             .match(currentName)
             .hasMatch();
-    if (fitsName && !baseNameTaken(currentName, g))
+    if (fitsName && Graftal::levelNamesFit(currentName, levels) && !baseNameTaken(currentName, g))
         return;
     QString candidate = natural;
     for (qint64 n = 2; baseNameTaken(candidate, g); ++n)
@@ -290,8 +345,10 @@ QStringList TreeManager::saveGraftals(const QList<Graftal *> &graftals, bool int
         if (!saveGraftal(g, &error))
             failures.append(QStringLiteral("\"%1\":\n%2").arg(g->name(), error));
     }
-    if (failures.isEmpty())
+    if (failures.isEmpty()) {
+        clearAutosaveWarningIfAllSaved();
         return failures;
+    }
     logger->error(QStringLiteral("%1 graftal(s) could not be saved").arg(failures.size()));
     if (interactive)
         QMessageBox::warning(tree->window(), QStringLiteral("Save failed"),
@@ -306,25 +363,25 @@ void TreeManager::startAutosave(int intervalMs)
     autosaveTimer.start();
 }
 
+void TreeManager::clearAutosaveWarningIfAllSaved()
+{
+    if (!autosaveFailing || !changedGraftals().isEmpty())
+        return;
+    autosaveFailing = false;
+    logger->info(QStringLiteral("every change is on disk again"));
+    emit problemReported(QString());
+}
+
 void TreeManager::autosave()
 {
-    QList<Graftal *> changed;
-    for (Graftal *g : listedGraftals())
-        if (g->hasUnsavedChanges())
-            changed.append(g);
-    if (changed.isEmpty())
-        return;
-    const QStringList failures = saveGraftals(changed, false);
-    if (failures.isEmpty()) {
-        if (autosaveFailing) {
-            autosaveFailing = false;
-            logger->info(QStringLiteral("autosave writes every change again"));
-            emit problemReported(QString());
-        }
+    const QList<Graftal *> changed = changedGraftals();
+    if (changed.isEmpty()) {
+        clearAutosaveWarningIfAllSaved();
         return;
     }
-    if (autosaveFailing)
-        return; // told once already; the next attempts go on quietly
+    const QStringList failures = saveGraftals(changed, false);
+    if (failures.isEmpty() || autosaveFailing)
+        return; // all written, or told once already: the next attempts go on quietly
     autosaveFailing = true;
     const QString what = QString(failures.first()).replace(QLatin1Char('\n'), QLatin1Char(' '));
     logger->error(QStringLiteral("autosave failed: %1").arg(what));

@@ -82,6 +82,11 @@ private:
     void assignUniqueFileName(Graftal *g);
     bool baseNameTaken(const QString &base, const Graftal *g) const;
     unsigned int allocateId();
+    void settleLoadedIds(const QList<Graftal *> &loaded);
+    // Every listed graftal with unsaved changes, in the order of the tree.
+    QList<Graftal *> changedGraftals() const;
+    // The autosave's failure line goes once every change is on disk, whichever save wrote it.
+    void clearAutosaveWarningIfAllSaved();
     // Saves the graftals; user-initiated saves show what failed, the others log it.
     // Returns the failures, one entry per graftal.
     QStringList saveGraftals(const QList<Graftal *> &graftals, bool interactive);

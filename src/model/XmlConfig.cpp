@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
+#include <algorithm>
 
 namespace {
 const QString EncodingAttribute = QStringLiteral("encoding");
@@ -30,11 +31,12 @@ bool needsPercentEncoding(const QString &text)
     return false;
 }
 
-// Text of nothing but blanks is dropped by the XML reader unless it stands in a CDATA
-// section.
+// Text of nothing but blanks (of any kind: no-break, ideographic, line separators...) is
+// dropped by the XML reader unless it stands in a CDATA section.
 bool onlyBlanks(const QString &text)
 {
-    return !text.isEmpty() && text.count(QLatin1Char(' ')) == text.size();
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(),
+                                          [](QChar c) { return c.isSpace(); });
 }
 } // namespace
 
@@ -75,14 +77,25 @@ QDomElement XmlConfig::element(const QString &key) const
     return root.firstChildElement(key);
 }
 
+bool XmlConfig::contains(const QString &key) const
+{
+    return !element(key).isNull();
+}
+
+QString XmlConfig::text(const QString &key) const
+{
+    const QDomElement e = element(key);
+    if (e.attribute(EncodingAttribute) == PercentEncoding)
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(e.text().toLatin1()));
+    return e.text();
+}
+
 QVariant XmlConfig::value(const QString &key) const
 {
     const QDomElement e = element(key);
     if (e.isNull())
         return {};
-    QString text = e.text();
-    if (e.attribute(EncodingAttribute) == PercentEncoding)
-        text = QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
+    const QString text = this->text(key);
     const QString type = e.attribute(QStringLiteral("type"));
     if (text.isEmpty() || type.isEmpty())
         return {};

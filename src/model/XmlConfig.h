@@ -21,6 +21,13 @@ public:
     ~XmlConfig() override;
 
     QVariant value(const QString &key) const;
+    // Whether the document has an element for `key`, and that element's text as stored
+    // (before any conversion to the recorded type).
+    bool contains(const QString &key) const;
+    QString text(const QString &key) const;
+    // The tag of the document element ("config" in every store this program writes);
+    // empty when loading failed.
+    QString rootTag() const { return root.tagName(); }
     void setValue(const QString &key, const QVariant &value);
 
     // Writes the whole document to fileName, replacing the file only once the new

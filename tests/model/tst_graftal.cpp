@@ -139,15 +139,15 @@ void TestGraftal::renameMovesToNewFilesOnceComplete()
     QCOMPARE(renamed.first().first().value<Graftal *>(), g.get());
     QVERIFY(g->renamedSinceStored() && g->hasUnsavedChanges());
 
-    // A level file of the new name cannot be written: the old files stay complete and
-    // no parameter file under the new name makes a second graftal appear.
+    // A level file of the new name cannot be written: the graftal stays on its old files,
+    // complete, and nothing of the new name is left to make a second graftal appear.
     QVERIFY(QDir().mkdir(work.file("graftals/tall_grass_002.png")));
     QString error;
     QVERIFY(!g->save(&error));
     QVERIFY2(error.contains("tall_grass_002.png"), qPrintable(error));
     QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files),
-             (QStringList{"grass.xml", "grass_001.png", "grass_002.png", "tall_grass_001.png"}));
-    QCOMPARE(g->storedFileName(), QStringLiteral("tall_grass"));
+             (QStringList{"grass.xml", "grass_001.png", "grass_002.png"}));
+    QCOMPARE(g->storedFileName(), QStringLiteral("grass"));
     QVERIFY(g->ownsBaseName("grass") && g->hasUnsavedChanges());
 
     QVERIFY(QDir().rmdir(work.file("graftals/tall_grass_002.png")));

@@ -2,6 +2,7 @@
 // the way the program starts, the user works, and the session ends the way quitting
 // does. What is listed and what is on disk is counted and compared after each restart.
 #include "../support/GlTestMain.h"
+#include "../support/LibrarySession.h"
 #include "../support/TestSupport.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
@@ -15,93 +16,8 @@
 
 using testsupport::ScopedWorkDir;
 
-namespace {
-const QString Samples = QStringLiteral(TUFTMILL_SOURCE_DIR "/examples/graftals");
-
-// One run of the program, as far as the library is concerned.
-struct Session
-{
-    QMainWindow window;
-    QTreeWidget *tree = new QTreeWidget(&window);
-    TreeManager library{tree};
-    QStringList problems;
-
-    Session()
-    {
-        window.setCentralWidget(tree);
-        QObject::connect(&library, &TreeManager::problemReported, &library,
-                         [this](const QString &message) { problems << message; });
-        if (!library.loadAllGraftals())
-            library.addGraftal();
-    }
-    void quit() { library.beforeQuitHook(); }
-    QStringList listed() const
-    {
-        QStringList names;
-        for (Graftal *g : library.listedGraftals())
-            names << g->name();
-        return names;
-    }
-    Graftal *graftal(const QString &name) const
-    {
-        for (Graftal *g : library.listedGraftals())
-            if (g->name() == name)
-                return g;
-        return nullptr;
-    }
-    // A stroke of one colour over the whole current level, as the texture panel hands
-    // it over.
-    void draw(Graftal *g, int level, const QColor &colour)
-    {
-        g->currentLevel = level;
-        g->setLevel(level, {testsupport::filledLevel(colour), testsupport::filledLevel(colour)});
-        library.graftalPixmapChanged(g);
-    }
-    void rename(Graftal *g, const QString &name)
-    {
-        g->setName(name);
-        library.graftalParametersChanged(g);
-    }
-};
-
-QStringList onDisk()
-{
-    return QDir(Graftal::Directory).entryList(QDir::Files, QDir::Name);
-}
-
-// Same pixels, whatever format each image came in.
-bool samePixels(const QImage &a, const QImage &b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (x.size() != y.size())
-        return false;
-    for (int row = 0; row < x.height(); ++row)
-        if (memcmp(x.constScanLine(row), y.constScanLine(row), size_t(x.bytesPerLine())) != 0)
-            return false;
-    return true;
-}
-
-QImage sampleTexture(int level)
-{
-    return Graftal::splitLevelImage(QImage(QStringLiteral("%1/Leaf_%2.png")
-                                               .arg(Samples)
-                                               .arg(level + 1, 3, 10, QLatin1Char('0'))))
-        .first;
-}
-
-QColor colourOf(const Graftal *g, int level)
-{
-    return g->levels()[level].first.toImage().pixelColor(200, 200);
-}
-
-void copySample(const QString &base)
-{
-    QVERIFY(QDir().mkpath(Graftal::Directory));
-    for (const QString &file : QDir(Samples).entryList({base + "*"}, QDir::Files))
-        QVERIFY(QFile::copy(Samples + "/" + file, Graftal::Directory + "/" + file));
-}
-} // namespace
+using namespace testsupport;
+using Session = LibrarySession;
 
 class TestSessions : public QObject
 {
@@ -213,6 +129,10 @@ void TestSessions::namesRoundTripExactly_data()
     QTest::newRow("non-ASCII") << QStringLiteral("草 été");
     QTest::newRow("empty") << "";
     QTest::newRow("longer than a file name may be") << QString(300, QLatin1Char('w'));
+    QTest::newRow("no-break space") << QStringLiteral("\u00a0");
+    QTest::newRow("ideographic spaces") << QStringLiteral("\u3000\u3000");
+    QTest::newRow("line separator") << QStringLiteral("\u2028");
+    QTest::newRow("em spaces around a space") << QStringLiteral("\u2003 \u2003");
 }
 
 void TestSessions::namesRoundTripExactly()
@@ -327,18 +247,26 @@ void TestSessions::saveAllReachesGraftalsSharingAnId()
     ScopedWorkDir work;
     copySample("Leaf");
     QVERIFY(QFile::copy("graftals/Leaf.xml", "graftals/leaf_copy.xml"));
+    unsigned int ids[2];
     {
         Session s;
+        // The copy lists with an id of its own, so that scenes keep meaning the original.
         const QList<Graftal *> both = s.library.listedGraftals();
-        QCOMPARE(both[0]->id(), both[1]->id());
+        QVERIFY(both[0]->id() != both[1]->id());
+        QCOMPARE(s.library.graftalById(int(both[0]->id())), both[0]);
+        ids[0] = both[0]->id();
+        ids[1] = both[1]->id();
         both[0]->setBaseSize(2.5);
         both[1]->setBaseSize(3.5);
         s.library.saveAllGraftals();
         // Gone without the quit path: whatever is on disk was written by "Save all".
     }
     Session s;
-    QCOMPARE(s.library.listedGraftals()[0]->baseSize(), 2.5);
-    QCOMPARE(s.library.listedGraftals()[1]->baseSize(), 3.5);
+    const QList<Graftal *> both = s.library.listedGraftals();
+    QCOMPARE(both[0]->baseSize(), 2.5);
+    QCOMPARE(both[1]->baseSize(), 3.5);
+    QCOMPARE(both[0]->id(), ids[0]);
+    QCOMPARE(both[1]->id(), ids[1]);
 }
 
 void TestSessions::largeIdsAndNumbersDoNotOverflow()

@@ -1,0 +1,379 @@
+// The graftal library with odd files in its directory, saves killed at any instant, and
+// what quitting must leave alone: sequences of real use across restarts, each stating
+// what the user finds afterwards.
+#include "../support/GlTestMain.h"
+#include "../support/LibrarySession.h"
+#include "../support/TestSupport.h"
+#include "Graftal.h"
+#include "LoggerOutput.h"
+#include "GraftalPainter.h"
+#include "TextureManager.h"
+#include "TreeManager.h"
+
+#include <QAction>
+#include <QPainter>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <functional>
+
+using namespace testsupport;
+using Session = LibrarySession;
+
+// Every removal and renaming of a file in this process passes through here first, so
+// that a test can see the disk exactly as a kill -9 at that instant would leave it.
+namespace {
+std::function<void(const char *)> beforeChange;
+template <typename Fn> Fn next(const char *name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+} // namespace
+extern "C" int unlink(const char *path)
+{
+    static const auto real = next<int (*)(const char *)>("unlink");
+    if (beforeChange)
+        beforeChange(path);
+    return real(path);
+}
+extern "C" int rename(const char *from, const char *to)
+{
+    static const auto real = next<int (*)(const char *, const char *)>("rename");
+    if (beforeChange)
+        beforeChange(to);
+    return real(from, to);
+}
+extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *to,
+                         unsigned int flags)
+{
+    static const auto real =
+        next<int (*)(int, const char *, int, const char *, unsigned int)>("renameat2");
+    if (beforeChange)
+        beforeChange(to);
+    return real(fromDir, from, toDir, to, flags);
+}
+
+class TestLibrary : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedAtAnyStepOfARename();
+    void baseNamesWithWildcardCharacters();
+    void undoneStrokeOnAnUnreadableLevel();
+    void xmlThatIsNoGraftalIsLeftAlone();
+    void renameAfterAPartlyFailedSave();
+    void aCopyNeverTakesTheOriginalsId();
+    void idsBeyondThirtyTwoBitsGetFreshOnes();
+    void baseNameTooLongForItsLevelFiles();
+    void autosaveWarningGoesOnceAllIsSaved();
+    void untouchedLevelFilesSurviveQuitting_data();
+    void untouchedLevelFilesSurviveQuitting();
+    void cleanup()
+    {
+        beforeChange = nullptr;
+        TreeManager::destroyInstance();
+    }
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+// "Leaf" renamed to "Moss" and saved by the autosave. Whatever instant a kill -9 strikes,
+// the next start lists exactly one graftal, with its four levels.
+void TestLibrary::killedAtAnyStepOfARename()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    int instants = 0;
+    const auto keep = [&] {
+        const QString dir = QStringLiteral("at-kill/%1/graftals").arg(instants++);
+        QDir().mkpath(dir);
+        for (const QString &file : onDisk())
+            QFile::copy("graftals/" + file, dir + "/" + file);
+    };
+    bool keeping = false;
+    beforeChange = [&](const char *path) {
+        const QString p = QString::fromLocal8Bit(path);
+        if (keeping || !p.contains(QLatin1String("graftals/")) || p.contains("at-kill"))
+            return;
+        keeping = true; // copying the directory renames files of its own
+        keep();
+        keeping = false;
+    };
+    {
+        Session s;
+        s.rename(s.graftal("Leaf"), "Moss");
+        s.library.autosave();
+        beforeChange = nullptr;
+        QVERIFY(!s.graftal("Moss")->hasUnsavedChanges());
+    }
+    keep(); // and after the save
+    QVERIFY2(instants > 6, qPrintable(QString::number(instants)));
+    const QString top = QDir::currentPath();
+    for (int i = 0; i < instants; ++i) {
+        QVERIFY(QDir::setCurrent(QStringLiteral("%1/at-kill/%2").arg(top).arg(i)));
+        {
+            Session s;
+            QVERIFY2(s.listed().size() == 1,
+                     qPrintable(QStringLiteral("killed at step %1 of %2: %3 listed from %4")
+                                    .arg(i)
+                                    .arg(instants)
+                                    .arg(s.listed().join(", "), onDisk().join(", "))));
+            QCOMPARE(s.library.listedGraftals().first()->levels().size(), 4);
+            QVERIFY(samePixels(s.library.listedGraftals().first()->levels()[3].first.toImage(),
+                               sampleTexture(3)));
+            QVERIFY(s.problems.isEmpty());
+        }
+        TreeManager::destroyInstance();
+    }
+    QVERIFY(QDir::setCurrent(top));
+}
+
+// A graftal stored as "Leaf [old]" keeps its level images: they are shown and never
+// written over with blank levels.
+void TestLibrary::baseNamesWithWildcardCharacters()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf [old]");
+    copyLeafAs("Leaf*");
+    const QByteArray first = readBytes("graftals/Leaf [old]_001.png");
+    for (int run = 0; run < 2; ++run) {
+        Session s;
+        QCOMPARE(s.listed(), (QStringList{"Leaf", "Leaf"}));
+        for (Graftal *g : s.library.listedGraftals())
+            QCOMPARE(g->levels().size(), 4);
+        s.quit();
+    }
+    QCOMPARE(readBytes("graftals/Leaf [old]_001.png"), first);
+}
+
+// Drawn on by accident and undone at once, a level whose file could not be read keeps
+// that file byte for byte.
+void TestLibrary::undoneStrokeOnAnUnreadableLevel()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    const QByteArray damaged = readBytes("graftals/Leaf_002.png").left(300);
+    QVERIFY(writeBytes("graftals/Leaf_002.png", damaged));
+    {
+        Session s;
+        Graftal *leaf = s.graftal("Leaf");
+        TextureManager panel;
+        panel.setupToolBar();
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        leaf->currentLevel = 1;
+        panel.graftalSelected(leaf);
+        QWidget *painter = panel.painter();
+        QTest::mousePress(painter, Qt::LeftButton, {}, {100, 100});
+        QTest::mouseMove(painter, {200, 100});
+        QTest::mouseRelease(painter, Qt::LeftButton, {}, {200, 100});
+        QVERIFY(leaf->hasUnsavedChanges());
+        panel.action("Undo")->trigger();
+        QCOMPARE(qAlpha(leaf->levels()[1].first.toImage().pixel(150, 100)), 0); // as loaded
+        QVERIFY(!leaf->hasUnsavedChanges());
+        s.quit();
+    }
+    QCOMPARE(readBytes("graftals/Leaf_002.png"), damaged);
+}
+
+// Another program's XML files in the graftal directory are neither listed nor written.
+void TestLibrary::xmlThatIsNoGraftalIsLeftAlone()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    const QByteArray notes = "<notes>\n  <todo>bark texture</todo>\n</notes>\n";
+    const QByteArray settings = "<config><colour>green</colour></config>\n";
+    QVERIFY(writeBytes("graftals/notes.xml", notes));
+    QVERIFY(writeBytes("graftals/settings.xml", settings));
+    for (int run = 0; run < 2; ++run) {
+        Session s;
+        QCOMPARE(s.listed(), QStringList{"Leaf"});
+        s.quit();
+    }
+    QCOMPARE(readBytes("graftals/notes.xml"), notes);
+    QCOMPARE(readBytes("graftals/settings.xml"), settings);
+    QCOMPARE(onDisk().filter("_001.png"), QStringList{"Leaf_001.png"});
+}
+
+// A rename whose save failed part way (the second level image could not be written),
+// done again in a later session, ends with exactly one set of files under the new name.
+void TestLibrary::renameAfterAPartlyFailedSave()
+{
+    ScopedWorkDir work;
+    QDir().mkpath(Graftal::Directory);
+    {
+        Session s;
+        Graftal *g = s.library.currentGraftal();
+        s.rename(g, "Fern");
+        g->addLevel();
+        s.draw(g, 0, Qt::red);
+        s.draw(g, 1, Qt::blue);
+        s.quit();
+    }
+    QVERIFY(QDir().mkdir("graftals/Oak_002.png")); // in the way of the second level
+    {
+        Session s;
+        s.rename(s.graftal("Fern"), "Oak");
+        s.quit();
+    }
+    QCOMPARE(onDisk(), (QStringList{"Fern.xml", "Fern_001.png", "Fern_002.png"}));
+    QVERIFY(QDir().rmdir("graftals/Oak_002.png"));
+    {
+        Session s;
+        QCOMPARE(s.listed(), QStringList{"Fern"});
+        s.rename(s.graftal("Fern"), "Oak");
+        s.quit();
+    }
+    Session s;
+    QCOMPARE(s.listed(), QStringList{"Oak"});
+    QCOMPARE(onDisk(), (QStringList{"Oak.xml", "Oak_001.png", "Oak_002.png"}));
+    QCOMPARE(colourOf(s.graftal("Oak"), 1), QColor(Qt::blue));
+}
+
+// A scene painted with "Leaf" refers to it by id. After the artist copies Leaf.xml to
+// start a variation, that id still leads to the original, whatever order the files
+// are read in, and across restarts.
+void TestLibrary::aCopyNeverTakesTheOriginalsId()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    unsigned int id = 0;
+    {
+        Session s;
+        id = s.graftal("Leaf")->id();
+    }
+    QVERIFY(QFile::copy("graftals/Leaf.xml", "graftals/leaf_variation.xml"));
+    QVERIFY(QFile::copy("graftals/Leaf.xml", "graftals/A_copy.xml"));
+    for (int run = 0; run < 3; ++run) {
+        Session s;
+        QCOMPARE(s.library.listedGraftals().size(), 3);
+        Graftal *original = s.library.graftalById(int(id));
+        QVERIFY(original);
+        QCOMPARE(original->fileName(), QStringLiteral("Leaf"));
+        QSet<unsigned int> ids;
+        for (Graftal *g : s.library.listedGraftals())
+            ids.insert(g->id());
+        QCOMPARE(ids.size(), 3);
+        s.quit();
+    }
+}
+
+// A stored id no 32 bits can hold gets a fresh one, kept from then on, rather than a
+// cut-off number that may be another graftal's.
+void TestLibrary::idsBeyondThirtyTwoBitsGetFreshOnes()
+{
+    ScopedWorkDir work;
+    QDir().mkpath(Graftal::Directory);
+    const auto store = [](const QString &name, const QString &id) {
+        QVERIFY(writeBytes("graftals/" + name + ".xml",
+                           QStringLiteral("<config><id type=\"3\">%1</id><name "
+                                          "type=\"10\">%2</name></config>")
+                               .arg(id, name)
+                               .toUtf8()));
+    };
+    store("Zero", "0");
+    store("Small", "1");
+    store("Big", "4294967296");
+    store("Bigger", "18446744073709551615");
+    store("Negative", "-5");
+    QHash<QString, unsigned int> given;
+    for (int run = 0; run < 3; ++run) {
+        Session s;
+        QCOMPARE(s.listed().size(), 5);
+        QSet<unsigned int> ids;
+        for (Graftal *g : s.library.listedGraftals()) {
+            ids.insert(g->id());
+            QCOMPARE(s.library.graftalById(int(g->id())), g);
+            if (run == 0)
+                given[g->name()] = g->id();
+            QCOMPARE(g->id(), given[g->name()]);
+        }
+        QCOMPARE(ids.size(), 5);
+        QCOMPARE(given["Zero"], 0u);
+        QCOMPARE(given["Small"], 1u);
+        s.quit();
+    }
+}
+
+// A graftal stored under a base name whose level files cannot be named (the parameter
+// file's name fits, the level files' do not) keeps what is drawn on it across a restart.
+void TestLibrary::baseNameTooLongForItsLevelFiles()
+{
+    ScopedWorkDir work;
+    const QString base(250, QLatin1Char('L'));
+    copyLeafAs(base.left(247)); // the samples' level files still fit
+    QVERIFY(QFile::rename("graftals/" + base.left(247) + ".xml", "graftals/" + base + ".xml"));
+    {
+        Session s;
+        Graftal *g = s.library.listedGraftals().first();
+        s.draw(g, 0, Qt::red);
+        s.quit();
+    }
+    Session s;
+    QCOMPARE(s.library.listedGraftals().size(), 1);
+    QCOMPARE(colourOf(s.library.listedGraftals().first(), 0), QColor(Qt::red));
+}
+
+// After a failed autosave the status line says changes are not on disk yet; once "Save
+// all" has written everything, the line goes.
+void TestLibrary::autosaveWarningGoesOnceAllIsSaved()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    Session s;
+    QStringList told;
+    connect(&s.library, &TreeManager::problemReported, this,
+            [&](const QString &message) { told << message; });
+    QVERIFY(QFile::remove("graftals/Leaf_003.png"));
+    QVERIFY(QDir().mkdir("graftals/Leaf_003.png")); // in the way of level 3
+    s.draw(s.graftal("Leaf"), 0, Qt::red);
+    s.library.autosave();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.last().startsWith("Autosave failed"));
+    QVERIFY(QDir().rmdir("graftals/Leaf_003.png"));
+    s.library.saveAllGraftals();
+    QVERIFY(!s.graftal("Leaf")->hasUnsavedChanges());
+    QCOMPARE(told.last(), QString());
+}
+
+void TestLibrary::untouchedLevelFilesSurviveQuitting_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("cut short at 90 %") << "truncated";
+    QTest::newRow("twice the size, drawn elsewhere") << "large";
+    QTest::newRow("sixteen bits per channel") << "deep";
+}
+
+// Level files nobody drew on are byte for byte what they were after quitting, while a
+// level drawn on in the same graftal is written.
+void TestLibrary::untouchedLevelFilesSurviveQuitting()
+{
+    QFETCH(QString, kind);
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    const QString file = "graftals/Leaf_002.png";
+    if (kind == "truncated") {
+        const QByteArray whole = readBytes(file);
+        QVERIFY(writeBytes(file, whole.left(whole.size() * 9 / 10)));
+    } else {
+        QImage big(kind == "large" ? QSize(1600, 800) : QSize(800, 400),
+                   kind == "large" ? QImage::Format_ARGB32 : QImage::Format_RGBA64);
+        big.fill(Qt::transparent);
+        QPainter(&big).fillRect(QRect(QPoint(0, 0), big.size() / 2), Qt::darkGreen);
+        QPainter(&big).fillRect(QRect(QPoint(big.width() / 2, 0), big.size() / 2), Qt::black);
+        if (kind == "large")
+            QPainter(&big).fillRect(QRect(400, 400, 300, 300), Qt::red); // beyond 800 x 400
+        QFile::remove(file);
+        QVERIFY(big.save(file));
+    }
+    const QByteArray before = readBytes(file);
+    {
+        Session s;
+        s.draw(s.graftal("Leaf"), 2, Qt::yellow);
+        s.quit();
+    }
+    QCOMPARE(readBytes(file), before);
+    Session s;
+    QCOMPARE(colourOf(s.graftal("Leaf"), 2), QColor(Qt::yellow));
+}
+
+TUFTMILL_GL_TEST_MAIN(TestLibrary)
+#include "tst_library.moc"
