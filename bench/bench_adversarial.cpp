@@ -1,7 +1,7 @@
-// 3DS files shaped to make loading slow: many faces around one point, many meshes, many
-// animation keys in one track. For each, how long the application took to load it or to
-// refuse it, and the longest the GUI thread went without answering meanwhile. Needs an X
-// display (run it under xvfb-run).
+// 3DS files shaped to make loading slow: many faces around one point (also in many
+// smoothing groups), many meshes, many animation keys in one track. For each, how long the
+// application took to load it or to refuse it, and the longest the GUI thread went without
+// answering meanwhile. Needs an X display (run it under xvfb-run).
 #include "BenchSupport.h"
 #include "ChunkTree.h"
 #include "GLRender.h"
@@ -71,6 +71,43 @@ bool manyKeys(const QString &path, int chunks, int keys)
     return write(path, root.bytes());
 }
 
+// Meshes whose last point is the centre of a fan of 40,000 faces, each face in smoothing
+// group 32 and some of groups 1 to 31, then filled up to 65,535 faces with loose ones: the
+// normals at that point need every set of groups, and every point after a busy one must
+// still cost only its own faces.
+bool smoothingFans(const QString &path, int meshes)
+{
+    uint32_t random = 7;
+    auto next = [&random] { return random = random * 1664525u + 1013904223u; };
+    auto coordinate = [&next] { return float(int(next() >> 8) % 2001 - 1000) / 1000.0f; };
+    const int rim = 400, fanFaces = 40000, points = 65535, faces = 65535;
+    Chunk root(0x4D4D);
+    Chunk &mdata = root.add(0x3D3D);
+    for (int m = 0; m < meshes; ++m) {
+        Chunk &mesh = mdata.add(0x4000, name("trap" + QByteArray::number(m))).add(0x4100);
+        QByteArray pointData = word(uint16_t(points));
+        for (int p = 0; p < points - 1; ++p)
+            pointData += real(coordinate()) + real(coordinate()) + real(coordinate());
+        pointData += real(0) + real(0) + real(0); // the centre, last
+        QByteArray faceData = word(uint16_t(faces)), smoothing;
+        int made = 0, loose = rim;
+        for (int a = 0; a < rim && made < fanFaces; ++a)
+            for (int b = a + 1; b < rim && made < fanFaces; ++b, ++made) {
+                faceData +=
+                    word(uint16_t(points - 1)) + word(uint16_t(a)) + word(uint16_t(b)) + word(7);
+                smoothing += dword(0x80000000u | (next() & 0x7fffffffu));
+            }
+        for (; made < faces; ++made, loose = (loose + 3) % (points - 4)) {
+            faceData += word(uint16_t(loose)) + word(uint16_t(loose + 1)) +
+                        word(uint16_t(loose + 2)) + word(7);
+            smoothing += dword(1);
+        }
+        mesh.add(0x4110, pointData);
+        mesh.add(0x4120, faceData).add(0x4150, smoothing);
+    }
+    return write(path, root.bytes());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,6 +125,8 @@ int main(int argc, char **argv)
     const Shape shapes[] = {
         {"fan: 100,000 faces around one point (65,535 in one mesh, the most it can hold)",
          "fan.3ds", fan("fan.3ds")},
+        {"10 meshes of 65,535 faces, 40,000 of each around its last point in mixed groups",
+         "smoothing.3ds", smoothingFans("smoothing.3ds", 10)},
         {"50,000 empty meshes", "meshes.3ds", emptyMeshes("meshes.3ds", 50000)},
         {"one node, 64 position-track chunks of 20,000 keys", "keys.3ds",
          manyKeys("keys.3ds", 64, 20000)},

@@ -93,8 +93,8 @@ bool moveFile(const QString &from, const QString &to, QString &why)
 {
     const QByteArray source = QFile::encodeName(inDirectory(from));
     const QByteArray target = QFile::encodeName(inDirectory(to));
-    int result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                             RENAME_NOREPLACE);
+    int result =
+        ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
     if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
         // A file system without that flag: the library has made sure nothing is there.
         if (QFileInfo::exists(inDirectory(to))) {
@@ -187,8 +187,8 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     if (QFileInfo::exists(xmlPath) &&
         (config.rootTag() != QLatin1String("config") || !config.contains(nameKey))) {
         // Another program's file, or a fragment: neither listed nor ever written.
-        error = QStringLiteral("%1 holds no graftal parameters (a name under <config>)")
-                    .arg(xmlPath);
+        error =
+            QStringLiteral("%1 holds no graftal parameters (a name under <config>)").arg(xmlPath);
         g->logger->info(error + QStringLiteral(" and is left untouched"));
         return g;
     }

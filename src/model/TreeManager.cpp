@@ -131,12 +131,11 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
     for (Graftal *g : loaded) {
         if (graftalsById.value(int(g->id())) == g && !g->storedIdUnusable())
             continue;
-        const QString why =
-            g->storedIdUnusable()
-                ? QStringLiteral("its stored id is no id of 32 bits")
-                : QStringLiteral("%1.xml has the same id %2")
-                      .arg(owners.value(g->id())->storedFileName())
-                      .arg(g->id());
+        const QString why = g->storedIdUnusable()
+                                ? QStringLiteral("its stored id is no id of 32 bits")
+                                : QStringLiteral("%1.xml has the same id %2")
+                                      .arg(owners.value(g->id())->storedFileName())
+                                      .arg(g->id());
         const unsigned int id = allocateId();
         logger->warn(QStringLiteral("graftal \"%1\" of %2.xml gets the new id %3: %4")
                          .arg(g->name(), g->storedFileName())

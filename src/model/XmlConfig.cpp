@@ -35,8 +35,8 @@ bool needsPercentEncoding(const QString &text)
 // dropped by the XML reader unless it stands in a CDATA section.
 bool onlyBlanks(const QString &text)
 {
-    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(),
-                                          [](QChar c) { return c.isSpace(); });
+    return !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
 }
 } // namespace
 

@@ -45,25 +45,32 @@ bool sameDirection(const float *a, const float *b)
     return std::fabs(double(dot(a, b)) - 1.0) < 1e-5;
 }
 
-// The directions summed so far around one point. Few directions are compared one by one;
-// many (a cone or fan) are found through a grid of cells 0.01 wide: directions that count
-// as one are less than 0.005 apart, so they lie in the same or a neighbouring cell.
+// The distinct directions met around one point, each with a number. Few directions are
+// compared one by one; many (a cone or fan) are found through a grid of cells 0.01 wide:
+// directions that count as one are less than 0.005 apart, so they lie in the same or a
+// neighbouring cell.
 class DirectionSet
 {
 public:
+    static constexpr uint32_t None = UINT32_MAX;
+
+    // Costs what was added since the last clear: a grid grown at a point of many directions
+    // is let go rather than cleared, since clearing a hash table walks all its buckets.
     void clear()
     {
         directions.clear();
-        grid.clear();
+        if (!grid.empty())
+            grid = {};
     }
 
-    bool contains(const float *n) const
+    // The number of a direction added before that counts as the same as n, or None.
+    uint32_t find(const float *n) const
     {
         if (directions.size() <= LinearLimit) {
-            for (const float *d : directions)
-                if (sameDirection(d, n))
-                    return true;
-            return false;
+            for (const Entry &e : directions)
+                if (sameDirection(e.direction, n))
+                    return e.number;
+            return None;
         }
         const Cell c = cellOf(n);
         for (int dx = -1; dx <= 1; ++dx)
@@ -72,25 +79,30 @@ public:
                     const auto found = grid.find(key({c.x + dx, c.y + dy, c.z + dz}));
                     if (found == grid.end())
                         continue;
-                    for (const float *d : found->second)
-                        if (sameDirection(d, n))
-                            return true;
+                    for (const Entry &e : found->second)
+                        if (sameDirection(e.direction, n))
+                            return e.number;
                 }
-        return false;
+        return None;
     }
 
-    void add(const float *n)
+    void add(const float *n, uint32_t number)
     {
-        directions.push_back(n);
+        directions.push_back({n, number});
         if (directions.size() == LinearLimit + 1)
-            for (const float *d : directions)
-                grid[key(cellOf(d))].push_back(d);
+            for (const Entry &e : directions)
+                grid[key(cellOf(e.direction))].push_back(e);
         else if (directions.size() > LinearLimit + 1)
-            grid[key(cellOf(n))].push_back(n);
+            grid[key(cellOf(n))].push_back(directions.back());
     }
 
 private:
     static constexpr size_t LinearLimit = 16;
+    struct Entry
+    {
+        const float *direction;
+        uint32_t number;
+    };
     struct Cell
     {
         int x, y, z;
@@ -106,8 +118,8 @@ private:
         return part(c.x) | (part(c.y) << 21) | (part(c.z) << 42);
     }
 
-    std::vector<const float *> directions;
-    std::unordered_map<uint64_t, std::vector<const float *>> grid;
+    std::vector<Entry> directions;
+    std::unordered_map<uint64_t, std::vector<Entry>> grid;
 };
 
 // The smoothed normal at one point for one set of smoothing groups.
@@ -159,9 +171,16 @@ void calculateVertexNormals(const FaceRecord *faces, size_t faceCount, size_t po
             around[fill[faces[i].points[j]]++] = uint32_t(i);
 
     // At each point, one smoothed normal for every set of smoothing groups its corners use.
+    // The faces around a point are first sorted into directions, each numbered after the
+    // first face that has it; a set then sums the first of its faces in each direction, the
+    // way comparing each face with the normals summed before it does, in a few steps per
+    // face whatever the number of faces and sets.
     std::vector<uint32_t> tableStart(pointCount + 1, 0);
     std::vector<Smoothed> table;
-    DirectionSet seen;
+    DirectionSet directions;
+    std::vector<uint32_t> directionOf;
+    std::vector<uint32_t> takenBy; // per direction: the number of the last set that took it
+    uint32_t setNumber = 0;
     for (size_t p = 0; p < pointCount; ++p) {
         const size_t first = table.size();
         tableStart[p] = uint32_t(first);
@@ -185,18 +204,36 @@ void calculateVertexNormals(const FaceRecord *faces, size_t faceCount, size_t po
             }
             table.push_back({smoothing, {0.0f, 0.0f, 0.0f}});
         }
+        if (first == table.size())
+            continue;
+
+        directions.clear();
+        directionOf.clear();
+        uint32_t count = 0;
+        for (uint32_t at = start[p]; at < start[p + 1]; ++at) {
+            const float *n = faceNormals + 3 * size_t(around[at]);
+            uint32_t number = directions.find(n);
+            if (number == DirectionSet::None) {
+                number = count++;
+                directions.add(n, number);
+            }
+            directionOf.push_back(number);
+        }
+        if (takenBy.size() < count)
+            takenBy.resize(count, 0);
         for (size_t e = first; e < table.size(); ++e) {
             Smoothed &s = table[e];
-            seen.clear();
-            for (uint32_t at = start[p]; at < start[p + 1]; ++at) {
+            ++setNumber;
+            for (uint32_t at = start[p], k = 0; at < start[p + 1]; ++at, ++k) {
                 const uint32_t other = around[at];
+                uint32_t &taken = takenBy[directionOf[k]];
+                if (!(s.smoothing & faces[other].smoothing) || taken == setNumber)
+                    continue;
+                taken = setNumber;
                 const float *n = faceNormals + 3 * size_t(other);
-                if ((s.smoothing & faces[other].smoothing) && !seen.contains(n)) {
-                    s.n[0] += n[0];
-                    s.n[1] += n[1];
-                    s.n[2] += n[2];
-                    seen.add(n);
-                }
+                s.n[0] += n[0];
+                s.n[1] += n[1];
+                s.n[2] += n[2];
             }
             normalize(s.n);
         }

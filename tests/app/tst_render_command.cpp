@@ -240,8 +240,8 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
     QTest::newRow("bad size") << (QStringList{"--render", "sphere.3ds", "--size", "10000x10"} + out)
                               << QStringList{} << "--size";
     QTest::newRow("scene of other graftals")
-        << (QStringList{"--render", "sphere.3ds", "--scene", "foreign.dat"} + out)
-        << QStringList{} << "none of the 3 graftals of foreign.dat could be placed";
+        << (QStringList{"--render", "sphere.3ds", "--scene", "foreign.dat"} + out) << QStringList{}
+        << "none of the 3 graftals of foreign.dat could be placed";
     QTest::newRow("no OpenGL") << (QStringList{"--render", "sphere.3ds"} + out)
                                << QStringList{"__EGL_VENDOR_LIBRARY_FILENAMES=/nowhere.json"}
                                << "no OpenGL";

@@ -5,8 +5,8 @@
 #include "../support/LibrarySession.h"
 #include "../support/TestSupport.h"
 #include "Graftal.h"
-#include "LoggerOutput.h"
 #include "GraftalPainter.h"
+#include "LoggerOutput.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 

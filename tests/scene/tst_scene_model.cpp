@@ -4,6 +4,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "MeshNormals.h"
+#include "ModelImport.h"
 #include "ModelReaderProcess.h"
 #include "Random.h"
 #include "Scene.h"
@@ -12,6 +13,9 @@
 #include <lib3ds/file.h>
 #include <lib3ds/mesh.h>
 #include <lib3ds/node.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::ScopedWorkDir;
 
@@ -59,6 +63,7 @@ private slots:
     void secondModelReplacesEverything();
     void failedLoadLeavesSceneAsItWas();
     void damagedFilesAreRefused();
+    void manyLoadsLeaveNothingBehind();
     void normalsMatchLib3dsAndSurviveManyFacesAtAPoint();
     void manySmoothingGroupsAtOnePoint();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -261,13 +266,15 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
     scene.commitTranslation(0, 0, 15);
     const Vector3 eyeBefore = scene.worldEye;
 
-    // Damaged and missing files, and a reader that crashes, hangs or runs out of memory
+    // Damaged and missing files, a folder and a named pipe (which must not keep the
+    // reader waiting for a writer), and a reader that crashes, hangs or runs out of memory
     // on a good file.
-    const QList<std::pair<QString, QByteArray>> failures{{"broken.3ds", QByteArray()},
-                                                         {"missing.3ds", QByteArray()},
-                                                         {"two.3ds", "crash"},
-                                                         {"two.3ds", "hang"},
-                                                         {"two.3ds", "memory"}};
+    QVERIFY(QDir().mkdir("folder.3ds"));
+    QCOMPARE(mkfifo("pipe.3ds", 0600), 0);
+    const QList<std::pair<QString, QByteArray>> failures{
+        {"broken.3ds", QByteArray()}, {"missing.3ds", QByteArray()}, {"folder.3ds", QByteArray()},
+        {"pipe.3ds", QByteArray()},   {"two.3ds", "crash"},          {"two.3ds", "hang"},
+        {"two.3ds", "memory"}};
     const testsupport::ShortReaderLimits limits;
     for (const auto &[bad, fault] : failures) {
         const testsupport::ReaderFault injected(fault);
@@ -275,6 +282,8 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
         QVERIFY2(!scene.loadModel(bad, error), qPrintable(bad + " " + fault));
         QVERIFY(error.startsWith(QStringLiteral("3DS file couldn't be loaded")));
         QVERIFY2(error.contains(bad + ": "), qPrintable(error));
+        if (bad == "folder.3ds" || bad == "pipe.3ds")
+            QVERIFY2(error.endsWith(QStringLiteral("it is not a regular file")), qPrintable(error));
         if (fault == "crash")
             QVERIFY2(error.endsWith(QStringLiteral("the reader crashed")), qPrintable(error));
         if (fault == "hang")
@@ -290,6 +299,75 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
         QCOMPARE(scene.worldEye, eyeBefore);
         QCOMPARE(scene.stateFileName(), QStringLiteral("scenes/two.dat"));
     }
+}
+
+namespace {
+int openDescriptors()
+{
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+int readerResultMappings()
+{
+    QFile maps("/proc/self/maps");
+    return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("tuftmill-model")) : -1;
+}
+
+// Children of this process still in the process table, running or not yet reaped.
+int childProcesses()
+{
+    int n = 0;
+    const QByteArray self = QByteArray::number(getpid());
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/" + pid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        n += fields.size() > 1 && fields[1] == self;
+    }
+    return n;
+}
+} // namespace
+
+// Loads that succeed, are refused, crash, run out of memory, time out or are cancelled
+// leave no descriptor, no mapping of a result and no child process behind.
+void TestSceneModel::manyLoadsLeaveNothingBehind()
+{
+    ScopedWorkDir work;
+    QVERIFY(testsupport::writeBytes("bad.3ds", "MM\x06\x00\x00\x00garbage"));
+    QVERIFY(testsupport::twoMeshModel().save("good.3ds"));
+    const testsupport::ShortReaderLimits limits;
+    QString problem;
+    // The first load starts the worker threads, each with descriptors of its own.
+    QVERIFY2(ModelImport::load("good.3ds", problem), qPrintable(problem));
+    const int descriptors = openDescriptors();
+    const int children = childProcesses();
+    int loaded = 0;
+    for (int i = 0; i < 36; ++i) {
+        const char *faults[] = {"", "", "crash", "memory", "memory-crash", ""};
+        const testsupport::ReaderFault fault(faults[i % 6]);
+        if (i % 6 == 5) {
+            LoadControl control;
+            std::thread canceller([&control] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                control.cancel = true;
+            });
+            ModelImport::load("good.3ds", problem, &control);
+            canceller.join();
+        } else {
+            loaded += ModelImport::load(i % 2 ? "bad.3ds" : "good.3ds", problem) != nullptr;
+        }
+    }
+    {
+        const testsupport::ReaderFault hang("hang");
+        QVERIFY(!ModelImport::load("good.3ds", problem));
+        QVERIFY(problem.contains("took longer"));
+    }
+    QCOMPARE(loaded, 6);
+    QCOMPARE(openDescriptors(), descriptors);
+    QCOMPARE(readerResultMappings(), 0);
+    QCOMPARE(childProcesses(), children);
 }
 
 void TestSceneModel::damagedFilesAreRefused()
