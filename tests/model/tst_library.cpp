@@ -60,7 +60,6 @@ private slots:
     void baseNamesWithWildcardCharacters();
     void undoneStrokeOnAnUnreadableLevel();
     void xmlThatIsNoGraftalIsLeftAlone();
-    void renameAfterAPartlyFailedSave();
     void aCopyNeverTakesTheOriginalsId();
     void idsBeyondThirtyTwoBitsGetFreshOnes();
     void baseNameTooLongForItsLevelFiles();
@@ -191,41 +190,6 @@ void TestLibrary::xmlThatIsNoGraftalIsLeftAlone()
     QCOMPARE(readBytes("graftals/notes.xml"), notes);
     QCOMPARE(readBytes("graftals/settings.xml"), settings);
     QCOMPARE(onDisk().filter("_001.png"), QStringList{"Leaf_001.png"});
-}
-
-// A rename whose save failed part way (the second level image could not be written),
-// done again in a later session, ends with exactly one set of files under the new name.
-void TestLibrary::renameAfterAPartlyFailedSave()
-{
-    ScopedWorkDir work;
-    QDir().mkpath(Graftal::Directory);
-    {
-        Session s;
-        Graftal *g = s.library.currentGraftal();
-        s.rename(g, "Fern");
-        g->addLevel();
-        s.draw(g, 0, Qt::red);
-        s.draw(g, 1, Qt::blue);
-        s.quit();
-    }
-    QVERIFY(QDir().mkdir("graftals/Oak_002.png")); // in the way of the second level
-    {
-        Session s;
-        s.rename(s.graftal("Fern"), "Oak");
-        s.quit();
-    }
-    QCOMPARE(onDisk(), (QStringList{"Fern.xml", "Fern_001.png", "Fern_002.png"}));
-    QVERIFY(QDir().rmdir("graftals/Oak_002.png"));
-    {
-        Session s;
-        QCOMPARE(s.listed(), QStringList{"Fern"});
-        s.rename(s.graftal("Fern"), "Oak");
-        s.quit();
-    }
-    Session s;
-    QCOMPARE(s.listed(), QStringList{"Oak"});
-    QCOMPARE(onDisk(), (QStringList{"Oak.xml", "Oak_001.png", "Oak_002.png"}));
-    QCOMPARE(colourOf(s.graftal("Oak"), 1), QColor(Qt::blue));
 }
 
 // A scene painted with "Leaf" refers to it by id. After the artist copies Leaf.xml to

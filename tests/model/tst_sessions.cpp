@@ -186,15 +186,18 @@ void TestSessions::partlyFailedSavesKeepTheStorage()
     }
 
     // A rename whose new files cannot all be written leaves the old files the only
-    // listed ones.
-    QVERIFY(QDir().mkdir("graftals/Oak_001.png"));
+    // listed ones: what was written under the new name goes again.
+    QVERIFY(QDir().mkdir("graftals/Oak_002.png"));
     {
         Session s;
-        s.rename(s.graftal("Fern"), "Oak");
+        Graftal *g = s.graftal("Fern");
+        g->addLevel();
+        s.draw(g, 1, Qt::blue);
+        s.rename(g, "Oak");
         s.quit();
         QCOMPARE(onDisk(), (QStringList{"Fern.xml", "Fern_001.png"}));
     }
-    QVERIFY(QDir().rmdir("graftals/Oak_001.png"));
+    QVERIFY(QDir().rmdir("graftals/Oak_002.png"));
     {
         Session s;
         QCOMPARE(s.listed(), QStringList{"Fern"});
