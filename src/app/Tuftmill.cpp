@@ -133,11 +133,34 @@ void Tuftmill::closeEvent(QCloseEvent *event)
 {
     // An ending session saves the scene without asking; otherwise the user decides, and
     // may decide to stay. A session that ends while the question is open saves too.
-    if (!ui.view || ui.view->settleUnsavedScene(QStringLiteral("closing"), terminating,
-                                                [this] { return terminating; }))
-        event->accept();
-    else
+    if (ui.view && !ui.view->settleUnsavedScene(QStringLiteral("closing"), terminating,
+                                                [this] { return terminating; })) {
         event->ignore();
+        return;
+    }
+    // Changed graftals are written now, so that one that cannot be written is told while
+    // the window is still there to keep it.
+    if (!terminating && ui.treeManager && !graftalsSavedForClosing()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+bool Tuftmill::graftalsSavedForClosing()
+{
+    const QStringList failures = ui.treeManager->saveChangedGraftals();
+    if (failures.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Save failed"),
+                    QStringLiteral("%1 graftal(s) could not be saved; closing now loses their "
+                                   "latest changes.\nClose anyway?")
+                        .arg(failures.size()),
+                    QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDetailedText(failures.join(QStringLiteral("\n\n")));
+    box.setDefaultButton(QMessageBox::Cancel);
+    // A session that ends while the question is open still ends.
+    return box.exec() == QMessageBox::Discard || terminating;
 }
 
 void Tuftmill::keyPressEvent(QKeyEvent *event)

@@ -44,6 +44,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Saves the changed graftals before the window closes; false when one could not be
+    // written and the user keeps the window open.
+    bool graftalsSavedForClosing();
     void connectPanels();
 
     TuftmillClass ui;

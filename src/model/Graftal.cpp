@@ -210,6 +210,8 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     g->storedBaseName = name;
     g->storedName = g->graftalName;
     g->savedParameters = config.toString();
+    for (const QString &file : files)
+        g->ownFiles.insert(file);
 
     // Decoding dominates start-up, so the level images are decoded in parallel.
     const QList<QImage> decoded = QtConcurrent::blockingMapped(
@@ -323,6 +325,15 @@ QString Graftal::fileNameFor(const QString &name)
     return QString(name).replace(notAlphanumeric, QStringLiteral("_"));
 }
 
+QString Graftal::naturalBaseName(const QString &name)
+{
+    // A name without any letter or digit still gets a visible file name, and a very long
+    // one a file name the file system can hold.
+    constexpr int LongestBase = 200;
+    const QString natural = fileNameFor(name).left(LongestBase);
+    return natural.isEmpty() ? QStringLiteral("Unnamed") : natural;
+}
+
 void Graftal::updateFileName()
 {
     baseFileName = fileNameFor(graftalName);
@@ -366,16 +377,31 @@ bool Graftal::ownsBaseName(const QString &base) const
     if (base == storedBaseName)
         return true;
     LevelFileName parsed;
-    for (const QString &file : leftovers)
-        if (file == base + QStringLiteral(".xml") ||
-            (parseLevelFileName(file, parsed) && parsed.base == base))
+    for (const QString &file : ownFiles)
+        if (parseLevelFileName(file, parsed) && parsed.base == base)
             return true;
     return false;
 }
 
+void Graftal::adoptLeftovers(const QStringList &files)
+{
+    for (const QString &file : files)
+        ownFiles.insert(file);
+}
+
+bool Graftal::hasLeftovers() const
+{
+    QSet<QString> inUse;
+    for (const LevelState &state : levelState)
+        inUse.insert(state.file);
+    return std::any_of(ownFiles.cbegin(), ownFiles.cend(),
+                       [&](const QString &file) { return !inUse.contains(file); });
+}
+
 bool Graftal::hasUnsavedChanges() const
 {
-    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters)
+    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters ||
+        hasLeftovers())
         return true;
     return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
         return state.changed || state.file.isEmpty();
@@ -440,14 +466,14 @@ void Graftal::removeFiles(const QStringList &files)
     for (const QString &file : files) {
         QFile f(inDirectory(file));
         if (!f.exists() || f.remove()) {
-            leftovers.removeAll(file);
+            ownFiles.remove(file);
             continue;
         }
+        // Still this graftal's: tried again at the next save, unless a level uses it by then.
+        ownFiles.insert(file);
         logger->warn(QStringLiteral("%1 of \"%2\" could not be removed (tried again at the next "
                                     "save): %3")
                          .arg(f.fileName(), graftalName, f.errorString()));
-        if (!leftovers.contains(file))
-            leftovers.append(file);
     }
 }
 
@@ -479,8 +505,10 @@ bool Graftal::save(QString *error)
     }
     QStringList written;
     for (LevelWrite &w : writes)
-        if ((w.written = writeFile(w.file, w.bytes, failures)))
+        if ((w.written = writeFile(w.file, w.bytes, failures))) {
             written.append(w.file);
+            ownFiles.insert(w.file);
+        }
 
     if (moving) {
         // The parameter file moves only once every level file under the new name is
@@ -510,8 +538,28 @@ bool Graftal::save(QString *error)
 
     // A graftal saved for the first time owns its base name from now on, even when
     // something below fails: the next save goes to the same files.
+    const bool newBase = moving || storedBaseName.isEmpty();
     if (storedBaseName.isEmpty())
         storedBaseName = target;
+    // Files of this graftal that no level uses any more (those of an earlier name, those of
+    // levels that went), and on a base name new to it the level files no graftal had there
+    // (left by a save that was cut short), which would otherwise join its levels. Files it
+    // never had, such as a level image dropped in while the program runs, stay.
+    QSet<QString> inUse;
+    for (const LevelState &state : std::as_const(levelState))
+        inUse.insert(state.file);
+    QStringList stale;
+    for (const QString &file : std::as_const(ownFiles))
+        if (!inUse.contains(file))
+            stale.append(file);
+    if (newBase)
+        for (const QString &file : levelFiles(target))
+            if (!inUse.contains(file) && !ownFiles.contains(file))
+                stale.append(file);
+    removeFiles(stale);
+
+    // The parameters last: a rename cut short before this point still names the earlier
+    // name inside, by which the next start finds what is left of its files.
     const QString xmlFile = target + QStringLiteral(".xml");
     const QString parameters = config->toString();
     if (parameters != savedParameters || !isRegularFile(xmlFile)) {
@@ -524,16 +572,6 @@ bool Graftal::save(QString *error)
         }
     }
 
-    // Level files no level uses: those of the earlier name, and extra ones of this name.
-    QSet<QString> inUse;
-    for (const LevelState &state : std::as_const(levelState))
-        inUse.insert(state.file);
-    QStringList stale = leftovers;
-    for (const QString &base : moving ? QStringList{target, earlier} : QStringList{target})
-        for (const QString &file : levelFiles(base))
-            if (!inUse.contains(file))
-                stale.append(file);
-    removeFiles(stale);
     return finishSave(failures, error);
 }
 

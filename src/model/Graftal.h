@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPair>
 #include <QPixmap>
+#include <QSet>
 #include <memory>
 
 class Logger;
@@ -54,6 +55,9 @@ public:
     static QString fileNameFor(const QString &name);
     const QString &fileName() const { return baseFileName; }
     void updateFileName();
+    // The base name a graftal of this name is stored under unless another has it: the
+    // file-system form, at most 200 characters, "Unnamed" when nothing of it is left.
+    static QString naturalBaseName(const QString &name);
     // The base name the next save writes under; the library chooses it so that no two
     // graftals share files.
     void setFileName(const QString &fileName) { baseFileName = fileName; }
@@ -66,6 +70,9 @@ public:
     // Whether files under that base name belong to this graftal: its own files, or files
     // of an earlier name that could not be removed yet.
     bool ownsBaseName(const QString &base) const;
+    // Takes level files left without a parameter file by an earlier name of this graftal
+    // (a rename cut short): they are removed at its next save.
+    void adoptLeftovers(const QStringList &files);
     // The parameters, a level or the name changed since the graftal was loaded or last
     // saved, or it is not on disk yet. A level drawn on and undone to what its file
     // holds is unchanged.
@@ -129,6 +136,7 @@ private:
     // Removes files; those that stay are remembered and tried again at the next save.
     void removeFiles(const QStringList &files);
     bool finishSave(QStringList failures, QString *error);
+    bool hasLeftovers() const;
 
     unsigned int graftalId = 0;
     bool idUnusable = false;
@@ -137,7 +145,7 @@ private:
     QString storedBaseName;
     QString storedName;
     QString savedParameters;
-    QStringList leftovers;
+    QSet<QString> ownFiles; // level files loaded or written, until they are removed
     double size = 1.0;
     QList<LevelPair> levelList;
     QList<LevelState> levelState;

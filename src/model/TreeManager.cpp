@@ -57,16 +57,31 @@ bool TreeManager::loadAllGraftals()
     const QStringList entries = QDir(Graftal::Directory).entryList(QDir::Files, QDir::Name);
     const QHash<QString, QStringList> levelFiles = Graftal::levelFilesByBase(entries);
     QList<Graftal *> loaded;
+    QSet<QString> parameterFiles;
     for (const QString &file : entries) {
         if (!file.endsWith(QLatin1String(".xml")))
             continue;
         const QString base = file.chopped(4);
+        parameterFiles.insert(base);
         QString error;
         std::unique_ptr<Graftal> g = Graftal::load(base, error, levelFiles.value(base));
         if (error.isEmpty()) // damaged or no graftal: not listed, and so never saved over
             loaded.append(take(std::move(g)));
     }
     settleLoadedIds(loaded);
+    // A rename cut short (the parameter file moved, its old level files not yet removed)
+    // leaves level files without a parameter file under the graftal's own name.
+    for (Graftal *g : std::as_const(loaded)) {
+        const QString natural = Graftal::naturalBaseName(g->name());
+        if (natural != g->storedFileName() && !parameterFiles.contains(natural) &&
+            levelFiles.contains(natural)) {
+            logger->info(QStringLiteral("level files of %1 without a parameter file are left "
+                                        "over from \"%2\" and go at its next save")
+                             .arg(natural, g->name()));
+            g->adoptLeftovers(levelFiles.value(natural));
+            parameterFiles.insert(natural); // adopted once
+        }
+    }
 
     QTreeWidgetItem *first = nullptr;
     QStringList warnings;
@@ -105,18 +120,29 @@ bool TreeManager::loadAllGraftals()
 
 void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
 {
-    // Of graftals sharing an id, the one whose files are named after it keeps it (else the
-    // one of the first file), so that painted scenes go on meaning the original; the others,
-    // and graftals whose stored id cannot be held, get fresh ids that their next save keeps.
-    const auto namedAfterItself = [](const Graftal *g) {
-        return g->storedFileName() == Graftal::fileNameFor(g->name());
+    // Of graftals sharing an id, the one on files named as this library names them keeps it:
+    // after its name, else after its name made unique ("Leaf_2"), else the first file. So
+    // painted scenes go on meaning the original rather than a copy ("Leaf_2 (copy)"); the
+    // others, and graftals whose stored id cannot be held, get fresh ids that their next
+    // save keeps.
+    const auto rank = [](const Graftal *g) {
+        const QString natural = Graftal::naturalBaseName(g->name());
+        const QString &base = g->storedFileName();
+        if (base == natural)
+            return 0;
+        const bool madeUnique =
+            base.size() > natural.size() + 1 && base.startsWith(natural) &&
+            base[natural.size()] == QLatin1Char('_') &&
+            std::all_of(base.cbegin() + natural.size() + 1, base.cend(),
+                        [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+        return madeUnique ? 1 : 2;
     };
     QHash<unsigned int, Graftal *> owners;
     for (Graftal *g : loaded) {
         if (g->storedIdUnusable())
             continue;
         Graftal *&owner = owners[g->id()];
-        if (!owner || (!namedAfterItself(owner) && namedAfterItself(g)))
+        if (!owner || rank(g) < rank(owner))
             owner = g;
     }
     qint64 largestId = 0;
@@ -194,10 +220,15 @@ QList<Graftal *> TreeManager::changedGraftals() const
     return changed;
 }
 
-void TreeManager::beforeQuitHook()
+QStringList TreeManager::saveChangedGraftals()
 {
     // Only what changed: files nobody touched stay exactly as they are.
-    saveGraftals(changedGraftals(), false);
+    return saveGraftals(changedGraftals(), false);
+}
+
+void TreeManager::beforeQuitHook()
+{
+    saveChangedGraftals();
 }
 
 unsigned int TreeManager::allocateId()
@@ -291,11 +322,10 @@ bool TreeManager::baseNameTaken(const QString &base, const Graftal *g) const
     for (const Graftal *other : std::as_const(graftalsByItem))
         if (other != g && (other->fileName() == base || other->ownsBaseName(base)))
             return true;
-    // Files on disk that are not this graftal's own (a damaged graftal left unlisted,
-    // level images without a parameter file) are never written over either.
-    return QFileInfo::exists(Graftal::Directory + QLatin1Char('/') + base +
-                             QStringLiteral(".xml")) ||
-           !Graftal::levelFiles(base).isEmpty();
+    // Nor is another program's or a damaged graftal's parameter file written over. Level
+    // files without a parameter file are what a save cut short leaves: the graftal that
+    // takes the name writes over them and removes the rest.
+    return QFileInfo::exists(Graftal::Directory + QLatin1Char('/') + base + QStringLiteral(".xml"));
 }
 
 void TreeManager::assignUniqueFileName(Graftal *g)
@@ -308,12 +338,7 @@ void TreeManager::assignUniqueFileName(Graftal *g)
         g->setFileName(g->storedFileName());
         return;
     }
-    // A name without any letter or digit still gets a visible file name, and a very
-    // long one a file name the file system can hold.
-    constexpr int LongestBase = 200;
-    QString natural = Graftal::fileNameFor(g->name()).left(LongestBase);
-    if (natural.isEmpty())
-        natural = QStringLiteral("Unnamed");
+    const QString natural = Graftal::naturalBaseName(g->name());
 
     // Keep the current file name while it still fits the name and is free.
     const QString currentName = g->fileName();

@@ -47,6 +47,8 @@ public:
     // naming what could not be written.
     bool saveGraftal(Graftal *g, QString *error = nullptr);
 
+    // Writes every changed graftal without asking; returns what failed, one entry each.
+    QStringList saveChangedGraftals();
     // From now on every graftal with unsaved changes is written each `intervalMs`
     // milliseconds, so that a crash loses at most that much work.
     void startAutosave(int intervalMs);

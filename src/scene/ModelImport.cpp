@@ -330,7 +330,8 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
         firstFace += mesh.faceCount;
     }
 
-    QtConcurrent::blockingMap(jobs, [&](MeshJob &job) { buildMesh(job, s, materials, *model, c); });
+    QtConcurrent::blockingMap(&buildThreads(), jobs,
+                              [&](MeshJob &job) { buildMesh(job, s, materials, *model, c); });
     if (c.cancel.load()) {
         problem.clear();
         return nullptr;
@@ -361,4 +362,20 @@ std::unique_ptr<LoadedModel> ModelImport::load(const QString &path, QString &pro
     if (!result.valid())
         return nullptr;
     return build(result.data(), result.size(), problem, control);
+}
+
+QThreadPool &ModelImport::loadThreads()
+{
+    // A load replaced by a later one ends in the background while the later one runs;
+    // loads mostly wait for the reader process.
+    static QThreadPool pool;
+    static const bool sized = (pool.setMaxThreadCount(8), true);
+    Q_UNUSED(sized);
+    return pool;
+}
+
+QThreadPool &ModelImport::buildThreads()
+{
+    static QThreadPool pool;
+    return pool;
 }

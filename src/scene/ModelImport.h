@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 #include <array>
 #include <atomic>
 #include <memory>
@@ -59,4 +60,9 @@ public:
     // Checks one result of the reader and builds the model from it.
     static std::unique_ptr<LoadedModel> build(const unsigned char *data, size_t size,
                                               QString &problem, LoadControl *control = nullptr);
+    // The threads loads run on, loads and the meshes they build in their own pools: Qt's
+    // global pool also carries the window's own drawing work (the raster engine hands fills
+    // to it and waits), which must never queue behind a model being built.
+    static QThreadPool &loadThreads();
+    static QThreadPool &buildThreads();
 };

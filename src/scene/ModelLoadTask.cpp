@@ -7,8 +7,9 @@ ModelLoadTask::ModelLoadTask(const QString &path, QObject *parent)
 {
     connect(&watcher, &QFutureWatcher<void>::finished, this, &ModelLoadTask::finished);
     // The worker writes `model` and `why`; they are read only after it has finished.
-    watcher.setFuture(
-        QtConcurrent::run([this] { model = ModelImport::load(modelPath, why, &control); }));
+    watcher.setFuture(QtConcurrent::run(&ModelImport::loadThreads(), [this] {
+        model = ModelImport::load(modelPath, why, &control);
+    }));
 }
 
 ModelLoadTask::~ModelLoadTask()

@@ -67,7 +67,8 @@ public:
     // without an OpenGL context).
     void stageModel(const QString &path, std::unique_ptr<LoadedModel> model);
     bool uploadStaged(size_t bytes);
-    void installStaged();
+    // Without `refreshPicking` nothing can be picked until refreshPickBuffer is called.
+    void installStaged(bool refreshPicking = true);
     void discardStagedModel();
     bool hasStagedModel() const { return staged != nullptr; }
     // The message for a model that could not be loaded: a first line for every failure,

@@ -47,7 +47,7 @@ void Scene::stageModel(const QString &path, std::unique_ptr<LoadedModel> model)
     staged->model = std::move(model);
 }
 
-void Scene::installStaged()
+void Scene::installStaged(bool refreshPicking)
 {
     if (!staged)
         return;
@@ -80,5 +80,11 @@ void Scene::installStaged()
             uploadBuffers();
     }
     resetCamera();
-    refreshPickBuffer();
+    if (refreshPicking) {
+        refreshPickBuffer();
+    } else {
+        // Nothing is picked until the picture of the new model's faces is made.
+        pickBuffer.clear();
+        pickWidth = pickHeight = 0;
+    }
 }

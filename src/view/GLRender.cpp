@@ -253,7 +253,9 @@ void GLRender::loadModelInBackground(const QString &path)
         old->cancel();
         connect(old, &ModelLoadTask::finished, old, &QObject::deleteLater);
     }
-    if (uploadTimer->isActive()) {
+    if (installedAwaitingPick) {
+        completeInstall(); // the model it replaces is in place already
+    } else if (uploadTimer->isActive()) {
         uploadTimer->stop();
         makeCurrent();
         theScene->discardStagedModel();
@@ -271,6 +273,8 @@ void GLRender::cancelModelLoad()
 {
     if (loadTask) {
         loadTask->cancel();
+    } else if (installedAwaitingPick) {
+        completeInstall(); // too late to cancel: the model is drawn already
     } else if (uploadTimer->isActive()) {
         uploadTimer->stop();
         makeCurrent();
@@ -343,19 +347,32 @@ void GLRender::uploadStagedModel()
 {
     // While the user is asked about the scene on screen, the new model waits, looked at
     // now and then rather than at every turn of the event loop.
+    if (installedAwaitingPick) {
+        completeInstall();
+        return;
+    }
     uploadTimer->setInterval(holdInstalls ? 50 : 0);
     if (holdInstalls)
         return;
     makeCurrent();
     const bool complete = theScene->uploadStaged(UploadSliceBytes);
     if (complete)
-        theScene->installStaged();
+        theScene->installStaged(false);
     doneCurrent();
     if (!complete)
         return;
-    uploadTimer->stop();
+    // The first frame and the picture of face ids each cost a frame's drawing: they go in
+    // turns of their own, the frame first.
+    installedAwaitingPick = true;
     updateHint();
     update();
+}
+
+void GLRender::completeInstall()
+{
+    installedAwaitingPick = false;
+    uploadTimer->stop();
+    refreshPicking();
     endModelLoad(true);
 }
 

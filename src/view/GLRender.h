@@ -143,6 +143,7 @@ private:
     void paintUnder(const QPoint &widgetPos);
     void finishModelLoad();
     void uploadStagedModel();
+    void completeInstall();
     void endModelLoad(bool loaded);
     void showLoadProgress();
     void eraseUnder(const QPoint &widgetPos);
@@ -177,7 +178,8 @@ private:
     QTimer *progressTimer = nullptr;
     QTimer *uploadTimer = nullptr; // uploads a staged model a slice per turn of the event loop
     QString loadingPath;
-    bool holdInstalls = false; // while the user is asked about the scene on screen
+    bool holdInstalls = false;          // while the user is asked about the scene on screen
+    bool installedAwaitingPick = false; // a new model is drawn, its face ids not yet
     QElapsedTimer loadClock;
     int radius = 1;
     int rate = 1;

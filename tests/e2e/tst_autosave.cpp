@@ -65,7 +65,7 @@ void TestAutosave::strokeAndNameSurviveAKill()
     QTest::qWait(2 * AutosaveMs + 500);
     QCOMPARE(app.state(), QProcess::Running);
     app.kill();
-    QVERIFY(app.waitForFinished(10000));
+    QVERIFY(testsupport::ended(app, 10000));
     QCOMPARE(app.exitStatus(), QProcess::CrashExit);
 
     const QDir graftals(work.filePath(QStringLiteral("graftals")));
@@ -83,7 +83,7 @@ void TestAutosave::strokeAndNameSurviveAKill()
     again.setProcessEnvironment(env);
     QVERIFY(testsupport::startApp(again, work.path()));
     QVERIFY(Desktop::requestClose(testsupport::windowsOf(again.processId()).first().toULongLong()));
-    QVERIFY(again.waitForFinished(60000));
+    QVERIFY(testsupport::ended(again, 60000));
     QCOMPARE(again.exitCode(), 0);
     QCOMPARE(graftals.entryList(QDir::Files, QDir::Name), saved);
     QCOMPARE(QImage(graftals.filePath("Moss_bed_001.png")), level);

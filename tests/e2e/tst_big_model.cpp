@@ -60,7 +60,7 @@ void TestBigModel::windowAnswersWhileAMillionTrianglesLoad()
     Desktop::keep(loaded, "big-loaded.png");
 
     app.terminate();
-    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(testsupport::ended(app, 60000));
     QCOMPARE(app.exitCode(), 0);
 }
 

@@ -144,7 +144,7 @@ void TestBrushes::brushEraseUndoExportAndQuit()
     QVERIFY(question);
     Desktop::focus(question);
     Desktop::key(QStringLiteral("Return")); // "Save" is the default
-    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(testsupport::ended(app, 60000));
     QCOMPARE(app.exitCode(), 0);
     const QByteArray atQuit = testsupport::readBytes(state);
     QVERIFY(records(atQuit) > records(afterErase));
@@ -163,7 +163,7 @@ void TestBrushes::brushEraseUndoExportAndQuit()
     Desktop::drag(c + QPoint(-150, 0), c + QPoint(150, 0), 6, 30);
     Desktop::settledScreenshot(at.view);
     ::kill(pid_t(again.processId()), SIGTERM);
-    QVERIFY(again.waitForFinished(60000));
+    QVERIFY(testsupport::ended(again, 60000));
     QCOMPARE(again.exitCode(), 0);
     const QByteArray atEnd = testsupport::readBytes(state);
     QVERIFY(records(atEnd) > records(atQuit));

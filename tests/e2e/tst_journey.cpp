@@ -196,7 +196,7 @@ void TestJourney::artistJourney()
 
     // Quit as the close button would.
     QVERIFY(Desktop::requestClose(window));
-    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(testsupport::ended(app, 60000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);
 
@@ -250,7 +250,7 @@ void TestJourney::artistJourney()
     QVERIFY(colours(at.detailThumbnail(1)) > 2);
     QCOMPARE(colours(at.detailThumbnail(2)), 1);
     QVERIFY(Desktop::requestClose(testsupport::windowsOf(again.processId()).first().toULongLong()));
-    QVERIFY(again.waitForFinished(60000));
+    QVERIFY(testsupport::ended(again, 60000));
     QCOMPARE(again.exitCode(), 0);
 }
 
@@ -301,7 +301,7 @@ void TestJourney::firstStartOnTheSamples()
     QVERIFY(differingPixels(dressed, closer, at.view) > 2000);
 
     QVERIFY(Desktop::requestClose(window));
-    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(testsupport::ended(app, 60000));
     QCOMPARE(app.exitCode(), 0);
     // The samples themselves are untouched.
     QCOMPARE(testsupport::readBytes(examples + "/scenes/torus.dat"),

@@ -9,9 +9,14 @@
 #include "LoggerOutput.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
+#include "Tuftmill.h"
 
 #include <QAction>
+#include <QMessageBox>
 #include <QPainter>
+#include <QTimer>
+#include <cerrno>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <functional>
@@ -19,10 +24,13 @@
 using namespace testsupport;
 using Session = LibrarySession;
 
-// Every removal and renaming of a file in this process passes through here first, so
-// that a test can see the disk exactly as a kill -9 at that instant would leave it.
+// Every removal and renaming of a file in this process passes through here, so that a
+// test can refuse a removal (as a file system may) or keep the disk as a kill -9 at that
+// instant would leave it; every directory entry read is counted.
 namespace {
 std::function<void(const char *)> beforeChange;
+std::function<bool(const char *)> refuseRemoving;
+qint64 entriesRead = 0;
 template <typename Fn> Fn next(const char *name)
 {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
@@ -31,6 +39,10 @@ template <typename Fn> Fn next(const char *name)
 extern "C" int unlink(const char *path)
 {
     static const auto real = next<int (*)(const char *)>("unlink");
+    if (refuseRemoving && refuseRemoving(path)) {
+        errno = EBUSY;
+        return -1;
+    }
     if (beforeChange)
         beforeChange(path);
     return real(path);
@@ -51,6 +63,19 @@ extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *t
         beforeChange(to);
     return real(fromDir, from, toDir, to, flags);
 }
+extern "C" int linkat(int fromDir, const char *from, int toDir, const char *to, int flags)
+{
+    static const auto real = next<int (*)(int, const char *, int, const char *, int)>("linkat");
+    if (beforeChange)
+        beforeChange(to);
+    return real(fromDir, from, toDir, to, flags);
+}
+extern "C" struct dirent64 *readdir64(DIR *dir)
+{
+    static const auto real = next<struct dirent64 *(*)(DIR *)>("readdir64");
+    ++entriesRead;
+    return real(dir);
+}
 
 class TestLibrary : public QObject
 {
@@ -66,16 +91,24 @@ private slots:
     void autosaveWarningGoesOnceAllIsSaved();
     void untouchedLevelFilesSurviveQuitting_data();
     void untouchedLevelFilesSurviveQuitting();
+    void filesThatCouldNotBeRemovedAreNeverRemovedOnceInUse_data();
+    void filesThatCouldNotBeRemovedAreNeverRemovedOnceInUse();
+    void levelFileAddedWhileRunningSurvivesASave();
+    void copyOfAMadeUniqueGraftalNeverTakesItsId();
+    void saveAllReadsTheDirectoryAFewTimesOnly();
+    void closingWhileAGraftalCannotBeWrittenTellsTheArtist();
     void cleanup()
     {
         beforeChange = nullptr;
+        refuseRemoving = nullptr;
         TreeManager::destroyInstance();
     }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
 // "Leaf" renamed to "Moss" and saved by the autosave. Whatever instant a kill -9 strikes,
-// the next start lists exactly one graftal, with its four levels.
+// the next start lists exactly one graftal, with its four levels; and once the artist has
+// renamed it to "Moss" again and quit, the folder holds one set of its files, no more.
 void TestLibrary::killedAtAnyStepOfARename()
 {
     ScopedWorkDir work;
@@ -108,19 +141,26 @@ void TestLibrary::killedAtAnyStepOfARename()
     const QString top = QDir::currentPath();
     for (int i = 0; i < instants; ++i) {
         QVERIFY(QDir::setCurrent(QStringLiteral("%1/at-kill/%2").arg(top).arg(i)));
+        const QString left = onDisk().join(", ");
         {
             Session s;
             QVERIFY2(s.listed().size() == 1,
                      qPrintable(QStringLiteral("killed at step %1 of %2: %3 listed from %4")
                                     .arg(i)
                                     .arg(instants)
-                                    .arg(s.listed().join(", "), onDisk().join(", "))));
-            QCOMPARE(s.library.listedGraftals().first()->levels().size(), 4);
-            QVERIFY(samePixels(s.library.listedGraftals().first()->levels()[3].first.toImage(),
-                               sampleTexture(3)));
+                                    .arg(s.listed().join(", "), left)));
+            Graftal *g = s.library.listedGraftals().first();
+            QCOMPARE(g->levels().size(), 4);
+            QVERIFY(samePixels(g->levels()[3].first.toImage(), sampleTexture(3)));
             QVERIFY(s.problems.isEmpty());
+            s.rename(g, "Moss");
+            s.quit();
         }
         TreeManager::destroyInstance();
+        QVERIFY2(onDisk().filter(QRegularExpression("\\.png$")).size() == 4,
+                 qPrintable(QStringLiteral("killed at step %1 (%2), renamed again: %3")
+                                .arg(i)
+                                .arg(left, onDisk().join(", "))));
     }
     QVERIFY(QDir::setCurrent(top));
 }
@@ -337,6 +377,171 @@ void TestLibrary::untouchedLevelFilesSurviveQuitting()
     QCOMPARE(readBytes(file), before);
     Session s;
     QCOMPARE(colourOf(s.graftal("Leaf"), 2), QColor(Qt::yellow));
+}
+
+void TestLibrary::filesThatCouldNotBeRemovedAreNeverRemovedOnceInUse_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("old files of a rename, then renamed back") << "back";
+    QTest::newRow("new files of a failed rename, then renamed again") << "again";
+}
+
+// Removing files of "Leaf" fails once (the file system refuses); later saves write the
+// graftal's levels to files of those very names. After a restart all four levels are there.
+void TestLibrary::filesThatCouldNotBeRemovedAreNeverRemovedOnceInUse()
+{
+    QFETCH(QString, kind);
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    const QString refused = kind == "back" ? "graftals/Leaf_" : "graftals/Oak_";
+    refuseRemoving = [&](const char *path) {
+        const QString p = QString::fromLocal8Bit(path);
+        return p.contains(refused) && p.endsWith(".png");
+    };
+    {
+        Session s;
+        Graftal *g = s.graftal("Leaf");
+        if (kind == "back") {
+            s.rename(g, "Moss");
+            s.library.autosave(); // moved to Moss; Leaf_00n.png stay behind
+            refuseRemoving = nullptr;
+            s.rename(g, "Leaf");
+            s.library.autosave();
+        } else {
+            QVERIFY(QDir().mkdir("graftals/Oak_002.png")); // in the way: the move fails
+            s.rename(g, "Oak");
+            s.library.autosave(); // Oak_001, _003, _004.png written but not removed again
+            refuseRemoving = nullptr;
+            QVERIFY(QDir().rmdir("graftals/Oak_002.png"));
+            s.library.autosave();
+        }
+        QVERIFY(!g->hasUnsavedChanges());
+        s.quit();
+    }
+    Session s;
+    QCOMPARE(s.listed().size(), 1);
+    Graftal *g = s.library.listedGraftals().first();
+    QVERIFY2(g->levels().size() == 4, qPrintable(onDisk().join(", ")));
+    for (int level = 0; level < 4; ++level)
+        QVERIFY(samePixels(g->levels()[level].first.toImage(), sampleTexture(level)));
+}
+
+// While the program runs, the artist copies a fifth level image into the folder as
+// "Leaf_005.png". Drawing on Leaf and the autosave that follows leave that file alone.
+void TestLibrary::levelFileAddedWhileRunningSurvivesASave()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    {
+        Session s;
+        QVERIFY(QFile::copy(Samples + "/Leaf_002.png", "graftals/Leaf_005.png"));
+        s.draw(s.graftal("Leaf"), 0, Qt::red);
+        s.library.autosave();
+        s.quit();
+    }
+    QVERIFY2(QFile::exists("graftals/Leaf_005.png"), qPrintable(onDisk().join(", ")));
+    Session s;
+    QCOMPARE(s.graftal("Leaf")->levels().size(), 5);
+}
+
+// Two graftals named "Leaf" are stored as Leaf.xml and Leaf_2.xml. The artist copies
+// Leaf_2.xml (the way file managers name copies) to start a variation: the id that
+// painted scenes use still leads to the graftal of Leaf_2.xml.
+void TestLibrary::copyOfAMadeUniqueGraftalNeverTakesItsId()
+{
+    ScopedWorkDir work;
+    QDir().mkpath(Graftal::Directory);
+    {
+        Session s;
+        s.rename(s.library.currentGraftal(), "Leaf");
+        s.library.addGraftal();
+        s.rename(s.library.currentGraftal(), "Leaf");
+        s.quit();
+    }
+    QVERIFY(QFile::exists("graftals/Leaf_2.xml"));
+    unsigned int id = 0;
+    {
+        Session s;
+        for (Graftal *g : s.library.listedGraftals())
+            if (g->storedFileName() == "Leaf_2")
+                id = g->id();
+    }
+    TreeManager::destroyInstance();
+    QVERIFY(QFile::copy("graftals/Leaf_2.xml", "graftals/Leaf_2 (copy).xml"));
+    QVERIFY(QFile::copy("graftals/Leaf_2_001.png", "graftals/Leaf_2 (copy)_001.png"));
+    for (int run = 0; run < 2; ++run) {
+        Session s;
+        QCOMPARE(s.listed().size(), 3);
+        QVERIFY(s.library.graftalById(int(id)));
+        QCOMPARE(s.library.graftalById(int(id))->storedFileName(), QStringLiteral("Leaf_2"));
+        s.quit();
+    }
+}
+
+// "Save all" in a library of many graftals reads the folder a few times, not once per
+// graftal: the entries read stay within a small multiple of the files there.
+void TestLibrary::saveAllReadsTheDirectoryAFewTimesOnly()
+{
+    ScopedWorkDir work;
+    QDir().mkpath(Graftal::Directory);
+    constexpr int Graftals = 60;
+    for (int i = 0; i < Graftals; ++i) {
+        const QString base = QStringLiteral("G%1").arg(i);
+        QVERIFY(writeBytes("graftals/" + base + ".xml",
+                           QStringLiteral("<config><id type=\"3\">%1</id><name "
+                                          "type=\"10\">%2</name></config>")
+                               .arg(i + 1)
+                               .arg(base)
+                               .toUtf8()));
+        QVERIFY(QFile::copy(Samples + "/Leaf_001.png", "graftals/" + base + "_001.png"));
+    }
+    Session s;
+    QCOMPARE(s.listed().size(), Graftals);
+    const qint64 files = onDisk().size();
+    entriesRead = 0;
+    s.library.saveAllGraftals();
+    QVERIFY2(
+        entriesRead <= 4 * (files + 2),
+        qPrintable(QStringLiteral("%1 entries read for %2 files").arg(entriesRead).arg(files)));
+}
+
+// The artist draws on "Leaf" and closes the window in the half minute between two
+// autosaves, while a folder stands in the way of its first level file. The drawing is not
+// dropped without a word: the artist is told and may keep the window open.
+void TestLibrary::closingWhileAGraftalCannotBeWrittenTellsTheArtist()
+{
+    ScopedWorkDir work;
+    copySample("Leaf");
+    QVERIFY(QFile::remove("graftals/Leaf_001.png"));
+    QVERIFY(QDir().mkdir("graftals/Leaf_001.png"));
+    Tuftmill window;
+    QVERIFY(window.startedUp());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    TreeManager *library = window.form().treeManager;
+    Graftal *leaf = library->listedGraftals().first();
+    leaf->setLevel(0, {filledLevel(Qt::red), filledLevel(Qt::red)});
+    library->graftalPixmapChanged(leaf);
+    QStringList told;
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            told << box->text();
+            box->reject();
+        }
+    });
+    answering.start(20);
+    // Told, the artist keeps the window open (the box's Cancel).
+    QVERIFY(!window.close());
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains("could not be saved"), qPrintable(told.first()));
+    QVERIFY(window.isVisible());
+    QVERIFY(leaf->hasUnsavedChanges()); // the folder is still in the way
+    // With the way clear, closing writes the drawing and asks nothing.
+    QVERIFY(QDir().rmdir("graftals/Leaf_001.png"));
+    QVERIFY(window.close());
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(QImage("graftals/Leaf_001.png").pixelColor(200, 200), QColor(Qt::red));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestLibrary)

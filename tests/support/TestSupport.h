@@ -70,6 +70,14 @@ inline QStringList windowsOf(qint64 pid)
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// Whether the process has ended within `ms`. QProcess::waitForFinished alone says false for
+// a process whose end was already noticed while the test waited for something else.
+inline bool ended(QProcess &process, int ms = 60000)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(ms) ||
+           process.state() == QProcess::NotRunning;
+}
+
 // Starts the real application in a working directory and waits until it shows a window.
 inline bool startApp(QProcess &app, const QString &workDir, int timeoutMs = 60000)
 {
