@@ -389,7 +389,7 @@ void Graftal::adoptLeftovers(const QStringList &files)
         ownFiles.insert(file);
 }
 
-bool Graftal::hasLeftovers() const
+bool Graftal::hasLeftoverFiles() const
 {
     QSet<QString> inUse;
     for (const LevelState &state : levelState)
@@ -400,8 +400,7 @@ bool Graftal::hasLeftovers() const
 
 bool Graftal::hasUnsavedChanges() const
 {
-    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters ||
-        hasLeftovers())
+    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters)
         return true;
     return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
         return state.changed || state.file.isEmpty();
@@ -503,12 +502,33 @@ bool Graftal::save(QString *error)
         if (levelBytes(i, bytes, failures))
             writes.append({i, file, bytes});
     }
+    // A level moving down onto a lower number (levels loaded from "_002" on) takes the file
+    // an earlier level is in: only once that level is safe in its own new file.
+    QHash<QString, int> levelIn;
+    for (int i = 0; i < levelState.size(); ++i)
+        if (!levelState[i].file.isEmpty())
+            levelIn.insert(levelState[i].file, i);
+    QSet<int> safe;
+    for (int i = 0; i < levelState.size(); ++i)
+        safe.insert(i);
+    for (const LevelWrite &w : std::as_const(writes))
+        safe.remove(w.index);
     QStringList written;
-    for (LevelWrite &w : writes)
+    for (LevelWrite &w : writes) {
+        const int holder = levelIn.value(w.file, w.index);
+        if (holder != w.index && !safe.contains(holder)) {
+            failures.append(QStringLiteral("%1 was not written, so that level %2 keeps its only "
+                                           "copy there")
+                                .arg(inDirectory(w.file))
+                                .arg(holder + 1));
+            continue;
+        }
         if ((w.written = writeFile(w.file, w.bytes, failures))) {
             written.append(w.file);
             ownFiles.insert(w.file);
+            safe.insert(w.index);
         }
+    }
 
     if (moving) {
         // The parameter file moves only once every level file under the new name is

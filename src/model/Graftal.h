@@ -73,6 +73,9 @@ public:
     // Takes level files left without a parameter file by an earlier name of this graftal
     // (a rename cut short): they are removed at its next save.
     void adoptLeftovers(const QStringList &files);
+    // Files of this graftal no level uses that are still on disk (a removal failed, or
+    // adopted leftovers): the next save removes them.
+    bool hasLeftoverFiles() const;
     // The parameters, a level or the name changed since the graftal was loaded or last
     // saved, or it is not on disk yet. A level drawn on and undone to what its file
     // holds is unchanged.
@@ -136,7 +139,6 @@ private:
     // Removes files; those that stay are remembered and tried again at the next save.
     void removeFiles(const QStringList &files);
     bool finishSave(QStringList failures, QString *error);
-    bool hasLeftovers() const;
 
     unsigned int graftalId = 0;
     bool idUnusable = false;

@@ -70,16 +70,28 @@ bool TreeManager::loadAllGraftals()
     }
     settleLoadedIds(loaded);
     // A rename cut short (the parameter file moved, its old level files not yet removed)
-    // leaves level files without a parameter file under the graftal's own name.
-    for (Graftal *g : std::as_const(loaded)) {
-        const QString natural = Graftal::naturalBaseName(g->name());
-        if (natural != g->storedFileName() && !parameterFiles.contains(natural) &&
-            levelFiles.contains(natural)) {
+    // leaves level files without a parameter file under a base the graftal's name gives:
+    // its name, or its name made unique ("Leaf_2").
+    QHash<QString, QList<Graftal *>> byNaturalBase;
+    for (Graftal *g : std::as_const(loaded))
+        byNaturalBase[Graftal::naturalBaseName(g->name())].append(g);
+    static const QRegularExpression madeUnique(QStringLiteral("^(.*)_\\d+$"));
+    for (auto it = levelFiles.cbegin(); it != levelFiles.cend(); ++it) {
+        const QString &base = it.key();
+        if (parameterFiles.contains(base))
+            continue;
+        QList<Graftal *> candidates = byNaturalBase.value(base);
+        const QRegularExpressionMatch m = madeUnique.match(base);
+        if (m.hasMatch())
+            candidates += byNaturalBase.value(m.captured(1));
+        for (Graftal *g : std::as_const(candidates)) {
+            if (g->storedFileName() == base)
+                continue;
             logger->info(QStringLiteral("level files of %1 without a parameter file are left "
                                         "over from \"%2\" and go at its next save")
-                             .arg(natural, g->name()));
-            g->adoptLeftovers(levelFiles.value(natural));
-            parameterFiles.insert(natural); // adopted once
+                             .arg(base, g->name()));
+            g->adoptLeftovers(it.value());
+            break;
         }
     }
 
@@ -137,12 +149,19 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
         return madeUnique ? 1 : 2;
     };
+    // Between files ranked alike, the older parameter file: a copy is made after its original.
+    const auto written = [](const Graftal *g) {
+        return QFileInfo(Graftal::Directory + QLatin1Char('/') + g->storedFileName() +
+                         QStringLiteral(".xml"))
+            .lastModified();
+    };
     QHash<unsigned int, Graftal *> owners;
     for (Graftal *g : loaded) {
         if (g->storedIdUnusable())
             continue;
         Graftal *&owner = owners[g->id()];
-        if (!owner || rank(g) < rank(owner))
+        if (!owner || rank(g) < rank(owner) ||
+            (rank(g) == rank(owner) && written(g) < written(owner)))
             owner = g;
     }
     qint64 largestId = 0;
@@ -215,7 +234,7 @@ QList<Graftal *> TreeManager::changedGraftals() const
 {
     QList<Graftal *> changed;
     for (Graftal *g : listedGraftals())
-        if (g->hasUnsavedChanges())
+        if (g->hasUnsavedChanges() || g->hasLeftoverFiles())
             changed.append(g);
     return changed;
 }
@@ -389,7 +408,10 @@ void TreeManager::startAutosave(int intervalMs)
 
 void TreeManager::clearAutosaveWarningIfAllSaved()
 {
-    if (!autosaveFailing || !changedGraftals().isEmpty())
+    // Files that could not be removed yet hold no work: they do not keep the line.
+    const QList<Graftal *> listed = listedGraftals();
+    if (!autosaveFailing || std::any_of(listed.cbegin(), listed.cend(),
+                                        [](const Graftal *g) { return g->hasUnsavedChanges(); }))
         return;
     autosaveFailing = false;
     logger->info(QStringLiteral("every change is on disk again"));

@@ -71,6 +71,7 @@ public:
     void installStaged(bool refreshPicking = true);
     void discardStagedModel();
     bool hasStagedModel() const { return staged != nullptr; }
+    QString stagedPath() const { return staged ? staged->path : QString(); }
     // The message for a model that could not be loaded: a first line for every failure,
     // then the file and what happened.
     static QString loadError(const QString &path, const QString &problem);
@@ -209,6 +210,8 @@ public:
     // Whether the painted graftals or the background differ from what was last loaded
     // or saved.
     bool changedSinceSaved() const;
+    // Tells the scene's states apart: painting, erasing, undo and redo each give another.
+    quint64 stateId() const { return history.stateId(); }
     // A change the history does not hold (the background colour).
     void markChanged() { changedOutsideHistory = true; }
     void markSaved();

@@ -246,6 +246,7 @@ bool GLRender::loadingModel() const
 
 void GLRender::loadModelInBackground(const QString &path)
 {
+    sceneAtOpenQuestion.reset();
     if (loadTask) {
         // The load it replaces ends in the background; its result is thrown away.
         ModelLoadTask *old = std::exchange(loadTask, nullptr);
@@ -356,11 +357,27 @@ void GLRender::uploadStagedModel()
         return;
     makeCurrent();
     const bool complete = theScene->uploadStaged(UploadSliceBytes);
-    if (complete)
-        theScene->installStaged(false);
     doneCurrent();
     if (!complete)
         return;
+    // Graftals painted on the current model while the new one loaded go with it: the user
+    // who was asked when the load began is asked again about those.
+    if (sceneAtOpenQuestion && theScene->changedSinceSaved() &&
+        theScene->stateId() != *sceneAtOpenQuestion) {
+        sceneAtOpenQuestion.reset();
+        if (!settleUnsavedScene(
+                QStringLiteral("opening %1").arg(QFileInfo(theScene->stagedPath()).fileName()))) {
+            uploadTimer->stop();
+            makeCurrent();
+            theScene->discardStagedModel();
+            doneCurrent();
+            endModelLoad(false);
+            return;
+        }
+    }
+    makeCurrent();
+    theScene->installStaged(false);
+    doneCurrent();
     // The first frame and the picture of face ids each cost a frame's drawing: they go in
     // turns of their own, the frame first.
     installedAwaitingPick = true;
@@ -497,8 +514,10 @@ void GLRender::dispatchAction(QAction *action)
                                          QStringLiteral("3DS files (*.3ds)"));
         // A new model takes the painted graftals with it.
         if (!name.isEmpty() &&
-            settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))
+            settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName()))) {
             loadModelInBackground(name);
+            sceneAtOpenQuestion = theScene->stateId();
+        }
         break;
     }
     case CameraMode:

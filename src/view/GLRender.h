@@ -9,6 +9,7 @@
 #include <QSet>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Logger;
 class ModelLoadTask;
@@ -180,6 +181,9 @@ private:
     QString loadingPath;
     bool holdInstalls = false;          // while the user is asked about the scene on screen
     bool installedAwaitingPick = false; // a new model is drawn, its face ids not yet
+    // The scene's state when the user was asked about it before "Open 3DS file" loaded
+    // another model; none for loads nobody was asked about.
+    std::optional<quint64> sceneAtOpenQuestion;
     QElapsedTimer loadClock;
     int radius = 1;
     int rate = 1;

@@ -2,6 +2,7 @@
 // question and each of its answers, failures to save, and the end of a session.
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
+#include "../support/ReaderSupport.h"
 #include "../support/TestSupport.h"
 #include "GLRender.h"
 #include "LoggerOutput.h"
@@ -82,6 +83,26 @@ QByteArray sceneFile(int records, int graftalId)
     return bytes;
 }
 
+// "Open 3DS file" as the toolbar carries it out, choosing a box model in the file dialog.
+void openBoxFromTheToolbar(Tuftmill &window)
+{
+    ModelBuilder box;
+    box.addBox("box", {0, 0, 0}, {1, 1, 1}, QString());
+    QVERIFY(box.save("box.3ds"));
+    testsupport::ModalDriver chooser([](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog)
+            return false;
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(QDir::current().absoluteFilePath("box.3ds"));
+        static_cast<QDialog *>(dialog)->accept();
+        return true;
+    });
+    QAction open;
+    open.setData(1);
+    window.form().view->dispatchAction(&open);
+}
+
 // The main window with the two-mesh model open and, unless told otherwise, one graftal
 // painted on it in a stroke.
 struct Session
@@ -121,6 +142,8 @@ private slots:
     void openingAnotherModelAsksFirst_data() { eachAnswer_data(); }
     void openingAnotherModelAsksFirst();
     void aModelArrivingDuringTheQuestionWaits();
+    void paintingWhileAModelLoadsAsksAtItsArrival_data() { eachAnswer_data(); }
+    void paintingWhileAModelLoadsAsksAtItsArrival();
     void sessionEndWhileAskingSaves();
     void sessionEndDuringSaveFailedStillCloses();
     void sessionEndKeepsAnEarlierSceneFileNeverLoaded();
@@ -217,22 +240,8 @@ void TestUnsavedScene::openingAnotherModelAsksFirst()
     QFETCH(bool, closes);
     QFETCH(bool, saved);
     Session s;
-    ModelBuilder box;
-    box.addBox("box", {0, 0, 0}, {1, 1, 1}, QString());
-    QVERIFY(box.save("box.3ds"));
-    testsupport::ModalDriver chooser([](QWidget *w) {
-        auto *dialog = qobject_cast<QFileDialog *>(w);
-        if (!dialog)
-            return false;
-        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(QDir::current().absoluteFilePath("box.3ds"));
-        static_cast<QDialog *>(dialog)->accept();
-        return true;
-    });
     Answer answer{QMessageBox::StandardButton(choice)};
-    QAction open;
-    open.setData(1);
-    s.window.form().view->dispatchAction(&open);
+    openBoxFromTheToolbar(s.window);
     QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
     QTRY_VERIFY(!s.window.form().view->loadingModel());
     QCOMPARE(QFileInfo(s.scene->modelPath()).fileName(),
@@ -265,6 +274,32 @@ void TestUnsavedScene::aModelArrivingDuringTheQuestionWaits()
     QVERIFY(!s.window.isVisible());
     QCOMPARE(QFileInfo(QStringLiteral("scenes/two.dat")).size(), Header + Record);
     QCOMPARE(testsupport::readBytes(QStringLiteral("scenes/other.dat")), otherScene);
+}
+
+// Nothing painted when "Open 3DS file" is chosen, so nothing is asked then; the artist
+// paints while the model loads. When it arrives, the same question comes, and Cancel keeps
+// the model on screen with what was painted.
+void TestUnsavedScene::paintingWhileAModelLoadsAsksAtItsArrival()
+{
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
+    QFETCH(bool, saved);
+    Session s(false);
+    GLRender *view = s.window.form().view;
+    const testsupport::ReaderFault slow("slow:1500");
+    Answer answer{QMessageBox::StandardButton(choice)};
+    openBoxFromTheToolbar(s.window);
+    QVERIFY(view->loadingModel());
+    QVERIFY(answer.titles.isEmpty());
+    s.scene->beginStroke();
+    s.scene->addInstance(s.scene->face(0), {0.25, 0.25}, TreeManager::instance()->currentGraftal());
+    s.scene->endStroke();
+    QTRY_VERIFY_WITH_TIMEOUT(!view->loadingModel(), 30000);
+    QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
+    QCOMPARE(QFileInfo(s.scene->modelPath()).fileName(),
+             closes ? QStringLiteral("box.3ds") : QStringLiteral("two.3ds"));
+    QCOMPARE(s.scene->instanceCount(), closes ? 0 : 1);
+    QCOMPARE(QFileInfo("scenes/two.dat").size(), saved ? Header + Record : 0);
 }
 
 // The session ends (SIGTERM and the like) while the question is open: the scene is saved

@@ -77,6 +77,18 @@ extern "C" struct dirent64 *readdir64(DIR *dir)
     return real(dir);
 }
 
+namespace {
+// Gives the parameter file of `base` (a copy of the sample, id 3) another id.
+void setStoredId(const QString &base, int id)
+{
+    const QString path = Graftal::Directory + "/" + base + ".xml";
+    QByteArray xml = readBytes(path);
+    xml.replace("<id type=\"3\">3</id>",
+                QByteArray("<id type=\"3\">") + QByteArray::number(id) + "</id>");
+    QVERIFY(writeBytes(path, xml));
+}
+} // namespace
+
 class TestLibrary : public QObject
 {
     Q_OBJECT
@@ -97,6 +109,10 @@ private slots:
     void copyOfAMadeUniqueGraftalNeverTakesItsId();
     void saveAllReadsTheDirectoryAFewTimesOnly();
     void closingWhileAGraftalCannotBeWrittenTellsTheArtist();
+    void renameCutShortOnAMadeUniqueBaseLeavesOneSet();
+    void renameCutShortKeepsTheIdAgainstACopy();
+    void autosaveWarningGoesWhenOnlyARemovalFailed();
+    void failedSaveKeepsALevelWhoseFileAnotherTook();
     void cleanup()
     {
         beforeChange = nullptr;
@@ -542,6 +558,108 @@ void TestLibrary::closingWhileAGraftalCannotBeWrittenTellsTheArtist()
     QVERIFY(window.close());
     QCOMPARE(told.size(), 1);
     QCOMPARE(QImage("graftals/Leaf_001.png").pixelColor(200, 200), QColor(Qt::red));
+}
+
+// Two graftals named "Leaf", on "Leaf" and "Leaf_2". The second is renamed to "Oak" and the
+// program is killed right after its parameter file moved to "Oak.xml". After a restart, a
+// save of everything and a quit, the folder holds one set of files per graftal: the level
+// files of "Leaf_2", which no parameter file names any more, go as they do for a graftal on
+// its own name.
+void TestLibrary::renameCutShortOnAMadeUniqueBaseLeavesOneSet()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    copyLeafAs("Leaf_2");
+    copyLeafAs("Oak");
+    QVERIFY(QFile::remove("graftals/Leaf_2.xml")); // moved to Oak.xml, name "Leaf" inside
+    setStoredId("Oak", 9);
+    {
+        Session s;
+        QCOMPARE(s.listed(), QStringList({"Leaf", "Leaf"}));
+        s.library.saveAllGraftals();
+        s.quit();
+    }
+    Session s;
+    s.library.saveAllGraftals();
+    s.quit();
+    QVERIFY2(onDisk().filter("Leaf_2_").isEmpty(), qPrintable(onDisk().join(", ")));
+    QCOMPARE(onDisk().filter(".png").size(), 8);
+}
+
+// "Leaf" (id 3) has a copy the artist made beside it in the file manager, "Leaf_copy.xml",
+// still with id 3. "Leaf" is renamed to "Oak" and the program is killed right after its
+// parameter file moved. At the next start the graftal whose files were "Leaf" keeps id 3,
+// so that the scenes painted with it go on showing it rather than the copy.
+void TestLibrary::renameCutShortKeepsTheIdAgainstACopy()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Oak"); // the moved parameter file, "Leaf" inside, and the new level files
+    copyLeafAs("Leaf");
+    QVERIFY(QFile::remove("graftals/Leaf.xml"));
+    copyLeafAs("Leaf_copy");
+    Session s;
+    Graftal *original = nullptr;
+    for (Graftal *g : s.library.listedGraftals())
+        if (g->storedFileName() == "Oak")
+            original = g;
+    QVERIFY(original);
+    QCOMPARE(original->id(), 3u);
+    QCOMPARE(s.library.graftalById(3), original);
+}
+
+// A rename whose old level file cannot be removed (a folder took its place) is otherwise
+// written completely, after an autosave had failed. The autosave's warning that changes
+// are not on disk goes: the artist's work is all written, only a stale file is left.
+void TestLibrary::autosaveWarningGoesWhenOnlyARemovalFailed()
+{
+    ScopedWorkDir work;
+    copyLeafAs("Leaf");
+    Session s;
+    QStringList told;
+    connect(&s.library, &TreeManager::problemReported, this,
+            [&](const QString &message) { told << message; });
+    Graftal *g = s.graftal("Leaf");
+    s.rename(g, "Oak");
+    QVERIFY(QDir().mkdir("graftals/Oak_001.png")); // in the way of the first new level file
+    s.library.autosave();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.last().startsWith("Autosave failed"));
+    QVERIFY(QDir().rmdir("graftals/Oak_001.png"));
+    QVERIFY(QFile::remove("graftals/Leaf_003.png"));
+    QVERIFY(QDir().mkpath("graftals/Leaf_003.png/kept")); // cannot be removed
+    s.library.autosave();
+    QVERIFY(QFile::exists("graftals/Oak.xml"));
+    QCOMPARE(onDisk().filter("Oak_").size(), 4);
+    QCOMPARE(told.last(), QString());
+}
+
+// "Leaf" lost its first level file by hand, so its levels come from "Leaf_002.png" to
+// "Leaf_004.png" and each moves down one number at its next save. The artist draws on the
+// last level; the autosave cannot write "Leaf_001.png" (a folder is in the way). The folder
+// goes, the artist quits. After a restart "Leaf" still has its three levels, the first one
+// as "Leaf_002.png" showed it: a level that could not be written is neither counted as saved
+// nor replaced by the level that took its file.
+void TestLibrary::failedSaveKeepsALevelWhoseFileAnotherTook()
+{
+    ScopedWorkDir work;
+    copySample("Leaf");
+    QVERIFY(QFile::remove("graftals/Leaf_001.png"));
+    QVERIFY(QDir().mkdir("graftals/Leaf_001.png"));
+    {
+        Session s;
+        Graftal *g = s.graftal("Leaf");
+        QCOMPARE(g->levels().size(), 3);
+        s.draw(g, 2, Qt::red);
+        s.library.autosave();
+        QVERIFY(QDir().rmdir("graftals/Leaf_001.png"));
+        s.quit();
+    }
+    Session s;
+    Graftal *g = s.graftal("Leaf");
+    QVERIFY2(g->levels().size() == 3, qPrintable(onDisk().join(", ")));
+    QVERIFY(samePixels(g->levels()[0].first.toImage(), sampleTexture(1)));
+    QVERIFY(samePixels(g->levels()[1].first.toImage(), sampleTexture(2)));
+    QCOMPARE(colourOf(g, 2), QColor(Qt::red));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestLibrary)
