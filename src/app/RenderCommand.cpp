@@ -234,14 +234,6 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         return fail(QStringLiteral("no usable OpenGL: the graftal shader does not build: %1")
                         .arg(shaderLog));
 
-    std::vector<GlTexture> textures;
-    for (Graftal *g : library->listedGraftals()) {
-        textures.emplace_back(genTexture());
-        g->textureIds[0] = textures.back().get();
-        textures.emplace_back(genTexture());
-        g->textureIds[1] = textures.back().get();
-        glsetup::uploadGraftalTextures(g);
-    }
 
     Scene scene;
     scene.setGlReady(true);
@@ -263,6 +255,19 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         std::fprintf(stderr, "tuftmill: %lld of the %lld graftals of %s were left out\n",
                      static_cast<long long>(records - used), static_cast<long long>(records),
                      qPrintable(options.scene));
+    // Textures only for the graftals in the picture: the library may be large.
+    std::vector<GlTexture> textures;
+    QSet<Graftal *> shown;
+    for (const auto &[key, list] : scene.instancesByKey())
+        if (!list.empty())
+            shown.insert(list.front()->graftal());
+    for (Graftal *g : std::as_const(shown)) {
+        textures.emplace_back(genTexture());
+        g->textureIds[0] = textures.back().get();
+        textures.emplace_back(genTexture());
+        g->textureIds[1] = textures.back().get();
+        glsetup::uploadGraftalTextures(g);
+    }
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);

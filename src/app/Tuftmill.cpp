@@ -116,6 +116,8 @@ void Tuftmill::connectPanels()
         else
             statusBar()->showMessage(message);
     });
+    connect(ui.view, &GLRender::statusMessage, this,
+            [this](const QString &message) { statusBar()->showMessage(message); });
     // The brush and the scene's undo history.
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);

@@ -1,15 +1,17 @@
 #include "Graftal.h"
 
+#include "LevelMemory.h"
 #include "Logger.h"
+#include "SafeFile.h"
 #include "XmlConfig.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
@@ -40,7 +42,62 @@ QImage transparentImage(int width, int height)
 
 bool isRegularFile(const QString &file)
 {
-    return QFileInfo(inDirectory(file)).isFile();
+    return safefile::kindOf(inDirectory(file)) == safefile::Kind::Regular;
+}
+
+bool readLevelFile(const QString &path, QByteArray &bytes, QString &why)
+{
+    constexpr qint64 MaxLevelFileBytes = qint64(32) << 20;
+    return safefile::read(path, MaxLevelFileBytes, bytes, why);
+}
+
+// Reads a level image's size from its header: larger images than a level can hold are
+// refused before any pixel is decoded.
+bool levelHeaderFits(QImageReader &reader, const QString &path, QString &why)
+{
+    const QSize size = reader.size();
+    if (!size.isValid()) {
+        why = QStringLiteral("%1 could not be read").arg(path);
+        return false;
+    }
+    if (size.width() > Graftal::MaxLevelImageWidth || size.height() > Graftal::MaxLevelImageHeight) {
+        why = QStringLiteral("%1 is %2 x %3 pixels, larger than a level image can be (%4 x %5)")
+                  .arg(path)
+                  .arg(size.width())
+                  .arg(size.height())
+                  .arg(Graftal::MaxLevelImageWidth)
+                  .arg(Graftal::MaxLevelImageHeight);
+        return false;
+    }
+    return true;
+}
+
+bool levelImageFits(const QByteArray &bytes, const QString &path, QString &why)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return levelHeaderFits(reader, path, why);
+}
+
+QImage decodeLevelImage(const QByteArray &bytes, const QString &path, QString &why)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!levelHeaderFits(reader, path, why))
+        return QImage();
+    QImage image = reader.read();
+    if (image.isNull())
+        why = QStringLiteral("%1 could not be read").arg(path);
+    return image;
+}
+
+qint64 pixmapBytes(const QPixmap &pixmap)
+{
+    return pixmap.isNull() ? 0 : qint64(pixmap.width()) * pixmap.height() * 4;
 }
 
 // A level file is "<base>_<digits>.png"; anything else gives an empty number.
@@ -112,10 +169,10 @@ bool moveFile(const QString &from, const QString &to, QString &why)
 
 bool writeFile(const QString &file, const QByteArray &bytes, QStringList &failures)
 {
-    QSaveFile out(inDirectory(file));
-    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+    QString why;
+    if (safefile::write(inDirectory(file), bytes, why))
         return true;
-    failures.append(QStringLiteral("%1: %2").arg(inDirectory(file), out.errorString()));
+    failures.append(why);
     return false;
 }
 
@@ -137,7 +194,13 @@ bool samePixmap(const QPixmap &a, const QPixmap &b)
 
 Graftal::Graftal() : logger(std::make_unique<Logger>(QStringLiteral("app.graftal"))) {}
 
-Graftal::~Graftal() = default;
+Graftal::~Graftal()
+{
+    LevelMemory &memory = LevelMemory::instance();
+    memory.forget(this);
+    for (const LevelState &state : std::as_const(levelState))
+        memory.releaseEncoded(state.fileBytes.size());
+}
 
 QPixmap Graftal::blankLevelImage()
 {
@@ -213,26 +276,37 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     for (const QString &file : files)
         g->ownFiles.insert(file);
 
-    // Decoding dominates start-up, so the level images are decoded in parallel.
-    const QList<QImage> decoded = QtConcurrent::blockingMapped(
-        files, [](const QString &file) { return QImage(inDirectory(file)); });
-    for (int i = 0; i < decoded.size(); ++i) {
-        if (decoded[i].isNull()) {
-            // The level keeps its place, empty, and its file is left as it is.
-            const LevelPair blank = blankLevel();
-            g->appendLevel(blank, {files[i], blank, true, false});
-            g->warnings.append(
-                QStringLiteral("%1 could not be read: level %2 of \"%3\" is shown empty and "
-                               "the file is kept as it is")
-                    .arg(inDirectory(files[i]))
-                    .arg(i + 1)
-                    .arg(g->graftalName));
-            g->logger->warn(g->warnings.last());
-            continue;
-        }
-        const QPair<QImage, QImage> parts = splitLevelImage(decoded[i]);
-        const LevelPair pair{QPixmap::fromImage(parts.first), QPixmap::fromImage(parts.second)};
-        g->appendLevel(pair, {files[i], pair, false, false});
+    // Only the headers are read now; the pixels when the levels are first used.
+    QStringList readFiles = files.mid(0, MaxLevels);
+    if (files.size() > MaxLevels) {
+        g->warnings.append(QStringLiteral("\"%1\" has %2 level images; Tuftmill reads the first "
+                                          "%3 and leaves the others as they are")
+                               .arg(g->graftalName)
+                               .arg(files.size())
+                               .arg(MaxLevels));
+        g->logger->warn(g->warnings.last());
+    }
+    for (const QString &file : std::as_const(readFiles))
+        g->ownFiles.insert(file);
+    // The files' bytes are kept (within a budget), so that a level decoded later, or
+    // written again under another name, is what the file held when it was listed.
+    struct Probe
+    {
+        QByteArray bytes;
+        QString why;
+    };
+    const QList<Probe> probes = QtConcurrent::blockingMapped(readFiles, [](const QString &file) {
+        Probe p;
+        const QString path = inDirectory(file);
+        if (readLevelFile(path, p.bytes, p.why))
+            levelImageFits(p.bytes, path, p.why);
+        return p;
+    });
+    for (int i = 0; i < readFiles.size(); ++i) {
+        g->appendLevel(LevelPair(), {readFiles[i], LevelPair(), false, false});
+        g->keepFileBytes(i, probes[i].bytes);
+        if (!probes[i].why.isEmpty())
+            g->markUnreadable(i, probes[i].why);
     }
     if (g->levelList.isEmpty())
         g->addLevel();
@@ -241,10 +315,188 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     return g;
 }
 
+void Graftal::markUnreadable(int index, const QString &why)
+{
+    // The level keeps its place, empty, and its file is left as it is.
+    levelState[index].unreadable = true;
+    warnings.append(
+        QStringLiteral("%1: level %2 of \"%3\" is shown empty and the file is kept as it is")
+            .arg(why)
+            .arg(index + 1)
+            .arg(graftalName));
+    logger->warn(warnings.last());
+}
+
+bool Graftal::levelResident(int index) const
+{
+    return !levelList[index].first.isNull();
+}
+
+void Graftal::ensureLevels() const
+{
+    auto *self = const_cast<Graftal *>(this);
+    QList<int> toDecode;
+    for (int i = 0; i < levelList.size(); ++i) {
+        if (levelResident(i))
+            continue;
+        const LevelState &state = levelState[i];
+        if (state.file.isEmpty() || state.unreadable) {
+            const LevelPair blank = blankLevel();
+            self->levelList[i] = blank;
+            self->levelState[i].saved = blank;
+        } else {
+            toDecode.append(i);
+        }
+    }
+    if (!toDecode.isEmpty()) {
+        struct Source
+        {
+            QString path;
+            QByteArray bytes; // empty: read from the file now
+        };
+        QList<Source> sources;
+        for (int i : std::as_const(toDecode))
+            sources.append({inDirectory(levelState[i].file), levelState[i].fileBytes});
+        // Several levels at once are decoded in parallel.
+        struct Decoded
+        {
+            QImage image;
+            QByteArray bytes;
+            QString why;
+        };
+        const QList<Decoded> decoded =
+            QtConcurrent::blockingMapped(sources, [](const Source &source) {
+                Decoded d;
+                d.bytes = source.bytes;
+                if (d.bytes.isEmpty() && !readLevelFile(source.path, d.bytes, d.why))
+                    return d;
+                d.image = decodeLevelImage(d.bytes, source.path, d.why);
+                return d;
+            });
+        for (int k = 0; k < toDecode.size(); ++k) {
+            const int i = toDecode[k];
+            LevelPair pair;
+            if (decoded[k].image.isNull()) {
+                // Changed or damaged since it was listed: shown empty, its file kept.
+                pair = blankLevel();
+                self->markUnreadable(i, decoded[k].why);
+                emit self->problemFound(warnings.last());
+            } else {
+                const QPair<QImage, QImage> parts = splitLevelImage(decoded[k].image);
+                pair = {QPixmap::fromImage(parts.first), QPixmap::fromImage(parts.second)};
+                if (levelState[i].fileBytes.isEmpty())
+                    self->keepFileBytes(i, decoded[k].bytes);
+            }
+            self->levelList[i] = pair;
+            self->levelState[i].saved = pair;
+        }
+    }
+    LevelMemory::instance().touch(self, residentBytes());
+}
+
+qint64 Graftal::residentBytes() const
+{
+    qint64 bytes = 0;
+    for (const LevelPair &pair : levelList)
+        bytes += pixmapBytes(pair.first) + pixmapBytes(pair.second);
+    return bytes;
+}
+
+qint64 Graftal::releaseLevels()
+{
+    for (int i = 0; i < levelList.size(); ++i) {
+        LevelState &state = levelState[i];
+        // What cannot be made again exactly stays: unsaved drawing, and levels whose image
+        // no file holds yet.
+        const bool again = !state.changed && (state.unreadable || !state.file.isEmpty());
+        if (again && levelResident(i)) {
+            levelList[i] = LevelPair();
+            state.saved = LevelPair();
+        }
+    }
+    return residentBytes();
+}
+
+const QList<LevelPair> &Graftal::levels() const
+{
+    ensureLevels();
+    return levelList;
+}
+
+QPixmap Graftal::thumbnail() const
+{
+    if (!thumbnailImage.isNull() || thumbnailWaits())
+        return thumbnailImage;
+    const LevelPair pair = levelResident(0) ? levelList[0] : blankLevel();
+    thumbnailImage = QPixmap::fromImage(
+        previewOf(pair.first.toImage(), pair.second.toImage())
+            .scaled(ThumbnailSide, ThumbnailSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    return thumbnailImage;
+}
+
+bool Graftal::thumbnailWaits() const
+{
+    const LevelState &first = levelState[0];
+    return thumbnailImage.isNull() && !levelResident(0) && !first.file.isEmpty() &&
+           !first.unreadable;
+}
+
+QByteArray Graftal::thumbnailSource() const
+{
+    if (!thumbnailWaits())
+        return QByteArray();
+    const LevelState &first = levelState[0];
+    QByteArray bytes = first.fileBytes;
+    QString why;
+    if (bytes.isEmpty())
+        readLevelFile(inDirectory(first.file), bytes, why);
+    return bytes;
+}
+
+QImage Graftal::thumbnailFrom(const QByteArray &bytes)
+{
+    QString why;
+    const QImage image = decodeLevelImage(bytes, QString(), why);
+    QPair<QImage, QImage> parts =
+        image.isNull() ? QPair<QImage, QImage>(transparentImage(LevelSide, LevelSide),
+                                               transparentImage(LevelSide, LevelSide))
+                       : splitLevelImage(image);
+    return previewOf(parts.first, parts.second)
+        .scaled(ThumbnailSide, ThumbnailSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void Graftal::setThumbnail(quint64 revision, const QImage &image)
+{
+    // Only while level 0 is still what the picture was made from.
+    if (revision == levelZeroRevision && thumbnailWaits() && !image.isNull())
+        thumbnailImage = QPixmap::fromImage(image);
+}
+
+void Graftal::keepFileBytes(int index, const QByteArray &bytes)
+{
+    LevelState &state = levelState[index];
+    LevelMemory &memory = LevelMemory::instance();
+    memory.releaseEncoded(state.fileBytes.size());
+    state.fileBytes.clear();
+    if (!bytes.isEmpty() && memory.reserveEncoded(bytes.size()))
+        state.fileBytes = bytes;
+}
+
+QImage Graftal::previewOf(const QImage &texture, const QImage &mask)
+{
+    QImage preview = transparentImage(LevelSide, LevelSide);
+    QPainter p(&preview);
+    p.drawImage(0, 0, texture);
+    p.setOpacity(0.5);
+    p.drawImage(0, 0, mask);
+    return preview;
+}
+
 QStringList Graftal::levelFiles(const QString &base)
 {
     QList<QPair<QStringView, QString>> numbered;
-    const QStringList entries = QDir(Directory).entryList(QDir::Files, QDir::Name);
+    const QStringList entries =
+        QDir(Directory).entryList(QDir::Files | QDir::NoSymLinks, QDir::Name);
     LevelFileName parsed;
     for (const QString &file : entries)
         if (parseLevelFileName(file, parsed) && parsed.base == base)
@@ -266,6 +518,19 @@ QHash<QString, QStringList> Graftal::levelFilesByBase(const QStringList &fileNam
         result.insert(it.key(), filesOf(it.value()));
     }
     return result;
+}
+
+bool Graftal::writableBase(const QString &base, int levelCount)
+{
+    const auto writable = [](const QString &file) {
+        return safefile::kindOf(inDirectory(file)) != safefile::Kind::Link;
+    };
+    if (!writable(base + QStringLiteral(".xml")))
+        return false;
+    for (int i = 0; i < levelCount; ++i)
+        if (!writable(levelFileName(base, i)))
+            return false;
+    return true;
 }
 
 bool Graftal::levelNamesFit(const QString &base, int levelCount)
@@ -349,10 +614,16 @@ void Graftal::addLevel()
 {
     const LevelPair blank = blankLevel();
     appendLevel(blank, {QString(), blank, false, false});
+    LevelMemory::instance().update(this, residentBytes());
 }
 
 void Graftal::setLevel(int index, const LevelPair &pair)
 {
+    ensureLevels(); // what the file holds, to tell a change from an undo
+    if (index == 0) {
+        thumbnailImage = QPixmap();
+        ++levelZeroRevision;
+    }
     levelList[index].first = pair.first;
     levelList[index].second = pair.second;
     // Changed unless drawn back (an undo) to what the level's file holds.
@@ -409,6 +680,7 @@ bool Graftal::hasUnsavedChanges() const
 
 QPixmap Graftal::levelPreview(int index) const
 {
+    ensureLevels();
     QPixmap preview = blankLevelImage();
     QPainter p(&preview);
     p.drawPixmap(0, 0, levelList[index].first);
@@ -419,12 +691,14 @@ QPixmap Graftal::levelPreview(int index) const
 
 QImage Graftal::levelTexture(int index, const QSize &size) const
 {
+    ensureLevels();
     return levelList[index].first.toImage().scaled(size, Qt::IgnoreAspectRatio,
                                                    Qt::SmoothTransformation);
 }
 
 QImage Graftal::levelMask(int index, const QSize &size) const
 {
+    ensureLevels();
     return levelList[index].second.toImage().scaled(size, Qt::IgnoreAspectRatio,
                                                     Qt::SmoothTransformation);
 }
@@ -434,15 +708,20 @@ bool Graftal::levelBytes(int index, QByteArray &bytes, QStringList &failures) co
     const LevelState &state = levelState[index];
     if (!state.changed && !state.file.isEmpty()) {
         // Unchanged: the file's own bytes, whatever depth or size its image has.
-        QFile in(inDirectory(state.file));
-        if (in.open(QIODevice::ReadOnly)) {
-            bytes = in.readAll();
-            if (in.error() == QFileDevice::NoError)
-                return true;
+        const QString path = inDirectory(state.file);
+        QString why;
+        if (!state.fileBytes.isEmpty()) {
+            bytes = state.fileBytes;
+            return true;
         }
-        if (state.unreadable && QFileInfo::exists(in.fileName())) {
-            failures.append(QStringLiteral("the unreadable level file %1 could not be copied: %2")
-                                .arg(in.fileName(), in.errorString()));
+        if (readLevelFile(path, bytes, why))
+            return true;
+        // The images in memory then, decoded now if they were let go.
+        if (!levelResident(index))
+            ensureLevels();
+        if (state.unreadable && safefile::exists(path)) {
+            failures.append(
+                QStringLiteral("the unreadable level file %1 could not be copied: %2").arg(path, why));
             return false;
         }
     }
@@ -549,6 +828,8 @@ bool Graftal::save(QString *error)
             continue;
         LevelState &state = levelState[w.index];
         state.file = w.file;
+        if (state.fileBytes != w.bytes)
+            keepFileBytes(w.index, w.bytes);
         if (state.changed)
             state.unreadable = false;
         if (!state.unreadable)

@@ -24,6 +24,13 @@ class Graftal : public QObject
     Q_OBJECT
 public:
     static constexpr int LevelSide = 400;
+    // What is read of a graftal: level images up to twice a level file's size, and so
+    // many levels; more is left on disk as it is.
+    static constexpr int MaxLevelImageWidth = 1600;
+    static constexpr int MaxLevelImageHeight = 800;
+    static constexpr int MaxLevels = 64;
+    // The side of the small picture of level 0 that lists of graftals show.
+    static constexpr int ThumbnailSide = 160;
     static const QString Directory;
 
     // A new graftal with one blank level and the built-in default parameters.
@@ -81,7 +88,23 @@ public:
     // holds is unchanged.
     bool hasUnsavedChanges() const;
 
-    const QList<LevelPair> &levels() const { return levelList; }
+    // The levels' images, decoded from their files if they are not in memory. Decoded
+    // images are let go again when other graftals need the memory (LevelMemory).
+    const QList<LevelPair> &levels() const;
+    int levelCount() const { return int(levelList.size()); }
+    // Lets go of every level image that can be decoded or made again; returns what the
+    // images still in memory take.
+    qint64 releaseLevels();
+    qint64 residentBytes() const;
+
+    // Level 0 as lists of graftals show it, ThumbnailSide wide. Null while it waits for
+    // its file to be decoded: thumbnailFrom(thumbnailSource()) does that on any thread, and
+    // setThumbnail takes the result, unless level 0 changed since (thumbnailRevision).
+    QPixmap thumbnail() const;
+    QByteArray thumbnailSource() const;
+    quint64 thumbnailRevision() const { return levelZeroRevision; }
+    static QImage thumbnailFrom(const QByteArray &levelFileBytes);
+    void setThumbnail(quint64 revision, const QImage &image);
     void addLevel();
     void setLevel(int index, const LevelPair &pair);
     QPixmap levelPreview(int index) const;
@@ -108,6 +131,9 @@ public:
     static QStringList levelFiles(const QString &base);
     // The level files among `fileNames` by their base name, each list in numeric order.
     static QHash<QString, QStringList> levelFilesByBase(const QStringList &fileNames);
+    // Whether no symbolic link stands under the names a save of `levelCount` levels under
+    // `base` writes: a graftal whose names are taken by links goes to files of another name.
+    static bool writableBase(const QString &base, int levelCount);
     // Whether the file names of `levelCount` levels under `base` fit the file system.
     static bool levelNamesFit(const QString &base, int levelCount);
     // Cuts an 800 x 400 level image into texture and mask; whatever lies outside a
@@ -120,6 +146,8 @@ public:
 
 signals:
     void nameChanged(Graftal *g);
+    // A level image turned out unreadable when it was decoded.
+    void problemFound(const QString &message);
 
 private:
     // Where a level is on disk and what that file shows.
@@ -129,12 +157,19 @@ private:
         LevelPair saved;         // the images that file holds (blank when unreadable)
         bool unreadable = false; // the file could not be decoded and is kept as it is
         bool changed = false;    // the level's images differ from `saved`
+        QByteArray fileBytes;    // what `file` holds, when kept (LevelMemory's budget)
     };
 
     Graftal();
     static QPixmap blankLevelImage();
     static LevelPair blankLevel();
     void appendLevel(const LevelPair &pair, const LevelState &state);
+    bool levelResident(int index) const;
+    bool thumbnailWaits() const;
+    void keepFileBytes(int index, const QByteArray &bytes);
+    void ensureLevels() const;
+    void markUnreadable(int index, const QString &why);
+    static QImage previewOf(const QImage &texture, const QImage &mask);
     bool levelBytes(int index, QByteArray &bytes, QStringList &failures) const;
     // Removes files; those that stay are remembered and tried again at the next save.
     void removeFiles(const QStringList &files);
@@ -149,8 +184,11 @@ private:
     QString savedParameters;
     QSet<QString> ownFiles; // level files loaded or written, until they are removed
     double size = 1.0;
+    // A level whose images are null is not decoded at the moment (levelResident).
     QList<LevelPair> levelList;
     QList<LevelState> levelState;
+    mutable QPixmap thumbnailImage;
+    quint64 levelZeroRevision = 0;
     QStringList warnings;
     std::unique_ptr<Logger> logger;
     std::unique_ptr<XmlConfig> config;

@@ -2,6 +2,7 @@
 
 #include "Graftal.h"
 #include "Logger.h"
+#include "SafeFile.h"
 
 #include <QAction>
 #include <QDir>
@@ -40,6 +41,7 @@ TreeManager::~TreeManager() = default;
 
 Graftal *TreeManager::take(std::unique_ptr<Graftal> g)
 {
+    connect(g.get(), &Graftal::problemFound, this, &TreeManager::problemReported);
     owned.push_back(std::move(g));
     return owned.back().get();
 }
@@ -54,19 +56,56 @@ QTreeWidgetItem *TreeManager::appendItem(Graftal *g)
 bool TreeManager::loadAllGraftals()
 {
     // The directory is read once; every stored graftal keeps the files it was loaded from.
-    const QStringList entries = QDir(Graftal::Directory).entryList(QDir::Files, QDir::Name);
+    // Links and special files are never graftal files: a shared pack could point them
+    // anywhere.
+    QStringList entries;
+    QStringList refusals;
+    const QString prefix = Graftal::Directory + QLatin1Char('/');
+    for (const QString &file : QDir(Graftal::Directory)
+                                   .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot,
+                                              QDir::Name)) {
+        const bool ours = file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".png"));
+        if (file.contains(QChar::ReplacementCharacter)) {
+            // Its bytes cannot be named again from here: opening it would fail.
+            if (ours)
+                refusals.append(QStringLiteral("%1%2 has a name that is not valid UTF-8; Tuftmill "
+                                               "leaves it alone")
+                                    .arg(prefix, file));
+            continue;
+        }
+        const safefile::Kind kind = safefile::kindOf(prefix + file);
+        if (kind == safefile::Kind::Regular) {
+            entries.append(file);
+        } else if (ours && kind != safefile::Kind::Missing) {
+            refusals.append(safefile::refusal(prefix + file, kind));
+        }
+    }
     const QHash<QString, QStringList> levelFiles = Graftal::levelFilesByBase(entries);
+    for (const QString &refused : std::as_const(refusals))
+        logger->warn(refused);
     QList<Graftal *> loaded;
     QSet<QString> parameterFiles;
+    int skippedGraftals = 0;
     for (const QString &file : entries) {
         if (!file.endsWith(QLatin1String(".xml")))
             continue;
         const QString base = file.chopped(4);
         parameterFiles.insert(base);
+        if (loaded.size() >= MaxGraftals) {
+            ++skippedGraftals;
+            continue;
+        }
         QString error;
         std::unique_ptr<Graftal> g = Graftal::load(base, error, levelFiles.value(base));
         if (error.isEmpty()) // damaged or no graftal: not listed, and so never saved over
             loaded.append(take(std::move(g)));
+    }
+    if (skippedGraftals > 0) {
+        refusals.append(QStringLiteral("graftals/ holds more graftals than Tuftmill reads: the "
+                                       "first %1 are listed, %2 more are left as they are")
+                            .arg(MaxGraftals)
+                            .arg(skippedGraftals));
+        logger->warn(refusals.last());
     }
     settleLoadedIds(loaded);
     // A rename cut short (the parameter file moved, its old level files not yet removed)
@@ -96,7 +135,7 @@ bool TreeManager::loadAllGraftals()
     }
 
     QTreeWidgetItem *first = nullptr;
-    QStringList warnings;
+    QStringList warnings = refusals;
     static const QRegularExpression untitled(QStringLiteral("^Untitled (\\d+)$"));
     qint64 largestUntitled = 0;
     for (Graftal *g : std::as_const(loaded)) {
@@ -119,12 +158,14 @@ bool TreeManager::loadAllGraftals()
     if (!warnings.isEmpty())
         emit problemReported(warnings.size() == 1
                                  ? warnings.first()
-                                 : QStringLiteral("%1 level images could not be read; their "
-                                                  "levels are shown empty and the files are "
-                                                  "kept as they are: %2")
+                                 : QStringLiteral("%1 files of graftals/ could not be used and "
+                                                  "are kept as they are: %2")
                                        .arg(warnings.size())
-                                       .arg(warnings.join(QStringLiteral("; "))));
+                                       .arg(warnings.mid(0, 3).join(QStringLiteral("; ")) +
+                                            (warnings.size() > 3 ? QStringLiteral("; ...")
+                                                                 : QString())));
 
+    recordKnownIds();
     if (first)
         tree->setCurrentItem(first);
     return first != nullptr;
@@ -155,13 +196,23 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
                          QStringLiteral(".xml"))
             .lastModified();
     };
+    // A graftal this workspace already knew under its id keeps it, whatever files came
+    // since: a pack's graftal never takes the id of one of the user's own.
+    const QHash<unsigned int, QString> known = readKnownIds();
+    const auto knownOwner = [&](const Graftal *g) {
+        const auto it = known.constFind(g->id());
+        return it != known.cend() && it.value() == g->storedFileName();
+    };
     QHash<unsigned int, Graftal *> owners;
     for (Graftal *g : loaded) {
         if (g->storedIdUnusable())
             continue;
         Graftal *&owner = owners[g->id()];
-        if (!owner || rank(g) < rank(owner) ||
-            (rank(g) == rank(owner) && written(g) < written(owner)))
+        if (!owner || (knownOwner(g) && !knownOwner(owner)))
+            owner = g;
+        else if (knownOwner(owner) || knownOwner(g))
+            continue;
+        else if (rank(g) < rank(owner) || (rank(g) == rank(owner) && written(g) < written(owner)))
             owner = g;
     }
     qint64 largestId = 0;
@@ -189,6 +240,57 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
         g->setId(id);
         graftalsById[int(id)] = g;
     }
+}
+
+QString TreeManager::idsFileName()
+{
+    return Graftal::Directory + QStringLiteral("/.tuftmill-ids");
+}
+
+QHash<unsigned int, QString> TreeManager::readKnownIds()
+{
+    QHash<unsigned int, QString> known;
+    QByteArray bytes;
+    QString why;
+    if (!safefile::exists(idsFileName()))
+        return known;
+    if (!safefile::read(idsFileName(), qint64(16) << 20, bytes, why)) {
+        logger->warn(QStringLiteral("the ids this workspace has seen are unknown: %1").arg(why));
+        return known;
+    }
+    knownIdsContent = bytes;
+    for (const QByteArray &line : bytes.split('\n')) {
+        const qsizetype tab = line.indexOf('\t');
+        if (line.startsWith('#') || tab <= 0)
+            continue;
+        bool ok = false;
+        const unsigned int id = line.left(tab).toUInt(&ok);
+        if (ok)
+            known.insert(id, QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(tab + 1))));
+    }
+    return known;
+}
+
+void TreeManager::recordKnownIds()
+{
+    // Every graftal on disk with the id it has there, so that the next start tells the
+    // workspace's own graftals from files added since.
+    QList<QPair<unsigned int, QString>> records;
+    for (const std::unique_ptr<Graftal> &g : owned)
+        if (!g->storedFileName().isEmpty() && graftalsById.value(int(g->id())) == g.get())
+            records.append({g->id(), g->storedFileName()});
+    std::sort(records.begin(), records.end());
+    QByteArray content("# The graftal ids this workspace has seen, and the files they are on\n");
+    for (const auto &record : std::as_const(records))
+        content += QByteArray::number(record.first) + '\t' +
+                   record.second.toUtf8().toPercentEncoding() + '\n';
+    if (content == knownIdsContent || !QFileInfo(Graftal::Directory).isDir())
+        return;
+    QString why;
+    if (safefile::write(idsFileName(), content, why))
+        knownIdsContent = content;
+    else
+        logger->warn(QStringLiteral("the ids of the graftals could not be recorded: %1").arg(why));
 }
 
 Graftal *TreeManager::graftalById(int id) const
@@ -344,16 +446,24 @@ bool TreeManager::baseNameTaken(const QString &base, const Graftal *g) const
     // Nor is another program's or a damaged graftal's parameter file written over. Level
     // files without a parameter file are what a save cut short leaves: the graftal that
     // takes the name writes over them and removes the rest.
-    return QFileInfo::exists(Graftal::Directory + QLatin1Char('/') + base + QStringLiteral(".xml"));
+    return safefile::exists(Graftal::Directory + QLatin1Char('/') + base + QStringLiteral(".xml"));
+}
+
+bool TreeManager::baseBlocked(const QString &base, int levels) const
+{
+    // A link under one of the names a save would write (a shared pack may hold such):
+    // never written through, so the graftal goes to files of another name.
+    return !Graftal::writableBase(base, levels);
 }
 
 void TreeManager::assignUniqueFileName(Graftal *g)
 {
-    const int levels = int(g->levels().size());
+    const int levels = g->levelCount();
     // A graftal on disk keeps its own files until it is renamed, or until it has more
     // levels than file names of its base can hold.
     if (!g->storedFileName().isEmpty() && !g->renamedSinceStored() &&
-        Graftal::levelNamesFit(g->storedFileName(), levels)) {
+        Graftal::levelNamesFit(g->storedFileName(), levels) &&
+        !baseBlocked(g->storedFileName(), levels)) {
         g->setFileName(g->storedFileName());
         return;
     }
@@ -366,10 +476,11 @@ void TreeManager::assignUniqueFileName(Graftal *g)
         QRegularExpression(QStringLiteral("^%1_\\d+$").arg(QRegularExpression::escape(natural)))
             .match(currentName)
             .hasMatch();
-    if (fitsName && Graftal::levelNamesFit(currentName, levels) && !baseNameTaken(currentName, g))
+    if (fitsName && Graftal::levelNamesFit(currentName, levels) && !baseNameTaken(currentName, g) &&
+        !baseBlocked(currentName, levels))
         return;
     QString candidate = natural;
-    for (qint64 n = 2; baseNameTaken(candidate, g); ++n)
+    for (qint64 n = 2; baseNameTaken(candidate, g) || baseBlocked(candidate, levels); ++n)
         candidate = QStringLiteral("%1_%2").arg(natural).arg(n);
     g->setFileName(candidate);
 }
@@ -388,6 +499,8 @@ QStringList TreeManager::saveGraftals(const QList<Graftal *> &graftals, bool int
         if (!saveGraftal(g, &error))
             failures.append(QStringLiteral("\"%1\":\n%2").arg(g->name(), error));
     }
+    if (!graftals.isEmpty())
+        recordKnownIds();
     if (failures.isEmpty()) {
         clearAutosaveWarningIfAllSaved();
         return failures;

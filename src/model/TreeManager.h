@@ -30,6 +30,11 @@ public:
     // application object, so that no image outlives the application.
     static void destroyInstance();
 
+    // What is read of graftals/ at the most; more is left on disk as it is.
+    static constexpr int MaxGraftals = 10000;
+    // The small file of ours in graftals/ that records the ids the workspace has seen.
+    static QString idsFileName();
+
     explicit TreeManager(QTreeWidget *tree);
     ~TreeManager() override;
 
@@ -83,6 +88,9 @@ private:
     QTreeWidgetItem *appendItem(Graftal *g);
     void assignUniqueFileName(Graftal *g);
     bool baseNameTaken(const QString &base, const Graftal *g) const;
+    bool baseBlocked(const QString &base, int levels) const;
+    QHash<unsigned int, QString> readKnownIds();
+    void recordKnownIds();
     unsigned int allocateId();
     void settleLoadedIds(const QList<Graftal *> &loaded);
     // Every listed graftal with unsaved changes, in the order of the tree.
@@ -108,4 +116,5 @@ private:
     std::vector<std::unique_ptr<Graftal>> owned;
     QTimer autosaveTimer;
     bool autosaveFailing = false;
+    QByteArray knownIdsContent;
 };

@@ -1,10 +1,11 @@
 #include "XmlConfig.h"
 
 #include "Logger.h"
+#include "SafeFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
+#include <QXmlStreamReader>
 #include <algorithm>
 
 namespace {
@@ -38,32 +39,79 @@ bool onlyBlanks(const QString &text)
     return !text.isEmpty() &&
            std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
 }
+// Resource paths are the program's own; anything else is a file of the workspace, which
+// may be a link or a special file standing where a store was expected.
+bool present(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    if (path.startsWith(QLatin1Char(':')))
+        return QFile::exists(path);
+    return safefile::exists(path);
+}
+
+bool readSource(const QString &path, QByteArray &bytes, QString &why)
+{
+    if (path.startsWith(QLatin1Char(':'))) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        bytes = file.readAll();
+        return true;
+    }
+    return safefile::read(path, XmlConfig::MaxFileBytes, bytes, why);
+}
+
+// Whether no element of the document lies deeper than a store's elements can; the position
+// of the first one that does otherwise. Malformed text is left to the parser's own message.
+bool shallowEnough(const QByteArray &bytes, QString &message, int &line, int &column)
+{
+    QXmlStreamReader reader(bytes);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > XmlConfig::MaxDepth) {
+            message = QStringLiteral("elements are nested deeper than %1 levels")
+                          .arg(XmlConfig::MaxDepth);
+            line = int(reader.lineNumber());
+            column = int(reader.columnNumber());
+            return false;
+        }
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return true;
+}
 } // namespace
 
 XmlConfig::XmlConfig(const QString &fileName, const QString &fallbackFileName)
     : logger(std::make_unique<Logger>(QStringLiteral("app.xmlconfig")))
 {
-    const QString chosen = QFile::exists(fileName) ? fileName : fallbackFileName;
-    if (!chosen.isEmpty() && QFile::exists(chosen)) {
-        QFile file(chosen);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("Could not open %1 for reading").arg(chosen);
-            isValid = false;
-            return;
-        }
-        QString message;
-        int line = 0, column = 0;
-        if (!document.setContent(&file, false, &message, &line, &column)) {
-            error = QStringLiteral("Message: %1\nLine: %2\nColumn: %3")
-                        .arg(message)
-                        .arg(line)
-                        .arg(column);
-            isValid = false;
-            document = QDomDocument();
-            return;
-        }
-    } else {
+    const QString chosen = present(fileName) ? fileName : fallbackFileName;
+    if (chosen.isEmpty() || !present(chosen)) {
         document.setContent(QStringLiteral("<config></config>"));
+        root = document.documentElement();
+        return;
+    }
+    QByteArray bytes;
+    QString why;
+    if (!readSource(chosen, bytes, why)) {
+        error = QStringLiteral("Could not open %1 for reading").arg(chosen);
+        if (!why.isEmpty())
+            error += QStringLiteral(" (%1)").arg(why);
+        isValid = false;
+        return;
+    }
+    QString message;
+    int line = 0, column = 0;
+    // The document tree is built only for a document of a store's shape: nesting beyond
+    // that would only cost stack and time (a shared file may be made to exhaust both).
+    if (!shallowEnough(bytes, message, line, column) ||
+        !document.setContent(bytes, false, &message, &line, &column)) {
+        error = QStringLiteral("Message: %1\nLine: %2\nColumn: %3").arg(message).arg(line).arg(column);
+        isValid = false;
+        document = QDomDocument();
+        return;
     }
     root = document.documentElement();
 }
@@ -143,19 +191,15 @@ bool XmlConfig::save(const QString &fileName, QString *errorOut) const
                             .arg(fileName, error);
         return false;
     }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (errorOut)
-            *errorOut = QStringLiteral("%1: %2").arg(fileName, file.errorString());
-        return false;
-    }
+    QByteArray bytes;
     {
-        QTextStream stream(&file);
+        QTextStream stream(&bytes);
         document.save(stream, 2);
     }
-    if (!file.commit()) {
+    QString why;
+    if (!safefile::write(fileName, bytes, why)) {
         if (errorOut)
-            *errorOut = QStringLiteral("%1: %2").arg(fileName, file.errorString());
+            *errorOut = why;
         return false;
     }
     return true;

@@ -15,8 +15,14 @@ class XmlConfig : public QObject
 {
     Q_OBJECT
 public:
+    // A store is a flat list of keys: documents nested deeper, or larger, are refused
+    // before any tree is built.
+    static constexpr int MaxDepth = 8;
+    static constexpr qint64 MaxFileBytes = 1 << 20;
+
     // Reads fileName, or fallbackFileName when fileName does not exist. Either may be
-    // a resource path. A missing file gives an empty store.
+    // a resource path. A missing file gives an empty store; a link or a special file
+    // where a file was expected is refused like an unreadable one.
     XmlConfig(const QString &fileName, const QString &fallbackFileName);
     ~XmlConfig() override;
 

@@ -174,6 +174,12 @@ public:
     // `records` and `used` tell how many graftals the file holds and how many were placed.
     bool loadStateFrom(const QString &fileName, QString &error, qint64 *records = nullptr,
                        qint64 *used = nullptr);
+    // Why the last save of the state failed.
+    const QString &stateError() const { return lastStateError; }
+    // Whether the state file on disk, if any, could have been painted on this model: every
+    // record on one of its faces. False with the reason when it holds graftals of faces
+    // this model does not have.
+    bool stateFileFitsModel(QString &why) const;
 
     // ---- brush ----
     static constexpr int MaxBrushRadius = 200;
@@ -256,6 +262,7 @@ private:
     };
     std::unique_ptr<Staged> staged;
     bool ownsStateFile = false;
+    QString lastStateError;
     struct GlState;
     std::unique_ptr<GlState> gl;
 

@@ -1,6 +1,7 @@
 // The painted state of a scene on disk: the background colour and every painted
 // graftal, as "scenes/<model base name>.dat" in a big-endian data stream.
 #include "Graftal.h"
+#include "SafeFile.h"
 #include "Logger.h"
 #include "Scene.h"
 #include "TreeManager.h"
@@ -8,12 +9,13 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cmath>
 
 namespace {
 constexpr qint64 HeaderSize = 15; // colour (11 bytes) and the record count
 constexpr qint64 RecordSize = 24; // face index, graftal id, u, v
+// Four graftals on every face the largest model can have.
+constexpr qint64 MaxRecords = qint64(16777215) * 4;
 
 void prepare(QDataStream &stream)
 {
@@ -25,7 +27,9 @@ void prepare(QDataStream &stream)
 
 QString Scene::stateFileName() const
 {
-    return QStringLiteral("scenes/%1.dat").arg(QFileInfo(currentPath).baseName());
+    // Named after the model's whole name without its last extension: "torus.v2.3ds" and
+    // "torus.3ds" keep their graftals apart.
+    return QStringLiteral("scenes/%1.dat").arg(QFileInfo(currentPath).completeBaseName());
 }
 
 bool Scene::saveState()
@@ -35,7 +39,7 @@ bool Scene::saveState()
 
 bool Scene::stateFileIsOurs() const
 {
-    return ownsStateFile || !QFileInfo::exists(stateFileName());
+    return ownsStateFile || !safefile::exists(stateFileName());
 }
 
 bool Scene::saveStateTo(const QString &name)
@@ -43,22 +47,19 @@ bool Scene::saveStateTo(const QString &name)
     // A running stroke belongs to what is saved.
     if (strokeRunning())
         endStroke();
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logger->error(
-            QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
-        return false;
-    }
-    QDataStream stream(&file);
+    lastStateError.clear();
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
     prepare(stream);
     const std::vector<GraftalInstance *> list = collectInstances();
     stream << background << qint32(list.size());
     for (const GraftalInstance *instance : list)
         stream << qint32(instance->face()->faceIndex) << qint32(instance->graftal()->id())
                << double(instance->barycentric.x()) << double(instance->barycentric.y());
-    if (stream.status() != QDataStream::Ok || !file.commit()) {
-        logger->error(
-            QStringLiteral("cannot write the scene state %1: %2").arg(name, file.errorString()));
+    QString why;
+    if (stream.status() != QDataStream::Ok || !safefile::write(name, bytes, why)) {
+        lastStateError = why.isEmpty() ? QStringLiteral("the scene could not be encoded") : why;
+        logger->error(QStringLiteral("cannot write the scene state %1: %2").arg(name, lastStateError));
         return false;
     }
     if (name == stateFileName()) {
@@ -66,6 +67,34 @@ bool Scene::saveStateTo(const QString &name)
         ownsStateFile = true;
     }
     return true;
+}
+
+bool Scene::stateFileFitsModel(QString &why) const
+{
+    const QString name = stateFileName();
+    QByteArray bytes;
+    if (!safefile::exists(name) ||
+        !safefile::read(name, HeaderSize + RecordSize * MaxRecords, bytes, why))
+        return true; // nothing there to replace, or nothing that could be read as a scene
+    const qint64 records = (bytes.size() - HeaderSize) / RecordSize;
+    QDataStream stream(bytes);
+    prepare(stream);
+    stream.skipRawData(int(HeaderSize));
+    qint64 elsewhere = 0;
+    for (qint64 i = 0; i < records; ++i) {
+        qint32 faceIndex = 0, graftalId = 0;
+        double u = 0.0, v = 0.0;
+        stream >> faceIndex >> graftalId >> u >> v;
+        if (faceIndex < 0 || faceIndex >= faceCount())
+            ++elsewhere;
+    }
+    if (elsewhere == 0)
+        return true;
+    why = QStringLiteral("%1 of its %2 graftals stand on faces %3 does not have")
+              .arg(elsewhere)
+              .arg(records)
+              .arg(QFileInfo(currentPath).fileName());
+    return false;
 }
 
 bool Scene::loadState()
@@ -82,17 +111,14 @@ bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCou
         error = QStringLiteral("no model is loaded");
         return false;
     }
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    QByteArray bytes;
+    if (!safefile::read(name, HeaderSize + RecordSize * MaxRecords, bytes, error)) {
+        logger->warn(QStringLiteral("the scene state %1 is not read: %2").arg(name, error));
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError || bytes.size() < HeaderSize) {
-        error = file.error() != QFileDevice::NoError
-                    ? file.errorString()
-                    : QStringLiteral("the file is cut short (%1 bytes)").arg(bytes.size());
-        logger->warn(QStringLiteral("the scene state %1 is unreadable or cut short").arg(name));
+    if (bytes.size() < HeaderSize) {
+        error = QStringLiteral("the file is cut short (%1 bytes)").arg(bytes.size());
+        logger->warn(QStringLiteral("the scene state %1 is cut short").arg(name));
         return false;
     }
 
@@ -106,8 +132,19 @@ bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCou
         logger->warn(QStringLiteral("the scene state %1 is unreadable").arg(name));
         return false;
     }
-    // Never trust the count beyond what the file holds.
+    // A scene file is its header and exactly its records: anything else (a text file, a
+    // file of another kind) is not one, and replaces nothing that is painted.
+    const qint8 spec = qint8(bytes.at(0));
     const qint64 present = (bytes.size() - HeaderSize) / RecordSize;
+    if (spec < 0 || spec > 5 || qint64(count) > MaxRecords ||
+        bytes.size() != HeaderSize + RecordSize * qint64(count)) {
+        error = QStringLiteral("it is not a scene file (%1 bytes, which do not fit a colour and %2 "
+                               "records)")
+                    .arg(bytes.size())
+                    .arg(count);
+        logger->warn(QStringLiteral("the scene state %1 is refused: %2").arg(name, error));
+        return false;
+    }
     const qint64 records = std::min<qint64>(count, present);
 
     struct Record

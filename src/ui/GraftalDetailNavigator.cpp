@@ -31,14 +31,14 @@ void GraftalDetailNavigator::graftalSelected(Graftal *g)
         return;
     strip->clear();
     if (g)
-        for (int i = 0; i < g->levels().size(); ++i)
+        for (int i = 0; i < g->levelCount(); ++i)
             strip->addPixmap(i, g->levelPreview(i));
     graftal = g;
 }
 
 void GraftalDetailNavigator::pixmapUpdated(Graftal *g, int index)
 {
-    if (g != graftal || !g || index < 0 || index >= g->levels().size())
+    if (g != graftal || !g || index < 0 || index >= g->levelCount())
         return;
     strip->setPixmap(index, g->levelPreview(index));
 }
@@ -47,7 +47,7 @@ void GraftalDetailNavigator::addLevelOfDetail()
 {
     if (!graftal)
         return;
-    const int n = int(graftal->levels().size());
+    const int n = graftal->levelCount();
     graftal->addLevel();
     strip->addPixmap(n, graftal->levelPreview(n));
 }
@@ -55,7 +55,7 @@ void GraftalDetailNavigator::addLevelOfDetail()
 void GraftalDetailNavigator::pixmapSelected(int i)
 {
     // Nothing to pick from before a graftal is shown.
-    if (!graftal || i < 0 || i >= graftal->levels().size())
+    if (!graftal || i < 0 || i >= graftal->levelCount())
         return;
     graftal->currentLevel = i;
     emit pixmapIndexChanged(i);

@@ -4,7 +4,10 @@
 #include "Logger.h"
 #include "PixmapScroller.h"
 
+#include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -44,13 +47,44 @@ GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
             &GraftalThumbnailNavigator::pixmapSelected);
 }
 
-GraftalThumbnailNavigator::~GraftalThumbnailNavigator() = default;
+GraftalThumbnailNavigator::~GraftalThumbnailNavigator()
+{
+    // Thumbnails nobody will see are not decoded.
+    decoders.clear();
+    decoders.waitForDone();
+}
 
 void GraftalThumbnailNavigator::graftalAdded(Graftal *g)
 {
     ++nextKey;
     graftalsByKey.insert(nextKey, g);
-    strip->addPixmap(nextKey, g->levelPreview(0));
+    const QPixmap thumbnail = g->thumbnail();
+    if (!thumbnail.isNull()) {
+        strip->addPixmap(nextKey, thumbnail);
+        return;
+    }
+    QPixmap waiting(Graftal::ThumbnailSide, Graftal::ThumbnailSide);
+    waiting.fill(Qt::transparent);
+    strip->addPixmap(nextKey, waiting);
+    requestThumbnail(nextKey, g);
+}
+
+void GraftalThumbnailNavigator::requestThumbnail(int key, Graftal *g)
+{
+    const quint64 revision = g->thumbnailRevision();
+    const QPointer<Graftal> graftal(g);
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this,
+            [this, watcher, graftal, revision, key] {
+                watcher->deleteLater();
+                if (!graftal || graftalsByKey.value(key) != graftal)
+                    return;
+                graftal->setThumbnail(revision, watcher->result());
+                const QPixmap thumbnail = graftal->thumbnail();
+                if (!thumbnail.isNull())
+                    strip->setPixmap(key, thumbnail);
+            });
+    watcher->setFuture(QtConcurrent::run(&decoders, &Graftal::thumbnailFrom, g->thumbnailSource()));
 }
 
 void GraftalThumbnailNavigator::pixmapUpdated(Graftal *g, int index)
@@ -62,8 +96,13 @@ void GraftalThumbnailNavigator::pixmapUpdated(Graftal *g, int index)
     for (auto it = graftalsByKey.cbegin(); it != graftalsByKey.cend(); ++it)
         if (it.value() == g && (found < 0 || it.key() < found))
             found = it.key();
-    if (found >= 0)
-        strip->setPixmap(found, g->levelPreview(0));
+    if (found < 0)
+        return;
+    const QPixmap thumbnail = g->thumbnail();
+    if (thumbnail.isNull())
+        requestThumbnail(found, g);
+    else
+        strip->setPixmap(found, thumbnail);
 }
 
 void GraftalThumbnailNavigator::pixmapSelected(int key)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QThreadPool>
 #include <QWidget>
 #include <memory>
 
@@ -36,7 +37,12 @@ public slots:
     void pixmapSelected(int key);
 
 private:
+    // Thumbnails whose level is not decoded yet are decoded off the GUI thread, so that a
+    // large library opens at once and fills in.
+    void requestThumbnail(int key, Graftal *g);
+
     std::unique_ptr<Logger> logger;
+    QThreadPool decoders;
     PixmapScroller *strip;
     QHBoxLayout *layout;
     QPushButton *buttons[3] = {nullptr, nullptr, nullptr};

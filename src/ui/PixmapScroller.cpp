@@ -55,8 +55,18 @@ void PixmapScroller::addPixmap(int key, const QPixmap &pixmap)
 
 void PixmapScroller::setPixmap(int key, const QPixmap &pixmap)
 {
-    if (QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr))
+    if (QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr)) {
         image->setPixmap(pixmap);
+        fitToCell(image);
+    }
+}
+
+void PixmapScroller::fitToCell(QGraphicsPixmapItem *image) const
+{
+    // Whatever the picture's size, it fills its square cell.
+    const int width = image->pixmap().width();
+    const double scale = thumbnailSide / double(width > 0 ? width : ThumbnailSource);
+    image->setTransform(QTransform::fromScale(scale, scale));
 }
 
 QPixmap PixmapScroller::pixmapOf(int key) const
@@ -82,12 +92,11 @@ void PixmapScroller::relayout()
     int s = height() - 2 * Margin;
     s -= s % 16;
     thumbnailSide = s;
-    const double scale = s / double(ThumbnailSource);
     for (int i = 0; i < cells.size(); ++i) {
         QGraphicsRectItem *frame = cells[i].first;
         frame->setPos(i * (Spacing + s) + Margin, 0);
         frame->setRect(0, 0, s, s);
-        cells[i].second->setTransform(QTransform::fromScale(scale, scale));
+        fitToCell(cells[i].second);
     }
     const int n = int(cells.size());
     graphicsScene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);

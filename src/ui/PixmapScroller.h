@@ -24,6 +24,7 @@ class PixmapScroller : public QGraphicsView
 public:
     static constexpr int Margin = 10;
     static constexpr int Spacing = 10;
+    // The side of the pictures a cell shows at scale 1; others are scaled to fill it.
     static constexpr int ThumbnailSource = 400;
 
     explicit PixmapScroller(QWidget *parent = nullptr);
@@ -60,6 +61,7 @@ protected:
     bool viewportEvent(QEvent *event) override;
 
 private:
+    void fitToCell(QGraphicsPixmapItem *image) const;
     void relayout();
     void pickUnderCursor();
     void applyOffset();

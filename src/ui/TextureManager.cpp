@@ -115,7 +115,7 @@ void TextureManager::graftalSelected(Graftal *g)
 void TextureManager::setPixmapIndex(int i)
 {
     // Levels are only asked for once a graftal is shown.
-    if (!graftal || i < 0 || i >= graftal->levels().size())
+    if (!graftal || i < 0 || i >= graftal->levelCount())
         return;
     emit pixmapSelected(graftal->levels().at(i));
 }

@@ -171,9 +171,8 @@ void GLRender::initializeGL()
     }
     loadShader();
     theScene->setGlReady(true);
-    const QSet<Graftal *> waiting = std::exchange(pendingUploads, {});
-    for (Graftal *g : waiting)
-        uploadGraftal(g);
+    // The graftals waiting for textures get them now if shown, else when they are.
+    uploadTexturesInUse();
 }
 
 void GLRender::showFailure()
@@ -212,6 +211,7 @@ void GLRender::resizeGL(int w, int h)
 void GLRender::paintGL()
 {
     QMutexLocker lock(&paintMutex);
+    uploadTexturesInUse();
     if (!gl2 || !theScene->loaded()) {
         const QColor c = theScene->background;
         glClearColor(float(c.redF()), float(c.greenF()), float(c.blueF()), 1.0f);
@@ -472,6 +472,49 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
     return ended && ended();
 }
 
+void GLRender::saveSceneInteractively()
+{
+    const QString file = theScene->stateFileName();
+    // A scene file of another model under the same name is replaced only when asked.
+    QString why;
+    if (theScene->loaded() && !theScene->stateFileIsOurs() && !theScene->stateFileFitsModel(why) &&
+        QMessageBox::question(window(), QStringLiteral("Replace scene"),
+                              QStringLiteral("%1 holds a scene painted on another model: %2.\n"
+                                             "Replace it with the graftals painted on %3?")
+                                  .arg(file, why, QFileInfo(theScene->modelPath()).fileName()),
+                              QMessageBox::Save | QMessageBox::Cancel,
+                              QMessageBox::Cancel) != QMessageBox::Save)
+        return;
+    if (!theScene->saveState())
+        QMessageBox::warning(this, QStringLiteral("Save failed"),
+                             QStringLiteral("The scene could not be saved to %1.\n%2")
+                                 .arg(file, theScene->stateError()));
+}
+
+void GLRender::reloadSceneInteractively()
+{
+    // What is painted and not saved goes only when the user says so.
+    if (!settleUnsavedScene(QStringLiteral("reloading it from disk")))
+        return;
+    const QString file = theScene->stateFileName();
+    QString error;
+    qint64 records = 0, used = 0;
+    if (!theScene->loadStateFrom(file, error, &records, &used)) {
+        QMessageBox::warning(
+            this, QStringLiteral("Reload failed"),
+            QStringLiteral("The scene could not be reloaded from %1:\n%2").arg(file, error));
+        return;
+    }
+    update();
+    if (used < records)
+        emit statusMessage(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
+                                          "graftal is not in the library or their face is not on "
+                                          "this model")
+                               .arg(records - used)
+                               .arg(records)
+                               .arg(file));
+}
+
 bool GLRender::openModel(const QString &path)
 {
     bool loaded = false;
@@ -542,14 +585,10 @@ void GLRender::dispatchAction(QAction *action)
         break;
     }
     case 6:
-        if (!theScene->saveState())
-            QMessageBox::warning(this, QStringLiteral("Save failed"),
-                                 QStringLiteral("The scene could not be saved to %1.")
-                                     .arg(theScene->stateFileName()));
+        saveSceneInteractively();
         break;
     case 7:
-        theScene->loadState();
-        update();
+        reloadSceneInteractively();
         break;
     case UndoAction:
         undoSceneChange();
@@ -651,6 +690,7 @@ bool GLRender::exportImage(const QString &path, QString &error)
         return false;
     }
     makeCurrent();
+    uploadTexturesInUse();
     const QImage image =
         theScene->renderImage(theScene->viewportWidth * 2, theScene->viewportHeight * 2, error);
     doneCurrent();
@@ -670,24 +710,56 @@ void GLRender::currentGraftalChanged(Graftal *g)
     theScene->setCurrentGraftal(g);
     prepareEraserSoon();
     // A graftal that was never uploaded would paint as black squares.
-    if (g && g->textureIds[0] == 0)
+    if (g && (g->textureIds[0] == 0 || pendingUploads.contains(g)))
         bindTexturesForGraftal(g);
+}
+
+bool GLRender::textureInUse(const Graftal *g) const
+{
+    if (g == theScene->currentGraftal())
+        return true;
+    for (const auto &[key, list] : theScene->instancesByKey())
+        if (key.second == int(g->id()) && !list.empty() && list.front()->graftal() == g)
+            return true;
+    return false;
 }
 
 void GLRender::bindTexturesForGraftal(Graftal *g)
 {
     if (!g)
         return;
-    if (!initialized) {
+    // Textures are made from every level of a graftal: only for the graftals that are
+    // shown or about to be painted, so that a large library costs nothing until used.
+    if (!initialized || !textureInUse(g)) {
         pendingUploads.insert(g);
         return;
     }
     if (!gl2)
         return;
+    pendingUploads.remove(g);
     makeCurrent();
     uploadGraftal(g);
     doneCurrent();
     update();
+}
+
+void GLRender::uploadTexturesInUse()
+{
+    if (pendingUploads.isEmpty() || !gl2)
+        return;
+    QSet<const Graftal *> shown;
+    for (const auto &[key, list] : theScene->instancesByKey())
+        if (!list.empty())
+            shown.insert(list.front()->graftal());
+    for (auto it = pendingUploads.begin(); it != pendingUploads.end();) {
+        Graftal *g = *it;
+        if (g == theScene->currentGraftal() || shown.contains(g)) {
+            uploadGraftal(g);
+            it = pendingUploads.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void GLRender::uploadGraftal(Graftal *g)

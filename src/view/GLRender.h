@@ -111,6 +111,8 @@ signals:
     void modelLoadFinished(bool loaded);
     void undoAvailable(bool available);
     void redoAvailable(bool available);
+    // A line for the window's status bar.
+    void statusMessage(const QString &message);
 
 public slots:
     void setBrushRadius(int pixels);
@@ -137,6 +139,9 @@ protected:
 private:
     void loadShader();
     void uploadGraftal(Graftal *g);
+    bool textureInUse(const Graftal *g) const;
+    // Makes the textures of waiting graftals that are now shown; the context is current.
+    void uploadTexturesInUse();
     void showFailure();
     void updateHint();
     void updateCursor();
@@ -153,6 +158,8 @@ private:
     // Tells the toolbar whether undo and redo can be used now.
     void announceHistory();
     void exportInteractively();
+    void saveSceneInteractively();
+    void reloadSceneInteractively();
     // Lets the eraser file the graftals by where they show once the events are handled,
     // so that its strokes start without that work.
     void prepareEraserSoon();

@@ -79,7 +79,7 @@ void uploadGraftalTextures(const Graftal *g)
 {
     if (!glIsEnabled(GL_TEXTURE_2D))
         glEnable(GL_TEXTURE_2D);
-    const int last = int(g->levels().size()) - 1;
+    const int last = g->levelCount() - 1;
     const double step = last * 0.125 + 0.5;
     for (int unit = 0; unit < 2; ++unit) {
         glActiveTexture(GLenum(GL_TEXTURE0 + unit));

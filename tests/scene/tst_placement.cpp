@@ -348,14 +348,22 @@ void TestPlacement::stateNamesAndSharing()
     testsupport::twoMeshModel().save("other/tree.3ds");
     QString error;
     QVERIFY(f.scene.loadModel("models/old/tree.old.3ds", error));
-    QCOMPARE(f.scene.stateFileName(), QStringLiteral("scenes/tree.dat"));
+    // The whole name but its last extension: tree.old.3ds and tree.3ds keep apart.
+    QCOMPARE(f.scene.stateFileName(), QStringLiteral("scenes/tree.old.dat"));
     f.scene.addInstance(f.roof(), {0.1, 0.1}, f.first);
     QVERIFY(f.scene.saveState());
-    // Another model of the same base name finds the same file.
     QVERIFY(f.scene.loadModel("other/tree.3ds", error));
+    QCOMPARE(f.scene.stateFileName(), QStringLiteral("scenes/tree.dat"));
+    QVERIFY(!f.scene.loadState());
+    f.scene.addInstance(f.roof(), {0.1, 0.1}, f.first);
+    f.scene.addInstance(f.roof(), {0.2, 0.1}, f.first);
+    QVERIFY(f.scene.saveState());
+    // Another model of the same name in another folder finds the same file.
+    testsupport::twoMeshModel().save("models/tree.3ds");
+    QVERIFY(f.scene.loadModel("models/tree.3ds", error));
     QCOMPARE(f.scene.instanceCount(), 0);
     QVERIFY(f.scene.loadState());
-    QCOMPARE(f.scene.instanceCount(), 1);
+    QCOMPARE(f.scene.instanceCount(), 2);
 }
 
 void TestPlacement::unknownGraftalsAreDropped()
@@ -406,16 +414,19 @@ void TestPlacement::damagedStateFilesLoadWhatIsSound()
     QCOMPARE(f.scene.instanceCount(), 2);
     QCOMPARE(f.scene.background, QColor(0, 128, 255));
 
-    // A count larger than the records present, and a record cut short.
-    QVERIFY(testsupport::writeBytes("scenes/two.dat",
-                                    header + count(1000) + good + good + good.left(10)));
-    QVERIFY(f.scene.loadState());
-    QCOMPARE(f.scene.instanceCount(), 2);
-
-    // Fifteen bytes claiming four billion records load at once, with nothing painted.
-    QVERIFY(testsupport::writeBytes("scenes/two.dat", header + count(0xFFFFFFFFu)));
-    QVERIFY(f.scene.loadState());
-    QCOMPARE(f.scene.instanceCount(), 0);
+    // Files whose size disagrees with their count, or of another kind, are no scenes: they
+    // are refused at once and what is painted stays.
+    const QList<QByteArray> refused = {
+        header + count(1000) + good + good + good.left(10), header + count(1) + good + good,
+        header + count(0xFFFFFFFFu), QByteArray("a text file, long enough to be read\n"),
+        QByteArray::fromHex("07") + header.mid(1) + count(1) + good};
+    for (const QByteArray &bytes : refused) {
+        QVERIFY(testsupport::writeBytes("scenes/two.dat", bytes));
+        QString error;
+        QVERIFY(!f.scene.loadStateFrom("scenes/two.dat", error));
+        QVERIFY2(error.contains("not a scene file"), qPrintable(error));
+        QCOMPARE(f.scene.instanceCount(), 2);
+    }
 }
 
 void TestPlacement::failedLoadsChangeNothing()

@@ -41,7 +41,8 @@ void stroke(QWidget *w, QPoint from, QPoint to)
 
 QRgb previewPixel(PixmapScroller *strip, int key)
 {
-    return strip->pixmapOf(key).toImage().pixel(200, 200);
+    const QImage image = strip->pixmapOf(key).toImage();
+    return image.pixel(image.width() / 2, image.height() / 2);
 }
 } // namespace
 

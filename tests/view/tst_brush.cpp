@@ -3,6 +3,8 @@
 #include "../support/Models.h"
 #include "../support/SphereView.h"
 #include "../support/TestSupport.h"
+#include <QAbstractButton>
+#include <QMessageBox>
 #include "GLRender.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
@@ -21,6 +23,18 @@
 using testsupport::ScopedWorkDir;
 
 namespace {
+// Reloading asks about unsaved strokes first; these tests let them go.
+std::unique_ptr<testsupport::ModalDriver> discardWhenAsked()
+{
+    return std::make_unique<testsupport::ModalDriver>([](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box || box->windowTitle() != QStringLiteral("Unsaved scene"))
+            return false;
+        box->button(QMessageBox::Discard)->click();
+        return true;
+    });
+}
+
 bool reddish(QRgb c)
 {
     return qRed(c) > 150 && qGreen(c) < 100 && qBlue(c) < 100;
@@ -292,7 +306,11 @@ void TestBrush::historyIsBoundedAndStartsAfreshOnLoads()
 
     b.act(GLRender::SaveStateAction);
     b.act(GLRender::RedoAction);
-    b.act(GLRender::ReloadStateAction);
+    {
+        const auto discard = discardWhenAsked();
+        b.act(GLRender::ReloadStateAction);
+        QTRY_COMPARE(discard->handled, 1);
+    }
     QVERIFY(!b.scene()->canUndo() && !b.scene()->canRedo());
     QCOMPARE(b.scene()->instanceCount(), 5);
     b.click(b.centre);
@@ -355,7 +373,11 @@ void TestBrush::unsavedChangesAreTracked()
     QVERIFY(!s->changedSinceSaved());
     b.act(GLRender::UndoAction);
     QVERIFY(s->changedSinceSaved());
-    b.act(GLRender::ReloadStateAction);
+    {
+        const auto discard = discardWhenAsked();
+        b.act(GLRender::ReloadStateAction);
+        QTRY_COMPARE(discard->handled, 1);
+    }
     QVERIFY(!s->changedSinceSaved());
     s->markChanged(); // a new background colour
     QVERIFY(s->changedSinceSaved());

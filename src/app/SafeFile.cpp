@@ -1,0 +1,178 @@
+#include "SafeFile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace safefile {
+namespace {
+QString systemError()
+{
+    return QString::fromLocal8Bit(strerror(errno));
+}
+
+// Closes a descriptor on every way out.
+struct Descriptor
+{
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+Kind kindOfMode(mode_t mode)
+{
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    return S_ISREG(mode) ? Kind::Regular : Kind::Special;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+} // namespace
+
+Kind kindOf(const QString &path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return Kind::Missing;
+    return kindOfMode(st.st_mode);
+}
+
+bool exists(const QString &path)
+{
+    return kindOf(path) != Kind::Missing;
+}
+
+QString refusal(const QString &path, Kind kind)
+{
+    switch (kind) {
+    case Kind::Link:
+        return QStringLiteral("%1 is a link; Tuftmill leaves it alone").arg(path);
+    case Kind::Special:
+        return QStringLiteral("%1 is not a regular file; Tuftmill leaves it alone").arg(path);
+    default:
+        return QString();
+    }
+}
+
+bool open(const QString &path, qint64 maxBytes, QFile &file, QString &why)
+{
+    // Never waits on a named pipe or a device: opened without blocking, then checked.
+    Descriptor in{::open(QFile::encodeName(path).constData(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (in.fd < 0) {
+        why = errno == ELOOP ? refusal(path, Kind::Link)
+                             : QStringLiteral("%1: %2").arg(path, systemError());
+        return false;
+    }
+    struct stat st;
+    if (::fstat(in.fd, &st) != 0) {
+        why = QStringLiteral("%1: %2").arg(path, systemError());
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = refusal(path, Kind::Special);
+        return false;
+    }
+    if (st.st_size > maxBytes) {
+        why = QStringLiteral("%1 is larger than Tuftmill reads (%2 bytes, at most %3)")
+                  .arg(path)
+                  .arg(qint64(st.st_size))
+                  .arg(maxBytes);
+        return false;
+    }
+    // Reads block again from here on: a regular file never waits.
+    ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(in.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        why = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    in.fd = -1; // the file closes it now
+    return true;
+}
+
+bool read(const QString &path, qint64 maxBytes, QByteArray &bytes, QString &why)
+{
+    bytes.clear();
+    QFile file;
+    if (!open(path, maxBytes, file, why))
+        return false;
+    // Never more than the limit, even from a file that grows meanwhile.
+    bytes = file.read(maxBytes);
+    if (file.error() != QFileDevice::NoError) {
+        why = QStringLiteral("%1: %2").arg(path, file.errorString());
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+bool write(const QString &path, const QByteArray &bytes, QString &why)
+{
+    const Kind before = kindOf(path);
+    if (before == Kind::Link || before == Kind::Special) {
+        why = refusal(path, before);
+        return false;
+    }
+    // The new content goes into a file of its own that nothing else can be: created
+    // exclusively, never through a link.
+    QByteArray temporary;
+    Descriptor out;
+    for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
+        temporary = QFile::encodeName(path) + ".tmp-" +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        out.fd = ::open(temporary.constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (out.fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (out.fd < 0) {
+        why = QStringLiteral("%1: %2").arg(path, systemError());
+        return false;
+    }
+    const bool complete = writeAll(out.fd, bytes) && ::fsync(out.fd) == 0;
+    const QString failure = complete ? QString() : systemError();
+    ::close(std::exchange(out.fd, -1));
+    if (!complete) {
+        ::unlink(temporary.constData());
+        why = QStringLiteral("%1: %2").arg(path, failure);
+        return false;
+    }
+    // Checked once more at the last moment; rename(2) itself replaces a link, never what
+    // it points at, so even a link made in between leaves its target untouched.
+    const Kind now = kindOf(path);
+    if (now == Kind::Link || now == Kind::Special) {
+        ::unlink(temporary.constData());
+        why = refusal(path, now);
+        return false;
+    }
+    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        why = QStringLiteral("%1: %2").arg(path, systemError());
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace safefile
