@@ -261,15 +261,20 @@ void TestUnsavedScene::aModelArrivingDuringTheQuestionWaits()
     QVERIFY(testsupport::writeBytes(QStringLiteral("scenes/other.dat"), otherScene));
     GLRender *view = s.window.form().view;
     view->loadModelInBackground(QStringLiteral("other.3ds"));
+    // The user answers only once the model has come and waits behind the question (or,
+    // should it never come, after a minute, for the check below to say so).
+    bool arrived = false;
     QElapsedTimer clock;
     clock.start();
     OnBox answer([&](QMessageBox *box) {
-        if (clock.elapsed() < 1500)
-            return false; // the user takes a moment to answer
+        arrived = s.scene->hasStagedModel();
+        if (!arrived && clock.elapsed() < 60000)
+            return false;
         box->button(QMessageBox::Save)->click();
         return true;
     });
     s.window.close();
+    QVERIFY2(arrived, "the model did not arrive while the question was open");
     QCOMPARE(answer.titles, QStringList{"Unsaved scene"});
     QVERIFY(!s.window.isVisible());
     QCOMPARE(QFileInfo(QStringLiteral("scenes/two.dat")).size(), Header + Record);

@@ -61,18 +61,24 @@ void TestAutosave::strokeAndNameSurviveAKill()
     Desktop::type(QStringLiteral("Moss bed"));
     Desktop::key(QStringLiteral("Return"));
 
-    // Past the autosave interval, the process dies without any chance to save.
-    QTest::qWait(2 * AutosaveMs + 500);
+    // Once the autosave has written the strokes under the new name, the process dies
+    // without any chance to save.
+    const QDir graftals(work.filePath(QStringLiteral("graftals")));
+    const QStringList saved{"Moss_bed.xml", "Moss_bed_001.png"};
+    const auto written = [&] {
+        return QDir(graftals.path()).entryList(QDir::Files, QDir::Name) == saved &&
+               testsupport::readBytes(graftals.filePath("Moss_bed.xml"))
+                   .contains("<name type=\"10\">Moss bed</name>") &&
+               opaquePixels(QImage(graftals.filePath("Moss_bed_001.png")), QRect(0, 0, 400, 400)) >
+                   2000;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(written(), "the strokes and the name were not autosaved", 60000);
     QCOMPARE(app.state(), QProcess::Running);
     app.kill();
     QVERIFY(testsupport::ended(app, 10000));
     QCOMPARE(app.exitStatus(), QProcess::CrashExit);
 
-    const QDir graftals(work.filePath(QStringLiteral("graftals")));
-    const QStringList saved{"Moss_bed.xml", "Moss_bed_001.png"};
-    QCOMPARE(graftals.entryList(QDir::Files, QDir::Name), saved);
-    QVERIFY(testsupport::readBytes(graftals.filePath("Moss_bed.xml"))
-                .contains("<name type=\"10\">Moss bed</name>"));
+    QVERIFY(written());
     const QImage level(graftals.filePath("Moss_bed_001.png"));
     QCOMPARE(level.size(), QSize(800, 400));
     QVERIFY2(opaquePixels(level, QRect(0, 0, 400, 400)) > 2000, "the strokes are not on disk");

@@ -52,9 +52,12 @@ void TestBrushes::brushEraseUndoExportAndQuit()
                 QFile::copy(examples + "/" + sub + "/" + file, work.filePath(sub + "/" + file)));
     }
     const QString state = work.filePath("scenes/torus.dat");
+    // The scene as "Save current state of scene" writes it: the file goes first, so that
+    // it is there again once the save is done (a file that never comes reads as empty).
     auto saved = [&] {
+        QFile::remove(state);
         Desktop::click(at.viewAction[GLRender::SaveStateAction]);
-        Desktop::settle(300);
+        QTest::qWaitFor([&] { return QFileInfo::exists(state); }, 30000);
         return testsupport::readBytes(state);
     };
 

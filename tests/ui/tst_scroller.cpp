@@ -5,6 +5,7 @@
 
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTimer>
 
 namespace {
 struct Strip
@@ -32,6 +33,20 @@ struct Strip
     {
         QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
         QTest::mouseRelease(viewport(), Qt::LeftButton, {}, p);
+    }
+    // The row moves only in the steps of its animation, while a button is held; its timer
+    // is the strip's only one.
+    QTimer *animation()
+    {
+        const QList<QTimer *> timers = scroller.findChildren<QTimer *>(Qt::FindDirectChildrenOnly);
+        return timers.size() == 1 ? timers.first() : nullptr;
+    }
+    // Lets the animation take `steps` more steps.
+    void animate(int steps)
+    {
+        QVERIFY(animation() && animation()->isActive());
+        QSignalSpy taken(animation(), &QTimer::timeout);
+        QTRY_VERIFY(taken.size() >= steps);
     }
 };
 } // namespace
@@ -86,7 +101,7 @@ void TestScroller::aClickPicksTheHighlightedThumbnail()
     // The row fits: it never moves.
     QTest::mousePress(s.viewport(), Qt::LeftButton, {}, QPoint(300, 50));
     QTest::mouseMove(s.viewport(), QPoint(600, 50));
-    QTest::qWait(100);
+    QVERIFY(s.animation() && !s.animation()->isActive());
     QTest::mouseRelease(s.viewport(), Qt::LeftButton, {}, QPoint(600, 50));
     QCOMPARE(s.scroller.rowOffset(), 0);
 }
@@ -117,7 +132,7 @@ void TestScroller::draggingScrollsToBothEndsAndNoFurther()
     int previous = 0;
     QTRY_VERIFY_WITH_TIMEOUT(s.scroller.rowOffset() == width - rowWidth, 5000);
     for (int i = 0; i < 10; ++i) {
-        QTest::qWait(30);
+        s.animate(1);
         QCOMPARE(s.scroller.rowOffset(), width - rowWidth); // flush right, and no further
         QVERIFY(s.scroller.outlinedFrames() <= 1);
     }
@@ -131,7 +146,7 @@ void TestScroller::draggingScrollsToBothEndsAndNoFurther()
     QTest::mousePress(s.viewport(), Qt::LeftButton, {}, QPoint(500, 100));
     QTest::mouseMove(s.viewport(), QPoint(-250, 100));
     QTRY_VERIFY_WITH_TIMEOUT(s.scroller.rowOffset() == 0, 5000);
-    QTest::qWait(100);
+    s.animate(4);
     QCOMPARE(s.scroller.rowOffset(), 0);
     QTest::mouseRelease(s.viewport(), Qt::LeftButton, {}, QPoint(-250, 100));
     QCOMPARE(s.scroller.thumbnailRect(1).left(), PixmapScroller::Margin);
@@ -215,7 +230,7 @@ void TestScroller::scrollsOfEveryKindPickUnderThePointer()
     // A click where the pointer rests picks that thumbnail; the press's animation steps
     // leave the row where it was scrolled to.
     QTest::mousePress(s.viewport(), Qt::LeftButton, {}, at);
-    QTest::qWait(100);
+    s.animate(4);
     QTest::mouseRelease(s.viewport(), Qt::LeftButton, {}, at);
     QCOMPARE(s.picked.size(), 1);
     QCOMPARE(s.picked.first().first().toInt(), after);
