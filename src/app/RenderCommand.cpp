@@ -16,19 +16,82 @@
 #include <QTreeWidget>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 const QStringList ValueOptions = {"--render", "--output", "--scene",   "--size",
                                   "--yaw",    "--pitch",  "--distance"};
 
-// One line on standard error: the program's failures are read by scripts.
-int fail(const QString &message)
+// Where the command's own lines go: standard error as it was when the command started.
+int commandOutput = STDERR_FILENO;
+
+void say(const QString &message)
 {
     QString line = message;
     line.replace(QLatin1Char('\n'), QStringLiteral(": "));
-    std::fprintf(stderr, "tuftmill: %s\n", qPrintable(line));
+    const QByteArray bytes = "tuftmill: " + line.toLocal8Bit() + '\n';
+    if (::write(commandOutput, bytes.constData(), size_t(bytes.size())) < 0)
+        return; // nowhere left to tell
+}
+
+// One line on standard error: the program's failures are read by scripts.
+int fail(const QString &message)
+{
+    say(message);
     return 1;
 }
+
+// What libraries print on standard error themselves (libpng's complaints about a damaged
+// level image, a driver's remarks) goes to the log while the command runs, so that
+// standard error carries only the command's own line.
+class LibraryOutputToLog
+{
+public:
+    explicit LibraryOutputToLog(Logger &log) : logger(log)
+    {
+        captured = ::memfd_create("tuftmill-library-output", MFD_CLOEXEC);
+        saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (captured < 0 || saved < 0 || ::dup2(captured, STDERR_FILENO) < 0) {
+            release();
+            return;
+        }
+        commandOutput = saved;
+    }
+    ~LibraryOutputToLog()
+    {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        commandOutput = STDERR_FILENO;
+        QByteArray text;
+        char chunk[4096];
+        ::lseek(captured, 0, SEEK_SET);
+        for (ssize_t n; (n = ::read(captured, chunk, sizeof chunk)) > 0 && text.size() < (1 << 20);)
+            text.append(chunk, qsizetype(n));
+        for (const QByteArray &line : text.split('\n'))
+            if (!line.trimmed().isEmpty())
+                logger.warn(QString::fromLocal8Bit(line));
+        release();
+    }
+    LibraryOutputToLog(const LibraryOutputToLog &) = delete;
+    LibraryOutputToLog &operator=(const LibraryOutputToLog &) = delete;
+
+private:
+    void release()
+    {
+        if (captured >= 0)
+            ::close(std::exchange(captured, -1));
+        if (saved >= 0)
+            ::close(std::exchange(saved, -1));
+    }
+    Logger &logger;
+    int captured = -1;
+    int saved = -1;
+};
 } // namespace
 
 bool RenderCommand::wanted(const QStringList &arguments)
@@ -189,6 +252,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
             qtMessages = nullptr;
         }
     } messagesBack;
+    const LibraryOutputToLog libraryOutput(mainLogger);
     // OpenGL comes from EGL's surfaceless platform wherever it is there, display or not;
     // Qt then works on images only and never touches a display, which may be named but
     // gone. Only without it does the display's window system give the context.
@@ -204,6 +268,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     // The graftals, as the window would list them at start-up.
     QTreeWidget tree;
     TreeManager *library = TreeManager::instance(&tree);
+    library->setRecordingIds(false); // a picture writes nothing else
     library->loadAllGraftals();
     struct LibraryGone
     {
@@ -252,9 +317,10 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
                         .arg(records)
                         .arg(options.scene));
     if (used < records)
-        std::fprintf(stderr, "tuftmill: %lld of the %lld graftals of %s were left out\n",
-                     static_cast<long long>(records - used), static_cast<long long>(records),
-                     qPrintable(options.scene));
+        say(QStringLiteral("%1 of the %2 graftals of %3 were left out")
+                .arg(records - used)
+                .arg(records)
+                .arg(options.scene));
     // Textures only for the graftals in the picture: the library may be large.
     std::vector<GlTexture> textures;
     QSet<Graftal *> shown;

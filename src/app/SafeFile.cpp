@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,6 +153,10 @@ bool write(const QString &path, const QByteArray &bytes, QString &why)
         why = QStringLiteral("%1: %2").arg(path, systemError());
         return false;
     }
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat old;
+    if (before == Kind::Regular && ::stat(QFile::encodeName(path).constData(), &old) == 0)
+        ::fchmod(out.fd, old.st_mode & 07777);
     const bool complete = writeAll(out.fd, bytes) && ::fsync(out.fd) == 0;
     const QString failure = complete ? QString() : systemError();
     ::close(std::exchange(out.fd, -1));
@@ -173,6 +179,23 @@ bool write(const QString &path, const QByteArray &bytes, QString &why)
         return false;
     }
     return true;
+}
+
+QStringList undecodableNames(const QString &directory)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString shown = decoder.decode(name);
+        if (decoder.hasError())
+            names.append(shown);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 } // namespace safefile

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QFile;
 
@@ -44,5 +45,9 @@ bool open(const QString &path, qint64 maxBytes, QFile &file, QString &why);
 // through a link, written and synced, then renamed over it. A link or a special file at
 // `path` is left alone and the write fails with the reason.
 bool write(const QString &path, const QByteArray &bytes, QString &why);
+
+// The names in `directory` that are not valid UTF-8, as far as they can be shown. Such
+// files cannot be named again through Qt, which does not list them at all.
+QStringList undecodableNames(const QString &directory);
 
 } // namespace safefile

@@ -45,9 +45,14 @@ bool isRegularFile(const QString &file)
     return safefile::kindOf(inDirectory(file)) == safefile::Kind::Regular;
 }
 
+// A level image of the largest size stored without any compression is about 5 MB.
+constexpr qint64 MaxLevelFileBytes = qint64(8) << 20;
+// Level files up to this size are kept in memory as they are listed; larger ones are read
+// again when they are used.
+constexpr qint64 KeptAtListingBytes = qint64(1) << 20;
+
 bool readLevelFile(const QString &path, QByteArray &bytes, QString &why)
 {
-    constexpr qint64 MaxLevelFileBytes = qint64(32) << 20;
     return safefile::read(path, MaxLevelFileBytes, bytes, why);
 }
 
@@ -241,9 +246,10 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     XmlConfig &config = *g->config;
     if (!config.valid()) {
         error = config.errorString();
-        g->logger->warn(
+        g->warnings.append(
             QStringLiteral("%1 cannot be read and is left untouched: %2")
                 .arg(xmlPath, QString(error).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+        g->logger->warn(g->warnings.last());
         return g;
     }
     const QString idKey = QStringLiteral("id"), nameKey = QStringLiteral("name");
@@ -273,8 +279,6 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     g->storedBaseName = name;
     g->storedName = g->graftalName;
     g->savedParameters = config.toString();
-    for (const QString &file : files)
-        g->ownFiles.insert(file);
 
     // Only the headers are read now; the pixels when the levels are first used.
     QStringList readFiles = files.mid(0, MaxLevels);
@@ -298,8 +302,16 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     const QList<Probe> probes = QtConcurrent::blockingMapped(readFiles, [](const QString &file) {
         Probe p;
         const QString path = inDirectory(file);
-        if (readLevelFile(path, p.bytes, p.why))
+        QFile in;
+        if (!safefile::open(path, MaxLevelFileBytes, in, p.why))
+            return p;
+        if (in.size() <= KeptAtListingBytes) {
+            p.bytes = in.readAll();
             levelImageFits(p.bytes, path, p.why);
+        } else {
+            QImageReader reader(&in);
+            levelHeaderFits(reader, path, p.why);
+        }
         return p;
     });
     for (int i = 0; i < readFiles.size(); ++i) {
@@ -406,10 +418,9 @@ qint64 Graftal::releaseLevels()
 {
     for (int i = 0; i < levelList.size(); ++i) {
         LevelState &state = levelState[i];
-        // What cannot be made again exactly stays: unsaved drawing, and levels whose image
-        // no file holds yet.
-        const bool again = !state.changed && (state.unreadable || !state.file.isEmpty());
-        if (again && levelResident(i)) {
+        // Unsaved drawing stays; everything else can be made again as it was: from its file's
+        // bytes, or blank (a level never drawn on, or one whose file cannot be read).
+        if (!state.changed && levelResident(i)) {
             levelList[i] = LevelPair();
             state.saved = LevelPair();
         }
@@ -522,8 +533,12 @@ QHash<QString, QStringList> Graftal::levelFilesByBase(const QStringList &fileNam
 
 bool Graftal::writableBase(const QString &base, int levelCount)
 {
+    // A folder in the way makes the save fail, and says so; a link or a pipe a pack
+    // brought along is stepped around.
     const auto writable = [](const QString &file) {
-        return safefile::kindOf(inDirectory(file)) != safefile::Kind::Link;
+        const safefile::Kind kind = safefile::kindOf(inDirectory(file));
+        return kind != safefile::Kind::Link &&
+               (kind != safefile::Kind::Special || QFileInfo(inDirectory(file)).isDir());
     };
     if (!writable(base + QStringLiteral(".xml")))
         return false;
@@ -612,9 +627,15 @@ void Graftal::appendLevel(const LevelPair &pair, const LevelState &state)
 
 void Graftal::addLevel()
 {
-    const LevelPair blank = blankLevel();
-    appendLevel(blank, {QString(), blank, false, false});
-    LevelMemory::instance().update(this, residentBytes());
+    // Never more levels than the next start reads back (nor over level files beyond them).
+    if (levelCount() >= MaxLevels) {
+        logger->warn(QStringLiteral("\"%1\" has %2 levels, as many as a graftal can have")
+                         .arg(graftalName)
+                         .arg(MaxLevels));
+        return;
+    }
+    // Made blank when first used: a library of many graftals without images costs nothing.
+    appendLevel(LevelPair(), {QString(), LevelPair(), false, false});
 }
 
 void Graftal::setLevel(int index, const LevelPair &pair)
@@ -716,15 +737,22 @@ bool Graftal::levelBytes(int index, QByteArray &bytes, QStringList &failures) co
         }
         if (readLevelFile(path, bytes, why))
             return true;
-        // The images in memory then, decoded now if they were let go.
-        if (!levelResident(index))
-            ensureLevels();
+        // The images in memory then; one let go from memory whose file is gone cannot be
+        // written again, and is not written blank either.
+        if (!levelResident(index) && !state.unreadable) {
+            failures.append(QStringLiteral("level %1 could not be written again: %2")
+                                .arg(index + 1)
+                                .arg(why));
+            return false;
+        }
         if (state.unreadable && safefile::exists(path)) {
             failures.append(
                 QStringLiteral("the unreadable level file %1 could not be copied: %2").arg(path, why));
             return false;
         }
     }
+    if (!levelResident(index))
+        ensureLevels();
     QImage image = transparentImage(2 * LevelSide, LevelSide);
     {
         QPainter p(&image);

@@ -105,6 +105,7 @@ public:
     quint64 thumbnailRevision() const { return levelZeroRevision; }
     static QImage thumbnailFrom(const QByteArray &levelFileBytes);
     void setThumbnail(quint64 revision, const QImage &image);
+    // Adds a blank level, up to MaxLevels.
     void addLevel();
     void setLevel(int index, const LevelPair &pair);
     QPixmap levelPreview(int index) const;
@@ -131,8 +132,9 @@ public:
     static QStringList levelFiles(const QString &base);
     // The level files among `fileNames` by their base name, each list in numeric order.
     static QHash<QString, QStringList> levelFilesByBase(const QStringList &fileNames);
-    // Whether no symbolic link stands under the names a save of `levelCount` levels under
-    // `base` writes: a graftal whose names are taken by links goes to files of another name.
+    // Whether no symbolic link, pipe or device stands under the names a save of
+    // `levelCount` levels under `base` writes: a graftal whose names are taken by such
+    // goes to files of another name.
     static bool writableBase(const QString &base, int levelCount);
     // Whether the file names of `levelCount` levels under `base` fit the file system.
     static bool levelNamesFit(const QString &base, int levelCount);

@@ -60,31 +60,32 @@ bool TreeManager::loadAllGraftals()
     // anywhere.
     QStringList entries;
     QStringList refusals;
+    QSet<QString> refusedParameterFiles;
     const QString prefix = Graftal::Directory + QLatin1Char('/');
     for (const QString &file : QDir(Graftal::Directory)
                                    .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot,
                                               QDir::Name)) {
         const bool ours = file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".png"));
-        if (file.contains(QChar::ReplacementCharacter)) {
-            // Its bytes cannot be named again from here: opening it would fail.
-            if (ours)
-                refusals.append(QStringLiteral("%1%2 has a name that is not valid UTF-8; Tuftmill "
-                                               "leaves it alone")
-                                    .arg(prefix, file));
-            continue;
-        }
         const safefile::Kind kind = safefile::kindOf(prefix + file);
         if (kind == safefile::Kind::Regular) {
             entries.append(file);
         } else if (ours && kind != safefile::Kind::Missing) {
             refusals.append(safefile::refusal(prefix + file, kind));
+            // Its level files belong to it still: never taken for leftovers of a rename.
+            if (file.endsWith(QLatin1String(".xml")))
+                refusedParameterFiles.insert(file.chopped(4));
         }
     }
+    for (const QString &name : safefile::undecodableNames(Graftal::Directory))
+        if (name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".png")))
+            refusals.append(QStringLiteral("%1%2 has a name that is not valid UTF-8; Tuftmill leaves "
+                                           "it alone")
+                                .arg(prefix, name));
     const QHash<QString, QStringList> levelFiles = Graftal::levelFilesByBase(entries);
     for (const QString &refused : std::as_const(refusals))
         logger->warn(refused);
     QList<Graftal *> loaded;
-    QSet<QString> parameterFiles;
+    QSet<QString> parameterFiles = refusedParameterFiles;
     int skippedGraftals = 0;
     for (const QString &file : entries) {
         if (!file.endsWith(QLatin1String(".xml")))
@@ -99,6 +100,8 @@ bool TreeManager::loadAllGraftals()
         std::unique_ptr<Graftal> g = Graftal::load(base, error, levelFiles.value(base));
         if (error.isEmpty()) // damaged or no graftal: not listed, and so never saved over
             loaded.append(take(std::move(g)));
+        else
+            refusals += g->loadWarnings();
     }
     if (skippedGraftals > 0) {
         refusals.append(QStringLiteral("graftals/ holds more graftals than Tuftmill reads: the "
@@ -198,7 +201,8 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
     };
     // A graftal this workspace already knew under its id keeps it, whatever files came
     // since: a pack's graftal never takes the id of one of the user's own.
-    const QHash<unsigned int, QString> known = readKnownIds();
+    knownIds = readKnownIds();
+    const QHash<unsigned int, QString> &known = knownIds;
     const auto knownOwner = [&](const Graftal *g) {
         const auto it = known.constFind(g->id());
         return it != known.cend() && it.value() == g->storedFileName();
@@ -215,7 +219,13 @@ void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
         else if (rank(g) < rank(owner) || (rank(g) == rank(owner) && written(g) < written(owner)))
             owner = g;
     }
+    // Ids of graftals known here but not listed this time (a file refused for now) stay
+    // theirs: never handed to a newcomer.
     qint64 largestId = 0;
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        usedIds.insert(it.key());
+        largestId = std::max(largestId, qint64(it.key()));
+    }
     for (Graftal *g : loaded)
         if (owners.value(g->id()) == g && !g->storedIdUnusable()) {
             ids.append(int(g->id()));
@@ -276,15 +286,27 @@ void TreeManager::recordKnownIds()
     // Every graftal on disk with the id it has there, so that the next start tells the
     // workspace's own graftals from files added since.
     QList<QPair<unsigned int, QString>> records;
-    for (const std::unique_ptr<Graftal> &g : owned)
-        if (!g->storedFileName().isEmpty() && graftalsById.value(int(g->id())) == g.get())
+    QSet<unsigned int> recorded;
+    QSet<QString> bases;
+    for (const std::unique_ptr<Graftal> &g : owned) {
+        bases.insert(g->storedFileName());
+        if (!g->storedFileName().isEmpty() && graftalsById.value(int(g->id())) == g.get()) {
             records.append({g->id(), g->storedFileName()});
+            recorded.insert(g->id());
+        }
+    }
+    // Those known from before and not listed now, while their file is there.
+    for (auto it = knownIds.cbegin(); it != knownIds.cend(); ++it)
+        if (!recorded.contains(it.key()) && !bases.contains(it.value()) &&
+            safefile::exists(Graftal::Directory + QLatin1Char('/') + it.value() +
+                             QStringLiteral(".xml")))
+            records.append({it.key(), it.value()});
     std::sort(records.begin(), records.end());
     QByteArray content("# The graftal ids this workspace has seen, and the files they are on\n");
     for (const auto &record : std::as_const(records))
         content += QByteArray::number(record.first) + '\t' +
                    record.second.toUtf8().toPercentEncoding() + '\n';
-    if (content == knownIdsContent || !QFileInfo(Graftal::Directory).isDir())
+    if (!recordingIds || content == knownIdsContent || !QFileInfo(Graftal::Directory).isDir())
         return;
     QString why;
     if (safefile::write(idsFileName(), content, why))

@@ -39,6 +39,8 @@ public:
     ~TreeManager() override;
 
     bool loadAllGraftals();
+    // A library that only reads (the render command) never records the ids it has seen.
+    void setRecordingIds(bool recording) { recordingIds = recording; }
     Graftal *graftalById(int id) const;
     bool containsId(int id) const;
 
@@ -117,4 +119,6 @@ private:
     QTimer autosaveTimer;
     bool autosaveFailing = false;
     QByteArray knownIdsContent;
+    QHash<unsigned int, QString> knownIds; // as recorded when the library was loaded
+    bool recordingIds = true;
 };

@@ -50,7 +50,14 @@ void PixmapScroller::addPixmap(int key, const QPixmap &pixmap)
     frames.append(frame);
     cells.append({frame, image});
     itemsByKey.insert(key, image);
-    relayout();
+    // Only the new cell is placed: a library of thousands fills its strip in linear time.
+    const int s = cellSide();
+    if (s != thumbnailSide) {
+        relayout();
+        return;
+    }
+    placeCell(int(cells.size()) - 1);
+    fitRow();
 }
 
 void PixmapScroller::setPixmap(int key, const QPixmap &pixmap)
@@ -87,17 +94,32 @@ void PixmapScroller::clear()
     selectedKey = QVariant();
 }
 
+int PixmapScroller::cellSide() const
+{
+    const int s = height() - 2 * Margin;
+    return s - s % 16;
+}
+
+void PixmapScroller::placeCell(int i)
+{
+    const int s = thumbnailSide;
+    QGraphicsRectItem *frame = cells[i].first;
+    frame->setPos(i * (Spacing + s) + Margin, 0);
+    frame->setRect(0, 0, s, s);
+    fitToCell(cells[i].second);
+}
+
 void PixmapScroller::relayout()
 {
-    int s = height() - 2 * Margin;
-    s -= s % 16;
-    thumbnailSide = s;
-    for (int i = 0; i < cells.size(); ++i) {
-        QGraphicsRectItem *frame = cells[i].first;
-        frame->setPos(i * (Spacing + s) + Margin, 0);
-        frame->setRect(0, 0, s, s);
-        fitToCell(cells[i].second);
-    }
+    thumbnailSide = cellSide();
+    for (int i = 0; i < cells.size(); ++i)
+        placeCell(i);
+    fitRow();
+}
+
+void PixmapScroller::fitRow()
+{
+    const int s = thumbnailSide;
     const int n = int(cells.size());
     graphicsScene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);
     // Keep the row against the left edge, or its right end against the right edge.

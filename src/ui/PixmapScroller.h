@@ -62,6 +62,10 @@ protected:
 
 private:
     void fitToCell(QGraphicsPixmapItem *image) const;
+    int cellSide() const;
+    void placeCell(int i);
+    // The scene's width and the row's offset after cells came or changed size.
+    void fitRow();
     void relayout();
     void pickUnderCursor();
     void applyOffset();

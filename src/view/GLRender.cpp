@@ -6,9 +6,11 @@
 #include "GlSetup.h"
 #include "Graftal.h"
 #include "Logger.h"
+#include "SafeFile.h"
 #include "ModelLoadTask.h"
 #include "Scene.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
@@ -430,7 +432,7 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
         }
         const QString base = theScene->stateFileName().chopped(4);
         QString beside = base + QStringLiteral(" (recovered).dat");
-        for (int n = 2; QFileInfo::exists(beside); ++n)
+        for (int n = 2; safefile::exists(beside); ++n)
             beside = base + QStringLiteral(" (recovered %1).dat").arg(n);
         if (theScene->saveStateTo(beside))
             logger->warn(QStringLiteral("the painted graftals were saved to %1 before %2, beside "
@@ -454,6 +456,10 @@ bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
                              replacing, when),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
     box.setDefaultButton(QMessageBox::Save);
+    // Every answer within reach of the keyboard (Alt+S, Alt+D, Alt+C), whatever the theme.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("&Cancel"));
     const int answer = box.exec();
     if (ended && ended()) {
         saveUnasked();

@@ -8,6 +8,7 @@
 
 #include <QDataStream>
 #include <QProcessEnvironment>
+#include <sys/stat.h>
 
 namespace {
 struct Result
@@ -174,6 +175,20 @@ void TestRenderCommand::rendersWithoutADisplay()
                                    "sphere.dat", "--size", "640x360"});
     QCOMPARE(dressed.status, 0);
     QCOMPARE(dressed.err, QString());
+    // Graftal files that cannot be used leave the picture and standard error as they were:
+    // a level cut short (libpng complains when it is decoded) and a document nested deep.
+    const QByteArray level = testsupport::readBytes(w.file("graftals/Red_001.png"));
+    QVERIFY(testsupport::writeBytes(w.file("graftals/Red_002.png"), level.left(level.size() / 2)));
+    QVERIFY(testsupport::writeBytes(w.file("graftals/Deep.xml"),
+                                    "<config>" + QByteArray("<a>").repeated(5000) + "</config>"));
+    const Result hostile =
+        runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "hostile.png", "--scene",
+                                   "sphere.dat", "--size", "640x360"});
+    QCOMPARE(hostile.status, 0);
+    QCOMPARE(hostile.err, QString());
+    QCOMPARE(QImage(w.file("hostile.png")).size(), QSize(640, 360));
+    QVERIFY(QFile::remove(w.file("graftals/Red_002.png")));
+    QVERIFY(QFile::remove(w.file("graftals/Deep.xml")));
     const QImage plain(w.file("bare.png")), picture(w.file("dressed.png"));
     QCOMPARE(picture.size(), QSize(640, 360));
     QCOMPARE(plain.pixelColor(2, 2), QColor(Qt::white));
@@ -196,7 +211,7 @@ void TestRenderCommand::rendersWithoutADisplay()
              0);
     QCOMPARE(count(QImage(w.file("away.png")), green), 0);
     // Nothing but the picture is written: no graftal files and no scene files change.
-    QCOMPARE(QDir(w.file("graftals")).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(w.file("graftals")).entryList(QDir::Files | QDir::Hidden).size(), 2);
     QVERIFY(!QFileInfo::exists(w.file("scenes")));
 }
 
@@ -245,6 +260,12 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
     QTest::newRow("no OpenGL") << (QStringList{"--render", "sphere.3ds"} + out)
                                << QStringList{"__EGL_VENDOR_LIBRARY_FILENAMES=/nowhere.json"}
                                << "no OpenGL";
+    for (const char *scene : {"pipe.dat", "zero.dat", "notes.dat"})
+        QTest::newRow(scene) << (QStringList{"--render", "sphere.3ds", "--scene", scene} + out)
+                             << QStringList{}
+                             << (scene[0] == 'p'   ? "is not a regular file"
+                                 : scene[0] == 'z' ? "is a link"
+                                                   : "not a scene file");
     QTest::newRow("unwritable output")
         << QStringList{"--render", "sphere.3ds", "--output", "no/dir/out.png"} << QStringList{}
         << "cannot write no/dir/out.png";
@@ -266,6 +287,10 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     for (int r = 0; r < 3; ++r)
         foreign[15 + 24 * r + 7] = 7;
     QVERIFY(testsupport::writeBytes(w.file("foreign.dat"), foreign));
+    // Scene files that must be refused at once: never waited on, never read to the end.
+    QCOMPARE(::mkfifo(QFile::encodeName(w.file("pipe.dat")).constData(), 0644), 0);
+    QVERIFY(QFile::link("/dev/zero", w.file("zero.dat")));
+    QVERIFY(testsupport::writeBytes(w.file("notes.dat"), "these are notes, not a scene\n"));
     const Result r = runTuftmill(w.dir.path(), args, false, env);
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.endsWith('\n') && r.err.count('\n') == 1,

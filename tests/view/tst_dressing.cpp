@@ -2,6 +2,8 @@
 #include "../support/Models.h"
 #include "../support/SphereView.h"
 #include "../support/TestSupport.h"
+#include <QAbstractButton>
+#include <QMessageBox>
 #include "GLRender.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
@@ -129,7 +131,18 @@ void TestDressing::savePaintMoreReload()
     QVERIFY(d.view.scene()->instanceCount() > saved);
     QVERIFY(d.view.grabFramebuffer() != atSave);
 
-    d.mode(7); // "Reload state for scene from disk"
+    {
+        // Asked first: what was painted since goes.
+        testsupport::ModalDriver discard([](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
+            box->button(QMessageBox::Discard)->click();
+            return true;
+        });
+        d.mode(7); // "Reload state for scene from disk"
+        QTRY_COMPARE(discard.handled, 1);
+    }
     QCOMPARE(d.view.scene()->instanceCount(), saved);
     QCOMPARE(d.view.scene()->background, QColor(250, 240, 200));
     const QImage reloaded = d.view.grabFramebuffer();

@@ -374,7 +374,8 @@ void TestGLRender::mipmapsCarryTheLevelsOfDetail()
     QFETCH(QList<int>, expected);
     View v;
     auto g = colouredGraftal(levels, QColor(7, 8, 9, 255));
-    v.view.bindTexturesForGraftal(g.get());
+    // Textures are made for the graftal about to be painted (and those shown).
+    v.view.currentGraftalChanged(g.get());
     QVERIFY(g->textureIds[0] != 0 && g->textureIds[1] != 0);
     const GLuint names[2] = {g->textureIds[0], g->textureIds[1]};
     v.view.makeCurrent();
