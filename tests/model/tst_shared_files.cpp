@@ -75,6 +75,15 @@ void writeGraftal(const QString &base, const QString &name, const QString &id,
             levelPng(levels[i])));
 }
 
+// As an unpacked archive leaves a file: written long ago.
+void backdate(const QString &path, int year)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime(QDate(year, 1, 1), QTime(0, 0)),
+                             QFileDevice::FileModificationTime));
+}
+
 void link(const QString &target, const QString &at)
 {
     QVERIFY2(QFile::link(target, at), qPrintable(at));
@@ -308,11 +317,7 @@ void TestSharedFiles::idsStayWithTheWorkspace()
     QVERIFY(QFileInfo::exists(TreeManager::idsFileName()));
     // A pack's graftal with the same id and an older file, as an unpacked archive has.
     writeGraftal("Pack_fur", "Pack fur", "1", {Qt::red});
-    QFile packFile(Graftal::Directory + "/Pack_fur.xml");
-    QVERIFY(packFile.open(QIODevice::ReadWrite));
-    QVERIFY(packFile.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)),
-                                 QFileDevice::FileModificationTime));
-    packFile.close();
+    backdate(Graftal::Directory + "/Pack_fur.xml", 2001);
     unsigned int packId = 0;
     for (int run = 0; run < 2; ++run) {
         LibrarySession s;
@@ -326,11 +331,7 @@ void TestSharedFiles::idsStayWithTheWorkspace()
     // Without the record, the older file decides once, and is recorded.
     writeGraftal("Old", "Old", "1", {Qt::blue});
     QFile::remove(TreeManager::idsFileName());
-    QFile oldFile(Graftal::Directory + "/Old.xml");
-    QVERIFY(oldFile.open(QIODevice::ReadWrite));
-    QVERIFY(oldFile.setFileTime(QDateTime(QDate(1999, 1, 1), QTime(0, 0)),
-                                QFileDevice::FileModificationTime));
-    oldFile.close();
+    backdate(Graftal::Directory + "/Old.xml", 1999);
     {
         LibrarySession s;
         QCOMPARE(s.library.graftalById(1)->name(), QStringLiteral("Old"));
@@ -395,33 +396,10 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
     };
     QAction reload;
     reload.setData(GLRender::ReloadStateAction);
-    // Answers every message box with `choice` (OK where it has none) and notes them.
-    struct Boxes : QObject
-    {
-        QStringList titles, texts;
-        QTimer timer;
-        explicit Boxes(QMessageBox::StandardButton choice)
-        {
-            timer.setInterval(20);
-            connect(&timer, &QTimer::timeout, this, [this, choice] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                if (!box || !box->isVisible())
-                    return;
-                titles << box->windowTitle();
-                texts << box->text();
-                if (QAbstractButton *b = box->button(choice))
-                    b->click();
-                else
-                    box->accept();
-            });
-            timer.start();
-        }
-    };
-
     // Unsaved graftals: asked first; Cancel keeps them and their history.
     paint();
     {
-        Boxes cancel(QMessageBox::Cancel);
+        MessageBoxCatcher cancel(QMessageBox::Cancel);
         view->dispatchAction(&reload);
         QCOMPARE(cancel.titles, QStringList{"Unsaved scene"});
     }
@@ -431,7 +409,7 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
     // A text file is no scene: refused with a message, and what is painted stays.
     QVERIFY(writeBytes(scene->stateFileName(), "these are notes, not a scene\n"));
     {
-        Boxes discard(QMessageBox::Discard);
+        MessageBoxCatcher discard(QMessageBox::Discard);
         view->dispatchAction(&reload);
         QCOMPARE(discard.titles, (QStringList{"Unsaved scene", "Reload failed"}));
         QVERIFY2(discard.texts[1].contains("not a scene file"), qPrintable(discard.texts[1]));
@@ -449,7 +427,7 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
     QVERIFY(writeBytes(scene->stateFileName(), bytes));
     scene->markSaved(); // nothing left to ask about
     {
-        Boxes none(QMessageBox::Cancel);
+        MessageBoxCatcher none(QMessageBox::Cancel);
         view->dispatchAction(&reload);
         QVERIFY(none.titles.isEmpty());
     }
@@ -474,7 +452,7 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
     QAction save;
     save.setData(GLRender::SaveStateAction);
     for (auto answer : {QMessageBox::Cancel, QMessageBox::Save}) {
-        Boxes boxes(answer);
+        MessageBoxCatcher boxes(answer);
         view->dispatchAction(&save);
         QCOMPARE(boxes.titles, QStringList{"Replace scene"});
         QVERIFY2(boxes.texts[0].contains("2 of its 3 graftals"), qPrintable(boxes.texts[0]));

@@ -102,27 +102,33 @@ inline bool startApp(QProcess &app, const QString &workDir, int timeoutMs = 6000
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QAbstractButton>
 #include <QTimer>
 
 namespace testsupport {
 
-// Answers the next modal message box as soon as it shows, keeping its title and text.
+// Answers every modal message box as soon as it shows, with `choice` where the box has
+// that button and OK otherwise, keeping the titles and texts.
 class MessageBoxCatcher : public QObject
 {
 public:
     QString title;
     QString text;
+    QStringList titles, texts;
     int seen = 0;
 
-    MessageBoxCatcher()
+    explicit MessageBoxCatcher(QMessageBox::StandardButton choice = QMessageBox::NoButton)
     {
         timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, this, [this] {
+        QObject::connect(&timer, &QTimer::timeout, this, [this, choice] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                title = box->windowTitle();
-                text = box->text();
+                titles << (title = box->windowTitle());
+                texts << (text = box->text());
                 ++seen;
-                box->accept();
+                if (QAbstractButton *b = box->button(choice))
+                    b->click();
+                else
+                    box->accept();
             }
         });
         timer.start();

@@ -3,8 +3,6 @@
 #include "../support/Models.h"
 #include "../support/SphereView.h"
 #include "../support/TestSupport.h"
-#include <QAbstractButton>
-#include <QMessageBox>
 #include "GLRender.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
@@ -23,18 +21,6 @@
 using testsupport::ScopedWorkDir;
 
 namespace {
-// Reloading asks about unsaved strokes first; these tests let them go.
-std::unique_ptr<testsupport::ModalDriver> discardWhenAsked()
-{
-    return std::make_unique<testsupport::ModalDriver>([](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box || box->windowTitle() != QStringLiteral("Unsaved scene"))
-            return false;
-        box->button(QMessageBox::Discard)->click();
-        return true;
-    });
-}
-
 bool reddish(QRgb c)
 {
     return qRed(c) > 150 && qGreen(c) < 100 && qBlue(c) < 100;
@@ -307,9 +293,9 @@ void TestBrush::historyIsBoundedAndStartsAfreshOnLoads()
     b.act(GLRender::SaveStateAction);
     b.act(GLRender::RedoAction);
     {
-        const auto discard = discardWhenAsked();
+        testsupport::MessageBoxCatcher discard(QMessageBox::Discard); // what was painted since
         b.act(GLRender::ReloadStateAction);
-        QTRY_COMPARE(discard->handled, 1);
+        QCOMPARE(discard.titles, QStringList{"Unsaved scene"});
     }
     QVERIFY(!b.scene()->canUndo() && !b.scene()->canRedo());
     QCOMPARE(b.scene()->instanceCount(), 5);
@@ -374,9 +360,9 @@ void TestBrush::unsavedChangesAreTracked()
     b.act(GLRender::UndoAction);
     QVERIFY(s->changedSinceSaved());
     {
-        const auto discard = discardWhenAsked();
+        testsupport::MessageBoxCatcher discard(QMessageBox::Discard); // what was painted since
         b.act(GLRender::ReloadStateAction);
-        QTRY_COMPARE(discard->handled, 1);
+        QCOMPARE(discard.titles, QStringList{"Unsaved scene"});
     }
     QVERIFY(!s->changedSinceSaved());
     s->markChanged(); // a new background colour
