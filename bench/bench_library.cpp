@@ -114,8 +114,9 @@ void libraryAgainstItsDecoding(const QString &dir)
         for (const Graftal *g : listed)
             decoded << g->fileName() + QStringLiteral("_001.png");
         for (int l = 1; l < listed.first()->levelCount(); ++l)
-            decoded << QStringLiteral("%1_%2.png").arg(listed.first()->fileName()).arg(l + 1, 3, 10,
-                                                                                      QChar('0'));
+            decoded << QStringLiteral("%1_%2.png")
+                           .arg(listed.first()->fileName())
+                           .arg(l + 1, 3, 10, QChar('0'));
     }
     auto decodeThose = [&] {
         qint64 pixels = 0;

@@ -299,7 +299,6 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         return fail(QStringLiteral("no usable OpenGL: the graftal shader does not build: %1")
                         .arg(shaderLog));
 
-
     Scene scene;
     scene.setGlReady(true);
     if (!scene.loadModel(options.model, error))

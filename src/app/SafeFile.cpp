@@ -144,8 +144,8 @@ bool write(const QString &path, const QByteArray &bytes, QString &why)
     for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
         temporary = QFile::encodeName(path) + ".tmp-" +
                     QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        out.fd = ::open(temporary.constData(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
         if (out.fd < 0 && errno != EEXIST)
             break;
     }

@@ -65,7 +65,8 @@ bool levelHeaderFits(QImageReader &reader, const QString &path, QString &why)
         why = QStringLiteral("%1 could not be read").arg(path);
         return false;
     }
-    if (size.width() > Graftal::MaxLevelImageWidth || size.height() > Graftal::MaxLevelImageHeight) {
+    if (size.width() > Graftal::MaxLevelImageWidth ||
+        size.height() > Graftal::MaxLevelImageHeight) {
         why = QStringLiteral("%1 is %2 x %3 pixels, larger than a level image can be (%4 x %5)")
                   .arg(path)
                   .arg(size.width())
@@ -315,7 +316,7 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
         return p;
     });
     for (int i = 0; i < readFiles.size(); ++i) {
-        g->appendLevel(LevelPair(), {readFiles[i], LevelPair(), false, false});
+        g->appendLevel(LevelPair(), {readFiles[i], LevelPair(), false, false, {}});
         g->keepFileBytes(i, probes[i].bytes);
         if (!probes[i].why.isEmpty())
             g->markUnreadable(i, probes[i].why);
@@ -443,6 +444,12 @@ QPixmap Graftal::thumbnail() const
         previewOf(pair.first.toImage(), pair.second.toImage())
             .scaled(ThumbnailSide, ThumbnailSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     return thumbnailImage;
+}
+
+bool Graftal::firstLevelBlank() const
+{
+    const LevelState &first = levelState[0];
+    return !levelResident(0) && (first.file.isEmpty() || first.unreadable);
 }
 
 bool Graftal::thumbnailWaits() const
@@ -635,7 +642,7 @@ void Graftal::addLevel()
         return;
     }
     // Made blank when first used: a library of many graftals without images costs nothing.
-    appendLevel(LevelPair(), {QString(), LevelPair(), false, false});
+    appendLevel(LevelPair(), {QString(), LevelPair(), false, false, {}});
 }
 
 void Graftal::setLevel(int index, const LevelPair &pair)
@@ -740,14 +747,13 @@ bool Graftal::levelBytes(int index, QByteArray &bytes, QStringList &failures) co
         // The images in memory then; one let go from memory whose file is gone cannot be
         // written again, and is not written blank either.
         if (!levelResident(index) && !state.unreadable) {
-            failures.append(QStringLiteral("level %1 could not be written again: %2")
-                                .arg(index + 1)
-                                .arg(why));
+            failures.append(
+                QStringLiteral("level %1 could not be written again: %2").arg(index + 1).arg(why));
             return false;
         }
         if (state.unreadable && safefile::exists(path)) {
-            failures.append(
-                QStringLiteral("the unreadable level file %1 could not be copied: %2").arg(path, why));
+            failures.append(QStringLiteral("the unreadable level file %1 could not be copied: %2")
+                                .arg(path, why));
             return false;
         }
     }

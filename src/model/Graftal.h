@@ -101,6 +101,8 @@ public:
     // its file to be decoded: thumbnailFrom(thumbnailSource()) does that on any thread, and
     // setThumbnail takes the result, unless level 0 changed since (thumbnailRevision).
     QPixmap thumbnail() const;
+    // Level 0 is blank and not drawn on yet: lists may show one shared empty picture.
+    bool firstLevelBlank() const;
     QByteArray thumbnailSource() const;
     quint64 thumbnailRevision() const { return levelZeroRevision; }
     static QImage thumbnailFrom(const QByteArray &levelFileBytes);

@@ -62,10 +62,11 @@ bool TreeManager::loadAllGraftals()
     QStringList refusals;
     QSet<QString> refusedParameterFiles;
     const QString prefix = Graftal::Directory + QLatin1Char('/');
-    for (const QString &file : QDir(Graftal::Directory)
-                                   .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot,
-                                              QDir::Name)) {
-        const bool ours = file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".png"));
+    for (const QString &file :
+         QDir(Graftal::Directory)
+             .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const bool ours =
+            file.endsWith(QLatin1String(".xml")) || file.endsWith(QLatin1String(".png"));
         const safefile::Kind kind = safefile::kindOf(prefix + file);
         if (kind == safefile::Kind::Regular) {
             entries.append(file);
@@ -78,9 +79,10 @@ bool TreeManager::loadAllGraftals()
     }
     for (const QString &name : safefile::undecodableNames(Graftal::Directory))
         if (name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".png")))
-            refusals.append(QStringLiteral("%1%2 has a name that is not valid UTF-8; Tuftmill leaves "
-                                           "it alone")
-                                .arg(prefix, name));
+            refusals.append(
+                QStringLiteral("%1%2 has a name that is not valid UTF-8; Tuftmill leaves "
+                               "it alone")
+                    .arg(prefix, name));
     const QHash<QString, QStringList> levelFiles = Graftal::levelFilesByBase(entries);
     for (const QString &refused : std::as_const(refusals))
         logger->warn(refused);
@@ -159,14 +161,14 @@ bool TreeManager::loadAllGraftals()
     nextUntitled = largestUntitled + 1;
 
     if (!warnings.isEmpty())
-        emit problemReported(warnings.size() == 1
-                                 ? warnings.first()
-                                 : QStringLiteral("%1 files of graftals/ could not be used and "
-                                                  "are kept as they are: %2")
-                                       .arg(warnings.size())
-                                       .arg(warnings.mid(0, 3).join(QStringLiteral("; ")) +
-                                            (warnings.size() > 3 ? QStringLiteral("; ...")
-                                                                 : QString())));
+        emit problemReported(
+            warnings.size() == 1
+                ? warnings.first()
+                : QStringLiteral("%1 files of graftals/ could not be used and "
+                                 "are kept as they are: %2")
+                      .arg(warnings.size())
+                      .arg(warnings.mid(0, 3).join(QStringLiteral("; ")) +
+                           (warnings.size() > 3 ? QStringLiteral("; ...") : QString())));
 
     recordKnownIds();
     if (first)

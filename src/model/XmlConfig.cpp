@@ -108,7 +108,8 @@ XmlConfig::XmlConfig(const QString &fileName, const QString &fallbackFileName)
     // that would only cost stack and time (a shared file may be made to exhaust both).
     if (!shallowEnough(bytes, message, line, column) ||
         !document.setContent(bytes, false, &message, &line, &column)) {
-        error = QStringLiteral("Message: %1\nLine: %2\nColumn: %3").arg(message).arg(line).arg(column);
+        error =
+            QStringLiteral("Message: %1\nLine: %2\nColumn: %3").arg(message).arg(line).arg(column);
         isValid = false;
         document = QDomDocument();
         return;

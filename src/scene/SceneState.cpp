@@ -1,8 +1,8 @@
 // The painted state of a scene on disk: the background colour and every painted
 // graftal, as "scenes/<model base name>.dat" in a big-endian data stream.
 #include "Graftal.h"
-#include "SafeFile.h"
 #include "Logger.h"
+#include "SafeFile.h"
 #include "Scene.h"
 #include "TreeManager.h"
 
@@ -59,7 +59,8 @@ bool Scene::saveStateTo(const QString &name)
     QString why;
     if (stream.status() != QDataStream::Ok || !safefile::write(name, bytes, why)) {
         lastStateError = why.isEmpty() ? QStringLiteral("the scene could not be encoded") : why;
-        logger->error(QStringLiteral("cannot write the scene state %1: %2").arg(name, lastStateError));
+        logger->error(
+            QStringLiteral("cannot write the scene state %1: %2").arg(name, lastStateError));
         return false;
     }
     if (name == stateFileName()) {

@@ -7,9 +7,9 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 GraftalThumbnailNavigator::GraftalThumbnailNavigator(QWidget *parent)
     : QWidget(parent),
@@ -58,15 +58,20 @@ void GraftalThumbnailNavigator::graftalAdded(Graftal *g)
 {
     ++nextKey;
     graftalsByKey.insert(nextKey, g);
-    const QPixmap thumbnail = g->thumbnail();
-    if (!thumbnail.isNull()) {
-        strip->addPixmap(nextKey, thumbnail);
+    // One empty picture serves every graftal without a drawing yet, and every thumbnail
+    // still on its way.
+    if (empty.isNull()) {
+        empty = QPixmap(Graftal::ThumbnailSide, Graftal::ThumbnailSide);
+        empty.fill(Qt::transparent);
+    }
+    if (g->firstLevelBlank()) {
+        strip->addPixmap(nextKey, empty);
         return;
     }
-    QPixmap waiting(Graftal::ThumbnailSide, Graftal::ThumbnailSide);
-    waiting.fill(Qt::transparent);
-    strip->addPixmap(nextKey, waiting);
-    requestThumbnail(nextKey, g);
+    const QPixmap thumbnail = g->thumbnail();
+    strip->addPixmap(nextKey, thumbnail.isNull() ? empty : thumbnail);
+    if (thumbnail.isNull())
+        requestThumbnail(nextKey, g);
 }
 
 void GraftalThumbnailNavigator::requestThumbnail(int key, Graftal *g)

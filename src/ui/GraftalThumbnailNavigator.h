@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QPixmap>
 #include <QThreadPool>
 #include <QWidget>
 #include <memory>
@@ -43,6 +44,7 @@ private:
 
     std::unique_ptr<Logger> logger;
     QThreadPool decoders;
+    QPixmap empty;
     PixmapScroller *strip;
     QHBoxLayout *layout;
     QPushButton *buttons[3] = {nullptr, nullptr, nullptr};

@@ -6,11 +6,10 @@
 #include "GlSetup.h"
 #include "Graftal.h"
 #include "Logger.h"
-#include "SafeFile.h"
-#include "ModelLoadTask.h"
+#include "ModelLoadController.h"
 #include "Scene.h"
+#include "SceneSession.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
@@ -19,12 +18,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QProgressDialog>
-#include <QScopedValueRollback>
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
@@ -33,11 +29,6 @@
 
 namespace {
 constexpr double PixelsPerUnit = 6.0;
-// A load that takes longer than this shows its progress.
-constexpr int ProgressDelayMs = 500;
-constexpr int ProgressIntervalMs = 100;
-// How much of a model's arrays goes to OpenGL per turn of the event loop.
-constexpr size_t UploadSliceBytes = size_t(16) << 20;
 } // namespace
 
 struct GLRender::GlResources
@@ -73,19 +64,28 @@ GLRender::GLRender(QWidget *parent)
     hint->setAlignment(Qt::AlignCenter);
     hint->setStyleSheet(QStringLiteral("color: #606060; background: transparent;"));
     hint->setAttribute(Qt::WA_TransparentForMouseEvents);
-    progressTimer = new QTimer(this);
-    progressTimer->setInterval(ProgressIntervalMs);
-    connect(progressTimer, &QTimer::timeout, this, &GLRender::showLoadProgress);
-    uploadTimer = new QTimer(this);
-    uploadTimer->setInterval(0);
-    connect(uploadTimer, &QTimer::timeout, this, &GLRender::uploadStagedModel);
+    loader = std::make_unique<ModelLoadController>(*this, *theScene);
+    loader->askBeforeReplacing = [this](const QString &fileName) {
+        return settleUnsavedScene(QStringLiteral("opening %1").arg(fileName));
+    };
+    connect(loader.get(), &ModelLoadController::modelInstalled, this, [this] {
+        updateHint();
+        update();
+    });
+    connect(loader.get(), &ModelLoadController::pickingDue, this, &GLRender::refreshPicking);
+    connect(loader.get(), &ModelLoadController::finished, this, &GLRender::modelLoadEnded);
+    session = std::make_unique<SceneSession>(*theScene, *loader, *this);
+    connect(session.get(), &SceneSession::historyChanged, this, &GLRender::announceHistory);
+    connect(session.get(), &SceneSession::statusMessage, this, &GLRender::statusMessage);
+    connect(session.get(), &SceneSession::sceneReplaced, this, [this] { update(); });
     updateCursor();
 }
 
 GLRender::~GLRender()
 {
     // A running load is stopped and waited for: its reader is killed at once.
-    delete std::exchange(loadTask, nullptr);
+    session.reset();
+    loader.reset();
     // OpenGL names can only be deleted with their context current.
     makeCurrent();
     theScene.reset();
@@ -243,163 +243,27 @@ void GLRender::refreshPicking()
 
 bool GLRender::loadingModel() const
 {
-    return loadTask != nullptr || uploadTimer->isActive();
+    return loader->loading();
+}
+
+QProgressDialog *GLRender::loadProgressDialog() const
+{
+    return loader->progressDialog();
 }
 
 void GLRender::loadModelInBackground(const QString &path)
 {
-    sceneAtOpenQuestion.reset();
-    if (loadTask) {
-        // The load it replaces ends in the background; its result is thrown away.
-        ModelLoadTask *old = std::exchange(loadTask, nullptr);
-        old->disconnect(this);
-        old->cancel();
-        connect(old, &ModelLoadTask::finished, old, &QObject::deleteLater);
-    }
-    if (installedAwaitingPick) {
-        completeInstall(); // the model it replaces is in place already
-    } else if (uploadTimer->isActive()) {
-        uploadTimer->stop();
-        makeCurrent();
-        theScene->discardStagedModel();
-        doneCurrent();
-    }
-    loadingPath = path;
-    loadTask = new ModelLoadTask(path, this);
-    connect(loadTask, &ModelLoadTask::finished, this, &GLRender::finishModelLoad);
-    loadClock.start();
-    progressTimer->start();
+    loader->load(path);
     updateCursor();
 }
 
 void GLRender::cancelModelLoad()
 {
-    if (loadTask) {
-        loadTask->cancel();
-    } else if (installedAwaitingPick) {
-        completeInstall(); // too late to cancel: the model is drawn already
-    } else if (uploadTimer->isActive()) {
-        uploadTimer->stop();
-        makeCurrent();
-        theScene->discardStagedModel();
-        doneCurrent();
-        endModelLoad(false);
-    }
+    loader->cancel();
 }
 
-void GLRender::showLoadProgress()
+void GLRender::modelLoadEnded(bool loaded)
 {
-    if (!loadingModel() || loadClock.elapsed() < ProgressDelayMs)
-        return;
-    if (!progress) {
-        progress = new QProgressDialog(this);
-        progress->setWindowTitle(QStringLiteral("Opening model"));
-        progress->setCancelButtonText(QStringLiteral("Cancel"));
-        progress->setWindowModality(Qt::NonModal);
-        progress->setAutoClose(false);
-        progress->setAutoReset(false);
-        progress->setMinimumDuration(0);
-        progress->setMinimumWidth(420);
-        connect(progress, &QProgressDialog::canceled, this, &GLRender::cancelModelLoad);
-    }
-    const QString file = QFileInfo(loadingPath).fileName();
-    if (!loadTask) {
-        progress->setLabelText(QStringLiteral("Preparing %1 for drawing...").arg(file));
-        progress->setRange(0, 0);
-    } else if (loadTask->cancelled()) {
-        progress->setLabelText(QStringLiteral("Cancelling the opening of %1...").arg(file));
-    } else if (loadTask->stage() == LoadControl::Reading) {
-        progress->setLabelText(QStringLiteral("Reading %1...").arg(file));
-        progress->setRange(0, 0);
-    } else {
-        const qint64 total = std::max<qint64>(1, loadTask->faceTotal());
-        progress->setLabelText(
-            QStringLiteral("Building the %1 triangles of %2...")
-                .arg(QLocale(QLocale::English).toString(loadTask->faceTotal()), file));
-        // The bar counts in thousandths, whatever the number of triangles.
-        progress->setRange(0, 1000);
-        progress->setValue(int(std::min<qint64>(1000, loadTask->facesBuilt() * 1000 / total)));
-    }
-    if (!progress->isVisible())
-        progress->show();
-}
-
-void GLRender::finishModelLoad()
-{
-    std::unique_ptr<ModelLoadTask> task(std::exchange(loadTask, nullptr));
-    std::unique_ptr<LoadedModel> model = task->takeModel();
-    if (model && !task->cancelled()) {
-        // The current model stays drawn until the new one is in OpenGL's buffers.
-        theScene->stageModel(task->path(), std::move(model));
-        uploadTimer->start();
-        return;
-    }
-    if (!task->problem().isEmpty()) {
-        logger->warn(QStringLiteral("%1 not loaded: %2").arg(task->path(), task->problem()));
-        // The progress goes before the message comes.
-        progressTimer->stop();
-        if (progress)
-            progress->hide();
-        QMessageBox::critical(this, QStringLiteral("Error"),
-                              Scene::loadError(task->path(), task->problem()), QMessageBox::Ok);
-    }
-    endModelLoad(false);
-}
-
-void GLRender::uploadStagedModel()
-{
-    // While the user is asked about the scene on screen, the new model waits, looked at
-    // now and then rather than at every turn of the event loop.
-    if (installedAwaitingPick) {
-        completeInstall();
-        return;
-    }
-    uploadTimer->setInterval(holdInstalls ? 50 : 0);
-    if (holdInstalls)
-        return;
-    makeCurrent();
-    const bool complete = theScene->uploadStaged(UploadSliceBytes);
-    doneCurrent();
-    if (!complete)
-        return;
-    // Graftals painted on the current model while the new one loaded go with it: the user
-    // who was asked when the load began is asked again about those.
-    if (sceneAtOpenQuestion && theScene->changedSinceSaved() &&
-        theScene->stateId() != *sceneAtOpenQuestion) {
-        sceneAtOpenQuestion.reset();
-        if (!settleUnsavedScene(
-                QStringLiteral("opening %1").arg(QFileInfo(theScene->stagedPath()).fileName()))) {
-            uploadTimer->stop();
-            makeCurrent();
-            theScene->discardStagedModel();
-            doneCurrent();
-            endModelLoad(false);
-            return;
-        }
-    }
-    makeCurrent();
-    theScene->installStaged(false);
-    doneCurrent();
-    // The first frame and the picture of face ids each cost a frame's drawing: they go in
-    // turns of their own, the frame first.
-    installedAwaitingPick = true;
-    updateHint();
-    update();
-}
-
-void GLRender::completeInstall()
-{
-    installedAwaitingPick = false;
-    uploadTimer->stop();
-    refreshPicking();
-    endModelLoad(true);
-}
-
-void GLRender::endModelLoad(bool loaded)
-{
-    progressTimer->stop();
-    if (progress)
-        progress->hide();
     updateCursor();
     // A new model starts a new history.
     announceHistory();
@@ -409,116 +273,7 @@ void GLRender::endModelLoad(bool loaded)
 bool GLRender::settleUnsavedScene(const QString &when, bool quietly,
                                   const std::function<bool()> &ended)
 {
-    if (theScene->strokeRunning())
-        finishStroke();
-    if (!theScene->loaded() || !theScene->changedSinceSaved())
-        return true;
-    // What is asked about is the scene on screen now: a model that finishes loading
-    // meanwhile waits until the question is settled.
-    const QScopedValueRollback<bool> holding(holdInstalls, true);
-    auto save = [&] {
-        if (theScene->saveState())
-            return true;
-        logger->error(QStringLiteral("the scene could not be saved to %1 before %2")
-                          .arg(theScene->stateFileName(), when));
-        return false;
-    };
-    // Without anybody to ask, a scene file another session saved is kept, and the graftals
-    // go beside it.
-    auto saveUnasked = [&] {
-        if (theScene->stateFileIsOurs()) {
-            save();
-            return;
-        }
-        const QString base = theScene->stateFileName().chopped(4);
-        QString beside = base + QStringLiteral(" (recovered).dat");
-        for (int n = 2; safefile::exists(beside); ++n)
-            beside = base + QStringLiteral(" (recovered %1).dat").arg(n);
-        if (theScene->saveStateTo(beside))
-            logger->warn(QStringLiteral("the painted graftals were saved to %1 before %2, beside "
-                                        "the earlier %3")
-                             .arg(beside, when, theScene->stateFileName()));
-        else
-            logger->error(
-                QStringLiteral("the scene could not be saved to %1 before %2").arg(beside, when));
-    };
-    if (quietly) {
-        saveUnasked();
-        return true;
-    }
-    const QString replacing = theScene->stateFileIsOurs()
-                                  ? QString()
-                                  : QStringLiteral(" (replacing the scene saved there before)");
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved scene"),
-                    QStringLiteral("The graftals painted on %1 have changed since they were "
-                                   "last saved.\nSave them to %2%3 before %4?")
-                        .arg(QFileInfo(theScene->modelPath()).fileName(), theScene->stateFileName(),
-                             replacing, when),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
-    box.setDefaultButton(QMessageBox::Save);
-    // Every answer within reach of the keyboard (Alt+S, Alt+D, Alt+C), whatever the theme.
-    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
-    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
-    box.button(QMessageBox::Cancel)->setText(QStringLiteral("&Cancel"));
-    const int answer = box.exec();
-    if (ended && ended()) {
-        saveUnasked();
-        return true;
-    }
-    if (answer == QMessageBox::Discard)
-        return true;
-    if (answer != QMessageBox::Save)
-        return false;
-    if (save())
-        return true;
-    QMessageBox::warning(
-        window(), QStringLiteral("Save failed"),
-        QStringLiteral("The scene could not be saved to %1.").arg(theScene->stateFileName()));
-    // A session that ended meanwhile still ends.
-    return ended && ended();
-}
-
-void GLRender::saveSceneInteractively()
-{
-    const QString file = theScene->stateFileName();
-    // A scene file of another model under the same name is replaced only when asked.
-    QString why;
-    if (theScene->loaded() && !theScene->stateFileIsOurs() && !theScene->stateFileFitsModel(why) &&
-        QMessageBox::question(window(), QStringLiteral("Replace scene"),
-                              QStringLiteral("%1 holds a scene painted on another model: %2.\n"
-                                             "Replace it with the graftals painted on %3?")
-                                  .arg(file, why, QFileInfo(theScene->modelPath()).fileName()),
-                              QMessageBox::Save | QMessageBox::Cancel,
-                              QMessageBox::Cancel) != QMessageBox::Save)
-        return;
-    if (!theScene->saveState())
-        QMessageBox::warning(this, QStringLiteral("Save failed"),
-                             QStringLiteral("The scene could not be saved to %1.\n%2")
-                                 .arg(file, theScene->stateError()));
-}
-
-void GLRender::reloadSceneInteractively()
-{
-    // What is painted and not saved goes only when the user says so.
-    if (!settleUnsavedScene(QStringLiteral("reloading it from disk")))
-        return;
-    const QString file = theScene->stateFileName();
-    QString error;
-    qint64 records = 0, used = 0;
-    if (!theScene->loadStateFrom(file, error, &records, &used)) {
-        QMessageBox::warning(
-            this, QStringLiteral("Reload failed"),
-            QStringLiteral("The scene could not be reloaded from %1:\n%2").arg(file, error));
-        return;
-    }
-    update();
-    if (used < records)
-        emit statusMessage(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
-                                          "graftal is not in the library or their face is not on "
-                                          "this model")
-                               .arg(records - used)
-                               .arg(records)
-                               .arg(file));
+    return session->settleUnsavedScene(when, quietly, ended);
 }
 
 bool GLRender::openModel(const QString &path)
@@ -565,7 +320,7 @@ void GLRender::dispatchAction(QAction *action)
         if (!name.isEmpty() &&
             settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName()))) {
             loadModelInBackground(name);
-            sceneAtOpenQuestion = theScene->stateId();
+            loader->rememberQuestionAt(theScene->stateId());
         }
         break;
     }
@@ -591,10 +346,10 @@ void GLRender::dispatchAction(QAction *action)
         break;
     }
     case 6:
-        saveSceneInteractively();
+        session->saveSceneInteractively();
         break;
     case 7:
-        reloadSceneInteractively();
+        session->reloadSceneInteractively();
         break;
     case UndoAction:
         undoSceneChange();

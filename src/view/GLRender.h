@@ -2,17 +2,16 @@
 
 #include "Graftal.h"
 
-#include <QElapsedTimer>
 #include <QMutex>
 #include <QOpenGLWidget>
 #include <QPoint>
 #include <QSet>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class Logger;
-class ModelLoadTask;
+class ModelLoadController;
+class SceneSession;
 class QAction;
 class QLabel;
 class QProgressDialog;
@@ -22,8 +21,9 @@ class Scene;
 // The OpenGL view of the loaded model and the graftals painted on it. It owns the
 // scene, sets up OpenGL and the shader, keeps the projection in step with its size,
 // turns mouse, wheel and keys into camera moves, brush strokes (spraying, erasing) or
-// density strokes and their undo and redo, uploads every graftal's levels as mipmapped
-// textures, exports pictures and carries out the view toolbar.
+// density strokes and their undo and redo, uploads the levels of the graftals shown as
+// mipmapped textures, exports pictures and carries out the view toolbar. Models open
+// through its ModelLoadController.
 class GLRender : public QOpenGLWidget
 {
     Q_OBJECT
@@ -75,7 +75,7 @@ public:
     bool loadingModel() const;
     // Stops the running load; the current model stays.
     void cancelModelLoad();
-    QProgressDialog *loadProgressDialog() const { return progress; }
+    QProgressDialog *loadProgressDialog() const;
     // Loads a model and waits for the outcome (for tests and benchmarks), running the
     // event loop meanwhile; true when the model was loaded.
     bool openModel(const QString &path);
@@ -147,19 +147,13 @@ private:
     void updateCursor();
     // Sprays with the brush under a widget position and repaints.
     void paintUnder(const QPoint &widgetPos);
-    void finishModelLoad();
-    void uploadStagedModel();
-    void completeInstall();
-    void endModelLoad(bool loaded);
-    void showLoadProgress();
+    void modelLoadEnded(bool loaded);
     void eraseUnder(const QPoint &widgetPos);
     // Ends the stroke in progress as one step of the history.
     void finishStroke();
     // Tells the toolbar whether undo and redo can be used now.
     void announceHistory();
     void exportInteractively();
-    void saveSceneInteractively();
-    void reloadSceneInteractively();
     // Lets the eraser file the graftals by where they show once the events are handled,
     // so that its strokes start without that work.
     void prepareEraserSoon();
@@ -180,18 +174,8 @@ private:
     QString shaderMessages;
     QSet<Graftal *> pendingUploads;
     QLabel *hint = nullptr;
-    // The model load running off the GUI thread, if any, and its progress display.
-    ModelLoadTask *loadTask = nullptr;
-    QProgressDialog *progress = nullptr;
-    QTimer *progressTimer = nullptr;
-    QTimer *uploadTimer = nullptr; // uploads a staged model a slice per turn of the event loop
-    QString loadingPath;
-    bool holdInstalls = false;          // while the user is asked about the scene on screen
-    bool installedAwaitingPick = false; // a new model is drawn, its face ids not yet
-    // The scene's state when the user was asked about it before "Open 3DS file" loaded
-    // another model; none for loads nobody was asked about.
-    std::optional<quint64> sceneAtOpenQuestion;
-    QElapsedTimer loadClock;
+    std::unique_ptr<ModelLoadController> loader;
+    std::unique_ptr<SceneSession> session;
     int radius = 1;
     int rate = 1;
     int announcedUndo = -1;

@@ -57,7 +57,8 @@ void TestBrushes::brushEraseUndoExportAndQuit()
     auto saved = [&] {
         QFile::remove(state);
         Desktop::click(at.viewAction[GLRender::SaveStateAction]);
-        QTest::qWaitFor([&] { return QFileInfo::exists(state); }, 30000);
+        if (!QTest::qWaitFor([&] { return QFileInfo::exists(state); }, 30000))
+            qWarning("the scene file did not come back");
         return testsupport::readBytes(state);
     };
 

@@ -70,9 +70,10 @@ void writeGraftal(const QString &base, const QString &name, const QString &id,
                            .arg(name, id)
                            .toUtf8()));
     for (int i = 0; i < levels.size(); ++i)
-        QVERIFY(writeBytes(
-            QStringLiteral("%1/%2_%3.png").arg(Graftal::Directory, base).arg(i + 1, 3, 10, QChar('0')),
-            levelPng(levels[i])));
+        QVERIFY(writeBytes(QStringLiteral("%1/%2_%3.png")
+                               .arg(Graftal::Directory, base)
+                               .arg(i + 1, 3, 10, QChar('0')),
+                           levelPng(levels[i])));
 }
 
 // As an unpacked archive leaves a file: written long ago.
@@ -122,11 +123,10 @@ void TestSharedFiles::linksAndSpecialFilesAreLeftAlone_data()
 {
     QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("told");
-    for (const char *shape :
-         {"first level links to a file", "first level links nowhere",
-          "second level links to a file", "lone link under the new name",
-          "lone pipe under the new name", "parameter file is a link", "level is a named pipe",
-          "level links to /dev/zero"})
+    for (const char *shape : {"first level links to a file", "first level links nowhere",
+                              "second level links to a file", "lone link under the new name",
+                              "lone pipe under the new name", "parameter file is a link",
+                              "level is a named pipe", "level links to /dev/zero"})
         QTest::newRow(shape) << QString::fromLatin1(shape)
                              << (QString(shape).contains("pipe") ? "is not a regular file"
                                                                  : "is a link; Tuftmill leaves");
@@ -166,9 +166,9 @@ void TestSharedFiles::linksAndSpecialFilesAreLeftAlone()
     // The links and pipes themselves stay as they are.
     auto oddEntries = [] {
         QStringList odd;
-        for (const QFileInfo &info : QDir(Graftal::Directory)
-                                         .entryInfoList(QDir::AllEntries | QDir::System |
-                                                        QDir::NoDotAndDotDot))
+        for (const QFileInfo &info :
+             QDir(Graftal::Directory)
+                 .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
             if (info.isSymLink() || !info.isFile())
                 odd << info.fileName() + " -> " + info.symLinkTarget();
         return odd;
@@ -201,11 +201,16 @@ void TestSharedFiles::oversizedPacksAreReadWithinLimits_data()
     QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("told");
     QTest::addColumn<int>("levels"); // of the graftal "pack", -1: not listed
-    QTest::newRow("deep XML") << "deep" << "nested deeper than 8 levels" << -1;
-    QTest::newRow("XML over 1 MB") << "huge" << "larger than Tuftmill reads" << -1;
-    QTest::newRow("level image 8000 x 4000") << "wide" << "larger than a level image" << 2;
-    QTest::newRow("70 levels") << "many" << "reads the first 64" << 64;
-    QTest::newRow("name not UTF-8") << "bytes" << "not valid UTF-8" << 1;
+    QTest::newRow("deep XML") << "deep"
+                              << "nested deeper than 8 levels" << -1;
+    QTest::newRow("XML over 1 MB") << "huge"
+                                   << "larger than Tuftmill reads" << -1;
+    QTest::newRow("level image 8000 x 4000") << "wide"
+                                             << "larger than a level image" << 2;
+    QTest::newRow("70 levels") << "many"
+                               << "reads the first 64" << 64;
+    QTest::newRow("name not UTF-8") << "bytes"
+                                    << "not valid UTF-8" << 1;
 }
 
 void TestSharedFiles::oversizedPacksAreReadWithinLimits()
@@ -239,8 +244,9 @@ void TestSharedFiles::oversizedPacksAreReadWithinLimits()
     const QByteArray before = fingerprint(Graftal::Directory);
     {
         LibrarySession s;
-        QVERIFY2(s.problems.join(' ').contains(told),
-                 qPrintable(s.problems.join('\n') + QDir(Graftal::Directory).entryList().join(',')));
+        QVERIFY2(
+            s.problems.join(' ').contains(told),
+            qPrintable(s.problems.join('\n') + QDir(Graftal::Directory).entryList().join(',')));
         Graftal *pack = s.graftal("pack");
         QVERIFY2((pack ? pack->levelCount() : -1) == levels, qPrintable(s.listed().join(',')));
         if (shape == "wide") // shown empty; its file stays
@@ -345,10 +351,14 @@ void TestSharedFiles::sceneFilesAreNeverFollowed_data()
 {
     QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("told");
-    QTest::newRow("link to a file") << "file" << "is a link";
-    QTest::newRow("link to nowhere") << "nowhere" << "is a link";
-    QTest::newRow("link to /dev/zero") << "zero" << "is a link";
-    QTest::newRow("named pipe") << "pipe" << "is not a regular file";
+    QTest::newRow("link to a file") << "file"
+                                    << "is a link";
+    QTest::newRow("link to nowhere") << "nowhere"
+                                     << "is a link";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "is a link";
+    QTest::newRow("named pipe") << "pipe"
+                                << "is not a regular file";
 }
 
 void TestSharedFiles::sceneFilesAreNeverFollowed()
@@ -446,9 +456,9 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
         out << qint32(face) << qint32(g->id()) << 0.2 << 0.2;
     QVERIFY(writeBytes(scene->stateFileName(), bytes));
     paint();
-    QVERIFY(QFile::setPermissions(scene->stateFileName(),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                      QFile::WriteGroup | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(scene->stateFileName(), QFile::ReadOwner | QFile::WriteOwner |
+                                                              QFile::ReadGroup | QFile::WriteGroup |
+                                                              QFile::ReadOther));
     QAction save;
     save.setData(GLRender::SaveStateAction);
     for (auto answer : {QMessageBox::Cancel, QMessageBox::Save}) {

@@ -100,9 +100,9 @@ inline bool startApp(QProcess &app, const QString &workDir, int timeoutMs = 6000
 
 } // namespace testsupport
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QAbstractButton>
 #include <QTimer>
 
 namespace testsupport {

@@ -1,0 +1,142 @@
+#include "SceneSession.h"
+
+#include "Logger.h"
+#include "ModelLoadController.h"
+#include "SafeFile.h"
+#include "Scene.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QWidget>
+
+SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget &parent)
+    : scene(painted), loader(models), dialogParent(parent),
+      logger(std::make_unique<Logger>(QStringLiteral("app.gl.render")))
+{
+}
+
+SceneSession::~SceneSession() = default;
+
+bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
+                                      const std::function<bool()> &ended)
+{
+    if (scene.strokeRunning()) {
+        scene.endStroke();
+        emit historyChanged();
+    }
+    if (!scene.loaded() || !scene.changedSinceSaved())
+        return true;
+    // What is asked about is the scene on screen now: a model that finishes loading
+    // meanwhile waits until the question is settled.
+    struct Holding
+    {
+        ModelLoadController &loader;
+        bool before = loader.installsHeldNow();
+        ~Holding() { loader.setInstallsHeld(before); }
+    } holding{loader};
+    loader.setInstallsHeld(true);
+    auto save = [&] {
+        if (scene.saveState())
+            return true;
+        logger->error(QStringLiteral("the scene could not be saved to %1 before %2")
+                          .arg(scene.stateFileName(), when));
+        return false;
+    };
+    // Without anybody to ask, a scene file another session saved is kept, and the graftals
+    // go beside it.
+    auto saveUnasked = [&] {
+        if (scene.stateFileIsOurs()) {
+            save();
+            return;
+        }
+        const QString base = scene.stateFileName().chopped(4);
+        QString beside = base + QStringLiteral(" (recovered).dat");
+        for (int n = 2; safefile::exists(beside); ++n)
+            beside = base + QStringLiteral(" (recovered %1).dat").arg(n);
+        if (scene.saveStateTo(beside))
+            logger->warn(QStringLiteral("the painted graftals were saved to %1 before %2, beside "
+                                        "the earlier %3")
+                             .arg(beside, when, scene.stateFileName()));
+        else
+            logger->error(
+                QStringLiteral("the scene could not be saved to %1 before %2").arg(beside, when));
+    };
+    if (quietly) {
+        saveUnasked();
+        return true;
+    }
+    const QString replacing = scene.stateFileIsOurs()
+                                  ? QString()
+                                  : QStringLiteral(" (replacing the scene saved there before)");
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Unsaved scene"),
+        QStringLiteral("The graftals painted on %1 have changed since they were "
+                       "last saved.\nSave them to %2%3 before %4?")
+            .arg(QFileInfo(scene.modelPath()).fileName(), scene.stateFileName(), replacing, when),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, dialogParent.window());
+    box.setDefaultButton(QMessageBox::Save);
+    // Every answer within reach of the keyboard (Alt+S, Alt+D, Alt+C), whatever the theme.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("&Cancel"));
+    const int answer = box.exec();
+    if (ended && ended()) {
+        saveUnasked();
+        return true;
+    }
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer != QMessageBox::Save)
+        return false;
+    if (save())
+        return true;
+    QMessageBox::warning(
+        dialogParent.window(), QStringLiteral("Save failed"),
+        QStringLiteral("The scene could not be saved to %1.").arg(scene.stateFileName()));
+    // A session that ended meanwhile still ends.
+    return ended && ended();
+}
+
+void SceneSession::saveSceneInteractively()
+{
+    const QString file = scene.stateFileName();
+    // A scene file of another model under the same name is replaced only when asked.
+    QString why;
+    if (scene.loaded() && !scene.stateFileIsOurs() && !scene.stateFileFitsModel(why) &&
+        QMessageBox::question(dialogParent.window(), QStringLiteral("Replace scene"),
+                              QStringLiteral("%1 holds a scene painted on another model: %2.\n"
+                                             "Replace it with the graftals painted on %3?")
+                                  .arg(file, why, QFileInfo(scene.modelPath()).fileName()),
+                              QMessageBox::Save | QMessageBox::Cancel,
+                              QMessageBox::Cancel) != QMessageBox::Save)
+        return;
+    if (!scene.saveState())
+        QMessageBox::warning(&dialogParent, QStringLiteral("Save failed"),
+                             QStringLiteral("The scene could not be saved to %1.\n%2")
+                                 .arg(file, scene.stateError()));
+}
+
+void SceneSession::reloadSceneInteractively()
+{
+    // What is painted and not saved goes only when the user says so.
+    if (!settleUnsavedScene(QStringLiteral("reloading it from disk")))
+        return;
+    const QString file = scene.stateFileName();
+    QString error;
+    qint64 records = 0, used = 0;
+    if (!scene.loadStateFrom(file, error, &records, &used)) {
+        QMessageBox::warning(
+            &dialogParent, QStringLiteral("Reload failed"),
+            QStringLiteral("The scene could not be reloaded from %1:\n%2").arg(file, error));
+        return;
+    }
+    emit sceneReplaced();
+    if (used < records)
+        emit statusMessage(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
+                                          "graftal is not in the library or their face is not on "
+                                          "this model")
+                               .arg(records - used)
+                               .arg(records)
+                               .arg(file));
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class Logger;
+class ModelLoadController;
+class QWidget;
+class Scene;
+
+// The painted scene and its file, as the user deals with them: the "Unsaved scene"
+// question before painted graftals would be lost, saving and reloading with their
+// questions and messages, and the "(recovered)" file beside a scene file that another
+// session saved when nobody can be asked.
+class SceneSession : public QObject
+{
+    Q_OBJECT
+public:
+    // `parent` parents the questions; a model arriving through `models` waits while one
+    // is open.
+    SceneSession(Scene &painted, ModelLoadController &models, QWidget &parent);
+    ~SceneSession() override;
+
+    // Before painted graftals that changed since they were loaded or saved would be lost
+    // (`when`: "closing", "opening a.3ds"): the "Unsaved scene" question, Save writing the
+    // scene state first. Without asking when `quietly` (the state is saved), or when
+    // `ended` turns true while the question is open. True when it is all right to go on;
+    // false when the user chose to stay or the save failed (which is shown).
+    bool settleUnsavedScene(const QString &when, bool quietly = false,
+                            const std::function<bool()> &ended = {});
+    // "Save current state of scene": asks before replacing a scene painted on another
+    // model, and says when the save failed.
+    void saveSceneInteractively();
+    // "Reload state for scene from disk": asks about unsaved graftals first, refuses a file
+    // that is no scene with a message, and tells how many graftals could not be placed.
+    void reloadSceneInteractively();
+
+signals:
+    // A stroke that was running ended: the history changed.
+    void historyChanged();
+    // The painted graftals were replaced from the file.
+    void sceneReplaced();
+    // A line for the window's status bar.
+    void statusMessage(const QString &message);
+
+private:
+    Scene &scene;
+    ModelLoadController &loader;
+    QWidget &dialogParent;
+    std::unique_ptr<Logger> logger;
+};
