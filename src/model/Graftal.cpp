@@ -717,17 +717,17 @@ QPixmap Graftal::levelPreview(int index) const
     return preview;
 }
 
-QImage Graftal::levelTexture(int index, const QSize &size) const
+QImage Graftal::levelTexture(int index, const QSize &side) const
 {
     ensureLevels();
-    return levelList[index].first.toImage().scaled(size, Qt::IgnoreAspectRatio,
+    return levelList[index].first.toImage().scaled(side, Qt::IgnoreAspectRatio,
                                                    Qt::SmoothTransformation);
 }
 
-QImage Graftal::levelMask(int index, const QSize &size) const
+QImage Graftal::levelMask(int index, const QSize &side) const
 {
     ensureLevels();
-    return levelList[index].second.toImage().scaled(size, Qt::IgnoreAspectRatio,
+    return levelList[index].second.toImage().scaled(side, Qt::IgnoreAspectRatio,
                                                     Qt::SmoothTransformation);
 }
 

@@ -28,8 +28,8 @@ void TreeManager::destroyInstance()
     theLibrary.reset();
 }
 
-TreeManager::TreeManager(QTreeWidget *tree)
-    : logger(std::make_unique<Logger>(QStringLiteral("app.treemanager"))), tree(tree)
+TreeManager::TreeManager(QTreeWidget *graftalTree)
+    : logger(std::make_unique<Logger>(QStringLiteral("app.treemanager"))), tree(graftalTree)
 {
     if (tree)
         connect(tree, &QTreeWidget::currentItemChanged, this,

@@ -79,7 +79,7 @@ std::string number(uint64_t n)
 class Checker
 {
 public:
-    Checker(const unsigned char *data, size_t size) : data(data), size(int64_t(size)) {}
+    Checker(const unsigned char *bytes, size_t length) : data(bytes), size(int64_t(length)) {}
 
     bool run(std::string &problem, StructureCheck::Totals &totals)
     {

@@ -3,12 +3,12 @@
 #include "Graftal.h"
 #include "MeshFace.h"
 
-GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
-                                 const Vector3 *eye, const Vector3 *viewDir)
-    : barycentric(barycentric), eye(eye), viewDir(viewDir), drawnGraftal(graftal), standsOn(face),
-      madeAs(made++)
+GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &uv, Graftal *graftal,
+                                 const Vector3 *eyePosition, const Vector3 *viewDirection)
+    : barycentric(uv), eye(eyePosition), viewDir(viewDirection), drawnGraftal(graftal),
+      standsOn(face), madeAs(made++)
 {
-    const Vertex at = face->pointAt(barycentric.x(), barycentric.y());
+    const Vertex at = face->pointAt(uv.x(), uv.y());
     position = at.position();
     normal = at.normal();
     ++live;

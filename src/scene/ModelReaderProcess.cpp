@@ -43,7 +43,7 @@ Settings &settings()
 class Fd
 {
 public:
-    explicit Fd(int fd = -1) : fd(fd) {}
+    explicit Fd(int descriptor = -1) : fd(descriptor) {}
     ~Fd() { reset(); }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;

@@ -17,8 +17,8 @@ constexpr double FarPlane = 4000.0;
 class Unprojection
 {
 public:
-    Unprojection(const Matrix4 &toWindow, int width, int height)
-        : fromWindow(toWindow.inverse()), width(width), height(height)
+    Unprojection(const Matrix4 &toWindow, int windowWidth, int windowHeight)
+        : fromWindow(toWindow.inverse()), width(windowWidth), height(windowHeight)
     {
     }
 

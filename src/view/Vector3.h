@@ -12,7 +12,7 @@ public:
     static const Vector3 zero;
 
     constexpr Vector3() = default;
-    constexpr Vector3(double x, double y, double z) : x(x), y(y), z(z) {}
+    constexpr Vector3(double x0, double y0, double z0) : x(x0), y(y0), z(z0) {}
 
     void setZero() { x = y = z = 0.0; }
 

@@ -16,7 +16,7 @@ struct Chunk
     int64_t lengthOverride = -1; // written instead of the real length when not negative
 
     Chunk() = default;
-    Chunk(uint16_t id, const QByteArray &data = {}) : id(id), data(data) {}
+    Chunk(uint16_t chunkId, const QByteArray &bytes = {}) : id(chunkId), data(bytes) {}
     Chunk &add(uint16_t childId, const QByteArray &childData = {})
     {
         children.append(Chunk(childId, childData));
