@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the end-to-end journeys and keeps their screenshots, halved, as the README's
-# pictures in docs/images. Needs a build in build/ (scripts/test.sh or cmake).
+# pictures in docs/images. Needs the test build in build-tests/ (scripts/test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR=${1:-build}
+BUILD_DIR=${1:-build-tests}
 shots=$(mktemp -d)
 # A sanitized build reports leaks at exit by default, which the journeys read as a failure.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
