@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QRegularExpression>
-#include <QTreeWidget>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -265,9 +264,8 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     GLRender::setDefaultSurfaceFormat();
     QApplication app(argc, argv);
 
-    // The graftals, as the window would list them at start-up.
-    QTreeWidget tree;
-    TreeManager *library = TreeManager::instance(&tree);
+    // The graftals, as the window would list them at start-up (without any widget).
+    TreeManager *library = TreeManager::instance();
     library->setRecordingIds(false); // a picture writes nothing else
     library->loadAllGraftals();
     struct LibraryGone
@@ -300,6 +298,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
                         .arg(shaderLog));
 
     Scene scene;
+    scene.setGraftalLookup(library);
     scene.setGlReady(true);
     if (!scene.loadModel(options.model, error))
         return fail(QStringLiteral("cannot load the model %1: %2").arg(options.model, error));

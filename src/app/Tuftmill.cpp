@@ -77,6 +77,8 @@ void Tuftmill::connectPanels()
     // The one table of connections between panels, in this order: where several slots
     // hang on one signal they run in the order they were connected.
     TreeManager *library = ui.treeManager;
+    // The scene finds the graftals of its state file in the library.
+    ui.view->scene()->setGraftalLookup(library);
     connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
     connect(ui.textureManager, &TextureManager::graftalPixmapChanged, library,
             &TreeManager::graftalPixmapChanged);

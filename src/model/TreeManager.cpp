@@ -46,11 +46,29 @@ Graftal *TreeManager::take(std::unique_ptr<Graftal> g)
     return owned.back().get();
 }
 
-QTreeWidgetItem *TreeManager::appendItem(Graftal *g)
+void TreeManager::list(Graftal *g)
 {
+    listed.append(g);
+    if (!tree)
+        return; // a library without a window: its list is all there is
     auto *item = new QTreeWidgetItem(QStringList{g->name()});
     tree->addTopLevelItem(item);
-    return item;
+    graftalsByItem[item] = g;
+}
+
+void TreeManager::select(Graftal *g)
+{
+    if (tree) {
+        // Through the tree's current item, which tells graftalSelected.
+        for (auto it = graftalsByItem.cbegin(); it != graftalsByItem.cend(); ++it)
+            if (it.value() == g) {
+                tree->setCurrentItem(it.key());
+                return;
+            }
+        return;
+    }
+    current = g;
+    emit selectedChanged(g);
 }
 
 bool TreeManager::loadAllGraftals()
@@ -139,17 +157,13 @@ bool TreeManager::loadAllGraftals()
         }
     }
 
-    QTreeWidgetItem *first = nullptr;
     QStringList warnings = refusals;
     static const QRegularExpression untitled(QStringLiteral("^Untitled (\\d+)$"));
     qint64 largestUntitled = 0;
     for (Graftal *g : std::as_const(loaded)) {
         warnings += g->loadWarnings();
         emit graftalAdded(g);
-        QTreeWidgetItem *item = appendItem(g);
-        if (!first)
-            first = item;
-        graftalsByItem[item] = g;
+        list(g);
 
         const QRegularExpressionMatch m = untitled.match(g->name());
         bool ok = false;
@@ -171,9 +185,9 @@ bool TreeManager::loadAllGraftals()
                            (warnings.size() > 3 ? QStringLiteral("; ...") : QString())));
 
     recordKnownIds();
-    if (first)
-        tree->setCurrentItem(first);
-    return first != nullptr;
+    if (!loaded.isEmpty())
+        select(loaded.first());
+    return !loaded.isEmpty();
 }
 
 void TreeManager::settleLoadedIds(const QList<Graftal *> &loaded)
@@ -329,10 +343,7 @@ bool TreeManager::containsId(int id) const
 
 QList<Graftal *> TreeManager::listedGraftals() const
 {
-    QList<Graftal *> list;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        list.append(graftalsByItem.value(tree->topLevelItem(i)));
-    return list;
+    return listed;
 }
 
 void TreeManager::treeAction(QAction *a)
@@ -400,35 +411,38 @@ void TreeManager::addGraftal()
     const QString name = QStringLiteral("Untitled %1").arg(n);
     const unsigned int id = allocateId();
     Graftal *g = take(Graftal::create(int(id), name));
-    QTreeWidgetItem *item = appendItem(g);
+    list(g);
     graftalsById[int(g->id())] = g;
     emit graftalAdded(g);
-    graftalsByItem[item] = g;
     assignUniqueFileName(g);
-    tree->setCurrentItem(item);
+    select(g);
 }
 
 void TreeManager::saveCurrentGraftal()
 {
-    QWidget *window = tree->window();
-    window->setCursor(Qt::WaitCursor);
+    setWindowCursor(Qt::WaitCursor);
     if (current)
         saveGraftals({current}, true);
-    window->setCursor(Qt::ArrowCursor);
+    setWindowCursor(Qt::ArrowCursor);
 }
 
 void TreeManager::saveAllGraftals()
 {
-    QWidget *window = tree->window();
-    window->setCursor(Qt::WaitCursor);
+    setWindowCursor(Qt::WaitCursor);
     // Every listed graftal, also two that share an id.
     saveGraftals(listedGraftals(), true);
-    window->setCursor(Qt::ArrowCursor);
+    setWindowCursor(Qt::ArrowCursor);
+}
+
+void TreeManager::setWindowCursor(Qt::CursorShape shape)
+{
+    if (tree)
+        tree->window()->setCursor(shape);
 }
 
 void TreeManager::flushChangedTexturesToOpenGL()
 {
-    for (Graftal *g : std::as_const(graftalsByItem))
+    for (Graftal *g : tree ? graftalsByItem.values() : listed)
         if (g->texturesDirty)
             emit reloadTextures(g);
 }
@@ -451,20 +465,20 @@ void TreeManager::graftalParametersChanged(Graftal *g)
 
 void TreeManager::setSelected(Graftal *g)
 {
+    if (!listed.contains(g))
+        return;
+    current = g;
     for (auto it = graftalsByItem.cbegin(); it != graftalsByItem.cend(); ++it)
-        if (it.value() == g) {
-            current = g;
+        if (it.value() == g)
             tree->setCurrentItem(it.key());
-            emit selectedChanged(g);
-            return;
-        }
+    emit selectedChanged(g);
 }
 
 bool TreeManager::baseNameTaken(const QString &base, const Graftal *g) const
 {
     if (g->ownsBaseName(base))
         return false;
-    for (const Graftal *other : std::as_const(graftalsByItem))
+    for (const Graftal *other : std::as_const(listed))
         if (other != g && (other->fileName() == base || other->ownsBaseName(base)))
             return true;
     // Nor is another program's or a damaged graftal's parameter file written over. Level
@@ -531,7 +545,7 @@ QStringList TreeManager::saveGraftals(const QList<Graftal *> &graftals, bool int
     }
     logger->error(QStringLiteral("%1 graftal(s) could not be saved").arg(failures.size()));
     if (interactive)
-        QMessageBox::warning(tree->window(), QStringLiteral("Save failed"),
+        QMessageBox::warning(tree ? tree->window() : nullptr, QStringLiteral("Save failed"),
                              QStringLiteral("These graftals could not be saved completely:\n\n%1")
                                  .arg(failures.join(QStringLiteral("\n\n"))));
     return failures;
@@ -546,7 +560,6 @@ void TreeManager::startAutosave(int intervalMs)
 void TreeManager::clearAutosaveWarningIfAllSaved()
 {
     // Files that could not be removed yet hold no work: they do not keep the line.
-    const QList<Graftal *> listed = listedGraftals();
     if (!autosaveFailing || std::any_of(listed.cbegin(), listed.cend(),
                                         [](const Graftal *g) { return g->hasUnsavedChanges(); }))
         return;

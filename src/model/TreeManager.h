@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GraftalLookup.h"
+
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -16,10 +18,11 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // The library of graftals: loads the stored ones at start-up, creates new untitled
-// ones, lists them all in the graftal tree, tracks and announces the selection, saves
-// on request and at quit, and relays image changes to the 3D view. It owns every
-// graftal; none is deleted while the program runs.
-class TreeManager : public QObject
+// ones, lists them (in the graftal tree, when it is given one: the render command's
+// library has no widget), tracks and announces the selection, saves on request and at
+// quit, and relays image changes to the 3D view. It owns every graftal; none is deleted
+// while the program runs.
+class TreeManager : public QObject, public GraftalLookup
 {
     Q_OBJECT
 public:
@@ -41,8 +44,8 @@ public:
     bool loadAllGraftals();
     // A library that only reads (the render command) never records the ids it has seen.
     void setRecordingIds(bool recording) { recordingIds = recording; }
-    Graftal *graftalById(int id) const;
-    bool containsId(int id) const;
+    Graftal *graftalById(int id) const override;
+    bool containsId(int id) const override;
 
     Graftal *currentGraftal() const { return current; }
     qint64 nextGraftalId() const { return nextId; }
@@ -87,7 +90,11 @@ public slots:
     void autosave();
 
 private:
-    QTreeWidgetItem *appendItem(Graftal *g);
+    // Lists a graftal last, with an item in the tree when there is one.
+    void list(Graftal *g);
+    // Makes a listed graftal the selected one (through the tree when there is one).
+    void select(Graftal *g);
+    void setWindowCursor(Qt::CursorShape shape);
     void assignUniqueFileName(Graftal *g);
     bool baseNameTaken(const QString &base, const Graftal *g) const;
     bool baseBlocked(const QString &base, int levels) const;
@@ -114,6 +121,7 @@ private:
     QSet<unsigned int> usedIds;
     QTreeWidget *tree;
     QMap<QTreeWidgetItem *, Graftal *> graftalsByItem;
+    QList<Graftal *> listed; // every listed graftal, in the order listed (the tree's order)
     Graftal *current = nullptr;
     std::vector<std::unique_ptr<Graftal>> owned;
     QTimer autosaveTimer;

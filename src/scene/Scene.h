@@ -24,6 +24,7 @@
 #include <vector>
 
 class Graftal;
+class GraftalLookup;
 class Logger;
 
 // The one 3D model the user works on: its triangles as render buffers and as faces on
@@ -161,6 +162,8 @@ public:
     int removedInstanceCount() const { return int(removedInstances.size()); }
 
     // ---- state file ----
+    // The graftals the state file's records name, by id (none: every record is dropped).
+    void setGraftalLookup(const GraftalLookup *lookup) { graftals = lookup; }
     QString stateFileName() const;
     bool saveState();
     // The same into another file (the scene counts as saved only in its own file).
@@ -262,6 +265,7 @@ private:
     };
     std::unique_ptr<Staged> staged;
     bool ownsStateFile = false;
+    const GraftalLookup *graftals = nullptr;
     QString lastStateError;
     struct GlState;
     std::unique_ptr<GlState> gl;

@@ -4,7 +4,7 @@
 #include "Logger.h"
 #include "SafeFile.h"
 #include "Scene.h"
-#include "TreeManager.h"
+#include "GraftalLookup.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -156,7 +156,7 @@ bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCou
     };
     std::vector<Record> accepted;
     accepted.reserve(size_t(records));
-    TreeManager *library = TreeManager::instance();
+
     qint64 skipped = 0;
     for (qint64 i = 0; i < records; ++i) {
         qint32 faceIndex = 0, graftalId = 0;
@@ -164,7 +164,8 @@ bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCou
         stream >> faceIndex >> graftalId >> u >> v;
         if (stream.status() != QDataStream::Ok)
             break;
-        Graftal *g = library->containsId(graftalId) ? library->graftalById(graftalId) : nullptr;
+        Graftal *g = graftals && graftals->containsId(graftalId) ? graftals->graftalById(graftalId)
+                                                                 : nullptr;
         const bool onModel = faceIndex >= 0 && faceIndex < faceCount();
         const bool onTriangle =
             std::isfinite(u) && std::isfinite(v) && u >= 0.0 && v >= 0.0 && u + v <= 1.0 + 1e-9;

@@ -52,6 +52,7 @@ struct Fixture
         library->addGraftal();
         first = library->graftalById(1);
         second = library->graftalById(2);
+        scene.setGraftalLookup(library);
         testsupport::twoMeshModel().save(QStringLiteral("two.3ds"));
         QString error;
         loaded = scene.loadModel(QStringLiteral("two.3ds"), error);

@@ -3,6 +3,7 @@
 #include "GLRender.h"
 #include "Graftal.h"
 #include "ModelBuilder.h"
+#include "Scene.h"
 #include "TestSupport.h"
 #include "TreeManager.h"
 
@@ -32,6 +33,7 @@ struct SphereView
         QDir().mkdir("scenes");
         TreeManager::destroyInstance();
         library = TreeManager::instance(&tree);
+        view.scene()->setGraftalLookup(library);
         QObject::connect(library, &TreeManager::selectedChanged, &view,
                          &GLRender::currentGraftalChanged);
         QObject::connect(library, &TreeManager::reloadTextures, &view,
