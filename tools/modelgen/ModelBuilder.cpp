@@ -27,10 +27,13 @@ ModelBuilder ModelBuilder::spheres(int meshes, int rings, int segments)
     ModelBuilder b;
     for (int m = 0; m < 10; ++m)
         b.addMaterial(QStringLiteral("m%1").arg(m), 0.1f * m, 0.5f, 1.0f - 0.1f * m);
-    for (int i = 0; i < meshes; ++i)
+    for (int i = 0; i < meshes; ++i) {
+        // Ten spheres a row.
+        const int column = i % 10, row = i / 10;
         b.addSphere(QStringLiteral("s%1").arg(i, 3, 10, QLatin1Char('0')),
-                    {float(i % 10) * 30.0f, float(i / 10) * 30.0f, 0.0f}, 12.0f, rings, segments,
-                    QStringLiteral("m%1").arg(i % 10));
+                    {float(column) * 30.0f, float(row) * 30.0f, 0.0f}, 12.0f, rings, segments,
+                    QStringLiteral("m%1").arg(column));
+    }
     return b;
 }
 
