@@ -1,10 +1,10 @@
 // The painted state of a scene on disk: the background colour and every painted
 // graftal, as "scenes/<model base name>.dat" in a big-endian data stream.
 #include "Graftal.h"
+#include "GraftalLookup.h"
 #include "Logger.h"
 #include "SafeFile.h"
 #include "Scene.h"
-#include "GraftalLookup.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -16,6 +16,20 @@ constexpr qint64 HeaderSize = 15; // colour (11 bytes) and the record count
 constexpr qint64 RecordSize = 24; // face index, graftal id, u, v
 // Four graftals on every face the largest model can have.
 constexpr qint64 MaxRecords = qint64(16777215) * 4;
+
+// One painted graftal as the file holds it.
+struct StoredRecord
+{
+    qint32 faceIndex = 0;
+    qint32 graftalId = 0;
+    double u = 0.0;
+    double v = 0.0;
+};
+
+QDataStream &operator>>(QDataStream &stream, StoredRecord &r)
+{
+    return stream >> r.faceIndex >> r.graftalId >> r.u >> r.v;
+}
 
 void prepare(QDataStream &stream)
 {
@@ -83,10 +97,9 @@ bool Scene::stateFileFitsModel(QString &why) const
     stream.skipRawData(int(HeaderSize));
     qint64 elsewhere = 0;
     for (qint64 i = 0; i < records; ++i) {
-        qint32 faceIndex = 0, graftalId = 0;
-        double u = 0.0, v = 0.0;
-        stream >> faceIndex >> graftalId >> u >> v;
-        if (faceIndex < 0 || faceIndex >= faceCount())
+        StoredRecord r;
+        stream >> r;
+        if (r.faceIndex < 0 || r.faceIndex >= faceCount())
             ++elsewhere;
     }
     if (elsewhere == 0)
@@ -159,11 +172,12 @@ bool Scene::loadStateFrom(const QString &name, QString &error, qint64 *recordCou
 
     qint64 skipped = 0;
     for (qint64 i = 0; i < records; ++i) {
-        qint32 faceIndex = 0, graftalId = 0;
-        double u = 0.0, v = 0.0;
-        stream >> faceIndex >> graftalId >> u >> v;
+        StoredRecord r;
+        stream >> r;
         if (stream.status() != QDataStream::Ok)
             break;
+        const qint32 faceIndex = r.faceIndex, graftalId = r.graftalId;
+        const double u = r.u, v = r.v;
         Graftal *g = graftals && graftals->containsId(graftalId) ? graftals->graftalById(graftalId)
                                                                  : nullptr;
         const bool onModel = faceIndex >= 0 && faceIndex < faceCount();
