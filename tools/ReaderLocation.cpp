@@ -1,4 +1,4 @@
-// Test and benchmark programs live apart from the application; they find the model reader
+// Tests, tools and benchmarks live apart from the application; they find the model reader
 // in the build tree.
 #include "ModelReaderProcess.h"
 
