@@ -30,10 +30,8 @@ double renderMs(GLRender &view, int frames)
     view.makeCurrent();
     Scene *scene = view.scene();
     const double ms = bench::medianMs(frames, [&] {
-        scene->clearView(false);
-        scene->applyCameraRotation();
-        scene->applyCameraTranslation();
-        scene->render(0);
+        view.renderer().draw(*scene, scene->camera(), RenderSettings(), scene->viewportWidth,
+                             scene->viewportHeight);
         glFinish();
     });
     view.doneCurrent();
@@ -47,7 +45,7 @@ double sortMs(Scene *scene)
         std::vector<std::pair<double, GraftalInstance *>> byDistance;
         byDistance.reserve(all.size());
         for (GraftalInstance *i : all)
-            byDistance.emplace_back(i->distanceSquaredToEye(), i);
+            byDistance.emplace_back(i->distanceSquaredToEye(scene->camera().eye), i);
         std::sort(byDistance.begin(), byDistance.end(),
                   [](const auto &a, const auto &b) { return a.first > b.first; });
     });
@@ -246,12 +244,13 @@ int main(int argc, char **argv)
         after - before, (after - before) * 1024 * 1024 / faces);
 
     view.makeCurrent();
-    const double pickRefreshMs = bench::medianMs(5, [&] { view.scene()->refreshPickBuffer(); });
+    const double pickRefreshMs =
+        bench::medianMs(5, [&] { view.renderer().refreshPicking(*view.scene()); });
     view.doneCurrent();
     int found = 0;
     const double pickMs =
         bench::medianMs(1001, [&] { found += view.scene()->pickFace(960, 540) != nullptr; });
-    std::printf("refreshPickBuffer at %dx%d: %.1f ms; one pickFace: %.6f ms\n",
+    std::printf("refreshing the face-id picture at %dx%d: %.1f ms; one pickFace: %.6f ms\n",
                 view.scene()->viewportWidth, view.scene()->viewportHeight, pickRefreshMs, pickMs);
 
     // Graftals: one graftal with three levels, spread over the model.

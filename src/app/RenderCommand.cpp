@@ -1,14 +1,12 @@
-#include <GL/glew.h>
-
 #include "RenderCommand.h"
 
-#include "GLRender.h"
-#include "GlObjects.h"
 #include "GlSetup.h"
 #include "HeadlessContext.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
+#include "PictureFile.h"
 #include "Scene.h"
+#include "SceneRenderer.h"
 #include "TreeManager.h"
 
 #include <QApplication>
@@ -261,7 +259,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     const bool display = HeadlessContext::displayReachable();
     if (surfaceless || !display)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    GLRender::setDefaultSurfaceFormat();
+    glsetup::setDefaultSurfaceFormat();
     QApplication app(argc, argv);
 
     // The graftals, as the window would list them at start-up (without any widget).
@@ -281,21 +279,12 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     HeadlessContext windowContext;
     if (!surfaceless && !windowContext.createThroughWindowSystem(error))
         return fail(QStringLiteral("no OpenGL: %1; %2").arg(surfacelessProblem, error));
-    if (!glsetup::loadEntryPoints(error))
+    SceneRenderer renderer;
+    if (!renderer.initialize(error))
         return fail(QStringLiteral("no OpenGL: %1").arg(error));
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_CULL_FACE);
-    glEnable(GL_BLEND);
-    glEnable(GL_TEXTURE_2D);
-    GLuint shaderName = 0, programName = 0;
-    QString shaderLog;
-    glsetup::buildObjectColorProgram(shaderName, programName, shaderLog);
-    const GlShader shader(shaderName);
-    const GlProgram program(programName);
-    if (!shaderLog.isEmpty())
+    if (!renderer.shaderLog().isEmpty())
         return fail(QStringLiteral("no usable OpenGL: the graftal shader does not build: %1")
-                        .arg(shaderLog));
+                        .arg(renderer.shaderLog()));
 
     Scene scene;
     scene.setGraftalLookup(library);
@@ -319,27 +308,17 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
                 .arg(records - used)
                 .arg(records)
                 .arg(options.scene));
-    // Textures only for the graftals in the picture: the library may be large.
-    std::vector<GlTexture> textures;
-    QSet<Graftal *> shown;
-    for (const auto &[key, list] : scene.instancesByKey())
-        if (!list.empty())
-            shown.insert(list.front()->graftal());
-    for (Graftal *g : std::as_const(shown)) {
-        textures.emplace_back(genTexture());
-        g->textureIds[0] = textures.back().get();
-        textures.emplace_back(genTexture());
-        g->textureIds[1] = textures.back().get();
-        glsetup::uploadGraftalTextures(g);
-    }
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);
 
-    const QImage image = scene.renderImage(options.width, options.height, error);
+    // Textures only for the graftals in the picture: the library may be large.
+    renderer.prepareTextures(scene);
+    const QImage image = renderer.picture(scene, scene.camera(), RenderSettings(), options.width,
+                                          options.height, error);
     if (image.isNull())
         return fail(QStringLiteral("cannot draw the picture: %1").arg(error));
-    if (!Scene::writePng(image, options.output, error))
+    if (!picturefile::writePng(image, options.output, error))
         return fail(QStringLiteral("cannot write %1: %2").arg(options.output, error));
     return 0;
 }

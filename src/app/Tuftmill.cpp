@@ -6,6 +6,7 @@
 #include "GraftalThumbnailNavigator.h"
 #include "Logger.h"
 #include "Scene.h"
+#include "SceneSession.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 
@@ -79,6 +80,8 @@ void Tuftmill::connectPanels()
     TreeManager *library = ui.treeManager;
     // The scene finds the graftals of its state file in the library.
     ui.view->scene()->setGraftalLookup(library);
+    sceneSession = std::make_unique<SceneSession>(*ui.view->scene(), ui.view->modelLoader(), *this);
+    ui.view->setSession(sceneSession.get());
     connect(ui.treeToolBar, &QToolBar::actionTriggered, library, &TreeManager::treeAction);
     connect(ui.textureManager, &TextureManager::graftalPixmapChanged, library,
             &TreeManager::graftalPixmapChanged);
@@ -137,8 +140,8 @@ void Tuftmill::closeEvent(QCloseEvent *event)
 {
     // An ending session saves the scene without asking; otherwise the user decides, and
     // may decide to stay. A session that ends while the question is open saves too.
-    if (ui.view && !ui.view->settleUnsavedScene(QStringLiteral("closing"), terminating,
-                                                [this] { return terminating; })) {
+    if (sceneSession && !sceneSession->settleUnsavedScene(QStringLiteral("closing"), terminating,
+                                                          [this] { return terminating; })) {
         event->ignore();
         return;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 class Logger;
+class SceneSession;
 
 // The single top-level window: builds every panel, lays them out and wires them
 // together. Panels never hold pointers to one another; all they tell each other
@@ -50,6 +51,8 @@ private:
     void connectPanels();
 
     TuftmillClass ui;
+    // The painted scene's questions and files; lent to the view, gone before it.
+    std::unique_ptr<SceneSession> sceneSession;
     std::unique_ptr<Logger> mainLogger;
     std::unique_ptr<Logger> coreLogger;
     bool directoriesMade = false;

@@ -16,7 +16,6 @@ public:
     explicit Logger(const QString &category);
     ~Logger() override;
 
-
     void info(const QString &message) { log(QStringLiteral("INFO"), message); }
     void warn(const QString &message) { log(QStringLiteral("WARN"), message); }
     void error(const QString &message) { log(QStringLiteral("ERROR"), message); }

@@ -146,7 +146,6 @@ public:
 
     bool texturesDirty = false;
     int currentLevel = 0;
-    unsigned int textureIds[2] = {0, 0};
 
 signals:
     void nameChanged(Graftal *g);

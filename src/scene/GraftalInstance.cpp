@@ -3,10 +3,8 @@
 #include "Graftal.h"
 #include "MeshFace.h"
 
-GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &uv, Graftal *graftal,
-                                 const Vector3 *eyePosition, const Vector3 *viewDirection)
-    : barycentric(uv), eye(eyePosition), viewDir(viewDirection), drawnGraftal(graftal),
-      standsOn(face), madeAs(made++)
+GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &uv, Graftal *graftal)
+    : barycentric(uv), drawnGraftal(graftal), standsOn(face), madeAs(made++)
 {
     const Vertex at = face->pointAt(uv.x(), uv.y());
     position = at.position();
@@ -19,18 +17,18 @@ GraftalInstance::~GraftalInstance()
     --live;
 }
 
-double GraftalInstance::distanceSquaredToEye() const
+double GraftalInstance::distanceSquaredToEye(const Vector3 &eye) const
 {
-    const Vector3 d = position - *eye;
+    const Vector3 d = position - eye;
     return Vector3::dot(d, d);
 }
 
-GraftalInstance::Quad GraftalInstance::quad() const
+GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir) const
 {
     Quad q;
-    const Vector3 side = Vector3::cross(*viewDir, normal).normalized();
+    const Vector3 side = Vector3::cross(viewDir, normal).normalized();
     // 1 when the face looks straight at the viewer, 0 at a silhouette.
-    const double d = Vector3::dot(viewDir->negated(), normal);
+    const double d = Vector3::dot(viewDir.negated(), normal);
 
     if (d < 0.5)
         q.alpha = 1.0;
@@ -54,9 +52,9 @@ GraftalInstance::Quad GraftalInstance::quad() const
     return q;
 }
 
-void GraftalInstance::draw(QuadBatch &batch) const
+void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir) const
 {
-    const Quad q = quad();
+    const Quad q = quad(viewDir);
     if (!q.visible)
         return;
     static const float texCoords[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};

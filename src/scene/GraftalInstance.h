@@ -9,9 +9,10 @@
 class Graftal;
 class MeshFace;
 
-// One graftal standing on a face of the model at barycentric coordinates (u, v). It
-// reads the scene's eye and view direction and its graftal's base size and textures
-// at every draw, so it follows the camera and every edit of the graftal.
+// One graftal standing on a face of the model at barycentric coordinates (u, v). It is
+// drawn for the eye and view direction of the camera it is drawn with, and reads its
+// graftal's base size at every draw, so it follows the camera and every edit of the
+// graftal.
 class GraftalInstance
 {
 public:
@@ -25,8 +26,7 @@ public:
         Vector3 corners[4];
     };
 
-    GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal,
-                    const Vector3 *eye, const Vector3 *viewDir);
+    GraftalInstance(const MeshFace *face, const QPointF &barycentric, Graftal *graftal);
     ~GraftalInstance();
     GraftalInstance(const GraftalInstance &) = delete;
     GraftalInstance &operator=(const GraftalInstance &) = delete;
@@ -60,14 +60,13 @@ public:
         }
     };
 
-    double distanceSquaredToEye() const;
-    Quad quad() const;
+    double distanceSquaredToEye(const Vector3 &eye) const;
+    // The quad as seen along the view direction (model coordinates, unit length).
+    Quad quad(const Vector3 &viewDir) const;
     // Adds the textured quad to the batch; nothing when it would not show.
-    void draw(QuadBatch &batch) const;
+    void draw(QuadBatch &batch, const Vector3 &viewDir) const;
 
 private:
-    const Vector3 *eye;
-    const Vector3 *viewDir;
     Graftal *drawnGraftal;
     const MeshFace *standsOn;
     quint64 madeAs;

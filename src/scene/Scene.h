@@ -1,9 +1,11 @@
 #pragma once
 
+#include "Camera.h"
 #include "GraftalInstance.h"
 #include "LargeBuffer.h"
 #include "Matrix4.h"
 #include "MeshFace.h"
+#include "ModelBuffers.h"
 #include "ModelImport.h"
 #include "SceneBrush.h"
 #include "SceneHistory.h"
@@ -29,27 +31,21 @@ class Logger;
 
 // The one 3D model the user works on: its triangles as render buffers and as faces on
 // which graftals stand, the camera that looks at it, the graftals painted on it, and
-// the picture of face ids used to find the face under the pointer.
+// the picture of face ids used to find the face under the pointer. The SceneRenderer
+// draws it and makes its pictures.
 //
-// Everything that draws or reads pixels needs the view's OpenGL context to be current;
-// loading, placement and the camera arithmetic work without one.
+// Uploading the model's buffers needs the view's OpenGL context to be current; loading,
+// placement and the camera arithmetic work without one.
 class Scene : public QObject
 {
     Q_OBJECT
 public:
-    enum RenderFlag
-    {
-        PickPass = 1,
-        ShowPickBuffer = 2,
-        // A picture for a file: no axes or trail, and the eye is not recorded.
-        Picture = 4
-    };
     using Rgb = std::array<float, 3>;
     using InstanceKey = QPair<int, int>; // (mesh index, graftal id)
     using InstanceList = std::vector<std::unique_ptr<GraftalInstance>>;
     static constexpr int TrailLength = 500;
-    static constexpr double ResetDistance = 800.0;
-    static constexpr double ModelSize = 100.0;
+    static constexpr double ResetDistance = Camera::ResetDistance;
+    static constexpr double ModelSize = Camera::ModelSize;
 
     Scene();
     ~Scene() override;
@@ -68,8 +64,8 @@ public:
     // without an OpenGL context).
     void stageModel(const QString &path, std::unique_ptr<LoadedModel> model);
     bool uploadStaged(size_t bytes);
-    // Without `refreshPicking` nothing can be picked until refreshPickBuffer is called.
-    void installStaged(bool refreshPicking = true);
+    // Nothing can be picked until the renderer makes the new model's face-id picture.
+    void installStaged();
     void discardStagedModel();
     bool hasStagedModel() const { return staged != nullptr; }
     QString stagedPath() const { return staged ? staged->path : QString(); }
@@ -94,47 +90,55 @@ public:
     // The view tells the scene when its OpenGL context can be used; buffers of a model
     // loaded before that are uploaded then.
     void setGlReady(bool ready);
+    bool glReady() const { return contextReady; }
+    // The model's OpenGL buffers, a range of faces each, in face order.
+    const std::vector<ModelBuffers> &modelBuffers() const;
 
     // ---- view state ----
     QColor background = Qt::white;
     int viewportWidth = 0;
     int viewportHeight = 0;
 
-    // ---- drawing and picking ----
-    void clearView(bool pick);
-    void render(int flags);
-    void refreshPickBuffer();
+    // ---- picking ----
+    // The face-id picture of the current view: RGB rows, bottom row first.
+    struct PickPicture
+    {
+        std::vector<unsigned char> rgb;
+        int width = 0;
+        int height = 0;
+    };
+    void setPickPicture(PickPicture picture);
+    const PickPicture &pickPicture() const { return pick; }
     // The face under window pixel (x, y), origin top left, in device pixels; none for the
     // background, outside the view, or before the first pick picture.
     const MeshFace *pickFace(int x, int y) const;
+
+    // ---- overlays ----
     void toggleAxes() { showAxes = !showAxes; }
     void toggleTrail() { showTrail = !showTrail; }
     bool axesShown() const { return showAxes; }
     bool trailShown() const { return showTrail; }
     const QList<Vector3> &eyeTrail() const { return trail; }
-    // The instances in the order the last frame drew them, farthest first.
-    const std::vector<GraftalInstance *> &lastDrawOrder() const { return drawOrder; }
+    // Adds the camera's eye to the trail (once per frame the view shows).
+    void recordEye();
 
     // ---- camera ----
-    Vector3 worldForward;
-    Vector3 worldEye;
-    Vector3 viewDir;
-    Vector3 eye;
-    Matrix4 cameraTranslation;
-    Matrix4 cameraRotation;
-    Matrix4 modelMatrix;
-    Matrix4 normalization;
-    Matrix4 orientation;
-
+    const Camera &camera() const { return cam; }
+    void setCamera(const Camera &camera) { cam = camera; }
     void resetCamera();
     void fitModel();
     // Previews of a drag: compute the matrix for the whole displacement, update the
     // eye vectors and multiply the matrix into the current OpenGL matrix.
     Matrix4 rotateCamera(double yaw, double pitch);
     Matrix4 translateCamera(double right, double up, double along);
-    // The same without touching OpenGL.
-    Matrix4 rotationFor(double yaw, double pitch);
-    Matrix4 translationFor(double right, double up, double along);
+    // The same without touching OpenGL: the camera's eye vectors follow, its matrices
+    // stay.
+    Matrix4 previewRotation(double yaw, double pitch);
+    Matrix4 previewTranslation(double right, double up, double along);
+    // The camera a drag shows before its release: turned (yaw, pitch) or moved (right, up)
+    // by the whole displacement so far.
+    Camera previewTurn(double yaw, double pitch);
+    Camera previewMove(double right, double up);
     void commitRotation(double yaw, double pitch);
     void commitTranslation(double right, double up, double along);
     void applyCameraRotation() const;
@@ -200,9 +204,6 @@ public:
     // Where a point in model coordinates shows in the view, in device pixels with the
     // origin at the top left; false when it lies behind the eye.
     bool projectToWindow(const Vector3 &point, QPointF &window) const;
-    // The projection the view uses for a picture of the given size.
-    static Matrix4 perspective(int width, int height);
-    static void loadPerspective(int width, int height);
 
     // ---- strokes and their history ----
     // A stroke runs from a press to its release; what it changes is one step of the
@@ -225,21 +226,11 @@ public:
     void markChanged() { changedOutsideHistory = true; }
     void markSaved();
 
-    // ---- pictures ----
-    // Draws the current view off screen at the given size (model, graftals, background);
-    // a null image and the reason when OpenGL cannot. The context must be current.
-    QImage renderImage(int width, int height, QString &error);
-    // Writes a PNG whole or not at all; false with the reason.
-    static bool writePng(const QImage &image, const QString &path, QString &error);
-
 private:
     void uploadBuffers();
     void releaseBuffers();
     // The staged model's buffers become the ones drawn.
     void takeStagedBuffers();
-    void drawAxes() const;
-    void drawTrail() const;
-    void recordEye();
 
     std::unique_ptr<Logger> logger;
 
@@ -270,13 +261,11 @@ private:
     struct GlState;
     std::unique_ptr<GlState> gl;
 
-    std::vector<unsigned char> pickBuffer;
-    int pickWidth = 0;
-    int pickHeight = 0;
+    Camera cam;
+    PickPicture pick;
     bool showAxes = false;
     bool showTrail = false;
     QList<Vector3> trail;
-    std::vector<GraftalInstance *> drawOrder;
 
     Graftal *graftal = nullptr;
     std::map<InstanceKey, InstanceList> instancesByKeyMap;

@@ -1,18 +1,11 @@
 // The brush: spraying many graftals over a circle of the screen, and the eraser.
-#include <GL/glew.h>
-
 #include "Graftal.h"
 #include "Random.h"
 #include "Scene.h"
 
-#include <GL/glu.h>
 #include <cmath>
 
 namespace {
-constexpr double FieldOfView = 45.0;
-constexpr double NearPlane = double(0.1f);
-constexpr double FarPlane = 4000.0;
-
 // The surface point of a face under a window pixel, as barycentric coordinates.
 class Unprojection
 {
@@ -63,45 +56,14 @@ private:
 };
 } // namespace
 
-Matrix4 Scene::perspective(int width, int height)
-{
-    // What gluPerspective builds.
-    const double f = 1.0 / std::tan(FieldOfView * M_PI / 360.0);
-    const double aspect = double(width) / double(std::max(1, height));
-    Matrix4 p;
-    p[0] = f / aspect;
-    p[5] = f;
-    p[10] = (FarPlane + NearPlane) / (NearPlane - FarPlane);
-    p[11] = -1.0;
-    p[14] = 2.0 * FarPlane * NearPlane / (NearPlane - FarPlane);
-    p[15] = 0.0;
-    return p;
-}
-
-void Scene::loadPerspective(int width, int height)
-{
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(FieldOfView, double(width) / double(std::max(1, height)), NearPlane, FarPlane);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-}
-
-namespace {
-Matrix4 eyeFromModel(const Scene &s)
-{
-    return s.modelMatrix.preMultiplied(s.cameraTranslation).preMultiplied(s.cameraRotation);
-}
-} // namespace
-
 bool Scene::projectToWindow(const Vector3 &point, QPointF &window) const
 {
-    const int w = pickBuffer.empty() ? viewportWidth : pickWidth;
-    const int h = pickBuffer.empty() ? viewportHeight : pickHeight;
-    const Matrix4 toEye = eyeFromModel(*this);
+    const int w = pick.rgb.empty() ? viewportWidth : pick.width;
+    const int h = pick.rgb.empty() ? viewportHeight : pick.height;
+    const Matrix4 toEye = cam.modelView();
     if (toEye.transformPoint(point).z >= 0.0)
         return false;
-    const Vector3 ndc = toEye.preMultiplied(perspective(w, h)).transformPoint(point);
+    const Vector3 ndc = toEye.preMultiplied(Camera::perspective(w, h)).transformPoint(point);
     window = QPointF((ndc.x + 1.0) * 0.5 * w, (1.0 - ndc.y) * 0.5 * h);
     return true;
 }
@@ -119,12 +81,13 @@ void Scene::sprayAt(int x, int y, int radius, int rate)
         paintAt(x, y);
         return;
     }
-    if (!graftal || pickBuffer.empty())
+    if (!graftal || pick.rgb.empty())
         return;
     radius = std::clamp(radius, 1, MaxBrushRadius);
     rate = std::clamp(rate, 1, MaxSprayRate);
-    const Unprojection under(eyeFromModel(*this).preMultiplied(perspective(pickWidth, pickHeight)),
-                             pickWidth, pickHeight);
+    const Unprojection under(
+        cam.modelView().preMultiplied(Camera::perspective(pick.width, pick.height)), pick.width,
+        pick.height);
     const int side = 2 * radius + 1;
     for (int n = 0; n < rate; ++n) {
         // A uniformly random pixel of the circle: drawn from the square around it until
@@ -145,13 +108,13 @@ bool Scene::eraserReady() const
 {
     const BrushIndex &index = eraseIndex;
     return index.built && index.graftal == graftal && index.revision == instancesRevision &&
-           index.width == pickWidth && index.height == pickHeight &&
-           index.camera == eyeFromModel(*this);
+           index.width == pick.width && index.height == pick.height &&
+           index.camera == cam.modelView();
 }
 
 void Scene::prepareEraser()
 {
-    if (!graftal || pickBuffer.empty() || eraserReady())
+    if (!graftal || pick.rgb.empty() || eraserReady())
         return;
     // Every instance of the current graftal, by the screen cell it shows in.
     BrushIndex &index = eraseIndex;
@@ -159,12 +122,12 @@ void Scene::prepareEraser()
     index.built = true;
     index.graftal = graftal;
     index.revision = instancesRevision;
-    index.camera = eyeFromModel(*this);
-    index.width = pickWidth;
-    index.height = pickHeight;
-    index.columns = (pickWidth + BrushIndex::Cell - 1) / BrushIndex::Cell;
-    index.rows = (pickHeight + BrushIndex::Cell - 1) / BrushIndex::Cell;
-    const Matrix4 toClip = index.camera.preMultiplied(perspective(pickWidth, pickHeight));
+    index.camera = cam.modelView();
+    index.width = pick.width;
+    index.height = pick.height;
+    index.columns = (pick.width + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    index.rows = (pick.height + BrushIndex::Cell - 1) / BrushIndex::Cell;
+    const Matrix4 toClip = index.camera.preMultiplied(Camera::perspective(pick.width, pick.height));
     const double *m = toClip.data();
     std::vector<quint32> cellOf;
     for (auto &[key, list] : instancesByKeyMap) {
@@ -184,9 +147,9 @@ void Scene::prepareEraser()
                 continue; // behind the eye
             const double cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
             const double cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
-            const double wx = (cx + 1.0) * 0.5 * pickWidth;
-            const double wy = (1.0 - cy) * 0.5 * pickHeight;
-            if (!(wx >= 0.0 && wy >= 0.0 && wx < pickWidth && wy < pickHeight))
+            const double wx = (cx + 1.0) * 0.5 * pick.width;
+            const double wy = (1.0 - cy) * 0.5 * pick.height;
+            if (!(wx >= 0.0 && wy >= 0.0 && wx < pick.width && wy < pick.height))
                 continue; // off screen: never under the brush
             index.anchors.push_back({float(wx), float(wy), instance->face(), slot, quint32(place)});
             cellOf.push_back(
@@ -209,7 +172,7 @@ void Scene::prepareEraser()
 
 int Scene::eraseAt(int x, int y, int radius)
 {
-    if (!graftal || pickBuffer.empty())
+    if (!graftal || pick.rgb.empty())
         return 0;
     radius = std::clamp(radius, 1, MaxBrushRadius);
     prepareEraser();

@@ -1,110 +1,83 @@
-// The camera: the model is centred, scaled and stood upright in front of an eye that
-// turns in place and moves freely. The modelview matrix is
-// cameraRotation · cameraTranslation · modelMatrix.
+// The scene's camera operations: thin calls on its Camera value. The previews of a drag
+// keep the eye vectors the drag looks along in the scene's camera, as its next step and
+// its commit start from them.
 #include "Scene.h"
-
-#include <cmath>
-
-namespace {
-const Vector3 WorldUp(0.0, 1.0, 0.0);
-const Vector3 Ahead(0.0, 0.0, -1.0);
-} // namespace
 
 void Scene::fitModel()
 {
-    // The smallest side of the box becomes ModelSize long. Flat or point-like models
-    // (a zero extent) are scaled by their other extents, or not at all.
-    double s = 0.0;
-    for (int k = 0; k < 3; ++k)
-        if (extent[k] > 0.0f && std::isfinite(extent[k]))
-            s = std::max(s, ModelSize / double(extent[k]));
-    if (!(s > 0.0) || !std::isfinite(s))
-        s = 1.0;
-    normalization = Matrix4::translation(-double(center[0]), -double(center[1]), -double(center[2]))
-                        .preMultiplied(Matrix4::scaling(s));
-    orientation = Matrix4::rotation(Vector3(1.0, 0.0, 0.0), 90.0);
-    modelMatrix = normalization.preMultiplied(orientation);
+    cam = cam.fitted(extent, center);
 }
 
 void Scene::resetCamera()
 {
-    cameraRotation.setIdentity();
-    cameraTranslation.setIdentity();
-    cameraTranslation.preMultiply(Matrix4::translation(0.0, 0.0, -ResetDistance));
-    worldForward = Ahead;
-    worldEye = Vector3(0.0, 0.0, ResetDistance);
-    fitModel();
-    cameraRotation = rotationFor(0.0, 0.0);
-    cameraTranslation = translationFor(0.0, 0.0, 0.0);
+    cam = Camera::reset(extent, center);
 }
 
 Vector3 Scene::pitchAxis() const
 {
-    Vector3 p = Vector3::cross(WorldUp, worldForward).normalized();
-    if (p.lengthSquared() == 0.0) {
-        // Looking straight up or down: pitch about the eye's own horizontal axis
-        // instead, so the camera can turn back.
-        const Matrix4 toWorld = cameraRotation.inverse();
-        p = (toWorld.transformPoint(Vector3(1.0, 0.0, 0.0)) - toWorld.transformPoint(Vector3::zero))
-                .normalized()
-                .negated();
-    }
-    return p;
+    return cam.pitchAxis();
 }
 
-Matrix4 Scene::rotationFor(double yaw, double pitch)
+Matrix4 Scene::previewRotation(double yaw, double pitch)
 {
-    const Vector3 p = pitchAxis();
-    const Matrix4 r = Matrix4::rotation(p, pitch)
-                          .preMultiplied(Matrix4::rotation(WorldUp, -yaw))
-                          .preMultiplied(cameraRotation);
-    worldForward = r.inverse().transformPoint(Ahead);
-    viewDir = orientation.preMultiplied(r).inverse().transformPoint(Ahead).normalized();
+    const Matrix4 r = cam.turn(yaw, pitch);
+    cam = cam.lookingThrough(r);
     return r;
 }
 
-Matrix4 Scene::translationFor(double right, double up, double along)
+Matrix4 Scene::previewTranslation(double right, double up, double along)
 {
-    const Vector3 p = pitchAxis();
-    const Matrix4 t = Matrix4::translation(worldForward * -along)
-                          .preMultiplied(Matrix4::translation(WorldUp * -up))
-                          .preMultiplied(Matrix4::translation(p * -right))
-                          .preMultiplied(cameraTranslation);
-    worldEye = t.inverse().transformPoint(Vector3::zero);
-    eye = modelMatrix.preMultiplied(t).inverse().transformPoint(Vector3::zero);
+    const Matrix4 t = cam.move(right, up, along);
+    cam = cam.standingAt(t);
     return t;
+}
+
+Camera Scene::previewTurn(double yaw, double pitch)
+{
+    const Matrix4 r = previewRotation(yaw, pitch);
+    Camera shown = cam;
+    shown.cameraRotation = r;
+    return shown;
+}
+
+Camera Scene::previewMove(double right, double up)
+{
+    const Matrix4 t = previewTranslation(right, up, 0.0);
+    Camera shown = cam;
+    shown.cameraTranslation = t;
+    return shown;
 }
 
 Matrix4 Scene::rotateCamera(double yaw, double pitch)
 {
-    const Matrix4 r = rotationFor(yaw, pitch);
+    const Matrix4 r = previewRotation(yaw, pitch);
     r.glMultiply();
     return r;
 }
 
 Matrix4 Scene::translateCamera(double right, double up, double along)
 {
-    const Matrix4 t = translationFor(right, up, along);
+    const Matrix4 t = previewTranslation(right, up, along);
     t.glMultiply();
     return t;
 }
 
 void Scene::commitRotation(double yaw, double pitch)
 {
-    cameraRotation = rotationFor(yaw, pitch);
+    cam.cameraRotation = previewRotation(yaw, pitch);
 }
 
 void Scene::commitTranslation(double right, double up, double along)
 {
-    cameraTranslation = translationFor(right, up, along);
+    cam.cameraTranslation = previewTranslation(right, up, along);
 }
 
 void Scene::applyCameraRotation() const
 {
-    cameraRotation.glMultiply();
+    cam.cameraRotation.glMultiply();
 }
 
 void Scene::applyCameraTranslation() const
 {
-    cameraTranslation.glMultiply();
+    cam.cameraTranslation.glMultiply();
 }

@@ -45,8 +45,8 @@ void Scene::updateDensityStroke(int rise)
     const QList<const MeshFace *> &faces = meshFaceLists[densityMeshIndex];
     while (list.size() < target) {
         const qint64 index = qint64(Random::next()) * (faces.size() - 1) / Random::Max;
-        list.push_back(std::make_unique<GraftalInstance>(faces[int(index)], randomBarycentric(),
-                                                         graftal, &eye, &viewDir));
+        list.push_back(
+            std::make_unique<GraftalInstance>(faces[int(index)], randomBarycentric(), graftal));
     }
 }
 

@@ -47,7 +47,7 @@ void Scene::stageModel(const QString &path, std::unique_ptr<LoadedModel> model)
     staged->model = std::move(model);
 }
 
-void Scene::installStaged(bool refreshPicking)
+void Scene::installStaged()
 {
     if (!staged)
         return;
@@ -80,11 +80,6 @@ void Scene::installStaged(bool refreshPicking)
             uploadBuffers();
     }
     resetCamera();
-    if (refreshPicking) {
-        refreshPickBuffer();
-    } else {
-        // Nothing is picked until the picture of the new model's faces is made.
-        pickBuffer.clear();
-        pickWidth = pickHeight = 0;
-    }
+    // Nothing is picked until the picture of the new model's faces is made.
+    pick = PickPicture();
 }

@@ -43,7 +43,6 @@ void Scene::clearInstances()
     densityStroking = false;
     flatListStale = false;
     allInstanceList.clear();
-    drawOrder.clear();
     instancesByKeyMap.clear();
     // A new model or a reloaded state file starts a new history, as it was loaded.
     history.clear();
@@ -52,7 +51,7 @@ void Scene::clearInstances()
 
 GraftalInstance *Scene::addInstance(const MeshFace *face, const QPointF &uv, Graftal *g)
 {
-    auto instance = std::make_unique<GraftalInstance>(face, uv, g, &eye, &viewDir);
+    auto instance = std::make_unique<GraftalInstance>(face, uv, g);
     GraftalInstance *raw = instance.get();
     const InstanceKey key(face->meshIndex, int(g->id()));
     InstanceList &list = instancesByKeyMap[key];

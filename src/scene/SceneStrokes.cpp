@@ -22,7 +22,7 @@ void Scene::endStroke()
 
 std::unique_ptr<GraftalInstance> Scene::remake(const SceneHistory::Placement &p)
 {
-    return std::make_unique<GraftalInstance>(p.face, p.uv, p.graftal, &eye, &viewDir);
+    return std::make_unique<GraftalInstance>(p.face, p.uv, p.graftal);
 }
 
 bool Scene::undo()
@@ -32,7 +32,6 @@ bool Scene::undo()
     const bool done = history.undo(instancesByKeyMap,
                                    [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
-    drawOrder.clear();
     ++instancesRevision;
     return done;
 }
@@ -44,7 +43,6 @@ bool Scene::redo()
     const bool done = history.redo(instancesByKeyMap,
                                    [this](const SceneHistory::Placement &p) { return remake(p); });
     allInstanceList = collectInstances();
-    drawOrder.clear();
     ++instancesRevision;
     return done;
 }

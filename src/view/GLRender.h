@@ -1,12 +1,14 @@
 #pragma once
 
+#include "GlSetup.h"
 #include "Graftal.h"
+#include "ImageExport.h"
+#include "ModelLoadController.h"
+#include "SceneRenderer.h"
 
 #include <QMutex>
 #include <QOpenGLWidget>
 #include <QPoint>
-#include <QSet>
-#include <functional>
 #include <memory>
 
 class Logger;
@@ -15,15 +17,13 @@ class SceneSession;
 class QAction;
 class QLabel;
 class QProgressDialog;
-class QTimer;
 class Scene;
 
-// The OpenGL view of the loaded model and the graftals painted on it. It owns the
-// scene, sets up OpenGL and the shader, keeps the projection in step with its size,
-// turns mouse, wheel and keys into camera moves, brush strokes (spraying, erasing) or
-// density strokes and their undo and redo, uploads the levels of the graftals shown as
-// mipmapped textures, exports pictures and carries out the view toolbar. Models open
-// through its ModelLoadController.
+// The OpenGL view of the loaded model and the graftals painted on it. It owns the scene
+// and turns mouse, wheel and keys into camera moves, brush strokes (spraying, erasing) or
+// density strokes and their undo and redo, and the view toolbar's actions into calls.
+// Its SceneRenderer draws; models open through its ModelLoadController; the painted
+// scene's questions and files are the SceneSession's that the window lends it.
 class GLRender : public QOpenGLWidget
 {
     Q_OBJECT
@@ -57,6 +57,11 @@ public:
     ~GLRender() override;
 
     Scene *scene() const { return theScene.get(); }
+    SceneRenderer &renderer() const { return *sceneRenderer; }
+    ModelLoadController &modelLoader() const { return *loader; }
+    // The session that asks about, saves and reloads the painted scene; without one
+    // "Save" and "Reload" do nothing and models replace the scene without asking.
+    void setSession(SceneSession *session);
     int mode() const { return mouseMode; }
     int dragKind() const { return drag; }
     QPoint pressPosition() const { return pressPos; }
@@ -64,29 +69,22 @@ public:
     int renderFlags() const { return flags; }
     // Whether OpenGL 2.0 was found and the view draws; false after the "Failure" message.
     bool openGlReady() const { return gl2; }
-    const QString &shaderLog() const { return shaderMessages; }
+    const QString &shaderLog() const { return sceneRenderer->shaderLog(); }
 
     // Starts loading a model as "Open 3DS file" does once a file was chosen. The file is
     // read and built off the GUI thread; a load that takes longer than half a second shows
     // its progress in a dialog with a "Cancel" button. The new model replaces the current
     // one only once it is complete; a file that cannot be loaded gives an "Error" box and
     // leaves the current model as it was. A load started while another runs replaces it.
-    void loadModelInBackground(const QString &path);
-    bool loadingModel() const;
+    void loadModelInBackground(const QString &path) { loader->load(path); }
+    bool loadingModel() const { return loader->loading(); }
     // Stops the running load; the current model stays.
-    void cancelModelLoad();
-    QProgressDialog *loadProgressDialog() const;
+    void cancelModelLoad() { loader->cancel(); }
+    QProgressDialog *loadProgressDialog() const { return loader->progressDialog(); }
     // Loads a model and waits for the outcome (for tests and benchmarks), running the
     // event loop meanwhile; true when the model was loaded.
-    bool openModel(const QString &path);
+    bool openModel(const QString &path) { return loader->loadAndWait(path); }
 
-    // Before painted graftals that changed since they were loaded or saved would be lost
-    // (`when`: "closing", "opening a.3ds"): the "Unsaved scene" question, Save writing the
-    // scene state first. Without asking when `quietly` (the state is saved), or when
-    // `ended` turns true while the question is open. True when it is all right to go on;
-    // false when the user chose to stay or the save failed (which is shown).
-    bool settleUnsavedScene(const QString &when, bool quietly = false,
-                            const std::function<bool()> &ended = {});
     // Refreshes the face-id picture outside a paint, with the context made current.
     void refreshPicking();
     // Converts a widget position to the device pixels that picking works in.
@@ -97,14 +95,20 @@ public:
     int sprayRate() const { return rate; }
     // Draws the view off screen at twice its size in device pixels and writes it as a
     // PNG, whole or not at all; false with the reason.
-    bool exportImage(const QString &path, QString &error);
+    bool exportImage(const QString &path, QString &error)
+    {
+        return imageexport::exportImage(*this, path, error);
+    }
 
     // The surface format the view needs (alpha, depth, compatibility profile); must be
     // set before the application object exists.
-    static void setDefaultSurfaceFormat();
+    static void setDefaultSurfaceFormat() { glsetup::setDefaultSurfaceFormat(); }
 
     // Test-only: makes the next OpenGL set-up behave as if OpenGL 2.0 were missing.
-    static void simulateMissingOpenGl2ForTests(bool missing);
+    static void simulateMissingOpenGl2ForTests(bool missing)
+    {
+        glsetup::simulateMissingOpenGl2(missing);
+    }
 
 signals:
     // A load started with loadModelInBackground ended: loaded, failed or cancelled.
@@ -117,8 +121,8 @@ signals:
 public slots:
     void setBrushRadius(int pixels);
     void setSprayRate(int graftals);
-    void undoSceneChange();
-    void redoSceneChange();
+    void undoSceneChange() { stepHistory(false); }
+    void redoSceneChange() { stepHistory(true); }
     void newTexture(QPixmap *pixmap);
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
@@ -137,23 +141,20 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void loadShader();
-    void uploadGraftal(Graftal *g);
-    bool textureInUse(const Graftal *g) const;
-    // Makes the textures of waiting graftals that are now shown; the context is current.
-    void uploadTexturesInUse();
+    // Makes the textures the scene now needs and repaints, outside a paint.
+    void refreshTextures();
     void showFailure();
     void updateHint();
     void updateCursor();
-    // Sprays with the brush under a widget position and repaints.
-    void paintUnder(const QPoint &widgetPos);
+    // Sprays or erases with the brush under a widget position and repaints.
+    void brushUnder(const QPoint &widgetPos);
     void modelLoadEnded(bool loaded);
-    void eraseUnder(const QPoint &widgetPos);
+    // Undoes or redoes one step of the scene's history.
+    void stepHistory(bool forward);
     // Ends the stroke in progress as one step of the history.
     void finishStroke();
     // Tells the toolbar whether undo and redo can be used now.
     void announceHistory();
-    void exportInteractively();
     // Lets the eraser file the graftals by where they show once the events are handled,
     // so that its strokes start without that work.
     void prepareEraserSoon();
@@ -167,15 +168,12 @@ private:
     QPoint pressPos;
     QPoint delta;
 
-    struct GlResources;
-    std::unique_ptr<GlResources> resources;
+    std::unique_ptr<SceneRenderer> sceneRenderer;
     bool initialized = false;
     bool gl2 = false;
-    QString shaderMessages;
-    QSet<Graftal *> pendingUploads;
     QLabel *hint = nullptr;
     std::unique_ptr<ModelLoadController> loader;
-    std::unique_ptr<SceneSession> session;
+    SceneSession *session = nullptr;
     int radius = 1;
     int rate = 1;
     int announcedUndo = -1;

@@ -4,6 +4,7 @@
 #include "ModelLoadTask.h"
 #include "Scene.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -68,6 +69,22 @@ void ModelLoadController::load(const QString &path)
     connect(task, &ModelLoadTask::finished, this, &ModelLoadController::taskFinished);
     clock.start();
     progressTimer->start();
+    emit started();
+}
+
+bool ModelLoadController::loadAndWait(const QString &path)
+{
+    bool loaded = false;
+    QEventLoop waiting;
+    const QMetaObject::Connection done =
+        connect(this, &ModelLoadController::finished, &waiting, [&](bool ok) {
+            loaded = ok;
+            waiting.quit();
+        });
+    load(path);
+    waiting.exec();
+    disconnect(done);
+    return loaded;
 }
 
 void ModelLoadController::cancel()
@@ -168,7 +185,7 @@ void ModelLoadController::uploadStaged()
         }
     }
     view.makeCurrent();
-    scene.installStaged(false);
+    scene.installStaged();
     view.doneCurrent();
     // The first frame and the picture of face ids each cost a frame's drawing: they go in
     // turns of their own, the frame first.

@@ -33,6 +33,9 @@ public:
     // Stops the running load; the current model stays.
     void cancel();
     QProgressDialog *progressDialog() const { return progress; }
+    // Loads and waits for the outcome (for tests and benchmarks), running the event loop
+    // meanwhile; true when the model was loaded.
+    bool loadAndWait(const QString &path);
 
     // While the user is asked about the scene on screen, a model that arrives waits.
     void setInstallsHeld(bool held) { installsHeld = held; }
@@ -44,6 +47,8 @@ public:
     std::function<bool(const QString &fileName)> askBeforeReplacing;
 
 signals:
+    // A load began.
+    void started();
     // The new model is drawn from now on; its face ids follow in a turn of their own.
     void modelInstalled();
     // The picture of face ids of the new model is due (the context is not current).

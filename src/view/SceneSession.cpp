@@ -6,6 +6,8 @@
 #include "Scene.h"
 
 #include <QAbstractButton>
+#include <QColorDialog>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
@@ -14,9 +16,27 @@ SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget 
     : scene(painted), loader(models), dialogParent(parent),
       logger(std::make_unique<Logger>(QStringLiteral("app.gl.render")))
 {
+    loader.askBeforeReplacing = [this](const QString &fileName) {
+        return settleUnsavedScene(QStringLiteral("opening %1").arg(fileName));
+    };
 }
 
-SceneSession::~SceneSession() = default;
+SceneSession::~SceneSession()
+{
+    loader.askBeforeReplacing = nullptr;
+}
+
+void SceneSession::openModelInteractively()
+{
+    const QString name = QFileDialog::getOpenFileName(
+        nullptr, QStringLiteral("Open 3DS model"), QString(), QStringLiteral("3DS files (*.3ds)"));
+    // A new model takes the painted graftals with it.
+    if (name.isEmpty() ||
+        !settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))
+        return;
+    loader.load(name);
+    loader.rememberQuestionAt(scene.stateId());
+}
 
 bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
                                       const std::function<bool()> &ended)
@@ -131,7 +151,7 @@ void SceneSession::reloadSceneInteractively()
             QStringLiteral("The scene could not be reloaded from %1:\n%2").arg(file, error));
         return;
     }
-    emit sceneReplaced();
+    emit sceneChanged();
     if (used < records)
         emit statusMessage(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
                                           "graftal is not in the library or their face is not on "
@@ -139,4 +159,15 @@ void SceneSession::reloadSceneInteractively()
                                .arg(records - used)
                                .arg(records)
                                .arg(file));
+}
+
+void SceneSession::chooseBackground()
+{
+    const QColor color = QColorDialog::getColor(Qt::white, nullptr);
+    if (!color.isValid())
+        return;
+    if (color != scene.background)
+        scene.markChanged();
+    scene.background = color;
+    emit sceneChanged();
 }

@@ -11,15 +11,16 @@ class QWidget;
 class Scene;
 
 // The painted scene and its file, as the user deals with them: the "Unsaved scene"
-// question before painted graftals would be lost, saving and reloading with their
-// questions and messages, and the "(recovered)" file beside a scene file that another
-// session saved when nobody can be asked.
+// question before painted graftals would be lost (closing, opening another model, a model
+// that arrives after more painting), saving and reloading with their questions and
+// messages, and the "(recovered)" file beside a scene file that another session saved when
+// nobody can be asked. The main window owns it and lends it to the view.
 class SceneSession : public QObject
 {
     Q_OBJECT
 public:
     // `parent` parents the questions; a model arriving through `models` waits while one
-    // is open.
+    // is open, and is asked about before it replaces painted graftals.
     SceneSession(Scene &painted, ModelLoadController &models, QWidget &parent);
     ~SceneSession() override;
 
@@ -30,18 +31,23 @@ public:
     // false when the user chose to stay or the save failed (which is shown).
     bool settleUnsavedScene(const QString &when, bool quietly = false,
                             const std::function<bool()> &ended = {});
+    // "Open 3DS file": the file dialog, then the question about the painted scene, then
+    // the load.
+    void openModelInteractively();
     // "Save current state of scene": asks before replacing a scene painted on another
     // model, and says when the save failed.
     void saveSceneInteractively();
     // "Reload state for scene from disk": asks about unsaved graftals first, refuses a file
     // that is no scene with a message, and tells how many graftals could not be placed.
     void reloadSceneInteractively();
+    // "Set background color": a cancelled dialog keeps the colour there was.
+    void chooseBackground();
 
 signals:
     // A stroke that was running ended: the history changed.
     void historyChanged();
-    // The painted graftals were replaced from the file.
-    void sceneReplaced();
+    // What the view shows of the scene changed: reloaded graftals, a new background.
+    void sceneChanged();
     // A line for the window's status bar.
     void statusMessage(const QString &message);
 

@@ -307,7 +307,7 @@ void TestMainWindow::oneEditReachesStripsAndTextures()
     const TuftmillClass &ui = window.form();
     Graftal *g = ui.treeManager->currentGraftal();
     QVERIFY(g);
-    QVERIFY(g->textureIds[0] != 0); // uploaded when it was selected
+    QVERIFY(ui.view->renderer().textures().names(g)[0] != 0); // made when it was selected
     GraftalPainter *painter = ui.textureManager->painter();
     painter->setColor(Qt::red);
     for (int y = 150; y <= 250; y += 10) {
@@ -324,7 +324,7 @@ void TestMainWindow::oneEditReachesStripsAndTextures()
     QCOMPARE(thumbnail.pixel(thumbnail.width() / 2, thumbnail.height() / 2), preview);
     // And the view's texture of the graftal carries it.
     ui.view->makeCurrent();
-    glBindTexture(GL_TEXTURE_2D, g->textureIds[0]);
+    glBindTexture(GL_TEXTURE_2D, ui.view->renderer().textures().names(g)[0]);
     std::vector<unsigned char> pixels(256 * 256 * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());

@@ -68,7 +68,6 @@ void TestGraftal::createGivesOneBlankLevelAndDefaults()
     QCOMPARE(g->levels().size(), 1);
     QCOMPARE(g->currentLevel, 0);
     QVERIFY(!g->texturesDirty);
-    QCOMPARE(g->textureIds[0], 0u);
     QCOMPARE(g->levels()[0].first.size(), QSize(400, 400));
     QCOMPARE(g->levels()[0].second.size(), QSize(400, 400));
     QVERIFY(fullyTransparent(g->levels()[0].first.toImage()));

@@ -48,10 +48,9 @@ void TestHistory::strokesOfAnyShapeComeBackExactly()
     QFETCH(int, start);
     const MeshFace face({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 0, 0);
     auto g = Graftal::create(1, QStringLiteral("g"));
-    const Vector3 eye, dir;
     double next = 0.0;
     auto make = [&](double u) {
-        return std::make_unique<GraftalInstance>(&face, QPointF(u, 0.0), g.get(), &eye, &dir);
+        return std::make_unique<GraftalInstance>(&face, QPointF(u, 0.0), g.get());
     };
     const SceneHistory::Maker remake = [&](const SceneHistory::Placement &p) {
         return make(p.uv.x());
@@ -104,14 +103,12 @@ void TestHistory::changesOutsideAStrokeDropTheHistory()
 {
     const MeshFace face({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 0, 0);
     auto g = Graftal::create(1, QStringLiteral("g"));
-    const Vector3 eye, dir;
     Lists lists;
     SceneHistory history;
     const quint64 loaded = history.stateId();
     history.beginStroke();
     history.touch({0, 1}, lists[{0, 1}]);
-    lists[{0, 1}].push_back(
-        std::make_unique<GraftalInstance>(&face, QPointF(0.2, 0.2), g.get(), &eye, &dir));
+    lists[{0, 1}].push_back(std::make_unique<GraftalInstance>(&face, QPointF(0.2, 0.2), g.get()));
     history.endStroke(lists);
     QVERIFY(history.canUndo());
     QVERIFY(history.stateId() != loaded);

@@ -157,8 +157,8 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     const Vector3 eye(0, -100, 0);
     // A view direction whose angle to the floor gives the wanted d.
     const Vector3 viewDir(0, std::sqrt(std::max(0.0, 1 - d * d)), -d);
-    GraftalInstance instance(&floor, {0.2, 0.3}, g.get(), &eye, &viewDir);
-    const GraftalInstance::Quad q = instance.quad();
+    GraftalInstance instance(&floor, {0.2, 0.3}, g.get());
+    const GraftalInstance::Quad q = instance.quad(viewDir);
     QVERIFY(std::abs(q.alpha - alpha) < 1e-9);
     QVERIFY2(std::abs(q.size - size) < 1e-9, qPrintable(QString::number(q.size)));
     QCOMPARE(q.visible, visible);
@@ -168,10 +168,10 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
         QVERIFY(std::abs((q.corners[3] - q.corners[0]).z - 2 * size) < 1e-9);
         QVERIFY(std::abs((q.corners[1] - q.corners[0]).x - 2 * size) < 1e-9);
     }
-    QCOMPARE(instance.distanceSquaredToEye(),
+    QCOMPARE(instance.distanceSquaredToEye(eye),
              Vector3::dot(instance.position - eye, instance.position - eye));
     g->setBaseSize(0.0009);
-    QVERIFY(!instance.quad().visible);
+    QVERIFY(!instance.quad(viewDir).visible);
 }
 
 void TestPlacement::densityStrokeCountsFromThePress()
@@ -417,10 +417,10 @@ void TestPlacement::damagedStateFilesLoadWhatIsSound()
 
     // Files whose size disagrees with their count, or of another kind, are no scenes: they
     // are refused at once and what is painted stays.
-    const QList<QByteArray> refused = {
-        header + count(1000) + good + good + good.left(10), header + count(1) + good + good,
-        header + count(0xFFFFFFFFu), QByteArray("a text file, long enough to be read\n"),
-        QByteArray::fromHex("07") + header.mid(1) + count(1) + good};
+    const QList<QByteArray> refused = {header + count(1000) + good + good + good.left(10),
+                                       header + count(1) + good + good, header + count(0xFFFFFFFFu),
+                                       QByteArray("a text file, long enough to be read\n"),
+                                       QByteArray::fromHex("07") + header.mid(1) + count(1) + good};
     for (const QByteArray &bytes : refused) {
         QVERIFY(testsupport::writeBytes("scenes/two.dat", bytes));
         QString error;

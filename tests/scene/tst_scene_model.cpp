@@ -102,7 +102,7 @@ void TestSceneModel::realModelsLoad()
         QVERIFY(scene.boundsMin[k] <= scene.boundsMax[k]);
     }
     QCOMPARE(scene.background, QColor(Qt::white));
-    QCOMPARE(scene.worldEye, Vector3(0, 0, 800));
+    QCOMPARE(scene.camera().worldEye, Vector3(0, 0, 800));
 }
 
 void TestSceneModel::facesNumberAcrossMeshes()
@@ -264,7 +264,7 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
     scene.addInstance(scene.face(1), {0.2, 0.2}, g.get());
     scene.background = Qt::green;
     scene.commitTranslation(0, 0, 15);
-    const Vector3 eyeBefore = scene.worldEye;
+    const Vector3 eyeBefore = scene.camera().worldEye;
 
     // Damaged and missing files, a folder and a named pipe (which must not keep the
     // reader waiting for a writer), and a reader that crashes, hangs or runs out of memory
@@ -296,7 +296,7 @@ void TestSceneModel::failedLoadLeavesSceneAsItWas()
         QCOMPARE(scene.faceCount(), 3);
         QCOMPARE(scene.instanceCount(), 1);
         QCOMPARE(scene.background, QColor(Qt::green));
-        QCOMPARE(scene.worldEye, eyeBefore);
+        QCOMPARE(scene.camera().worldEye, eyeBefore);
         QCOMPARE(scene.stateFileName(), QStringLiteral("scenes/two.dat"));
     }
 }

@@ -4,6 +4,7 @@
 #include "Graftal.h"
 #include "ModelBuilder.h"
 #include "Scene.h"
+#include "SceneSession.h"
 #include "TestSupport.h"
 #include "TreeManager.h"
 
@@ -24,6 +25,7 @@ struct SphereView
     QTreeWidget tree;
     TreeManager *library = nullptr;
     GLRender view;
+    SceneSession session{*view.scene(), view.modelLoader(), view};
     static constexpr QPoint centre{200, 150};
 
     QList<Graftal *> graftals;
@@ -31,6 +33,7 @@ struct SphereView
     explicit SphereView(std::initializer_list<QColor> colours)
     {
         QDir().mkdir("scenes");
+        view.setSession(&session);
         TreeManager::destroyInstance();
         library = TreeManager::instance(&tree);
         view.scene()->setGraftalLookup(library);

@@ -175,10 +175,10 @@ void TestBrush::eraserTakesOnlyVisibleSelectedInsideTheCircle()
     std::set<GraftalInstance *> hidden;
     for (int f = 0; f < s->faceCount(); ++f) {
         const MeshFace *face = s->face(f);
-        GraftalInstance probe(face, {0.3, 0.3}, b.red, &s->eye, &s->viewDir);
+        GraftalInstance probe(face, {0.3, 0.3}, b.red);
         QPointF w;
-        if (Vector3::dot(face->normal, s->viewDir) > 0.2 && s->projectToWindow(probe.position, w) &&
-            std::hypot(w.x() - 200.5, w.y() - 150.5) < 25)
+        if (Vector3::dot(face->normal, s->camera().viewDir) > 0.2 &&
+            s->projectToWindow(probe.position, w) && std::hypot(w.x() - 200.5, w.y() - 150.5) < 25)
             hidden.insert(s->addInstance(face, {0.3, 0.3}, b.red));
     }
     QVERIFY(hidden.size() >= 3);
@@ -334,7 +334,7 @@ void TestBrush::secondPressNeverAbandonsADensityStroke()
     b.click(b.centre + QPoint(60, 0));
     QCOMPARE(b.scene()->allInstances().size(), size_t(b.scene()->instanceCount()));
     b.view.grabFramebuffer();
-    QCOMPARE(b.scene()->lastDrawOrder().size(), size_t(b.scene()->instanceCount()));
+    QCOMPARE(b.view.renderer().lastDrawOrder().size(), size_t(b.scene()->instanceCount()));
     // Each press made its own step: undone one by one, back to the single graftal.
     while (b.scene()->canUndo())
         b.act(GLRender::UndoAction);

@@ -7,6 +7,7 @@
 #include "LoggerOutput.h"
 #include "Random.h"
 #include "Scene.h"
+#include "SceneSession.h"
 #include "TreeManager.h"
 
 #include <QAction>
@@ -148,6 +149,8 @@ void TestDressing::nothingHappensWithoutAModelOrOffIt()
 {
     ScopedWorkDir work;
     GLRender view;
+    SceneSession session(*view.scene(), view.modelLoader(), view);
+    view.setSession(&session);
     view.resize(200, 150);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));

@@ -9,6 +9,7 @@
 #include "LoggerOutput.h"
 #include "ModelLoadTask.h"
 #include "Scene.h"
+#include "SceneSession.h"
 
 #include <QAction>
 #include <QColorDialog>
@@ -46,8 +47,10 @@ QByteArray describe(const QColor &c)
 struct View
 {
     GLRender view;
+    SceneSession session{*view.scene(), view.modelLoader(), view};
     View(int w = ViewWidth, int h = ViewHeight)
     {
+        view.setSession(&session);
         view.resize(w, h);
         view.show();
         view.activateWindow();
@@ -109,6 +112,7 @@ private slots:
     void graftalsStandAtTheSilhouette();
     void fadeShowsAndOrderIsBackToFront();
     void graftalEdgesDoNotWrapAround();
+    void texturesOfDeletedGraftalsAreFreed();
     void openAndBackgroundThroughTheToolbar();
     void slowLoadShowsProgressAndCancelKeepsTheModel();
     void readerFailuresKeepTheModelDrawn_data();
@@ -145,7 +149,7 @@ void TestGLRender::inertBeforeAModel()
     QTest::mouseMove(&v.view, QPoint(160, 130));
     QTest::mouseRelease(&v.view, Qt::LeftButton, {}, QPoint(160, 130));
     QCOMPARE(v.view.dragKind(), int(GLRender::NoDrag));
-    QCOMPARE(v.scene()->cameraRotation, Matrix4::identity);
+    QCOMPARE(v.scene()->camera().cameraRotation, Matrix4::identity);
     QVERIFY(v.scene()->pickFace(200, 150) == nullptr);
     // F2 before a model sets the flag; the axes come with the first model.
     QTest::keyClick(&v.view, Qt::Key_F2);
@@ -267,7 +271,7 @@ void TestGLRender::pickPictureOverlaysAndTrail()
     View v;
     QVERIFY(v.view.openModel("wall.3ds"));
     QTest::keyClick(&v.view, Qt::Key_F1);
-    QCOMPARE(v.view.renderFlags(), int(Scene::ShowPickBuffer));
+    QCOMPARE(v.view.renderFlags(), int(SceneRenderer::ShowPickBuffer));
     QImage ids = v.frame();
     const QColor centre = ids.pixelColor(200, 150);
     QVERIFY2(centre == QColor(0, 0, 1) || centre == QColor(0, 0, 2), describe(centre));
@@ -291,16 +295,13 @@ void TestGLRender::pickPictureOverlaysAndTrail()
     // The trail keeps the last 500 eye positions, one per frame.
     QTest::keyClick(&v.view, Qt::Key_F3);
     QVERIFY(v.scene()->trailShown());
-    v.view.makeCurrent();
     for (int frame = 0; frame < 600; ++frame) {
         v.scene()->commitTranslation(0, 0, 0.5);
-        v.scene()->clearView(false);
-        v.scene()->render(0);
+        v.frame();
     }
-    v.view.doneCurrent();
     QCOMPARE(v.scene()->eyeTrail().size(), Scene::TrailLength);
-    QCOMPARE(v.scene()->eyeTrail().last(), v.scene()->eye);
-    QVERIFY(v.scene()->eyeTrail().first() != v.scene()->eye);
+    QCOMPARE(v.scene()->eyeTrail().last(), v.scene()->camera().eye);
+    QVERIFY(v.scene()->eyeTrail().first() != v.scene()->camera().eye);
 }
 
 void TestGLRender::cameraMouseRules()
@@ -318,22 +319,23 @@ void TestGLRender::cameraMouseRules()
     QTest::mouseMove(&v.view, QPoint(160, 130));
     QCOMPARE(v.view.dragDelta(), QPoint(60, 30));
     v.frame(); // one frame of preview
-    QCOMPARE(v.scene()->cameraRotation, Matrix4::identity);
+    QCOMPARE(v.scene()->camera().cameraRotation, Matrix4::identity);
     QTest::mouseRelease(&v.view, Qt::LeftButton, {}, QPoint(160, 130));
-    reference.rotationFor(10, 5);
+    reference.previewRotation(10, 5);
     reference.commitRotation(10, 5);
     for (int i = 0; i < 16; ++i)
-        QVERIFY(std::abs(v.scene()->cameraRotation[i] - reference.cameraRotation[i]) < 1e-12);
+        QVERIFY(std::abs(v.scene()->camera().cameraRotation[i] -
+                         reference.camera().cameraRotation[i]) < 1e-12);
     QCOMPARE(v.view.dragKind(), int(GLRender::NoDrag));
     QCOMPARE(v.view.dragDelta(), QPoint(0, 0));
 
     // Right drag of (60, 30): right 10, up 5.
-    const Vector3 eyeBefore = v.scene()->worldEye;
+    const Vector3 eyeBefore = v.scene()->camera().worldEye;
     const Vector3 axis = v.scene()->pitchAxis();
     QTest::mousePress(&v.view, Qt::RightButton, {}, QPoint(100, 100));
     QTest::mouseMove(&v.view, QPoint(160, 130));
     QTest::mouseRelease(&v.view, Qt::RightButton, {}, QPoint(160, 130));
-    const Vector3 moved = v.scene()->worldEye - eyeBefore;
+    const Vector3 moved = v.scene()->camera().worldEye - eyeBefore;
     QVERIFY(std::abs(moved.x - 10 * axis.x) < 1e-9 && std::abs(moved.y - 5) < 1e-9 &&
             std::abs(moved.z - 10 * axis.z) < 1e-9);
 
@@ -350,10 +352,10 @@ void TestGLRender::cameraMouseRules()
     QTest::mouseRelease(&v.view, Qt::LeftButton, {}, QPoint(150, 120));
 
     // A wheel delta of 240 moves the eye 30 units forward.
-    const Vector3 before = v.scene()->worldEye;
-    const Vector3 forward = v.scene()->worldForward;
+    const Vector3 before = v.scene()->camera().worldEye;
+    const Vector3 forward = v.scene()->camera().worldForward;
     sendWheel(&v.view, 240);
-    const Vector3 after = v.scene()->worldEye - before;
+    const Vector3 after = v.scene()->camera().worldEye - before;
     QVERIFY(std::abs(Vector3::dot(after, forward) - 30) < 1e-9);
     // The pick picture follows the camera: the wall is still under the centre.
     QVERIFY(v.scene()->pickFace(200, 150) != nullptr);
@@ -376,8 +378,8 @@ void TestGLRender::mipmapsCarryTheLevelsOfDetail()
     auto g = colouredGraftal(levels, QColor(7, 8, 9, 255));
     // Textures are made for the graftal about to be painted (and those shown).
     v.view.currentGraftalChanged(g.get());
-    QVERIFY(g->textureIds[0] != 0 && g->textureIds[1] != 0);
-    const GLuint names[2] = {g->textureIds[0], g->textureIds[1]};
+    const std::array<GLuint, 2> names = v.view.renderer().textures().names(g.get());
+    QVERIFY(names[0] != 0 && names[1] != 0);
     v.view.makeCurrent();
     for (int level = 0; level < 9; ++level) {
         GLint width = 0;
@@ -398,8 +400,7 @@ void TestGLRender::mipmapsCarryTheLevelsOfDetail()
         g->setLevel(i,
                     {testsupport::filledLevel(Qt::magenta), testsupport::filledLevel(Qt::black)});
     v.view.bindTexturesForGraftal(g.get());
-    QCOMPARE(g->textureIds[0], names[0]);
-    QCOMPARE(g->textureIds[1], names[1]);
+    QCOMPARE(v.view.renderer().textures().names(g.get()), names);
     v.view.makeCurrent();
     for (int level = 0; level < 9; ++level)
         QVERIFY(close(textureLevelColour(names[0], level), Qt::magenta, 1));
@@ -462,8 +463,8 @@ void TestGLRender::fadeShowsAndOrderIsBackToFront()
     const QImage image = v.frame();
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         image.save(qEnvironmentVariable("TUFTMILL_SHOTS") + QStringLiteral("/fade.png"));
-    QVERIFY(!scene->lastDrawOrder().empty());
-    QCOMPARE(scene->lastDrawOrder().front(), far);
+    QVERIFY(!v.view.renderer().lastDrawOrder().empty());
+    QCOMPARE(v.view.renderer().lastDrawOrder().front(), far);
     // Red at 0.75 over the blue floor.
     const QColor c = image.pixelColor(200, 140);
     QVERIFY2(close(c, QColor(191, 0, 64), 6), describe(c));
@@ -506,6 +507,28 @@ void TestGLRender::graftalEdgesDoNotWrapAround()
             qPrintable(
                 QString("size %1: red from %2 to %3").arg(size).arg(topmostRed).arg(lowestRed)));
     }
+}
+
+void TestGLRender::texturesOfDeletedGraftalsAreFreed()
+{
+    View v;
+    auto g = colouredGraftal(1, Qt::red);
+    const Graftal *address = g.get();
+    v.view.currentGraftalChanged(g.get());
+    const std::array<GLuint, 2> names = v.view.renderer().textures().names(address);
+    QVERIFY(names[0] != 0);
+    v.view.currentGraftalChanged(nullptr);
+    g.reset();
+    // Nothing is known under the old address any more, even if a new graftal gets it, and
+    // the names go once the context is current again.
+    QCOMPARE(v.view.renderer().textures().names(address)[0], 0u);
+    auto next = colouredGraftal(1, Qt::blue);
+    v.view.currentGraftalChanged(next.get());
+    v.view.makeCurrent();
+    QVERIFY(!glIsTexture(names[0]) || v.view.renderer().textures().names(next.get())[0] == names[0]);
+    QVERIFY(close(textureLevelColour(v.view.renderer().textures().names(next.get())[1], 0),
+                  Qt::blue, 1));
+    v.view.doneCurrent();
 }
 
 void TestGLRender::openAndBackgroundThroughTheToolbar()
@@ -714,7 +737,7 @@ void TestGLRender::missingOpenGl2LeavesTheViewInert()
         QVERIFY(v.view.openModel("wall.3ds"));
         auto g = colouredGraftal(2);
         v.view.bindTexturesForGraftal(g.get());
-        QCOMPARE(g->textureIds[0], 0u);
+        QCOMPARE(v.view.renderer().textures().names(g.get())[0], 0u);
         const QImage image = v.frame();
         QCOMPARE(image.pixelColor(200, 150), QColor(Qt::white));
     }

@@ -242,7 +242,7 @@ void TestStrokes::strokesAcrossAModelInstall()
     v.act(GLRender::UndoAction);
     QCOMPARE(GraftalInstance::liveCount(), v.scene()->instanceCount());
     v.view.grabFramebuffer();
-    QCOMPARE(v.scene()->lastDrawOrder().size(), size_t(v.scene()->instanceCount()));
+    QCOMPARE(v.view.renderer().lastDrawOrder().size(), size_t(v.scene()->instanceCount()));
     qInfo("%d moves during the load, %d graftals after", moves, v.scene()->instanceCount());
 }
 

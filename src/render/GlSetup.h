@@ -1,13 +1,15 @@
 #pragma once
 
-// OpenGL set-up shared by the view and the picture command: entry points, the shader
-// program and the graftal textures. Each needs the OpenGL context current.
+// OpenGL set-up: entry points and the shader program. Each needs the OpenGL context
+// current.
 
 #include <QString>
 
-class Graftal;
-
 namespace glsetup {
+
+// The surface format views and pictures need (alpha, depth, compatibility profile); must
+// be set before the application object exists.
+void setDefaultSurfaceFormat();
 
 // Loads the entry points; false with the reason when OpenGL 2.0 is not there.
 bool loadEntryPoints(QString &error);
@@ -18,10 +20,5 @@ void simulateMissingOpenGl2(bool missing);
 // current program; `log` gets the compiler's and linker's complaints. The names are
 // returned for their owner to keep.
 void buildObjectColorProgram(unsigned int &shader, unsigned int &program, QString &log);
-
-// Uploads the graftal's levels into its two textures (`textureIds`: levels, masks) as
-// mipmap chains: finer mipmap levels show its first levels of detail, coarser ones the
-// later ones, so OpenGL's choice by on-screen size picks the level of detail.
-void uploadGraftalTextures(const Graftal *g);
 
 } // namespace glsetup

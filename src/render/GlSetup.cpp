@@ -2,14 +2,11 @@
 
 #include "GlSetup.h"
 
-#include "Graftal.h"
-
 #include <QFile>
-#include <QImage>
+#include <QSurfaceFormat>
 
 namespace {
 bool missingOpenGl2 = false;
-constexpr int MipmapLevels = 9; // 256 x 256 down to 1 x 1
 
 QString infoLog(GLuint id, bool isProgram)
 {
@@ -24,6 +21,15 @@ QString infoLog(GLuint id, bool isProgram)
 } // namespace
 
 namespace glsetup {
+
+void setDefaultSurfaceFormat()
+{
+    QSurfaceFormat format;
+    format.setAlphaBufferSize(8);
+    format.setDepthBufferSize(24);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    QSurfaceFormat::setDefaultFormat(format);
+}
 
 void simulateMissingOpenGl2(bool missing)
 {
@@ -73,39 +79,6 @@ void buildObjectColorProgram(unsigned int &shaderName, unsigned int &programName
     glUseProgram(program);
     shaderName = shader;
     programName = program;
-}
-
-void uploadGraftalTextures(const Graftal *g)
-{
-    if (!glIsEnabled(GL_TEXTURE_2D))
-        glEnable(GL_TEXTURE_2D);
-    const int last = g->levelCount() - 1;
-    const double step = last * 0.125 + 0.5;
-    for (int unit = 0; unit < 2; ++unit) {
-        glActiveTexture(GLenum(GL_TEXTURE0 + unit));
-        glBindTexture(GL_TEXTURE_2D, g->textureIds[unit]);
-        glEnable(GL_TEXTURE_2D);
-        // A graftal is one picture, not a tile: near its edges the filter of the coarse
-        // levels must not reach round to the opposite edge (the roots would show as a
-        // line along the top of every small graftal).
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        double x = 0.0;
-        for (int level = 0; level < MipmapLevels; ++level) {
-            const int side = 1 << (8 - level);
-            const int detail = std::min(int(x), last);
-            x += step;
-            const QImage image = (unit == 0 ? g->levelTexture(detail, QSize(side, side))
-                                            : g->levelMask(detail, QSize(side, side)))
-                                     .convertToFormat(QImage::Format_RGBA8888)
-                                     .mirrored();
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-            glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-            glTexImage2D(GL_TEXTURE_2D, level, 4, image.width(), image.height(), 0, GL_RGBA,
-                         GL_UNSIGNED_BYTE, image.constBits());
-        }
-    }
 }
 
 } // namespace glsetup

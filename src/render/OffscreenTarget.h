@@ -1,0 +1,40 @@
+#pragma once
+
+#include "GlObjects.h"
+
+// A framebuffer object of a colour and a depth renderbuffer, for drawing what must not
+// show in the view (the face-id picture) or is larger than it (pictures for files).
+class OffscreenTarget
+{
+public:
+    // Whether OpenGL here has framebuffer objects at all.
+    static bool supported();
+    // Makes the target width x height unless it is that already; false when OpenGL
+    // cannot make it complete.
+    bool resize(int width, int height);
+    GLuint framebuffer() const { return frame.get(); }
+    int width() const { return targetWidth; }
+    int height() const { return targetHeight; }
+
+    // Draws into the target for as long as it lives, with the viewport over all of it;
+    // the framebuffer and viewport there were come back when it goes.
+    class Binding
+    {
+    public:
+        explicit Binding(const OffscreenTarget &target);
+        ~Binding();
+        Binding(const Binding &) = delete;
+        Binding &operator=(const Binding &) = delete;
+
+    private:
+        GLint previousFramebuffer = 0;
+        GLint previousViewport[4] = {0, 0, 0, 0};
+    };
+
+private:
+    GlFramebuffer frame;
+    GlRenderbuffer color, depth;
+    int targetWidth = 0;
+    int targetHeight = 0;
+    bool complete = false;
+};

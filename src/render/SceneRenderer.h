@@ -1,0 +1,90 @@
+#pragma once
+
+#include "GlObjects.h"
+#include "GraftalTextures.h"
+#include "OffscreenTarget.h"
+#include "RenderSettings.h"
+
+#include <QImage>
+#include <QString>
+#include <vector>
+
+struct Camera;
+class GraftalInstance;
+class Scene;
+
+// Draws scenes: the model from its buffers, then every painted graftal as a textured
+// quad standing on the surface, farthest first, coloured by the shader; the face-id
+// picture that picking reads; and pictures of any size for files. The window's view,
+// "Export image" and the render command all draw through one of these, so that they
+// draw alike.
+//
+// It owns the shader program, the graftals' textures and its framebuffers. Every call
+// needs the OpenGL context it was initialised in to be current, its destructor too.
+class SceneRenderer
+{
+public:
+    // What a frame draws.
+    enum Flag
+    {
+        PickPass = 1,
+        ShowPickBuffer = 2
+    };
+
+    SceneRenderer();
+    ~SceneRenderer();
+    SceneRenderer(const SceneRenderer &) = delete;
+    SceneRenderer &operator=(const SceneRenderer &) = delete;
+
+    // Loads OpenGL's entry points, sets up depth testing, culling, blending and texturing
+    // and builds the shader program (its complaints in shaderLog). False with the reason
+    // when OpenGL 2.0 is missing: nothing can be drawn then.
+    bool initialize(QString &error);
+    bool ready() const { return usable; }
+    const QString &shaderLog() const { return shaderMessages; }
+
+    GraftalTextures &textures() { return graftalTextures; }
+    // Makes the textures the scene needs now: those of the graftals shown and of the one
+    // about to be painted, where they are missing or out of date.
+    void prepareTextures(const Scene &scene);
+    // Whether the graftal is shown in the scene or about to be painted.
+    static bool inUse(const Scene &scene, const Graftal *g);
+
+    // One frame of width x height into the bound framebuffer: the background, the model
+    // and its graftals as the camera sees them (only the background without OpenGL 2.0).
+    void draw(const Scene &scene, const Camera &camera, const RenderSettings &settings,
+              int width, int height);
+    // Makes the face-id picture of the scene's camera at the scene's viewport size and
+    // gives it to the scene to pick from.
+    void refreshPicking(Scene &scene);
+    // Draws off screen at the given size, without overlays, and reads it back (rows top
+    // down); a null image and the reason when OpenGL cannot.
+    QImage picture(const Scene &scene, const Camera &camera, const RenderSettings &settings,
+                   int width, int height, QString &error);
+
+    // A texture of a picture, kept until the next one replaces it (nothing draws it).
+    void setPixmapTexture(const QImage &image);
+
+    // The instances in the order the last frame drew them, farthest first; good until the
+    // scene's instances next change.
+    const std::vector<GraftalInstance *> &lastDrawOrder() const { return drawOrder; }
+
+private:
+    void clear(const Scene &scene, bool pick) const;
+    void applyCamera(const Camera &camera, int width, int height) const;
+    void drawModel(const Scene &scene, const Camera &camera, bool ids) const;
+    void drawGraftals(const Scene &scene, const Camera &camera);
+    void drawPickPicture(const Scene &scene) const;
+    void drawAxes() const;
+    void drawTrail(const Scene &scene) const;
+
+    bool usable = false;
+    QString shaderMessages;
+    GlShader shader;
+    GlProgram program;
+    GraftalTextures graftalTextures;
+    OffscreenTarget pickTarget;
+    OffscreenTarget pictureTarget;
+    GlTexture pixmapTexture;
+    std::vector<GraftalInstance *> drawOrder;
+};

@@ -1,0 +1,119 @@
+#include "Camera.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const Vector3 WorldUp(0.0, 1.0, 0.0);
+const Vector3 Ahead(0.0, 0.0, -1.0);
+} // namespace
+
+Camera Camera::fitted(const float extent[3], const float center[3]) const
+{
+    // The smallest side of the box becomes ModelSize long. Flat or point-like models
+    // (a zero extent) are scaled by their other extents, or not at all.
+    double s = 0.0;
+    for (int k = 0; k < 3; ++k)
+        if (extent[k] > 0.0f && std::isfinite(extent[k]))
+            s = std::max(s, ModelSize / double(extent[k]));
+    if (!(s > 0.0) || !std::isfinite(s))
+        s = 1.0;
+    Camera c = *this;
+    c.normalization =
+        Matrix4::translation(-double(center[0]), -double(center[1]), -double(center[2]))
+            .preMultiplied(Matrix4::scaling(s));
+    c.orientation = Matrix4::rotation(Vector3(1.0, 0.0, 0.0), 90.0);
+    c.modelMatrix = c.normalization.preMultiplied(c.orientation);
+    return c;
+}
+
+Camera Camera::reset(const float extent[3], const float center[3])
+{
+    Camera c;
+    c.cameraTranslation.preMultiply(Matrix4::translation(0.0, 0.0, -ResetDistance));
+    c.worldForward = Ahead;
+    c.worldEye = Vector3(0.0, 0.0, ResetDistance);
+    c = c.fitted(extent, center);
+    return c.turned(0.0, 0.0).moved(0.0, 0.0, 0.0);
+}
+
+Vector3 Camera::pitchAxis() const
+{
+    Vector3 p = Vector3::cross(WorldUp, worldForward).normalized();
+    if (p.lengthSquared() == 0.0) {
+        // Looking straight up or down: pitch about the eye's own horizontal axis
+        // instead, so the camera can turn back.
+        const Matrix4 toWorld = cameraRotation.inverse();
+        p = (toWorld.transformPoint(Vector3(1.0, 0.0, 0.0)) - toWorld.transformPoint(Vector3::zero))
+                .normalized()
+                .negated();
+    }
+    return p;
+}
+
+Matrix4 Camera::turn(double yaw, double pitch) const
+{
+    return Matrix4::rotation(pitchAxis(), pitch)
+        .preMultiplied(Matrix4::rotation(WorldUp, -yaw))
+        .preMultiplied(cameraRotation);
+}
+
+Matrix4 Camera::move(double right, double up, double along) const
+{
+    return Matrix4::translation(worldForward * -along)
+        .preMultiplied(Matrix4::translation(WorldUp * -up))
+        .preMultiplied(Matrix4::translation(pitchAxis() * -right))
+        .preMultiplied(cameraTranslation);
+}
+
+Camera Camera::lookingThrough(const Matrix4 &rotation) const
+{
+    Camera c = *this;
+    c.worldForward = rotation.inverse().transformPoint(Ahead);
+    c.viewDir = orientation.preMultiplied(rotation).inverse().transformPoint(Ahead).normalized();
+    return c;
+}
+
+Camera Camera::standingAt(const Matrix4 &translation) const
+{
+    Camera c = *this;
+    c.worldEye = translation.inverse().transformPoint(Vector3::zero);
+    c.eye = modelMatrix.preMultiplied(translation).inverse().transformPoint(Vector3::zero);
+    return c;
+}
+
+Camera Camera::turned(double yaw, double pitch) const
+{
+    const Matrix4 r = turn(yaw, pitch);
+    Camera c = lookingThrough(r);
+    c.cameraRotation = r;
+    return c;
+}
+
+Camera Camera::moved(double right, double up, double along) const
+{
+    const Matrix4 t = move(right, up, along);
+    Camera c = standingAt(t);
+    c.cameraTranslation = t;
+    return c;
+}
+
+Matrix4 Camera::modelView() const
+{
+    return modelMatrix.preMultiplied(cameraTranslation).preMultiplied(cameraRotation);
+}
+
+Matrix4 Camera::perspective(int width, int height)
+{
+    // What gluPerspective builds.
+    const double f = 1.0 / std::tan(FieldOfView * M_PI / 360.0);
+    const double aspect = double(width) / double(std::max(1, height));
+    Matrix4 p;
+    p[0] = f / aspect;
+    p[5] = f;
+    p[10] = (FarPlane + NearPlane) / (NearPlane - FarPlane);
+    p[11] = -1.0;
+    p[14] = 2.0 * FarPlane * NearPlane / (NearPlane - FarPlane);
+    p[15] = 0.0;
+    return p;
+}

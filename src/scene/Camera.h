@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Matrix4.h"
+#include "Vector3.h"
+
+// What the view looks through: the model is centred, scaled and stood upright in front of
+// an eye that turns in place and moves freely. The modelview matrix is
+// cameraRotation · cameraTranslation · modelMatrix.
+//
+// A value: every operation is a function of the camera it is called on. A drag's preview
+// is a camera whose eye vectors follow the drag while its matrices stay; the scene keeps
+// that camera, so the next step of the drag takes its pitch axis from where the previous
+// step looked.
+struct Camera
+{
+    static constexpr double ResetDistance = 800.0;
+    static constexpr double ModelSize = 100.0;
+    static constexpr double FieldOfView = 45.0;
+    static constexpr double NearPlane = double(0.1f);
+    static constexpr double FarPlane = 4000.0;
+
+    Vector3 worldForward;
+    Vector3 worldEye;
+    Vector3 viewDir;
+    Vector3 eye;
+    Matrix4 cameraTranslation;
+    Matrix4 cameraRotation;
+    Matrix4 modelMatrix;
+    Matrix4 normalization;
+    Matrix4 orientation;
+
+    // The matrices that centre the box of the given extents and centre, scale its smallest
+    // side to ModelSize and stand its Z axis up; the eye is left where it is.
+    Camera fitted(const float extent[3], const float center[3]) const;
+    // The camera a newly loaded model is seen through: from ResetDistance along +Z.
+    static Camera reset(const float extent[3], const float center[3]);
+
+    // The axis a pitch turns about: across the view, level with the world.
+    Vector3 pitchAxis() const;
+    // The rotation a turn by yaw and pitch (degrees) from this camera gives.
+    Matrix4 turn(double yaw, double pitch) const;
+    // The translation a move by right, up and along (world units) from this camera gives.
+    Matrix4 move(double right, double up, double along) const;
+    // This camera with its view direction as `rotation` turns it (its matrices unchanged).
+    Camera lookingThrough(const Matrix4 &rotation) const;
+    // This camera with its eye where `translation` puts it (its matrices unchanged).
+    Camera standingAt(const Matrix4 &translation) const;
+    // The camera after a committed turn or move.
+    Camera turned(double yaw, double pitch) const;
+    Camera moved(double right, double up, double along) const;
+
+    // Model coordinates to eye coordinates.
+    Matrix4 modelView() const;
+    // The projection of a picture of the given size.
+    static Matrix4 perspective(int width, int height);
+};

@@ -1,0 +1,63 @@
+#include "ImageExport.h"
+
+#include "GLRender.h"
+#include "Logger.h"
+#include "PictureFile.h"
+#include "Scene.h"
+#include "SceneRenderer.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace imageexport {
+
+void exportInteractively(GLRender &view)
+{
+    const QString title = QStringLiteral("Export image");
+    const Scene &scene = *view.scene();
+    if (!scene.loaded() || !view.openGlReady()) {
+        QMessageBox::warning(
+            &view, title, QStringLiteral("There is nothing to export yet: open a 3DS file first."));
+        return;
+    }
+    const QString suggested = QFileInfo(scene.modelPath()).baseName() + QStringLiteral(".png");
+    QString name = QFileDialog::getSaveFileName(nullptr, title, suggested,
+                                                QStringLiteral("PNG images (*.png)"));
+    if (name.isEmpty())
+        return;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QStringLiteral(".png");
+    QString error;
+    if (!exportImage(view, name, error))
+        QMessageBox::critical(
+            &view, title,
+            QStringLiteral("The image could not be exported to %1:\n%2").arg(name, error));
+}
+
+bool exportImage(GLRender &view, const QString &path, QString &error)
+{
+    const Scene &scene = *view.scene();
+    if (!view.openGlReady() || !scene.loaded()) {
+        error = QStringLiteral("there is no model to draw");
+        return false;
+    }
+    Logger logger(QStringLiteral("app.gl.render"));
+    view.makeCurrent();
+    SceneRenderer &renderer = view.renderer();
+    renderer.prepareTextures(scene);
+    const QImage image = renderer.picture(scene, scene.camera(), RenderSettings(),
+                                          scene.viewportWidth * 2, scene.viewportHeight * 2, error);
+    view.doneCurrent();
+    if (image.isNull()) {
+        logger.warn(QStringLiteral("no picture for %1: %2").arg(path, error));
+        return false;
+    }
+    if (!picturefile::writePng(image, path, error)) {
+        logger.warn(QStringLiteral("cannot write %1: %2").arg(path, error));
+        return false;
+    }
+    return true;
+}
+
+} // namespace imageexport
