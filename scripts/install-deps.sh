@@ -9,6 +9,7 @@ PACKAGES=(
   lib3ds-dev libglew-dev libgl1-mesa-dri libegl-dev libegl-mesa0
   libx11-dev xvfb xauth xdotool imagemagick assimp-utils
   fonts-dejavu-core
+  desktop-file-utils appstream dpkg-dev file man-db librsvg2-bin
 )
 
 missing=()

@@ -95,7 +95,8 @@ bool RenderCommand::wanted(const QStringList &arguments)
 {
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
-        if (ValueOptions.contains(name) || a == QLatin1String("--help") || a == QLatin1String("-h"))
+        if (ValueOptions.contains(name) || a == QLatin1String("--help") || a == QLatin1String("-h") ||
+            a == QLatin1String("--version"))
             return true;
     }
     return false;
@@ -121,6 +122,7 @@ QString RenderCommand::usage()
         "  --pitch DEGREES        turn the camera down from the start view\n"
         "  --distance UNITS       move the camera forward along its view (negative: back)\n"
         "  --help                 show this text\n"
+        "  --version              show the version of Tuftmill\n"
         "\n"
         "Exit status 0 when the picture was written, 1 with a message otherwise.\n");
 }
@@ -132,6 +134,10 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
         const QString &a = arguments[i];
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             options.help = true;
+            continue;
+        }
+        if (a == QLatin1String("--version")) {
+            options.version = true;
             continue;
         }
         QString name = a, value;
@@ -197,7 +203,7 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
             return false;
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return true;
     if (options.model.isEmpty() || options.output.isEmpty()) {
         error = options.model.isEmpty() ? QStringLiteral("--render MODEL.3ds is missing")
@@ -218,6 +224,11 @@ int RenderCommand::run(int argc, char **argv)
         return fail(error + QStringLiteral(" (see tuftmill --help)"));
     if (options.help) {
         std::fputs(qPrintable(usage()), stdout);
+        return 0;
+    }
+    if (options.version) {
+        // The version is the CMake project's, handed down by the build.
+        std::fputs("tuftmill " TUFTMILL_VERSION "\n", stdout);
         return 0;
     }
     const int status = render(options, argc, argv);

@@ -5,7 +5,8 @@
 
 // `tuftmill --render MODEL --output OUT.png [options]`: draws a model with its painted
 // graftals into a PNG without a window, and without a display if there is none. Every
-// failure gives one line on standard error and exit status 1.
+// failure gives one line on standard error and exit status 1. `--help` and `--version` print
+// their text and end.
 class RenderCommand
 {
 public:
@@ -17,6 +18,7 @@ public:
         int width = 1920, height = 1080;
         double yaw = 0.0, pitch = 0.0, distance = 0.0;
         bool help = false;
+        bool version = false;
     };
 
     // Whether the command line asks for the command rather than the window.

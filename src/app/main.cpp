@@ -1,16 +1,40 @@
 #include "GLRender.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
+#include "ModelReaderProcess.h"
 #include "RenderCommand.h"
 #include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+
+namespace {
+// The model reader is beside the program in the build tree. Installed, it is a helper in
+// libexec rather than a command on the PATH: TUFTMILL_READER_FROM_BIN is its folder as
+// seen from the installed program's, so that the whole tree may move to another prefix.
+void locateModelReader()
+{
+    // Resolved like QCoreApplication::applicationDirPath, which needs the application
+    // object; the render command makes its own later.
+    const QString programDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QString name = QLatin1String(ModelReaderProcess::ReaderName);
+    if (programDir.isEmpty() || QFileInfo::exists(programDir + QLatin1Char('/') + name))
+        return;
+    const QString installed =
+        QDir::cleanPath(programDir + QStringLiteral("/" TUFTMILL_READER_FROM_BIN "/") + name);
+    if (QFileInfo::exists(installed))
+        ModelReaderProcess::setReaderPath(installed);
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    // `--render` and `--help` run the picture command instead of the window.
+    locateModelReader();
+    // `--render`, `--help` and `--version` run the picture command instead of the window.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -27,6 +51,10 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         QApplication app(argc, argv);
+        // Desktops match the window to its installed desktop entry and icon by this name;
+        // the icon is in the icon theme once installed (none in the build tree).
+        QGuiApplication::setDesktopFileName(QStringLiteral(TUFTMILL_APP_ID));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TUFTMILL_APP_ID)));
         TerminationWatcher watcher;
         QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app,
                          &QApplication::closeAllWindows);

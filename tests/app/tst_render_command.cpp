@@ -102,7 +102,7 @@ private slots:
     void rendersThroughTheDisplayToo();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
-    void helpPrintsTheUsage();
+    void helpAndVersionArePrinted();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -299,16 +299,23 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QVERIFY(!QFileInfo::exists(w.file("out.png")));
 }
 
-void TestRenderCommand::helpPrintsTheUsage()
+void TestRenderCommand::helpAndVersionArePrinted()
 {
     QTemporaryDir dir;
     const Result r = runTuftmill(dir.path(), {"--help"});
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
-    for (const char *option :
-         {"--render", "--output", "--scene", "--size", "--yaw", "--pitch", "--distance"})
+    for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
+                               "--distance", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
+    // The version is the build's, whatever else is on the line.
+    for (const QStringList &args : {QStringList{"--version"}, {"--render", "m.3ds", "--version"}}) {
+        const Result v = runTuftmill(dir.path(), args);
+        QCOMPARE(v.status, 0);
+        QCOMPARE(v.out, QStringLiteral("tuftmill " TUFTMILL_VERSION "\n"));
+        QCOMPARE(v.err, QString());
+    }
     QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
