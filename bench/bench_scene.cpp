@@ -30,7 +30,7 @@ double renderMs(GLRender &view, int frames)
     view.makeCurrent();
     Scene *scene = view.scene();
     const double ms = bench::medianMs(frames, [&] {
-        view.renderer().draw(*scene, scene->camera(), RenderSettings(), scene->viewportWidth,
+        view.renderer().draw(*scene, scene->camera(), settingsOf(scene->style), scene->viewportWidth,
                              scene->viewportHeight);
         glFinish();
     });

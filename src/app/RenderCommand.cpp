@@ -325,7 +325,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
 
     // Textures only for the graftals in the picture: the library may be large.
     renderer.prepareTextures(scene);
-    const QImage image = renderer.picture(scene, scene.camera(), RenderSettings(), options.width,
+    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style), options.width,
                                           options.height, error);
     if (image.isNull())
         return fail(QStringLiteral("cannot draw the picture: %1").arg(error));

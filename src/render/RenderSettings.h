@@ -1,11 +1,23 @@
 #pragma once
 
+#include "ViewStyle.h"
+
 // How a frame of the scene is drawn, beyond the scene and the camera.
 struct RenderSettings
 {
+    // Shading, outlines, graftal scale: the scene's own style unless a caller says other.
+    ViewStyle style;
     // The axes and the eye trail, when the scene shows them; pictures for files leave
     // them out.
     bool overlays = true;
     // Shows the last face-id picture instead of the scene (a debugging view).
     bool pickPicture = false;
 };
+
+// The settings that draw a scene in its own style.
+inline RenderSettings settingsOf(const ViewStyle &style)
+{
+    RenderSettings settings;
+    settings.style = style;
+    return settings;
+}

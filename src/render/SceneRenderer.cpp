@@ -143,7 +143,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     drawModel(scene, camera, false);
     if (settings.overlays && scene.trailShown())
         drawTrail(scene);
-    drawGraftals(scene, camera);
+    drawGraftals(scene, camera, settings.style.graftalScale);
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids) const
@@ -181,7 +181,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
-void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera)
+void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, double graftalScale)
 {
     const Uniforms uniforms = Uniforms::current();
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
@@ -229,7 +229,7 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera)
             glBindTexture(GL_TEXTURE_2D, names[1]);
             boundGraftal = g;
         }
-        instance->draw(batch, camera.viewDir);
+        instance->draw(batch, camera.viewDir, graftalScale);
     }
     drawQuads(batch);
 }

@@ -73,7 +73,7 @@ private:
     void clear(const Scene &scene, bool pick) const;
     void applyCamera(const Camera &camera, int width, int height) const;
     void drawModel(const Scene &scene, const Camera &camera, bool ids) const;
-    void drawGraftals(const Scene &scene, const Camera &camera);
+    void drawGraftals(const Scene &scene, const Camera &camera, double graftalScale);
     void drawPickPicture(const Scene &scene) const;
     void drawAxes() const;
     void drawTrail(const Scene &scene) const;

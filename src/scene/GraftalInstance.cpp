@@ -23,7 +23,7 @@ double GraftalInstance::distanceSquaredToEye(const Vector3 &eye) const
     return Vector3::dot(d, d);
 }
 
-GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir) const
+GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale) const
 {
     Quad q;
     const Vector3 side = Vector3::cross(viewDir, normal).normalized();
@@ -37,7 +37,7 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir) const
     else
         q.alpha = 0.0;
 
-    double s = drawnGraftal->baseSize();
+    double s = drawnGraftal->baseSize() * scale;
     if (d >= 0.1)
         s = d < 0.6 ? s * 2.0 * (0.6 - d) : 0.0;
     q.size = s;
@@ -52,9 +52,9 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir) const
     return q;
 }
 
-void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir) const
+void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scale) const
 {
-    const Quad q = quad(viewDir);
+    const Quad q = quad(viewDir, scale);
     if (!q.visible)
         return;
     static const float texCoords[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};

@@ -61,10 +61,11 @@ public:
     };
 
     double distanceSquaredToEye(const Vector3 &eye) const;
-    // The quad as seen along the view direction (model coordinates, unit length).
-    Quad quad(const Vector3 &viewDir) const;
+    // The quad as seen along the view direction (model coordinates, unit length), its size
+    // times `scale`.
+    Quad quad(const Vector3 &viewDir, double scale = 1.0) const;
     // Adds the textured quad to the batch; nothing when it would not show.
-    void draw(QuadBatch &batch, const Vector3 &viewDir) const;
+    void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0) const;
 
 private:
     Graftal *drawnGraftal;

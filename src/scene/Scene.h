@@ -9,6 +9,7 @@
 #include "ModelImport.h"
 #include "SceneBrush.h"
 #include "SceneHistory.h"
+#include "ViewStyle.h"
 #include "Vector3.h"
 
 #include <QColor>
@@ -96,6 +97,8 @@ public:
 
     // ---- view state ----
     QColor background = Qt::white;
+    // How the view draws the scene (kept beside the scene file, not in it).
+    ViewStyle style;
     int viewportWidth = 0;
     int viewportHeight = 0;
 

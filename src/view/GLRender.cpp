@@ -135,7 +135,7 @@ void GLRender::paintGL()
     const Camera shown = !dragging          ? theScene->camera()
                          : drag == MoveDrag ? theScene->previewMove(dx, dy)
                                             : theScene->previewTurn(dx, dy);
-    RenderSettings settings;
+    RenderSettings settings = settingsOf(theScene->style);
     settings.pickPicture = (flags & SceneRenderer::ShowPickBuffer) != 0;
     sceneRenderer->draw(*theScene, shown, settings, theScene->viewportWidth,
                         theScene->viewportHeight);

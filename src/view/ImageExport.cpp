@@ -46,7 +46,7 @@ bool exportImage(GLRender &view, const QString &path, QString &error)
     view.makeCurrent();
     SceneRenderer &renderer = view.renderer();
     renderer.prepareTextures(scene);
-    const QImage image = renderer.picture(scene, scene.camera(), RenderSettings(),
+    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
                                           scene.viewportWidth * 2, scene.viewportHeight * 2, error);
     view.doneCurrent();
     if (image.isNull()) {
