@@ -41,7 +41,7 @@ struct Transfer
         for (int k = 0; k < 4; ++k)
             mesh.matrix[k * 5] = 1.0f;
         meshes.push_back(mesh);
-        materials.push_back({{1.0f, 0.0f, 0.0f}});
+        materials.push_back({{1.0f, 0.0f, 0.0f}, NoTexture});
         PlacementRecord place{};
         for (int k = 0; k < 4; ++k)
             place.matrix[k * 5] = 1.0f;
