@@ -18,15 +18,32 @@
 
 namespace stbimage {
 
-bool size(const unsigned char *data, size_t bytes, uint32_t &width, uint32_t &height)
+Header size(const unsigned char *data, size_t bytes, uint32_t &width, uint32_t &height)
 {
+    // PNG states its size in the first chunk; stb refuses to say it for the largest.
+    static const unsigned char png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes >= 24 && std::memcmp(data, png, sizeof png) == 0 &&
+        std::memcmp(data + 12, "IHDR", 4) == 0) {
+        auto word = [&](size_t at) {
+            return uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 |
+                   uint32_t(data[at + 2]) << 8 | uint32_t(data[at + 3]);
+        };
+        width = word(16);
+        height = word(20);
+        if (width == 0 || height == 0)
+            return Header::Unknown;
+        return width > (1u << 24) || height > (1u << 24) ? Header::TooLarge : Header::Image;
+    }
     int w = 0, h = 0, channels = 0;
-    if (bytes > size_t(INT_MAX) || !stbi_info_from_memory(data, int(bytes), &w, &h, &channels) ||
-        w <= 0 || h <= 0)
-        return false;
+    if (bytes > size_t(INT_MAX))
+        return Header::Unknown;
+    if (!stbi_info_from_memory(data, int(bytes), &w, &h, &channels) || w <= 0 || h <= 0) {
+        const char *why = stbi_failure_reason();
+        return why && std::strcmp(why, "too large") == 0 ? Header::TooLarge : Header::Unknown;
+    }
     width = uint32_t(w);
     height = uint32_t(h);
-    return true;
+    return Header::Image;
 }
 
 bool decode(const unsigned char *data, size_t bytes, uint32_t &width, uint32_t &height,

@@ -183,13 +183,17 @@ int32_t TextureSet::decode(const std::string &shownName, const unsigned char *da
 {
     // The header first: an image too large is refused before anything is decoded.
     uint32_t width = 0, height = 0;
-    if (!stbimage::size(data, size, width, height)) {
+    const stbimage::Header header = stbimage::size(data, size, width, height);
+    if (header == stbimage::Header::Unknown) {
         note(shownName + " is not an image Tuftmill reads (PNG, JPEG, BMP or TGA)");
         return NoTexture;
     }
-    if (width > MaxTextureSide || height > MaxTextureSide) {
-        note(shownName + " is larger than " + std::to_string(MaxTextureSide) + " pixels a side (" +
-             std::to_string(width) + " x " + std::to_string(height) + ")");
+    if (header == stbimage::Header::TooLarge || width > MaxTextureSide || height > MaxTextureSide) {
+        const std::string declared =
+            width && height ? " (" + std::to_string(width) + " x " + std::to_string(height) + ")"
+                            : std::string();
+        note(shownName + " is larger than " + std::to_string(MaxTextureSide) + " pixels a side" +
+             declared);
         return NoTexture;
     }
     if (used + uint64_t(width) * height * 4 > budget) {
