@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -126,6 +127,11 @@ void Tuftmill::connectPanels()
     // The brush and the scene's undo history.
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
+    connect(ui.graftalScaleBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setGraftalScale);
+    connect(ui.view, &GLRender::graftalScaleShown, this, [this](double scale) {
+        const QSignalBlocker quiet(ui.graftalScaleBox);
+        ui.graftalScaleBox->setValue(scale);
+    });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
 }

@@ -9,6 +9,7 @@ class QToolBar;
 class QActionGroup;
 class QAction;
 class QSpinBox;
+class QDoubleSpinBox;
 class TreeManager;
 class GLRender;
 class TextureManager;
@@ -42,6 +43,9 @@ struct TuftmillClass
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *exportAction = nullptr;
+    QAction *frameAction = nullptr;
+    QDoubleSpinBox *graftalScaleBox = nullptr;
+    QAction *fitGraftalScaleAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QLineEdit>
@@ -94,6 +95,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {1, "Open 3DS file", false},
         {0, nullptr, false},
         {2, "Move camera around subject", true},
+        {12, "Orbit camera around model", true},
         {3, "Paint graftals on object", true},
         {4, "Increase mesh density", true},
         {8, "Erase graftals from object", true},
@@ -108,12 +110,27 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {6, "Save current state of scene", false},
         {7, "Reload state for scene from disk", false},
         {11, "Export image", false},
+        {0, nullptr, false},
+        {13, "Frame model", false},
+        {-2, "Graftal scale", false},
+        {14, "Fit graftal size to model", false},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
     for (int i = 0; i < view.size(); ++i) {
         if (!expected[i].text) {
             QVERIFY2(view[i]->isSeparator(), qPrintable(QString::number(i)));
+            continue;
+        }
+        const QString text = QString::fromLatin1(expected[i].text);
+        if (QWidget *button = ui.viewToolBar->widgetForAction(view[i]); expected[i].data > 11)
+            QCOMPARE(button->accessibleName(), text);
+        if (expected[i].data == -2) {
+            auto *box = qobject_cast<QDoubleSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
+            QVERIFY(box && box->accessibleName() == text && box->toolTip() == text);
+            QCOMPARE(box->value(), 1.0);
+            box->setValue(2.5); // draws every graftal larger
+            QCOMPARE(ui.view->scene()->style.graftalScale, 2.5);
             continue;
         }
         if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
@@ -123,11 +140,11 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QCOMPARE(box->toolTip(), QString::fromLatin1(expected[i].text));
             QCOMPARE(box->value(), 1);
             QCOMPARE(box->minimum(), 1);
-            QCOMPARE(box->maximum(), i == 6 ? 200 : 50);
+            QCOMPARE(box->maximum(), i == 7 ? 200 : 50);
             continue;
         }
         QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
-        QCOMPARE(view[i]->toolTip(), QString::fromLatin1(expected[i].text));
+        QCOMPARE(view[i]->toolTip(), expected[i].data == 13 ? text + " (Home)" : text);
         QCOMPARE(view[i]->data().toInt(), expected[i].data);
         QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
         QVERIFY(!view[i]->icon().isNull());
@@ -141,10 +158,12 @@ void TestMainWindow::modeGroupIsExclusive()
 {
     ScopedWorkDir work;
     Tuftmill window;
-    const QList<QAction *> modes = window.form().modeGroup->actions();
-    QCOMPARE(modes.size(), 4);
-    for (QAction *a : modes)
-        QVERIFY(!a->isChecked());
+    QList<QAction *> modes = window.form().modeGroup->actions();
+    QCOMPARE(modes.size(), 5);
+    // The view starts in the camera mode, and its action says so.
+    QCOMPARE(window.form().view->mode(), int(GLRender::CameraMode));
+    QVERIFY(modes[0]->isChecked());
+    modes.removeAt(1); // the orbit, which the view's tests drive
     modes[1]->trigger();
     QVERIFY(modes[1]->isChecked());
     modes[2]->trigger();
