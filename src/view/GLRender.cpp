@@ -54,6 +54,13 @@ void GLRender::setSession(SceneSession *scenes)
     connect(session, &SceneSession::historyChanged, this, &GLRender::announceHistory);
     connect(session, &SceneSession::statusMessage, this, &GLRender::statusMessage);
     connect(session, &SceneSession::sceneChanged, this, [this] { update(); });
+    connect(session, &SceneSession::viewRestored, this, [this] {
+        // A model just installed gets its pick picture after its first frame anyway.
+        if (!theScene->pickPicture().rgb.empty())
+            refreshPicking();
+        emit graftalScaleShown(theScene->style.graftalScale);
+        update();
+    });
     connect(session, &QObject::destroyed, this, [this] { session = nullptr; });
 }
 
