@@ -40,6 +40,7 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
     // A status line, there from the start so that nothing moves when it first speaks.
     statusBar();
     connectPanels();
+    updateTitle();
     if (!ui.treeManager->loadAllGraftals())
         ui.treeManager->addGraftal();
     ui.treeManager->startAutosave(autosaveIntervalMs());
@@ -132,8 +133,22 @@ void Tuftmill::connectPanels()
         const QSignalBlocker quiet(ui.graftalScaleBox);
         ui.graftalScaleBox->setValue(scale);
     });
+    connect(ui.view, &GLRender::sceneStatusChanged, this, &Tuftmill::updateTitle);
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::updateTitle()
+{
+    const Scene &scene = *ui.view->scene();
+    const QString app = QStringLiteral("Tuftmill");
+    if (!scene.loaded()) {
+        setWindowTitle(app);
+        return;
+    }
+    const QString star = scene.changedSinceSaved() ? QStringLiteral("*") : QString();
+    setWindowTitle(QFileInfo(scene.modelPath()).fileName() + star + QString::fromUtf8(" \u2014 ") +
+                   app);
 }
 
 void Tuftmill::closeForTermination()

@@ -49,6 +49,9 @@ private:
     // written and the user keeps the window open.
     bool graftalsSavedForClosing();
     void connectPanels();
+    // "horse.3ds* — Tuftmill": the model open, and a star while its painted scene has
+    // changes that are not saved; "Tuftmill" alone without a model.
+    void updateTitle();
 
     TuftmillClass ui;
     // The painted scene's questions and files; lent to the view, gone before it.
