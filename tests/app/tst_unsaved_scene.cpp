@@ -372,6 +372,10 @@ void TestUnsavedScene::titleTellsTheModelAndUnsavedChanges()
 {
     ScopedWorkDir work;
     Tuftmill window;
+    const struct LibraryGone
+    {
+        ~LibraryGone() { TreeManager::destroyInstance(); }
+    } libraryGone;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.windowTitle(), QStringLiteral("Tuftmill"));
     GLRender *view = window.form().view;
