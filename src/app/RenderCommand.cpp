@@ -95,8 +95,8 @@ bool RenderCommand::wanted(const QStringList &arguments)
 {
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
-        if (ValueOptions.contains(name) || a == QLatin1String("--help") || a == QLatin1String("-h") ||
-            a == QLatin1String("--version"))
+        if (ValueOptions.contains(name) || a == QLatin1String("--help") ||
+            a == QLatin1String("-h") || a == QLatin1String("--version"))
             return true;
     }
     return false;
@@ -325,8 +325,8 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
 
     // Textures only for the graftals in the picture: the library may be large.
     renderer.prepareTextures(scene);
-    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style), options.width,
-                                          options.height, error);
+    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
+                                          options.width, options.height, error);
     if (image.isNull())
         return fail(QStringLiteral("cannot draw the picture: %1").arg(error));
     if (!picturefile::writePng(image, options.output, error))

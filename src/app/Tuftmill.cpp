@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -126,6 +127,15 @@ void Tuftmill::connectPanels()
     // The brush and the scene's undo history.
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
+    // How the view draws the scene.
+    connect(ui.shadingBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        ui.view->scene()->style.shading = Shading(index);
+        ui.view->update();
+    });
+    connect(ui.outlinesAction, &QAction::toggled, this, [this](bool on) {
+        ui.view->scene()->style.outlines = on;
+        ui.view->update();
+    });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
 }

@@ -11,8 +11,10 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -157,6 +159,20 @@ void TuftmillClass::setupUi(Tuftmill *w)
         addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
                       QStringLiteral(":/icons/export_image.png"));
     viewColumnLayout->addWidget(viewToolBar, 0);
+    // A second row: how the model and its graftals are drawn.
+    styleToolBar = new QToolBar(viewColumn);
+    styleToolBar->setObjectName(QStringLiteral("styleToolBar"));
+    shadingBox = new QComboBox(styleToolBar);
+    shadingBox->addItems(
+        {QStringLiteral("Flat"), QStringLiteral("Shaded"), QStringLiteral("Toon")});
+    shadingBox->setAccessibleName(QStringLiteral("Shading"));
+    shadingBox->setToolTip(QStringLiteral("Shading"));
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Shading "), styleToolBar));
+    styleToolBar->addWidget(shadingBox);
+    outlinesAction = styleToolBar->addAction(QStringLiteral("Outlines"));
+    outlinesAction->setCheckable(true);
+    outlinesAction->setToolTip(QStringLiteral("Outlines"));
+    viewColumnLayout->addWidget(styleToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 
     centralWidget = new QWidget(w);

@@ -9,6 +9,7 @@ class QToolBar;
 class QActionGroup;
 class QAction;
 class QSpinBox;
+class QComboBox;
 class TreeManager;
 class GLRender;
 class TextureManager;
@@ -42,6 +43,9 @@ struct TuftmillClass
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *exportAction = nullptr;
+    QToolBar *styleToolBar = nullptr;
+    QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
+    QAction *outlinesAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

@@ -525,7 +525,8 @@ void TestGLRender::texturesOfDeletedGraftalsAreFreed()
     auto next = colouredGraftal(1, Qt::blue);
     v.view.currentGraftalChanged(next.get());
     v.view.makeCurrent();
-    QVERIFY(!glIsTexture(names[0]) || v.view.renderer().textures().names(next.get())[0] == names[0]);
+    QVERIFY(!glIsTexture(names[0]) ||
+            v.view.renderer().textures().names(next.get())[0] == names[0]);
     QVERIFY(close(textureLevelColour(v.view.renderer().textures().names(next.get())[1], 0),
                   Qt::blue, 1));
     v.view.doneCurrent();

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "GlObjects.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// A linked program of built-in shaders (resources named *.vert and *.frag), owning its
+// shader and program names. The context must be current for every call and when it goes.
+class ShaderProgram
+{
+public:
+    // Compiles and links the shaders; false with the compiler's and linker's complaints.
+    bool build(const QStringList &resources, QString &log);
+    bool valid() const { return linked; }
+    GLuint name() const { return program.get(); }
+    GLint uniform(const char *uniformName) const;
+
+private:
+    std::vector<GlShader> shaders;
+    GlProgram program;
+    bool linked = false;
+};
