@@ -4,8 +4,7 @@
 
 #include <QFile>
 
-namespace {
-QString logOf(GLuint id, bool isProgram)
+QString glInfoLog(GLuint id, bool isProgram)
 {
     GLint length = 0;
     isProgram ? glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length)
@@ -15,7 +14,6 @@ QString logOf(GLuint id, bool isProgram)
               : glGetShaderInfoLog(id, length, nullptr, log.data());
     return QString::fromLocal8Bit(log).trimmed();
 }
-} // namespace
 
 bool ShaderProgram::build(const QStringList &resources, QString &log)
 {
@@ -30,8 +28,8 @@ bool ShaderProgram::build(const QStringList &resources, QString &log)
         }
         const QByteArray source = file.readAll();
         const char *text = source.constData();
-        const GLenum kind = resource.endsWith(QLatin1String(".vert")) ? GL_VERTEX_SHADER
-                                                                       : GL_FRAGMENT_SHADER;
+        const GLenum kind =
+            resource.endsWith(QLatin1String(".vert")) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
         shaders.emplace_back(glCreateShader(kind));
         const GLuint shader = shaders.back().get();
         glShaderSource(shader, 1, &text, nullptr);
@@ -39,7 +37,7 @@ bool ShaderProgram::build(const QStringList &resources, QString &log)
         GLint compiled = GL_FALSE;
         glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
         if (!compiled) {
-            log = QStringLiteral("%1: %2").arg(resource, logOf(shader, false));
+            log = QStringLiteral("%1: %2").arg(resource, glInfoLog(shader, false));
             return false;
         }
         glAttachShader(program.get(), shader);
@@ -48,7 +46,7 @@ bool ShaderProgram::build(const QStringList &resources, QString &log)
     GLint done = GL_FALSE;
     glGetProgramiv(program.get(), GL_LINK_STATUS, &done);
     if (!done) {
-        log = logOf(program.get(), true);
+        log = glInfoLog(program.get(), true);
         return false;
     }
     linked = true;

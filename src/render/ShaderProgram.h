@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <vector>
 
+// What the compiler said of a shader, or the linker of a program.
+QString glInfoLog(GLuint id, bool isProgram);
+
 // A linked program of built-in shaders (resources named *.vert and *.frag), owning its
 // shader and program names. The context must be current for every call and when it goes.
 class ShaderProgram
