@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
@@ -129,13 +130,30 @@ void Tuftmill::connectPanels()
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
     connect(ui.graftalScaleBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setGraftalScale);
-    connect(ui.view, &GLRender::graftalScaleShown, this, [this](double scale) {
-        const QSignalBlocker quiet(ui.graftalScaleBox);
-        ui.graftalScaleBox->setValue(scale);
-    });
+    connect(ui.view, &GLRender::styleShown, this, &Tuftmill::showViewStyle);
     connect(ui.view, &GLRender::sceneStatusChanged, this, &Tuftmill::updateTitle);
+    // How the view draws the scene.
+    connect(ui.shadingBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        ui.view->scene()->style.shading = Shading(index);
+        ui.view->update();
+    });
+    connect(ui.outlinesAction, &QAction::toggled, this, [this](bool on) {
+        ui.view->scene()->style.outlines = on;
+        ui.view->update();
+    });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::showViewStyle()
+{
+    const ViewStyle &style = ui.view->scene()->style;
+    const QSignalBlocker quietShading(ui.shadingBox);
+    const QSignalBlocker quietOutlines(ui.outlinesAction);
+    const QSignalBlocker quietScale(ui.graftalScaleBox);
+    ui.shadingBox->setCurrentIndex(int(style.shading));
+    ui.outlinesAction->setChecked(style.outlines);
+    ui.graftalScaleBox->setValue(style.graftalScale);
 }
 
 void Tuftmill::updateTitle()

@@ -12,8 +12,10 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDoubleSpinBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -170,23 +172,40 @@ void TuftmillClass::setupUi(Tuftmill *w)
     exportAction =
         addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
                       QStringLiteral(":/icons/export_image.png"));
-    // Framing and the graftals' drawn size, beside what the scene file keeps.
+    // Framing, beside what the scene file keeps.
     viewToolBar->addSeparator();
     frameAction = namedToolAction(viewToolBar, GLRender::FrameAction, QStringLiteral("Frame model"),
                                   QStringLiteral(":/icons/frame_model.png"));
     frameAction->setToolTip(QStringLiteral("Frame model (Home)"));
-    graftalScaleBox = new QDoubleSpinBox(viewToolBar);
+    viewColumnLayout->addWidget(viewToolBar, 0);
+    // A second row: how the model and its graftals are drawn.
+    styleToolBar = new QToolBar(viewColumn);
+    styleToolBar->setObjectName(QStringLiteral("styleToolBar"));
+    shadingBox = new QComboBox(styleToolBar);
+    shadingBox->addItems(
+        {QStringLiteral("Flat"), QStringLiteral("Shaded"), QStringLiteral("Toon")});
+    shadingBox->setAccessibleName(QStringLiteral("Shading"));
+    shadingBox->setToolTip(QStringLiteral("Shading"));
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Shading "), styleToolBar));
+    styleToolBar->addWidget(shadingBox);
+    outlinesAction = styleToolBar->addAction(QStringLiteral("Outlines"));
+    outlinesAction->setCheckable(true);
+    outlinesAction->setToolTip(QStringLiteral("Outlines"));
+    // The graftals' drawn size, in the model's units.
+    styleToolBar->addSeparator();
+    graftalScaleBox = new QDoubleSpinBox(styleToolBar);
     graftalScaleBox->setRange(0.0001, 10000.0);
     graftalScaleBox->setDecimals(4);
     graftalScaleBox->setValue(1.0);
     graftalScaleBox->setPrefix(QString::fromUtf8("\u00d7 "));
     graftalScaleBox->setAccessibleName(QStringLiteral("Graftal scale"));
     graftalScaleBox->setToolTip(QStringLiteral("Graftal scale"));
-    viewToolBar->addWidget(graftalScaleBox);
-    fitGraftalScaleAction = namedToolAction(viewToolBar, GLRender::FitGraftalScaleAction,
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Graftal scale "), styleToolBar));
+    styleToolBar->addWidget(graftalScaleBox);
+    fitGraftalScaleAction = namedToolAction(styleToolBar, GLRender::FitGraftalScaleAction,
                                             QStringLiteral("Fit graftal size to model"),
                                             QStringLiteral(":/icons/fit_graftal_scale.png"));
-    viewColumnLayout->addWidget(viewToolBar, 0);
+    viewColumnLayout->addWidget(styleToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 
     centralWidget = new QWidget(w);

@@ -10,6 +10,7 @@ class QActionGroup;
 class QAction;
 class QSpinBox;
 class QDoubleSpinBox;
+class QComboBox;
 class TreeManager;
 class GLRender;
 class TextureManager;
@@ -46,6 +47,9 @@ struct TuftmillClass
     QAction *frameAction = nullptr;
     QDoubleSpinBox *graftalScaleBox = nullptr;
     QAction *fitGraftalScaleAction = nullptr;
+    QToolBar *styleToolBar = nullptr;
+    QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
+    QAction *outlinesAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

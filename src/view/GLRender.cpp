@@ -58,7 +58,7 @@ void GLRender::setSession(SceneSession *scenes)
         // A model just installed gets its pick picture after its first frame anyway.
         if (!theScene->pickPicture().rgb.empty())
             refreshPicking();
-        emit graftalScaleShown(theScene->style.graftalScale);
+        emit styleShown();
         update();
     });
     connect(session, &QObject::destroyed, this, [this] { session = nullptr; });

@@ -123,9 +123,9 @@ signals:
     void redoAvailable(bool available);
     // A line for the window's status bar.
     void statusMessage(const QString &message);
-    // The scene's graftal scale changed other than through setGraftalScale (fitted to the
-    // model, restored with the scene's view).
-    void graftalScaleShown(double scale);
+    // The scene's view style changed other than through the style controls (the graftal
+    // scale fitted to the model, the style restored with the scene's view).
+    void styleShown();
     // The scene may have changed against its file (a stroke, undo, redo, a save, a load).
     void sceneStatusChanged();
 

@@ -122,7 +122,7 @@ void GLRender::fitGraftalScale()
     if (!theScene->loaded() || !(largest > 0.0f) || !std::isfinite(largest))
         return;
     setGraftalScale(FittedShare * double(largest));
-    emit graftalScaleShown(theScene->style.graftalScale);
+    emit styleShown();
 }
 
 void GLRender::frameModel()

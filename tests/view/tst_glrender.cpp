@@ -388,7 +388,7 @@ void TestGLRender::orbitAndFrameKeepTheModelInView()
     const int atStart = modelPixels();
     QVERIFY(atStart > 100);
     // Fitted, a graftal of base size 1 is 2 % of the ball's 20 units.
-    QSignalSpy shown(&v.view, &GLRender::graftalScaleShown);
+    QSignalSpy shown(&v.view, &GLRender::styleShown);
     act(GLRender::FitGraftalScaleAction);
     QCOMPARE(shown.size(), 1);
     QVERIFY(std::abs(v.scene()->style.graftalScale - 0.4) < 1e-6);
