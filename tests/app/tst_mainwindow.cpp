@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
@@ -112,8 +113,6 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {11, "Export image", false},
         {0, nullptr, false},
         {13, "Frame model", false},
-        {-2, "Graftal scale", false},
-        {14, "Fit graftal size to model", false},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
@@ -125,14 +124,6 @@ void TestMainWindow::toolbarsCarryTheirActions()
         const QString text = QString::fromLatin1(expected[i].text);
         if (QWidget *button = ui.viewToolBar->widgetForAction(view[i]); expected[i].data > 11)
             QCOMPARE(button->accessibleName(), text);
-        if (expected[i].data == -2) {
-            auto *box = qobject_cast<QDoubleSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
-            QVERIFY(box && box->accessibleName() == text && box->toolTip() == text);
-            QCOMPARE(box->value(), 1.0);
-            box->setValue(2.5); // draws every graftal larger
-            QCOMPARE(ui.view->scene()->style.graftalScale, 2.5);
-            continue;
-        }
         if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
             auto *box = qobject_cast<QSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
             QVERIFY2(box, expected[i].text);
@@ -152,6 +143,23 @@ void TestMainWindow::toolbarsCarryTheirActions()
     }
     for (QAction *a : tree)
         QVERIFY(!a->icon().isNull());
+
+    // The style row: its controls change the scene's style, and show a style restored with
+    // a scene's view.
+    auto *scale = ui.styleToolBar->findChild<QDoubleSpinBox *>();
+    QVERIFY(scale && scale->accessibleName() == QStringLiteral("Graftal scale"));
+    QCOMPARE(scale->value(), 1.0);
+    scale->setValue(2.5); // draws every graftal larger
+    ViewStyle &style = ui.view->scene()->style;
+    QCOMPARE(style.graftalScale, 2.5);
+    ui.shadingBox->setCurrentIndex(int(Shading::Toon));
+    QCOMPARE(style.shading, Shading::Toon);
+    QVERIFY(ui.fitGraftalScaleAction->toolTip() == ui.fitGraftalScaleAction->text());
+    style = ViewStyle{Shading::Shaded, true, 0.25};
+    emit ui.view->styleShown();
+    QCOMPARE(ui.shadingBox->currentText(), QStringLiteral("Shaded"));
+    QVERIFY(ui.outlinesAction->isChecked());
+    QCOMPARE(scale->value(), 0.25);
 }
 
 void TestMainWindow::modeGroupIsExclusive()
