@@ -30,8 +30,8 @@ double renderMs(GLRender &view, int frames)
     view.makeCurrent();
     Scene *scene = view.scene();
     const double ms = bench::medianMs(frames, [&] {
-        view.renderer().draw(*scene, scene->camera(), settingsOf(scene->style), scene->viewportWidth,
-                             scene->viewportHeight);
+        view.renderer().draw(*scene, scene->camera(), settingsOf(scene->style),
+                             scene->viewportWidth, scene->viewportHeight);
         glFinish();
     });
     view.doneCurrent();

@@ -9,6 +9,8 @@ class QToolBar;
 class QActionGroup;
 class QAction;
 class QSpinBox;
+class QDoubleSpinBox;
+class QComboBox;
 class TreeManager;
 class GLRender;
 class TextureManager;
@@ -42,6 +44,12 @@ struct TuftmillClass
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *exportAction = nullptr;
+    QAction *frameAction = nullptr;
+    QDoubleSpinBox *graftalScaleBox = nullptr;
+    QAction *fitGraftalScaleAction = nullptr;
+    QToolBar *styleToolBar = nullptr;
+    QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
+    QAction *outlinesAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

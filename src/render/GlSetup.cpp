@@ -2,22 +2,13 @@
 
 #include "GlSetup.h"
 
+#include "ShaderProgram.h"
+
 #include <QFile>
 #include <QSurfaceFormat>
 
 namespace {
 bool missingOpenGl2 = false;
-
-QString infoLog(GLuint id, bool isProgram)
-{
-    GLint length = 0;
-    isProgram ? glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length)
-              : glGetShaderiv(id, GL_INFO_LOG_LENGTH, &length);
-    QByteArray log(std::max(length, 1), '\0');
-    isProgram ? glGetProgramInfoLog(id, length, nullptr, log.data())
-              : glGetShaderInfoLog(id, length, nullptr, log.data());
-    return QString::fromLocal8Bit(log).trimmed();
-}
 } // namespace
 
 namespace glsetup {
@@ -67,7 +58,7 @@ void buildObjectColorProgram(unsigned int &shaderName, unsigned int &programName
     GLint compiled = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
     if (!compiled)
-        log = infoLog(shader, false);
+        log = glInfoLog(shader, false);
 
     const GLuint program = glCreateProgram();
     glAttachShader(program, shader);
@@ -75,7 +66,7 @@ void buildObjectColorProgram(unsigned int &shaderName, unsigned int &programName
     GLint linked = GL_FALSE;
     glGetProgramiv(program, GL_LINK_STATUS, &linked);
     if (!linked)
-        log += (log.isEmpty() ? QString() : QStringLiteral("\n")) + infoLog(program, true);
+        log += (log.isEmpty() ? QString() : QStringLiteral("\n")) + glInfoLog(program, true);
     glUseProgram(program);
     shaderName = shader;
     programName = program;

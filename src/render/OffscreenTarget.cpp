@@ -14,23 +14,51 @@ bool OffscreenTarget::resize(int width, int height)
     frame.reset();
     color.reset();
     depth.reset();
-    GLuint ids[3] = {0, 0, 0};
-    glGenFramebuffers(1, &ids[0]);
-    glGenRenderbuffers(2, &ids[1]);
-    frame = GlFramebuffer(ids[0]);
-    color = GlRenderbuffer(ids[1]);
-    depth = GlRenderbuffer(ids[2]);
-    glBindRenderbuffer(GL_RENDERBUFFER, color.get());
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth.get());
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    colorMap.reset();
+    depthMap.reset();
+    GLuint id = 0;
+    glGenFramebuffers(1, &id);
+    frame = GlFramebuffer(id);
+    if (textures) {
+        auto texture = [width, height](GlTexture &map, GLint format, GLenum layout, GLenum type) {
+            map = GlTexture(genTexture());
+            glBindTexture(GL_TEXTURE_2D, map.get());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, layout, type, nullptr);
+        };
+        texture(colorMap, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
+        texture(depthMap, GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_MODE, GL_NONE);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    } else {
+        GLuint ids[2] = {0, 0};
+        glGenRenderbuffers(2, ids);
+        color = GlRenderbuffer(ids[0]);
+        depth = GlRenderbuffer(ids[1]);
+        glBindRenderbuffer(GL_RENDERBUFFER, color.get());
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth.get());
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    }
 
     GLint previous = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
     glBindFramebuffer(GL_FRAMEBUFFER, frame.get());
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color.get());
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth.get());
+    if (textures) {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorMap.get(),
+                               0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthMap.get(),
+                               0);
+    } else {
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                  color.get());
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                  depth.get());
+    }
     complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
     targetWidth = width;

@@ -7,6 +7,9 @@
 class OffscreenTarget
 {
 public:
+    // A sampled target keeps its colour and depth in textures that shaders can read.
+    explicit OffscreenTarget(bool sampled = false) : textures(sampled) {}
+
     // Whether OpenGL here has framebuffer objects at all.
     static bool supported();
     // Makes the target width x height unless it is that already; false when OpenGL
@@ -15,6 +18,9 @@ public:
     GLuint framebuffer() const { return frame.get(); }
     int width() const { return targetWidth; }
     int height() const { return targetHeight; }
+    // The textures of a sampled target (RGBA8, 24-bit depth), nearest filtered.
+    GLuint colorTexture() const { return colorMap.get(); }
+    GLuint depthTexture() const { return depthMap.get(); }
 
     // Draws into the target for as long as it lives, with the viewport over all of it;
     // the framebuffer and viewport there were come back when it goes.
@@ -34,6 +40,8 @@ public:
 private:
     GlFramebuffer frame;
     GlRenderbuffer color, depth;
+    GlTexture colorMap, depthMap;
+    bool textures = false;
     int targetWidth = 0;
     int targetHeight = 0;
     bool complete = false;

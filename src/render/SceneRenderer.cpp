@@ -5,6 +5,7 @@
 #include "Camera.h"
 #include "GlSetup.h"
 #include "Graftal.h"
+#include "Logger.h"
 #include "Scene.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ namespace {
 // lacks is -1, which OpenGL ignores.
 struct Uniforms
 {
-    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1;
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, toon = -1;
     // Without a program (its shader did not build) nothing is set.
     bool valid = false;
 
@@ -31,9 +32,22 @@ struct Uniforms
         u.meshColor = glGetUniformLocation(GLuint(program), "meshColor");
         u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
+        u.toon = glGetUniformLocation(GLuint(program), "toon");
         return u;
     }
 };
+
+// The light of the shaded and toon modes, as the shader has it: from the upper left of
+// the eye, coming along with the camera.
+const Vector3 TowardsLight = Vector3(-0.4, 0.6, 0.8).normalized();
+
+float lightFor(const Vector3 &eyeNormal, bool toon)
+{
+    const double d = std::max(Vector3::dot(eyeNormal.normalized(), TowardsLight), 0.0);
+    if (toon)
+        return d > 0.6 ? 1.0f : (d > 0.25 ? 0.7f : 0.42f);
+    return float(0.3 + 0.7 * d);
+}
 
 void drawQuads(GraftalInstance::QuadBatch &batch)
 {
@@ -76,7 +90,85 @@ bool SceneRenderer::initialize(QString &error)
     glsetup::buildObjectColorProgram(shaderName, programName, shaderMessages);
     shader = GlShader(shaderName);
     program = GlProgram(programName);
+    // The shaded modes and outlines need programs of their own; without them every
+    // style draws flat, without lines.
+    QString problem;
+    if (!shaded.build({QStringLiteral(":shaded.vert"), QStringLiteral(":shaded.frag")}, problem))
+        styleMessages += problem;
+    if (!outlineProgram.build({QStringLiteral(":outlines.frag")}, problem))
+        styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
+    if (!styleMessages.isEmpty())
+        Logger(QStringLiteral("app.gl.render"))
+            .warn(QStringLiteral("shaded drawing and outlines are not available: %1")
+                      .arg(styleMessages));
     return true;
+}
+
+SceneRenderer::StyleProgram::StyleProgram(const SceneRenderer &renderer, Shading shading)
+{
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    if (shading == Shading::Flat || !renderer.shaded.valid())
+        return;
+    glUseProgram(renderer.shaded.name());
+    glUniform1i(renderer.shaded.uniform("toon"), shading == Shading::Toon ? 1 : 0);
+    switched = true;
+}
+
+SceneRenderer::StyleProgram::~StyleProgram()
+{
+    if (switched)
+        glUseProgram(GLuint(previous));
+}
+
+void SceneRenderer::StyleProgram::reuse(const SceneRenderer &renderer, Shading shading) const
+{
+    if (switched) {
+        glUseProgram(renderer.shaded.name());
+        glUniform1i(renderer.shaded.uniform("toon"), shading == Shading::Toon ? 1 : 0);
+    } else {
+        glUseProgram(GLuint(previous));
+    }
+}
+
+bool SceneRenderer::outlinesReady(int width, int height)
+{
+    return outlineProgram.valid() && OffscreenTarget::supported() &&
+           outlineTarget.resize(width, height);
+}
+
+void SceneRenderer::drawOutlinedPicture(int width, int height) const
+{
+    const GLuint p = outlineProgram.name();
+    glUseProgram(p);
+    glUniform1i(outlineProgram.uniform("colorSampler"), 0);
+    glUniform1i(outlineProgram.uniform("depthSampler"), 1);
+    glUniform2f(outlineProgram.uniform("texel"), 1.0f / float(width), 1.0f / float(height));
+    glUniform1f(outlineProgram.uniform("nearPlane"), float(Camera::NearPlane));
+    glUniform1f(outlineProgram.uniform("farPlane"), float(Camera::FarPlane));
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, outlineTarget.depthTexture());
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, outlineTarget.colorTexture());
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glDepthFunc(GL_ALWAYS);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glBegin(GL_QUADS);
+    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (const auto &c : corners) {
+        glMultiTexCoord2f(GL_TEXTURE0, c[0], c[1]);
+        glVertex2f(c[0] * 2.0f - 1.0f, c[1] * 2.0f - 1.0f);
+    }
+    glEnd();
+    glDepthFunc(GL_LESS);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
 }
 
 bool SceneRenderer::inUse(const Scene &scene, const Graftal *g)
@@ -137,13 +229,29 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     clear(scene, false);
     if (!usable || !scene.loaded())
         return;
+    const ViewStyle &style = settings.style;
+    // With outlines the model is drawn off screen first, then onto the target with its
+    // lines and its depth; graftals go onto the target after that.
+    GLint target = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &target);
+    const bool outlined = style.outlines && outlinesReady(width, height);
+    if (outlined) {
+        glBindFramebuffer(GL_FRAMEBUFFER, outlineTarget.framebuffer());
+        clear(scene, false);
+    }
+    const StyleProgram styled(*this, style.shading);
     applyCamera(camera, width, height);
     if (settings.overlays && scene.axesShown())
         drawAxes();
     drawModel(scene, camera, false);
     if (settings.overlays && scene.trailShown())
         drawTrail(scene);
-    drawGraftals(scene, camera, settings.style.graftalScale);
+    if (outlined) {
+        glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
+        drawOutlinedPicture(width, height);
+        styled.reuse(*this, style.shading);
+    }
+    drawGraftals(scene, camera, style);
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids) const
@@ -181,7 +289,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
-void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, double graftalScale)
+void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style)
 {
     const Uniforms uniforms = Uniforms::current();
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
@@ -205,6 +313,11 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, doubl
 
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
+    // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
+    const bool lit = style.shading != Shading::Flat && shaded.valid();
+    const bool toon = style.shading == Shading::Toon;
+    const Matrix4 toEye = camera.modelView();
+    const Vector3 origin = toEye.transformPoint(Vector3::zero);
     GraftalInstance::QuadBatch batch;
     const Graftal *boundGraftal = nullptr;
     int colouredMesh = -1;
@@ -229,7 +342,9 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, doubl
             glBindTexture(GL_TEXTURE_2D, names[1]);
             boundGraftal = g;
         }
-        instance->draw(batch, camera.viewDir, graftalScale);
+        const float shade =
+            lit ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
+        instance->draw(batch, camera.viewDir, style.graftalScale, shade);
     }
     drawQuads(batch);
 }
@@ -278,8 +393,7 @@ void SceneRenderer::refreshPicking(Scene &scene)
 }
 
 QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
-                              const RenderSettings &settings, int width, int height,
-                              QString &error)
+                              const RenderSettings &settings, int width, int height, QString &error)
 {
     if (!usable || !scene.loaded() || !scene.glReady()) {
         error = QStringLiteral("there is no model to draw");
@@ -370,4 +484,26 @@ void SceneRenderer::drawTrail(const Scene &scene) const
     for (const Vector3 &p : trail)
         p.emitVertex();
     glEnd();
+}
+
+bool SceneRenderer::modelInView(const Scene &scene, const Camera &camera, int width, int height)
+{
+    if (!usable || !scene.loaded() || !scene.glReady() || !pictureTarget.resize(width, height))
+        return true;
+    const OffscreenTarget::Binding binding(pictureTarget);
+    clear(scene, true);
+    applyCamera(camera, width, height);
+    drawModel(scene, camera, true);
+    // Read in strips: a picture of 8192 x 8192 would need 200 MB at once.
+    constexpr int Strip = 64;
+    std::vector<unsigned char> rows(size_t(width) * Strip * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int y = 0; y < height; y += Strip) {
+        const int n = std::min(Strip, height - y);
+        glReadPixels(0, y, width, n, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+        const auto end = rows.begin() + std::ptrdiff_t(size_t(width) * size_t(n) * 3);
+        if (std::any_of(rows.begin(), end, [](unsigned char c) { return c != 0; }))
+            return true;
+    }
+    return false;
 }

@@ -4,6 +4,7 @@
 #include "GraftalTextures.h"
 #include "OffscreenTarget.h"
 #include "RenderSettings.h"
+#include "ShaderProgram.h"
 
 #include <QImage>
 #include <QString>
@@ -42,6 +43,9 @@ public:
     bool initialize(QString &error);
     bool ready() const { return usable; }
     const QString &shaderLog() const { return shaderMessages; }
+    // Why the shaded modes or the outlines cannot be drawn here (they then draw flat and
+    // without lines); empty when they can.
+    const QString &styleLog() const { return styleMessages; }
 
     GraftalTextures &textures() { return graftalTextures; }
     // Makes the textures the scene needs now: those of the graftals shown and of the one
@@ -52,8 +56,8 @@ public:
 
     // One frame of width x height into the bound framebuffer: the background, the model
     // and its graftals as the camera sees them (only the background without OpenGL 2.0).
-    void draw(const Scene &scene, const Camera &camera, const RenderSettings &settings,
-              int width, int height);
+    void draw(const Scene &scene, const Camera &camera, const RenderSettings &settings, int width,
+              int height);
     // Makes the face-id picture of the scene's camera at the scene's viewport size and
     // gives it to the scene to pick from.
     void refreshPicking(Scene &scene);
@@ -61,6 +65,10 @@ public:
     // down); a null image and the reason when OpenGL cannot.
     QImage picture(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                    int width, int height, QString &error);
+
+    // Whether any pixel of a width x height picture through `camera` shows the model (its
+    // face-id picture, off screen); true when OpenGL cannot tell.
+    bool modelInView(const Scene &scene, const Camera &camera, int width, int height);
 
     // A texture of a picture, kept until the next one replaces it (nothing draws it).
     void setPixmapTexture(const QImage &image);
@@ -73,7 +81,26 @@ private:
     void clear(const Scene &scene, bool pick) const;
     void applyCamera(const Camera &camera, int width, int height) const;
     void drawModel(const Scene &scene, const Camera &camera, bool ids) const;
-    void drawGraftals(const Scene &scene, const Camera &camera, double graftalScale);
+    void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
+    bool outlinesReady(int width, int height);
+    // The off-screen picture of the model onto the bound framebuffer, with its lines.
+    void drawOutlinedPicture(int width, int height) const;
+
+    // The program of a shading for as long as it lives; the program there was after.
+    class StyleProgram
+    {
+    public:
+        StyleProgram(const SceneRenderer &renderer, Shading shading);
+        ~StyleProgram();
+        StyleProgram(const StyleProgram &) = delete;
+        StyleProgram &operator=(const StyleProgram &) = delete;
+        // Makes it current again after another program was used.
+        void reuse(const SceneRenderer &renderer, Shading shading) const;
+
+    private:
+        GLint previous = 0;
+        bool switched = false;
+    };
     void drawPickPicture(const Scene &scene) const;
     void drawAxes() const;
     void drawTrail(const Scene &scene) const;
@@ -82,6 +109,10 @@ private:
     QString shaderMessages;
     GlShader shader;
     GlProgram program;
+    ShaderProgram shaded;
+    ShaderProgram outlineProgram;
+    QString styleMessages;
+    OffscreenTarget outlineTarget{true};
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;

@@ -52,7 +52,8 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale
     return q;
 }
 
-void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scale) const
+void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scale,
+                           float shade) const
 {
     const Quad q = quad(viewDir, scale);
     if (!q.visible)
@@ -61,7 +62,7 @@ void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scal
     for (int i = 0; i < 4; ++i) {
         batch.positions.insert(batch.positions.end(), {float(q.corners[i].x), float(q.corners[i].y),
                                                        float(q.corners[i].z)});
-        batch.colors.insert(batch.colors.end(), {1.0f, 1.0f, 1.0f, float(q.alpha)});
+        batch.colors.insert(batch.colors.end(), {shade, shade, shade, float(q.alpha)});
         batch.texCoords.insert(batch.texCoords.end(), {texCoords[i][0], texCoords[i][1]});
     }
 }

@@ -64,8 +64,10 @@ public:
     // The quad as seen along the view direction (model coordinates, unit length), its size
     // times `scale`.
     Quad quad(const Vector3 &viewDir, double scale = 1.0) const;
-    // Adds the textured quad to the batch; nothing when it would not show.
-    void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0) const;
+    // Adds the textured quad to the batch; nothing when it would not show. `shade` is the
+    // light on the model at its root (1 unlit), in its vertices' red, green and blue.
+    void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0,
+              float shade = 1.0f) const;
 
 private:
     Graftal *drawnGraftal;

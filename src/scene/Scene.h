@@ -9,8 +9,8 @@
 #include "ModelImport.h"
 #include "SceneBrush.h"
 #include "SceneHistory.h"
-#include "ViewStyle.h"
 #include "Vector3.h"
+#include "ViewStyle.h"
 
 #include <QColor>
 #include <QImage>

@@ -85,7 +85,9 @@ void TestBrushes::brushEraseUndoExportAndQuit()
     Desktop::keep(sprayed, "brush-sprayed.png");
     QVERIFY(differingPixels(bare, sprayed, at.view, 2) > 300);
     const QByteArray afterSpray = saved();
-    QVERIFY2(records(afterSpray) > 100, qPrintable(QString::number(records(afterSpray))));
+    // Twenty graftals an event: more than two events' worth, however many moves a busy
+    // display server merges into one.
+    QVERIFY2(records(afterSpray) > 40, qPrintable(QString::number(records(afterSpray))));
 
     // Undo and redo from the keyboard: the files say exactly what was there.
     Desktop::moveTo(c);
