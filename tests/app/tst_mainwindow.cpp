@@ -135,7 +135,6 @@ void TestMainWindow::toolbarsCarryTheirActions()
             continue;
         }
         QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
-        QCOMPARE(view[i]->toolTip(), expected[i].data == 13 ? text + " (Home)" : text);
         QCOMPARE(view[i]->data().toInt(), expected[i].data);
         QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
         QVERIFY(!view[i]->icon().isNull());
@@ -145,7 +144,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QVERIFY(view[i]->toolTip().contains(QStringLiteral("glTF")));
             continue;
         }
-        QCOMPARE(view[i]->toolTip(), QString::fromLatin1(expected[i].text));
+        QCOMPARE(view[i]->toolTip(), expected[i].data == 13 ? text + " (Home)" : text);
         QVERIFY(view[i]->shortcut().isEmpty());
     }
     for (QAction *a : tree)
