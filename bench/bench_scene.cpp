@@ -54,7 +54,7 @@ void styleFigures(GLRender &view)
         for (bool outlines : {false, true}) {
             scene->style.shading = style.shading;
             scene->style.outlines = outlines;
-            const double ms = renderMs(view, 5);
+            const double ms = renderMs(view, 15);
             if (flatMs == 0)
                 flatMs = ms;
             std::printf("  %s%s: %.1f ms per frame, %.2f of Flat (target <= %s)\n", style.name,

@@ -138,7 +138,46 @@ bool SceneRenderer::outlinesReady(int width, int height)
            outlineTarget.resize(width, height);
 }
 
-void SceneRenderer::drawOutlinedPicture(int width, int height) const
+namespace {
+// Where the model's box falls on screen, in normalised device coordinates (x0, y0, x1, y1)
+// with a few pixels' margin for the lines beside it, through the matrices current now; the
+// whole screen when a corner of the box lies behind the eye.
+std::array<float, 4> screenBoxOf(const Scene &scene, int width, int height)
+{
+    const std::array<float, 4> whole = {-1.0f, -1.0f, 1.0f, 1.0f};
+    double mv[16], pr[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+    glGetDoublev(GL_PROJECTION_MATRIX, pr);
+    double lo[2] = {1e300, 1e300}, hi[2] = {-1e300, -1e300};
+    for (int corner = 0; corner < 8; ++corner) {
+        double v[4] = {corner & 1 ? scene.boundsMax[0] : scene.boundsMin[0],
+                       corner & 2 ? scene.boundsMax[1] : scene.boundsMin[1],
+                       corner & 4 ? scene.boundsMax[2] : scene.boundsMin[2], 1.0};
+        double eye[4] = {0, 0, 0, 0}, clip[4] = {0, 0, 0, 0};
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                eye[i] += mv[j * 4 + i] * v[j];
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                clip[i] += pr[j * 4 + i] * eye[j];
+        if (!(clip[3] > 1e-9))
+            return whole;
+        for (int k = 0; k < 2; ++k) {
+            lo[k] = std::min(lo[k], clip[k] / clip[3]);
+            hi[k] = std::max(hi[k], clip[k] / clip[3]);
+        }
+    }
+    const double margin[2] = {8.0 / width, 8.0 / height}; // four pixels
+    std::array<float, 4> box;
+    for (int k = 0; k < 2; ++k) {
+        box[k] = float(std::clamp(lo[k] - margin[k], -1.0, 1.0));
+        box[k + 2] = float(std::clamp(hi[k] + margin[k], -1.0, 1.0));
+    }
+    return box;
+}
+} // namespace
+
+void SceneRenderer::drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const
 {
     const GLuint p = outlineProgram.name();
     glUseProgram(p);
@@ -160,10 +199,11 @@ void SceneRenderer::drawOutlinedPicture(int width, int height) const
     glDepthFunc(GL_ALWAYS);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
-    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    // Only where the model can be: the screen around it already has the background.
+    const float corners[4][2] = {{box[0], box[1]}, {box[2], box[1]}, {box[2], box[3]}, {box[0], box[3]}};
     for (const auto &c : corners) {
-        glMultiTexCoord2f(GL_TEXTURE0, c[0], c[1]);
-        glVertex2f(c[0] * 2.0f - 1.0f, c[1] * 2.0f - 1.0f);
+        glMultiTexCoord2f(GL_TEXTURE0, (c[0] + 1.0f) * 0.5f, (c[1] + 1.0f) * 0.5f);
+        glVertex2f(c[0], c[1]);
     }
     glEnd();
     glDepthFunc(GL_LESS);
@@ -248,11 +288,16 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     // Textures show where the model is lit; "Flat" keeps the materials' colours.
     const bool textured = style.shading != Shading::Flat && shaded.valid();
     drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials);
+    // Overlays may stand anywhere; without them the lines need only the model's part.
+    const bool overlaid = settings.overlays && (scene.axesShown() || scene.trailShown());
+    const std::array<float, 4> box = outlined && !overlaid
+                                         ? screenBoxOf(scene, width, height)
+                                         : std::array<float, 4>{-1.0f, -1.0f, 1.0f, 1.0f};
     if (settings.overlays && scene.trailShown())
         drawTrail(scene);
     if (outlined) {
         glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
-        drawOutlinedPicture(width, height);
+        drawOutlinedPicture(width, height, box);
         styled.reuse(*this, style.shading);
     }
     drawGraftals(scene, camera, style);

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QString>
+#include <array>
 #include <vector>
 
 struct Camera;
@@ -93,8 +94,9 @@ private:
     void drawTexturedRange(const Scene &scene, const ModelBuffers &b, GLint hasTexture) const;
     void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
     bool outlinesReady(int width, int height);
-    // The off-screen picture of the model onto the bound framebuffer, with its lines.
-    void drawOutlinedPicture(int width, int height) const;
+    // The off-screen picture of the model onto the bound framebuffer, with its lines, within
+    // `box` (normalised device coordinates x0, y0, x1, y1).
+    void drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const;
 
     // The program of a shading for as long as it lives; the program there was after.
     class StyleProgram
