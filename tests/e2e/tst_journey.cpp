@@ -474,7 +474,7 @@ void TestJourney::stylesAndCameraByPointerAndKeys()
     QVERIFY(darkPixels(outlined, torus) > darkPixels(shaded, torus) + 100);
     Desktop::keep(outlined, "styles-outlined.png");
 
-    // An orbit of 480 pixels keeps the torus in view; a turn of the spec camera sends it
+    // An orbit of 480 pixels keeps the torus in view; a turn in "Move camera around subject" sends it
     // away, and Home brings it back.
     Desktop::click(at.viewAction[12]);
     Desktop::drag(c + QPoint(-240, 0), c + QPoint(240, 0), 24, 10);
