@@ -57,6 +57,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
     editColumnLayout->addWidget(thumbnailNavigator, 1);
     textureManager = new TextureManager(editColumn);
     textureManager->setupToolBar();
+    // Ctrl+Z and its kin act on the painter's history anywhere in this column; the view
+    // keeps them for the scene's history.
+    textureManager->coverHistoryShortcuts(editColumn);
     editColumnLayout->addWidget(textureManager, 1);
     detailNavigator = new GraftalDetailNavigator(editColumn);
     editColumnLayout->addWidget(detailNavigator, 1);
