@@ -2,6 +2,7 @@
 
 #include "Configurator.h"
 #include "GLRender.h"
+#include "Graftal.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
 #include "Logger.h"
@@ -115,6 +116,18 @@ void Tuftmill::connectPanels()
             &GraftalDetailNavigator::pixmapUpdated);
     connect(ui.detailNavigator, &GraftalDetailNavigator::pixmapIndexChanged, ui.textureManager,
             &TextureManager::setPixmapIndex);
+    // Levels and graftals duplicated, removed and reordered.
+    connect(ui.detailNavigator, &GraftalDetailNavigator::levelsChanged, library,
+            &TreeManager::graftalLevelsChanged);
+    connect(library, &TreeManager::selectedChanged, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::showSelected);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchDuplicateGraftal, library,
+            [library] { library->duplicateGraftal(library->currentGraftal()); });
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchRemoveGraftal, this,
+            &Tuftmill::removeSelectedGraftal);
+    connect(library, &TreeManager::graftalRemoved, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::graftalRemoved);
+    connect(library, &TreeManager::graftalRemoved, ui.view, &GLRender::removeInstancesOf);
     // What the library must tell without stopping the user goes into the status line.
     connect(library, &TreeManager::problemReported, this, [this](const QString &message) {
         if (message.isEmpty())
@@ -138,6 +151,28 @@ void Tuftmill::connectPanels()
     });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::removeSelectedGraftal()
+{
+    TreeManager *library = ui.treeManager;
+    Graftal *g = library->currentGraftal();
+    if (!g)
+        return;
+    const int painted = ui.view->scene()->instanceCountOf(g);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Remove graftal"),
+                    QStringLiteral("Remove \"%1\"? It is painted %2 time(s) on the current model; "
+                                   "those leave the scene as one step that \"Undo scene change\" "
+                                   "takes back. Its files go to the desktop trash.")
+                        .arg(g->name())
+                        .arg(painted),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    QString why;
+    if (!library->removeGraftal(g, &why))
+        QMessageBox::warning(this, QStringLiteral("Remove graftal"), why);
 }
 
 void Tuftmill::closeForTermination()

@@ -220,6 +220,10 @@ public:
     int redoSteps() const { return history.redoSteps(); }
     bool undo();
     bool redo();
+    // How many instances of the graftal are painted, and taking them all off as one step
+    // of the history (the graftal left the library; undo puts them back).
+    int instanceCountOf(const Graftal *g) const;
+    int removeInstancesOf(const Graftal *g);
     // Whether the painted graftals or the background differ from what was last loaded
     // or saved.
     bool changedSinceSaved() const;

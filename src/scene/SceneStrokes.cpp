@@ -1,6 +1,8 @@
 // Strokes as steps of the undo history, and whether the painted state needs saving.
 #include "Scene.h"
 
+#include "Graftal.h"
+
 void Scene::beginStroke()
 {
     if (history.recording())
@@ -45,6 +47,39 @@ bool Scene::redo()
     allInstanceList = collectInstances();
     ++instancesRevision;
     return done;
+}
+
+int Scene::instanceCountOf(const Graftal *g) const
+{
+    int n = 0;
+    for (const auto &[key, list] : instancesByKeyMap)
+        if (g && key.second == int(g->id()))
+            n += int(list.size());
+    return n;
+}
+
+int Scene::removeInstancesOf(const Graftal *g)
+{
+    if (!g || instanceCountOf(g) == 0)
+        return 0;
+    beginStroke();
+    int removed = 0;
+    for (auto it = instancesByKeyMap.begin(); it != instancesByKeyMap.end();) {
+        if (it->first.second != int(g->id())) {
+            ++it;
+            continue;
+        }
+        history.touch(it->first, it->second);
+        removed += int(it->second.size());
+        // They live until the step is made: the history reads them then.
+        for (auto &instance : it->second)
+            erased.push_back(std::move(instance));
+        it = instancesByKeyMap.erase(it);
+    }
+    flatListStale = true;
+    ++instancesRevision;
+    endStroke();
+    return removed;
 }
 
 bool Scene::changedSinceSaved() const

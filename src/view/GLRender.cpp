@@ -273,6 +273,15 @@ void GLRender::currentGraftalChanged(Graftal *g)
         refreshTextures();
 }
 
+void GLRender::removeInstancesOf(Graftal *g)
+{
+    if (theScene->removeInstancesOf(g) > 0) {
+        prepareEraserSoon();
+        announceHistory();
+        update();
+    }
+}
+
 void GLRender::bindTexturesForGraftal(Graftal *g)
 {
     // Made again now if it is shown or about to be painted, else when it is.

@@ -127,6 +127,9 @@ public slots:
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
     void bindTexturesForGraftal(Graftal *g);
+    // The graftal left the library: its painted instances leave the scene as one step of
+    // the scene's history.
+    void removeInstancesOf(Graftal *g);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
