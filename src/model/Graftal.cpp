@@ -664,6 +664,7 @@ bool Graftal::duplicateLevel(int index)
     state.changed = true;
     levelList.insert(index + 1, {source.first.copy(), source.second.copy()});
     levelState.insert(index + 1, state);
+    arrangementChanged = true;
     LevelMemory::instance().touch(this, residentBytes());
     return true;
 }
@@ -676,6 +677,7 @@ bool Graftal::removeLevel(int index)
     LevelMemory::instance().releaseEncoded(levelState[index].fileBytes.size());
     levelList.removeAt(index);
     levelState.removeAt(index);
+    arrangementChanged = true;
     if (index == 0)
         levelZeroReplaced();
     currentLevel = std::min(currentLevel, levelCount() - 1);
@@ -688,6 +690,7 @@ bool Graftal::moveLevel(int from, int to)
         return false;
     levelList.move(from, to);
     levelState.move(from, to);
+    arrangementChanged = true;
     if (from == 0 || to == 0)
         levelZeroReplaced();
     return true;
@@ -778,7 +781,8 @@ bool Graftal::hasLeftoverFiles() const
 
 bool Graftal::hasUnsavedChanges() const
 {
-    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters)
+    if (storedBaseName.isEmpty() || renamedSinceStored() || arrangementChanged ||
+        config->toString() != savedParameters)
         return true;
     return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
         return state.changed || state.file.isEmpty();
@@ -908,8 +912,8 @@ bool Graftal::save(QString *error)
     QStringList written;
     // Levels that trade places (reordered levels) wait for each other: in rounds, every
     // write whose file no unsaved level holds goes first; when only waiting writes are
-    // left, the file of one level they wait for is moved aside under a spare name (one
-    // rename, its content unchanged), which frees its old name.
+    // left, the file of one waiting level another waits for is moved aside under a spare
+    // name (one rename, its content unchanged), which frees its old name.
     QList<LevelWrite *> waiting;
     for (LevelWrite &w : writes)
         waiting.append(&w);
@@ -928,11 +932,26 @@ bool Graftal::save(QString *error)
             }
         }
         if (blocked.size() == waiting.size()) {
-            LevelWrite *w = blocked.first();
-            const int holder = levelIn.value(w->file);
-            const QString spare = spareLevelFile(target);
+            // Only within a ring of levels that trade places does a file step aside; a level
+            // whose own write failed keeps its file, and those waiting for it are not written.
+            QHash<int, LevelWrite *> waitingLevel;
+            for (LevelWrite *b : std::as_const(blocked))
+                waitingLevel.insert(b->index, b);
+            LevelWrite *w = nullptr;
+            for (LevelWrite *b : std::as_const(blocked)) {
+                // Whether the chain of levels waiting for one another comes back to b.
+                LevelWrite *next = waitingLevel.value(levelIn.value(b->file), nullptr);
+                for (int steps = 0; next && next != b && steps < blocked.size(); ++steps)
+                    next = waitingLevel.value(levelIn.value(next->file), nullptr);
+                if (next == b) {
+                    w = b;
+                    break;
+                }
+            }
+            const int holder = w ? levelIn.value(w->file) : -1;
+            const QString spare = w ? spareLevelFile(target) : QString();
             QString why;
-            if (holder == w->index || !moveFile(w->file, spare, why)) {
+            if (!w || !moveFile(w->file, spare, why)) {
                 for (const LevelWrite *b : std::as_const(blocked))
                     failures.append(QStringLiteral("%1 was not written, so that level %2 keeps "
                                                    "its only copy there%3")
@@ -1019,8 +1038,10 @@ bool Graftal::save(QString *error)
 
 bool Graftal::finishSave(QStringList failures, QString *error)
 {
-    if (failures.isEmpty())
+    if (failures.isEmpty()) {
+        arrangementChanged = false;
         return true;
+    }
     for (const QString &failure : std::as_const(failures))
         logger->error(
             QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));

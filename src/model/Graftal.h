@@ -209,6 +209,8 @@ private:
     QList<LevelState> levelState;
     mutable QPixmap thumbnailImage;
     quint64 levelZeroRevision = 0;
+    // Levels were duplicated, removed or moved since the last complete save.
+    bool arrangementChanged = false;
     QStringList warnings;
     std::unique_ptr<Logger> logger;
     std::unique_ptr<XmlConfig> config;
