@@ -2,15 +2,18 @@
 
 #include "GlSetup.h"
 #include "HeadlessContext.h"
+#include "ImageExport.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
 #include "PictureFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
+#include "SceneViewFile.h"
 #include "TreeManager.h"
 
 #include <QApplication>
 #include <QRegularExpression>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -19,8 +22,9 @@
 #include <utility>
 
 namespace {
-const QStringList ValueOptions = {"--render", "--output", "--scene",   "--size",
-                                  "--yaw",    "--pitch",  "--distance"};
+const QStringList ValueOptions = {"--render", "--output",   "--scene",   "--size",         "--yaw",
+                                  "--pitch",  "--distance", "--shading", "--graftal-scale"};
+const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
 int commandOutput = STDERR_FILENO;
@@ -95,8 +99,9 @@ bool RenderCommand::wanted(const QStringList &arguments)
 {
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
-        if (ValueOptions.contains(name) || a == QLatin1String("--help") ||
-            a == QLatin1String("-h") || a == QLatin1String("--version"))
+        if (ValueOptions.contains(name) || FlagOptions.contains(a) ||
+            a == QLatin1String("--help") || a == QLatin1String("-h") ||
+            a == QLatin1String("--version"))
             return true;
     }
     return false;
@@ -105,7 +110,7 @@ bool RenderCommand::wanted(const QStringList &arguments)
 QString RenderCommand::usage()
 {
     return QStringLiteral(
-        "Usage: tuftmill [--render MODEL.3ds --output PICTURE.png [options]]\n"
+        "Usage: tuftmill [--render MODEL.3ds --output PICTURE.png|PICTURE.jpg [options]]\n"
         "\n"
         "Without options Tuftmill opens its window in the working directory.\n"
         "With --render it draws MODEL.3ds with its painted graftals into PICTURE.png\n"
@@ -114,17 +119,25 @@ QString RenderCommand::usage()
         "\n"
         "Options:\n"
         "  --render MODEL.3ds     the model to draw\n"
-        "  --output PICTURE.png   where to write the picture (replaced whole)\n"
+        "  --output PICTURE.png   where to write the picture (replaced whole); a name\n"
+        "                         ending in .jpg or .jpeg writes a JPEG\n"
         "  --scene FILE.dat       the painted graftals and background, as saved by\n"
-        "                         \"Save current state of scene\" (default: none)\n"
+        "                         \"Save current state of scene\" (default: none); the\n"
+        "                         view saved beside it (FILE.view.json) is the start view\n"
         "  --size WIDTHxHEIGHT    picture size in pixels, up to 8192 a side (default 1920x1080)\n"
         "  --yaw DEGREES          turn the camera right from the start view\n"
         "  --pitch DEGREES        turn the camera down from the start view\n"
         "  --distance UNITS       move the camera forward along its view (negative: back)\n"
+        "  --frame                start from a view of the whole model (\"Frame model\")\n"
+        "  --shading flat|shaded|toon  how the model is drawn (default: flat)\n"
+        "  --outlines             draw outlines along the silhouette and creases\n"
+        "  --graftal-scale S      multiply the drawn size of every graftal (default 1)\n"
         "  --help                 show this text\n"
         "  --version              show the version of Tuftmill\n"
         "\n"
-        "Exit status 0 when the picture was written, 1 with a message otherwise.\n");
+        "Options on the line win over the view saved with the scene.\n"
+        "Exit status 0 when the picture was written, 1 with a message otherwise (also\n"
+        "when no pixel of the picture would show the model).\n");
 }
 
 bool RenderCommand::parse(const QStringList &arguments, Options &options, QString &error)
@@ -138,6 +151,10 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
         }
         if (a == QLatin1String("--version")) {
             options.version = true;
+            continue;
+        }
+        if (FlagOptions.contains(a)) {
+            (a == QLatin1String("--frame") ? options.frame : options.outlines) = true;
             continue;
         }
         QString name = a, value;
@@ -197,6 +214,23 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
             }
             options.width = w;
             options.height = h;
+        } else if (name == QLatin1String("--shading")) {
+            const QStringList names = {"flat", "shaded", "toon"};
+            if (!names.contains(value)) {
+                error = QStringLiteral("--shading needs flat, shaded or toon, not %1").arg(value);
+                return false;
+            }
+            options.shading = std::array{Shading::Flat, Shading::Shaded,
+                                         Shading::Toon}[size_t(names.indexOf(value))];
+        } else if (name == QLatin1String("--graftal-scale")) {
+            double scale = 0.0;
+            if (!number(scale))
+                return false;
+            if (!(scale > 0.0)) {
+                error = QStringLiteral("--graftal-scale needs a number above 0, not %1").arg(value);
+                return false;
+            }
+            options.graftalScale = scale;
         } else if (!number(name == QLatin1String("--yaw")     ? options.yaw
                            : name == QLatin1String("--pitch") ? options.pitch
                                                               : options.distance)) {
@@ -210,7 +244,8 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                                         : QStringLiteral("--output PICTURE.png is missing");
         return false;
     }
-    return true;
+    QByteArray format;
+    return picturefile::formatFor(options.output, format, error);
 }
 
 int RenderCommand::run(int argc, char **argv)
@@ -319,9 +354,32 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
                 .arg(records - used)
                 .arg(records)
                 .arg(options.scene));
+    // The view saved with the scene is the start view; the line's options win over it.
+    if (!options.scene.isEmpty()) {
+        SceneViewFile view;
+        const QString viewFile = SceneViewFile::besideScene(options.scene);
+        const SceneViewFile::Outcome outcome = view.read(viewFile, error);
+        if (outcome == SceneViewFile::Outcome::Read) {
+            scene.setCamera(view.cameraFor(scene.camera()));
+            scene.style = view.style;
+        } else if (outcome == SceneViewFile::Outcome::Refused) {
+            say(QStringLiteral("%1 is ignored: %2").arg(viewFile, error));
+        }
+    }
+    if (options.frame)
+        scene.setCamera(
+            scene.camera().framed(scene.boundsMin, scene.boundsMax, options.width, options.height));
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);
+    if (options.shading)
+        scene.style.shading = *options.shading;
+    if (options.outlines)
+        scene.style.outlines = true;
+    if (options.graftalScale)
+        scene.style.graftalScale = *options.graftalScale;
+    if (!renderer.modelInView(scene, scene.camera(), options.width, options.height))
+        return fail(QString::fromLatin1(imageexport::MissedModel));
 
     // Textures only for the graftals in the picture: the library may be large.
     renderer.prepareTextures(scene);
@@ -329,7 +387,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
                                           options.width, options.height, error);
     if (image.isNull())
         return fail(QStringLiteral("cannot draw the picture: %1").arg(error));
-    if (!picturefile::writePng(image, options.output, error))
+    if (!picturefile::write(image, options.output, error))
         return fail(QStringLiteral("cannot write %1: %2").arg(options.output, error));
     return 0;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ViewStyle.h"
+
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // `tuftmill --render MODEL --output OUT.png [options]`: draws a model with its painted
-// graftals into a PNG without a window, and without a display if there is none. Every
+// graftals into a PNG or JPEG without a window, and without a display if there is none. Every
 // failure gives one line on standard error and exit status 1. `--help` and `--version` print
 // their text and end.
 class RenderCommand
@@ -17,6 +20,12 @@ public:
         QString model, output, scene;
         int width = 1920, height = 1080;
         double yaw = 0.0, pitch = 0.0, distance = 0.0;
+        // Start from "Frame model" rather than the start view.
+        bool frame = false;
+        // What the line sets of the view style; the rest is the scene's view or the default.
+        std::optional<Shading> shading;
+        bool outlines = false;
+        std::optional<double> graftalScale;
         bool help = false;
         bool version = false;
     };

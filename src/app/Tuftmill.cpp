@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -41,6 +42,7 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
     // A status line, there from the start so that nothing moves when it first speaks.
     statusBar();
     connectPanels();
+    updateTitle();
     if (!ui.treeManager->loadAllGraftals())
         ui.treeManager->addGraftal();
     ui.treeManager->startAutosave(autosaveIntervalMs());
@@ -140,6 +142,9 @@ void Tuftmill::connectPanels()
     // The brush and the scene's undo history.
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
+    connect(ui.graftalScaleBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setGraftalScale);
+    connect(ui.view, &GLRender::styleShown, this, &Tuftmill::showViewStyle);
+    connect(ui.view, &GLRender::sceneStatusChanged, this, &Tuftmill::updateTitle);
     // How the view draws the scene.
     connect(ui.shadingBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         ui.view->scene()->style.shading = Shading(index);
@@ -173,6 +178,30 @@ void Tuftmill::removeSelectedGraftal()
     QString why;
     if (!library->removeGraftal(g, &why))
         QMessageBox::warning(this, QStringLiteral("Remove graftal"), why);
+}
+
+void Tuftmill::showViewStyle()
+{
+    const ViewStyle &style = ui.view->scene()->style;
+    const QSignalBlocker quietShading(ui.shadingBox);
+    const QSignalBlocker quietOutlines(ui.outlinesAction);
+    const QSignalBlocker quietScale(ui.graftalScaleBox);
+    ui.shadingBox->setCurrentIndex(int(style.shading));
+    ui.outlinesAction->setChecked(style.outlines);
+    ui.graftalScaleBox->setValue(style.graftalScale);
+}
+
+void Tuftmill::updateTitle()
+{
+    const Scene &scene = *ui.view->scene();
+    const QString app = QStringLiteral("Tuftmill");
+    if (!scene.loaded()) {
+        setWindowTitle(app);
+        return;
+    }
+    const QString star = scene.changedSinceSaved() ? QStringLiteral("*") : QString();
+    setWindowTitle(QFileInfo(scene.modelPath()).fileName() + star + QString::fromUtf8(" \u2014 ") +
+                   app);
 }
 
 void Tuftmill::closeForTermination()

@@ -52,6 +52,11 @@ private:
     // written and the user keeps the window open.
     bool graftalsSavedForClosing();
     void connectPanels();
+    // "horse.3ds* — Tuftmill": the model open, and a star while its painted scene has
+    // changes that are not saved; "Tuftmill" alone without a model.
+    void updateTitle();
+    // The style controls show the scene's view style.
+    void showViewStyle();
 
     TuftmillClass ui;
     // The painted scene's questions and files; lent to the view, gone before it.

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDoubleSpinBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -35,6 +36,14 @@ QAction *addToolAction(QToolBar *bar, int data, const QString &text, const QStri
     auto *action = new QAction(QIcon(icon), text, bar);
     action->setData(data);
     bar->addAction(action);
+    return action;
+}
+
+// A tool action whose button screen readers know by the action's text.
+QAction *namedToolAction(QToolBar *bar, int data, const QString &text, const QString &icon)
+{
+    QAction *action = addToolAction(bar, data, text, icon);
+    bar->widgetForAction(action)->setAccessibleName(text);
     return action;
 }
 } // namespace
@@ -103,8 +112,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
     view->setMinimumSize(200, 200);
     viewColumnLayout->addWidget(view, 0);
     viewToolBar = new QToolBar(viewColumn);
-    addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
-                  QStringLiteral(":/icons/fileopen.png"));
+    QAction *open = addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
+                                  QStringLiteral(":/icons/fileopen.png"));
+    open->setToolTip(QStringLiteral("Open a model (Ctrl+O): 3DS, OBJ, glTF, FBX, PLY, STL, "
+                                    "Collada, 3MF, OFF, DirectX, AC3D, ASE or LightWave"));
+    open->setShortcut(QKeySequence::Open);
     viewToolBar->addSeparator();
     modeGroup = new QActionGroup(viewToolBar);
     modeGroup->setExclusive(true);
@@ -115,6 +127,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
         const char *icon;
     } modes[] = {
         {2, "Move camera around subject", ":/icons/move.png"},
+        {GLRender::OrbitMode, "Orbit camera around model", ":/icons/orbit.png"},
         {3, "Paint graftals on object", ":/icons/airbrush.png"},
         {4, "Increase mesh density", ":/icons/3uparrow.png"},
         {GLRender::EraseMode, "Erase graftals from object", ":/icons/erase_graftals.png"},
@@ -125,7 +138,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
         action->setData(mode.data);
         action->setCheckable(true);
         viewToolBar->addAction(action);
+        // The view starts in the camera mode.
+        action->setChecked(mode.data == GLRender::CameraMode);
     }
+    viewToolBar->widgetForAction(modeGroup->actions()[1])
+        ->setAccessibleName(QStringLiteral("Orbit camera around model"));
     // The brush of painting and erasing.
     auto spinBox = [&](const QString &name, int maximum, const QString &affix, bool prefix) {
         auto *box = new QSpinBox(viewToolBar);
@@ -161,6 +178,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
     exportAction =
         addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
                       QStringLiteral(":/icons/export_image.png"));
+    // Framing, beside what the scene file keeps.
+    viewToolBar->addSeparator();
+    frameAction = namedToolAction(viewToolBar, GLRender::FrameAction, QStringLiteral("Frame model"),
+                                  QStringLiteral(":/icons/frame_model.png"));
+    frameAction->setToolTip(QStringLiteral("Frame model (Home)"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     // A second row: how the model and its graftals are drawn.
     styleToolBar = new QToolBar(viewColumn);
@@ -175,6 +197,20 @@ void TuftmillClass::setupUi(Tuftmill *w)
     outlinesAction = styleToolBar->addAction(QStringLiteral("Outlines"));
     outlinesAction->setCheckable(true);
     outlinesAction->setToolTip(QStringLiteral("Outlines"));
+    // The graftals' drawn size, in the model's units.
+    styleToolBar->addSeparator();
+    graftalScaleBox = new QDoubleSpinBox(styleToolBar);
+    graftalScaleBox->setRange(0.0001, 10000.0);
+    graftalScaleBox->setDecimals(4);
+    graftalScaleBox->setValue(1.0);
+    graftalScaleBox->setPrefix(QString::fromUtf8("\u00d7 "));
+    graftalScaleBox->setAccessibleName(QStringLiteral("Graftal scale"));
+    graftalScaleBox->setToolTip(QStringLiteral("Graftal scale"));
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Graftal scale "), styleToolBar));
+    styleToolBar->addWidget(graftalScaleBox);
+    fitGraftalScaleAction = namedToolAction(styleToolBar, GLRender::FitGraftalScaleAction,
+                                            QStringLiteral("Fit graftal size to model"),
+                                            QStringLiteral(":/icons/fit_graftal_scale.png"));
     viewColumnLayout->addWidget(styleToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 

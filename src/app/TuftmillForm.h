@@ -9,6 +9,7 @@ class QToolBar;
 class QActionGroup;
 class QAction;
 class QSpinBox;
+class QDoubleSpinBox;
 class QComboBox;
 class TreeManager;
 class GLRender;
@@ -43,6 +44,9 @@ struct TuftmillClass
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *exportAction = nullptr;
+    QAction *frameAction = nullptr;
+    QDoubleSpinBox *graftalScaleBox = nullptr;
+    QAction *fitGraftalScaleAction = nullptr;
     QToolBar *styleToolBar = nullptr;
     QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
     QAction *outlinesAction = nullptr;

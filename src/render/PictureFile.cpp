@@ -1,19 +1,42 @@
 #include "PictureFile.h"
 
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
 
 namespace picturefile {
 
-bool writePng(const QImage &image, const QString &path, QString &error)
+bool formatFor(const QString &path, QByteArray &format, QString &error)
 {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png"))
+        format = "png";
+    else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        format = "jpeg";
+    else {
+        error = QStringLiteral("%1 is not a .png, .jpg or .jpeg name: Tuftmill writes only those")
+                    .arg(QFileInfo(path).fileName());
+        return false;
+    }
+    return true;
+}
+
+bool write(const QImage &image, const QString &path, QString &error)
+{
+    QByteArray format;
+    if (!formatFor(path, format, error))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         error = file.errorString();
         return false;
     }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image)) {
+    QImageWriter writer(&file, format);
+    // JPEG has no transparency: the picture is opaque anyway.
+    const QImage written = format == "jpeg" ? image.convertToFormat(QImage::Format_RGB888) : image;
+    if (format == "jpeg")
+        writer.setQuality(92);
+    if (!writer.write(written)) {
         error = writer.errorString();
         file.cancelWriting();
         return false;

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
 namespace picturefile {
-// Writes a PNG whole or not at all; false with the reason.
-bool writePng(const QImage &image, const QString &path, QString &error);
+// The image format a picture's file name asks for: "png" for .png, "jpeg" for .jpg and
+// .jpeg (in any case); false with the reason for any other name.
+bool formatFor(const QString &path, QByteArray &format, QString &error);
+// Writes the picture in the format its name asks for, whole or not at all; false with the
+// reason.
+bool write(const QImage &image, const QString &path, QString &error);
 } // namespace picturefile

@@ -485,3 +485,25 @@ void SceneRenderer::drawTrail(const Scene &scene) const
         p.emitVertex();
     glEnd();
 }
+
+bool SceneRenderer::modelInView(const Scene &scene, const Camera &camera, int width, int height)
+{
+    if (!usable || !scene.loaded() || !scene.glReady() || !pictureTarget.resize(width, height))
+        return true;
+    const OffscreenTarget::Binding binding(pictureTarget);
+    clear(scene, true);
+    applyCamera(camera, width, height);
+    drawModel(scene, camera, true);
+    // Read in strips: a picture of 8192 x 8192 would need 200 MB at once.
+    constexpr int Strip = 64;
+    std::vector<unsigned char> rows(size_t(width) * Strip * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (int y = 0; y < height; y += Strip) {
+        const int n = std::min(Strip, height - y);
+        glReadPixels(0, y, width, n, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+        const auto end = rows.begin() + std::ptrdiff_t(size_t(width) * size_t(n) * 3);
+        if (std::any_of(rows.begin(), end, [](unsigned char c) { return c != 0; }))
+            return true;
+    }
+    return false;
+}

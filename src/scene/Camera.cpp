@@ -6,6 +6,18 @@
 namespace {
 const Vector3 WorldUp(0.0, 1.0, 0.0);
 const Vector3 Ahead(0.0, 0.0, -1.0);
+
+// Turns points by `degrees` counter-clockwise about `axis` (Matrix4::rotation turns the
+// other way).
+Matrix4 turning(const Vector3 &axis, double degrees)
+{
+    return Matrix4::rotation(axis, -degrees);
+}
+
+double degreesOf(double radians)
+{
+    return radians * 180.0 / M_PI;
+}
 } // namespace
 
 Camera Camera::fitted(const float extent[3], const float center[3]) const
@@ -116,4 +128,74 @@ Matrix4 Camera::perspective(int width, int height)
     p[14] = 2.0 * FarPlane * NearPlane / (NearPlane - FarPlane);
     p[15] = 0.0;
     return p;
+}
+
+Camera Camera::placed(const Matrix4 &rotation, const Vector3 &eyeInWorld) const
+{
+    Camera c = lookingThrough(rotation);
+    const Matrix4 t = Matrix4::translation(eyeInWorld.negated());
+    c = c.standingAt(t);
+    c.cameraRotation = rotation;
+    c.cameraTranslation = t;
+    return c;
+}
+
+Camera Camera::orbited(double yaw, double pitch, const Vector3 &centre) const
+{
+    const Matrix4 toWorld = cameraRotation.inverse();
+    const Matrix4 spin = turning(WorldUp, -yaw);
+    const Vector3 forward = spin.transformPoint(toWorld.transformPoint(Ahead)).normalized();
+    // The level axis across the view; straight up or down, the eye's own right axis laid
+    // level.
+    Vector3 level = Vector3::cross(forward, WorldUp);
+    if (level.lengthSquared() < 1e-12) {
+        level = spin.transformPoint(toWorld.transformPoint(Vector3(1.0, 0.0, 0.0)));
+        level.y = 0.0;
+    }
+    level.normalize();
+    // Turning about the level axis changes the view's elevation by just the angle.
+    const double elevation = degreesOf(std::asin(std::clamp(forward.y, -1.0, 1.0)));
+    const double tilt = std::clamp(elevation - pitch, -MaxElevation, MaxElevation) - elevation;
+    const Matrix4 orbit = spin.preMultiplied(turning(level, tilt));
+    const Vector3 eyeAt = centre + orbit.transformPoint(worldEye - centre);
+    return placed(orbit.inverse().preMultiplied(cameraRotation), eyeAt);
+}
+
+Camera Camera::dolly(double factor, const Vector3 &centre) const
+{
+    if (!(factor > 0.0) || !std::isfinite(factor))
+        return *this;
+    return placed(cameraRotation, centre + (worldEye - centre) * factor);
+}
+
+Camera Camera::panned(double right, double up) const
+{
+    const Matrix4 toWorld = cameraRotation.inverse();
+    return placed(cameraRotation, worldEye + toWorld.transformPoint(Vector3(right, up, 0.0)));
+}
+
+Camera Camera::framed(const float boxMin[3], const float boxMax[3], int width, int height) const
+{
+    const Matrix4 toWorld = cameraRotation.inverse();
+    const Vector3 right = toWorld.transformPoint(Vector3(1.0, 0.0, 0.0));
+    const Vector3 up = toWorld.transformPoint(Vector3(0.0, 1.0, 0.0));
+    const Vector3 forward = toWorld.transformPoint(Ahead);
+    const Vector3 mid((double(boxMin[0]) + boxMax[0]) * 0.5, (double(boxMin[1]) + boxMax[1]) * 0.5,
+                      (double(boxMin[2]) + boxMax[2]) * 0.5);
+    const Vector3 centre = modelMatrix.transformPoint(mid);
+    // The box takes at most this share of the picture's height and width.
+    constexpr double Fill = 0.85;
+    const double tanUp = std::tan(FieldOfView * M_PI / 360.0) * Fill;
+    const double tanAcross = tanUp * double(std::max(1, width)) / double(std::max(1, height));
+    double distance = NearPlane * 10.0;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Vector3 p(corner & 1 ? boxMax[0] : boxMin[0], corner & 2 ? boxMax[1] : boxMin[1],
+                        corner & 4 ? boxMax[2] : boxMin[2]);
+        const Vector3 d = modelMatrix.transformPoint(p) - centre;
+        const double depth = Vector3::dot(d, forward);
+        distance =
+            std::max({distance, std::abs(Vector3::dot(d, right)) / tanAcross - depth,
+                      std::abs(Vector3::dot(d, up)) / tanUp - depth, NearPlane * 10.0 - depth});
+    }
+    return placed(cameraRotation, centre - forward * distance);
 }

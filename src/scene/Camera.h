@@ -49,6 +49,25 @@ struct Camera
     Camera turned(double yaw, double pitch) const;
     Camera moved(double right, double up, double along) const;
 
+    // Orbiting, panning and framing set the rotation and the eye's place in the world at
+    // once; the eye vectors follow. Degrees and world units throughout; the centre of the
+    // model's box is the world's origin.
+    static constexpr double MaxElevation = 89.0;
+    // This camera with `rotation` and its eye at `eyeInWorld`.
+    Camera placed(const Matrix4 &rotation, const Vector3 &eyeInWorld) const;
+    // Turntable: the eye goes round `centre`, yaw degrees about the world's vertical axis
+    // (positive: the model turns right), then pitch degrees over the view's level axis
+    // (positive: the eye rises), looking at the centre as it looked before. The view never
+    // tips over the top or bottom: its elevation stays within MaxElevation.
+    Camera orbited(double yaw, double pitch, const Vector3 &centre) const;
+    // The eye `factor` times as far from `centre`, on the same line, looking the same way.
+    Camera dolly(double factor, const Vector3 &centre) const;
+    // The eye moved across the view: right and up as the picture shows them.
+    Camera panned(double right, double up) const;
+    // The eye moved along the view direction so that the box (model coordinates) fills a
+    // width x height picture with a margin, looking at the box's centre.
+    Camera framed(const float boxMin[3], const float boxMax[3], int width, int height) const;
+
     // Model coordinates to eye coordinates.
     Matrix4 modelView() const;
     // The projection of a picture of the given size.

@@ -7,11 +7,9 @@
 #include "SceneSession.h"
 #include "ViewLooks.h"
 
-#include <QAction>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -56,6 +54,13 @@ void GLRender::setSession(SceneSession *scenes)
     connect(session, &SceneSession::historyChanged, this, &GLRender::announceHistory);
     connect(session, &SceneSession::statusMessage, this, &GLRender::statusMessage);
     connect(session, &SceneSession::sceneChanged, this, [this] { update(); });
+    connect(session, &SceneSession::viewRestored, this, [this] {
+        // A model just installed gets its pick picture after its first frame anyway.
+        if (!theScene->pickPicture().rgb.empty())
+            refreshPicking();
+        emit styleShown();
+        update();
+    });
     connect(session, &QObject::destroyed, this, [this] { session = nullptr; });
 }
 
@@ -75,7 +80,7 @@ void GLRender::updateCursor()
     else if (mouseMode == DensityMode)
         setCursor(Qt::SizeVerCursor);
     else
-        setCursor(drag == NoDrag ? Qt::OpenHandCursor : Qt::ClosedHandCursor);
+        setCursor(drag == NoDrag && !orbit.active() ? Qt::OpenHandCursor : Qt::ClosedHandCursor);
 }
 
 void GLRender::updateHint()
@@ -170,94 +175,6 @@ void GLRender::newTexture(QPixmap *pixmap)
     update();
 }
 
-void GLRender::dispatchAction(QAction *action)
-{
-    // A stroke whose release never came (a dialog took the pointer) ends before any tool.
-    if (theScene->strokeRunning())
-        finishStroke();
-    switch (action->data().toInt()) {
-    case OpenAction:
-        if (session)
-            session->openModelInteractively();
-        break;
-    case CameraMode:
-    case PaintMode:
-    case DensityMode:
-    case EraseMode:
-        mouseMode = action->data().toInt();
-        action->setChecked(true);
-        updateCursor();
-        break;
-    case BackgroundAction:
-        if (session)
-            session->chooseBackground();
-        break;
-    case SaveStateAction:
-        if (session)
-            session->saveSceneInteractively();
-        break;
-    case ReloadStateAction:
-        if (session)
-            session->reloadSceneInteractively();
-        break;
-    case UndoAction:
-        undoSceneChange();
-        break;
-    case RedoAction:
-        redoSceneChange();
-        break;
-    case ExportAction:
-        imageexport::exportInteractively(*this);
-        break;
-    default:
-        break;
-    }
-    // Loading a model or a state file starts a new history.
-    announceHistory();
-    prepareEraserSoon();
-}
-
-void GLRender::prepareEraserSoon()
-{
-    if (mouseMode != EraseMode)
-        return;
-    QTimer::singleShot(0, this, [this] {
-        if (mouseMode == EraseMode && theScene->loaded() && !theScene->strokeRunning())
-            theScene->prepareEraser();
-    });
-}
-
-void GLRender::announceHistory()
-{
-    const int canUndo = theScene->canUndo(), canRedo = theScene->canRedo();
-    if (canUndo != announcedUndo) {
-        announcedUndo = canUndo;
-        emit undoAvailable(canUndo);
-    }
-    if (canRedo != announcedRedo) {
-        announcedRedo = canRedo;
-        emit redoAvailable(canRedo);
-    }
-}
-
-void GLRender::setBrushRadius(int pixels)
-{
-    radius = std::clamp(pixels, 1, Scene::MaxBrushRadius);
-    updateCursor();
-}
-
-void GLRender::setSprayRate(int graftals)
-{
-    rate = std::clamp(graftals, 1, Scene::MaxSprayRate);
-}
-
-void GLRender::stepHistory(bool forward)
-{
-    if (forward ? theScene->redo() : theScene->undo())
-        update();
-    announceHistory();
-}
-
 void GLRender::finishStroke()
 {
     theScene->endStroke();
@@ -330,6 +247,9 @@ void GLRender::mousePressEvent(QMouseEvent *event)
         else if (event->button() == Qt::RightButton)
             drag = MoveDrag;
         updateCursor();
+    } else if (mouseMode == OrbitMode) {
+        orbit.press(*theScene, event->button(), toDevicePixels(pos));
+        updateCursor();
     } else if (mouseMode == PaintMode || mouseMode == EraseMode) {
         brushUnder(pos);
     } else if (mouseMode == DensityMode) {
@@ -349,7 +269,9 @@ void GLRender::mouseMoveEvent(QMouseEvent *event)
         brushUnder(pos);
     else if (mouseMode == DensityMode)
         theScene->updateDensityStroke(pressPos.y() - pos.y());
-    if (mouseMode == CameraMode || mouseMode == DensityMode)
+    else if (mouseMode == OrbitMode)
+        orbit.move(*theScene, toDevicePixels(pos));
+    if (mouseMode == CameraMode || mouseMode == DensityMode || mouseMode == OrbitMode)
         update();
 }
 
@@ -365,6 +287,10 @@ void GLRender::mouseReleaseEvent(QMouseEvent *)
         drag = NoDrag;
         refreshPicking();
         updateCursor();
+    } else if (mouseMode == OrbitMode) {
+        if (orbit.release())
+            refreshPicking();
+        updateCursor();
     } else {
         finishStroke();
     }
@@ -376,6 +302,9 @@ void GLRender::wheelEvent(QWheelEvent *event)
 {
     if (mouseMode == CameraMode) {
         theScene->commitTranslation(0.0, 0.0, event->angleDelta().y() * 0.125);
+        refreshPicking();
+    } else if (mouseMode == OrbitMode && theScene->loaded()) {
+        OrbitDrag::wheel(*theScene, event->angleDelta().y());
         refreshPicking();
     }
     update();
@@ -391,6 +320,8 @@ void GLRender::keyPressEvent(QKeyEvent *event)
         theScene->toggleAxes();
     else if (event->key() == Qt::Key_F3)
         theScene->toggleTrail();
+    else if (event->key() == Qt::Key_Home)
+        frameModel();
     // Ctrl+Z undoes the last stroke; Ctrl+Shift+Z and Ctrl+Y redo it.
     else if (control && event->key() == Qt::Key_Z && !(event->modifiers() & Qt::ShiftModifier))
         undoSceneChange();

@@ -4,6 +4,7 @@
 #include "Graftal.h"
 #include "ImageExport.h"
 #include "ModelLoadController.h"
+#include "OrbitDrag.h"
 #include "SceneRenderer.h"
 
 #include <QMutex>
@@ -33,7 +34,8 @@ public:
         CameraMode = 2,
         PaintMode = 3,
         DensityMode = 4,
-        EraseMode = 8
+        EraseMode = 8,
+        OrbitMode = 12
     };
     // Data of the view toolbar's actions beyond the modes.
     enum ActionData
@@ -44,7 +46,9 @@ public:
         ReloadStateAction = 7,
         UndoAction = 9,
         RedoAction = 10,
-        ExportAction = 11
+        ExportAction = 11,
+        FrameAction = 13,
+        FitGraftalScaleAction = 14
     };
     enum DragKind
     {
@@ -52,6 +56,8 @@ public:
         RotateDrag = 1,
         MoveDrag = 2
     };
+
+    static constexpr double FittedShare = 0.02;
 
     explicit GLRender(QWidget *parent = nullptr);
     ~GLRender() override;
@@ -117,6 +123,11 @@ signals:
     void redoAvailable(bool available);
     // A line for the window's status bar.
     void statusMessage(const QString &message);
+    // The scene's view style changed other than through the style controls (the graftal
+    // scale fitted to the model, the style restored with the scene's view).
+    void styleShown();
+    // The scene may have changed against its file (a stroke, undo, redo, a save, a load).
+    void sceneStatusChanged();
 
 public slots:
     void setBrushRadius(int pixels);
@@ -130,6 +141,13 @@ public slots:
     // The graftal left the library: its painted instances leave the scene as one step of
     // the scene's history.
     void removeInstancesOf(Graftal *g);
+    // The drawn size of every graftal, times their base size; only drawing changes.
+    void setGraftalScale(double scale);
+    // "Fit graftal size to model": a graftal of base size 1 becomes about FittedShare of
+    // the model's largest side.
+    void fitGraftalScale();
+    // "Frame model" (and Home): the whole model in view, looking at its centre.
+    void frameModel();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -177,6 +195,7 @@ private:
     QLabel *hint = nullptr;
     std::unique_ptr<ModelLoadController> loader;
     SceneSession *session = nullptr;
+    OrbitDrag orbit;
     int radius = 1;
     int rate = 1;
     int announcedUndo = -1;

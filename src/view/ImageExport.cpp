@@ -22,8 +22,9 @@ void exportInteractively(GLRender &view)
         return;
     }
     const QString suggested = QFileInfo(scene.modelPath()).baseName() + QStringLiteral(".png");
-    QString name = QFileDialog::getSaveFileName(nullptr, title, suggested,
-                                                QStringLiteral("PNG images (*.png)"));
+    QString name = QFileDialog::getSaveFileName(
+        nullptr, title, suggested,
+        QStringLiteral("PNG images (*.png);;JPEG images (*.jpg *.jpeg)"));
     if (name.isEmpty())
         return;
     if (QFileInfo(name).suffix().isEmpty())
@@ -33,6 +34,9 @@ void exportInteractively(GLRender &view)
         QMessageBox::critical(
             &view, title,
             QStringLiteral("The image could not be exported to %1:\n%2").arg(name, error));
+    else
+        emit view.statusMessage(
+            QStringLiteral("Image exported to %1").arg(QFileInfo(name).absoluteFilePath()));
 }
 
 bool exportImage(GLRender &view, const QString &path, QString &error)
@@ -42,18 +46,26 @@ bool exportImage(GLRender &view, const QString &path, QString &error)
         error = QStringLiteral("there is no model to draw");
         return false;
     }
+    QByteArray format;
+    if (!picturefile::formatFor(path, format, error))
+        return false;
     Logger logger(QStringLiteral("app.gl.render"));
+    const int width = scene.viewportWidth * 2, height = scene.viewportHeight * 2;
     view.makeCurrent();
     SceneRenderer &renderer = view.renderer();
+    const bool inView = renderer.modelInView(scene, scene.camera(), width, height);
     renderer.prepareTextures(scene);
-    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
-                                          scene.viewportWidth * 2, scene.viewportHeight * 2, error);
+    const QImage image = inView ? renderer.picture(scene, scene.camera(), settingsOf(scene.style),
+                                                   width, height, error)
+                                : QImage();
     view.doneCurrent();
+    if (!inView)
+        error = QString::fromLatin1(MissedModel);
     if (image.isNull()) {
         logger.warn(QStringLiteral("no picture for %1: %2").arg(path, error));
         return false;
     }
-    if (!picturefile::writePng(image, path, error)) {
+    if (!picturefile::write(image, path, error)) {
         logger.warn(QStringLiteral("cannot write %1: %2").arg(path, error));
         return false;
     }

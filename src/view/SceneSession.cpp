@@ -4,6 +4,7 @@
 #include "ModelLoadController.h"
 #include "SafeFile.h"
 #include "Scene.h"
+#include "SceneViewFile.h"
 
 #include <QAbstractButton>
 #include <QColorDialog>
@@ -19,6 +20,13 @@ SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget 
     loader.askBeforeReplacing = [this](const QString &fileName) {
         return settleUnsavedScene(QStringLiteral("opening %1").arg(fileName));
     };
+    // A model comes with the view its scene was saved with, before its first pick picture;
+    // textures it could not show are named in the status line.
+    connect(&loader, &ModelLoadController::modelInstalled, this, [this] {
+        const QStringList notes = scene.modelNotes() + restoreView(false);
+        if (!notes.isEmpty())
+            emit statusMessage(notes.join(QStringLiteral("; ")));
+    });
 }
 
 SceneSession::~SceneSession()
@@ -28,8 +36,23 @@ SceneSession::~SceneSession()
 
 void SceneSession::openModelInteractively()
 {
-    const QString name = QFileDialog::getOpenFileName(
-        nullptr, QStringLiteral("Open 3DS model"), QString(), QStringLiteral("3DS files (*.3ds)"));
+    // Every format the model reader takes, then each on its own.
+    static const QStringList formats = {
+        QStringLiteral("3DS files (*.3ds)"),         QStringLiteral("OBJ files (*.obj)"),
+        QStringLiteral("glTF files (*.gltf *.glb)"), QStringLiteral("FBX files (*.fbx)"),
+        QStringLiteral("PLY files (*.ply)"),         QStringLiteral("STL files (*.stl)"),
+        QStringLiteral("Collada files (*.dae)"),     QStringLiteral("3MF files (*.3mf)"),
+        QStringLiteral("OFF files (*.off)"),         QStringLiteral("DirectX files (*.x)"),
+        QStringLiteral("AC3D files (*.ac)"),         QStringLiteral("ASE files (*.ase)"),
+        QStringLiteral("LightWave files (*.lwo)")};
+    QStringList patterns;
+    for (const QString &f : formats)
+        patterns.append(f.section(QLatin1Char('('), 1).chopped(1));
+    const QString filters =
+        QStringLiteral("All models (%1);;").arg(patterns.join(QLatin1Char(' '))) +
+        formats.join(QStringLiteral(";;"));
+    const QString name =
+        QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(), filters);
     // A new model takes the painted graftals with it.
     if (name.isEmpty() ||
         !settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))
@@ -57,7 +80,7 @@ bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
     } holding{loader};
     loader.setInstallsHeld(true);
     auto save = [&] {
-        if (scene.saveState())
+        if (saveSceneAndView())
             return true;
         logger->error(QStringLiteral("the scene could not be saved to %1 before %2")
                           .arg(scene.stateFileName(), when));
@@ -123,7 +146,11 @@ void SceneSession::saveSceneInteractively()
     const QString file = scene.stateFileName();
     // A scene file of another model under the same name is replaced only when asked.
     QString why;
-    if (scene.loaded() && !scene.stateFileIsOurs() && !scene.stateFileFitsModel(why) &&
+    const QString otherModel = otherModelOfView();
+    if (!otherModel.isEmpty())
+        why = QStringLiteral("its view names %1").arg(otherModel);
+    if (scene.loaded() && !scene.stateFileIsOurs() &&
+        (!otherModel.isEmpty() || !scene.stateFileFitsModel(why)) &&
         QMessageBox::question(dialogParent.window(), QStringLiteral("Replace scene"),
                               QStringLiteral("%1 holds a scene painted on another model: %2.\n"
                                              "Replace it with the graftals painted on %3?")
@@ -131,7 +158,7 @@ void SceneSession::saveSceneInteractively()
                               QMessageBox::Save | QMessageBox::Cancel,
                               QMessageBox::Cancel) != QMessageBox::Save)
         return;
-    if (!scene.saveState())
+    if (!saveSceneAndView())
         QMessageBox::warning(&dialogParent, QStringLiteral("Save failed"),
                              QStringLiteral("The scene could not be saved to %1.\n%2")
                                  .arg(file, scene.stateError()));
@@ -151,14 +178,82 @@ void SceneSession::reloadSceneInteractively()
             QStringLiteral("The scene could not be reloaded from %1:\n%2").arg(file, error));
         return;
     }
+    QStringList notes = restoreView(true);
     emit sceneChanged();
     if (used < records)
-        emit statusMessage(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
-                                          "graftal is not in the library or their face is not on "
-                                          "this model")
-                               .arg(records - used)
-                               .arg(records)
-                               .arg(file));
+        notes.prepend(QStringLiteral("%1 of the %2 graftals of %3 could not be placed: their "
+                                     "graftal is not in the library or their face is not on "
+                                     "this model")
+                          .arg(records - used)
+                          .arg(records)
+                          .arg(file));
+    else
+        notes.prepend(QStringLiteral("Scene reloaded from %1").arg(file));
+    emit statusMessage(notes.join(QStringLiteral("; ")));
+}
+
+QString SceneSession::viewFileName() const
+{
+    return SceneViewFile::besideScene(scene.stateFileName());
+}
+
+bool SceneSession::saveSceneAndView()
+{
+    if (!scene.saveState())
+        return false;
+    SceneViewFile view;
+    view.camera = scene.camera();
+    view.style = scene.style;
+    view.modelPath = QFileInfo(scene.modelPath()).absoluteFilePath();
+    QString why;
+    if (!view.write(viewFileName(), why)) {
+        logger->warn(
+            QStringLiteral("the view could not be saved to %1: %2").arg(viewFileName(), why));
+        emit statusMessage(QStringLiteral("Scene saved to %1; its view could not be saved: %2")
+                               .arg(scene.stateFileName(), why));
+        return true;
+    }
+    emit statusMessage(QStringLiteral("Scene saved to %1").arg(scene.stateFileName()));
+    return true;
+}
+
+QString SceneSession::otherModelOfView() const
+{
+    SceneViewFile view;
+    QString why;
+    if (!scene.loaded() || view.read(viewFileName(), why) != SceneViewFile::Outcome::Read)
+        return {};
+    const QString ours = QFileInfo(scene.modelPath()).absoluteFilePath();
+    return view.modelPath == ours ? QString() : view.modelPath;
+}
+
+QStringList SceneSession::restoreView(bool reloading)
+{
+    if (!scene.loaded())
+        return {};
+    SceneViewFile view;
+    QString why;
+    const QString file = viewFileName();
+    const SceneViewFile::Outcome outcome = view.read(file, why);
+    if (outcome != SceneViewFile::Outcome::Read && !reloading) {
+        // Graftal sizes are in the model's units: another model starts from its own.
+        scene.style.graftalScale = ViewStyle().graftalScale;
+        emit viewRestored();
+    }
+    if (outcome == SceneViewFile::Outcome::Missing)
+        return reloading ? QStringList{QStringLiteral("no view was saved with it (%1 is missing)")
+                                           .arg(file)}
+                         : QStringList();
+    if (outcome == SceneViewFile::Outcome::Refused) {
+        logger->warn(QStringLiteral("%1 is ignored: %2").arg(file, why));
+        return {QStringLiteral("%1 is ignored: %2").arg(file, why)};
+    }
+    scene.setCamera(view.cameraFor(scene.camera()));
+    scene.style = view.style;
+    emit viewRestored();
+    if (view.modelPath != QFileInfo(scene.modelPath()).absoluteFilePath())
+        return {QStringLiteral("this scene was painted on %1").arg(view.modelPath)};
+    return {};
 }
 
 void SceneSession::chooseBackground()

@@ -50,8 +50,19 @@ signals:
     void sceneChanged();
     // A line for the window's status bar.
     void statusMessage(const QString &message);
+    // The camera and the view style came back from the view saved with the scene.
+    void viewRestored();
 
 private:
+    // Saves the scene file, then the view beside it; the status line tells.
+    bool saveSceneAndView();
+    // Brings back the view saved beside the scene file, if there is a usable one; the
+    // notes for the status line, about a missing one only when `reloading`.
+    QStringList restoreView(bool reloading);
+    QString viewFileName() const;
+    // The model the view beside the scene file names when that is not the one open.
+    QString otherModelOfView() const;
+
     Scene &scene;
     ModelLoadController &loader;
     QWidget &dialogParent;

@@ -19,6 +19,8 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QLineEdit>
@@ -94,6 +96,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {1, "Open 3DS file", false},
         {0, nullptr, false},
         {2, "Move camera around subject", true},
+        {12, "Orbit camera around model", true},
         {3, "Paint graftals on object", true},
         {4, "Increase mesh density", true},
         {8, "Erase graftals from object", true},
@@ -108,6 +111,8 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {6, "Save current state of scene", false},
         {7, "Reload state for scene from disk", false},
         {11, "Export image", false},
+        {0, nullptr, false},
+        {13, "Frame model", false},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
@@ -116,6 +121,9 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QVERIFY2(view[i]->isSeparator(), qPrintable(QString::number(i)));
             continue;
         }
+        const QString text = QString::fromLatin1(expected[i].text);
+        if (QWidget *button = ui.viewToolBar->widgetForAction(view[i]); expected[i].data > 11)
+            QCOMPARE(button->accessibleName(), text);
         if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
             auto *box = qobject_cast<QSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
             QVERIFY2(box, expected[i].text);
@@ -123,28 +131,53 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QCOMPARE(box->toolTip(), QString::fromLatin1(expected[i].text));
             QCOMPARE(box->value(), 1);
             QCOMPARE(box->minimum(), 1);
-            QCOMPARE(box->maximum(), i == 6 ? 200 : 50);
+            QCOMPARE(box->maximum(), i == 7 ? 200 : 50);
             continue;
         }
         QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
-        QCOMPARE(view[i]->toolTip(), QString::fromLatin1(expected[i].text));
         QCOMPARE(view[i]->data().toInt(), expected[i].data);
         QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
         QVERIFY(!view[i]->icon().isNull());
+        if (i == 0) {
+            // Opening takes Ctrl+O and its tool tip names the formats.
+            QCOMPARE(view[i]->shortcut(), QKeySequence(QKeySequence::Open));
+            QVERIFY(view[i]->toolTip().contains(QStringLiteral("glTF")));
+            continue;
+        }
+        QCOMPARE(view[i]->toolTip(), expected[i].data == 13 ? text + " (Home)" : text);
         QVERIFY(view[i]->shortcut().isEmpty());
     }
     for (QAction *a : tree)
         QVERIFY(!a->icon().isNull());
+
+    // The style row: its controls change the scene's style, and show a style restored with
+    // a scene's view.
+    auto *scale = ui.styleToolBar->findChild<QDoubleSpinBox *>();
+    QVERIFY(scale && scale->accessibleName() == QStringLiteral("Graftal scale"));
+    QCOMPARE(scale->value(), 1.0);
+    scale->setValue(2.5); // draws every graftal larger
+    ViewStyle &style = ui.view->scene()->style;
+    QCOMPARE(style.graftalScale, 2.5);
+    ui.shadingBox->setCurrentIndex(int(Shading::Toon));
+    QCOMPARE(style.shading, Shading::Toon);
+    QVERIFY(ui.fitGraftalScaleAction->toolTip() == ui.fitGraftalScaleAction->text());
+    style = ViewStyle{Shading::Shaded, true, 0.25};
+    emit ui.view->styleShown();
+    QCOMPARE(ui.shadingBox->currentText(), QStringLiteral("Shaded"));
+    QVERIFY(ui.outlinesAction->isChecked());
+    QCOMPARE(scale->value(), 0.25);
 }
 
 void TestMainWindow::modeGroupIsExclusive()
 {
     ScopedWorkDir work;
     Tuftmill window;
-    const QList<QAction *> modes = window.form().modeGroup->actions();
-    QCOMPARE(modes.size(), 4);
-    for (QAction *a : modes)
-        QVERIFY(!a->isChecked());
+    QList<QAction *> modes = window.form().modeGroup->actions();
+    QCOMPARE(modes.size(), 5);
+    // The view starts in the camera mode, and its action says so.
+    QCOMPARE(window.form().view->mode(), int(GLRender::CameraMode));
+    QVERIFY(modes[0]->isChecked());
+    modes.removeAt(1); // the orbit, which the view's tests drive
     modes[1]->trigger();
     QVERIFY(modes[1]->isChecked());
     modes[2]->trigger();

@@ -5,6 +5,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "RenderCommand.h"
+#include "SceneViewFile.h"
 
 #include <QDataStream>
 #include <QProcessEnvironment>
@@ -113,9 +114,23 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::addColumn<QString>("problem"); // empty: read
     QTest::newRow("no options") << QStringList{} << false << QString();
     QTest::newRow("Qt's own") << QStringList{"-platform", "xcb"} << false << QString();
-    QTest::newRow("all") << QStringList{"--render", "m.3ds",   "--output=o.png", "--scene",
-                                        "s.dat",    "--size",  "640x480",        "--yaw",
-                                        "-30",      "--pitch", "12.5",           "--distance=200"}
+    QTest::newRow("all") << QStringList{"--render",
+                                        "m.3ds",
+                                        "--output=o.png",
+                                        "--scene",
+                                        "s.dat",
+                                        "--size",
+                                        "640x480",
+                                        "--yaw",
+                                        "-30",
+                                        "--pitch",
+                                        "12.5",
+                                        "--distance=200",
+                                        "--frame",
+                                        "--shading",
+                                        "toon",
+                                        "--outlines",
+                                        "--graftal-scale=0.5"}
                          << true << QString();
     QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
     QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
@@ -138,6 +153,13 @@ void TestRenderCommand::optionsAreRead_data()
                                << true << "--yaw needs a number";
     QTest::newRow("pitch nan") << QStringList{"--render", "m", "--output", "o", "--pitch", "nan"}
                                << true << "--pitch needs a number";
+    QTest::newRow("shading words")
+        << QStringList{"--render", "m", "--output", "o.png", "--shading", "soft"} << true
+        << "--shading needs flat, shaded or toon";
+    QTest::newRow("scale 0") << QStringList{"--render",        "m", "--output", "o.png",
+                                            "--graftal-scale", "0"}
+                             << true << "--graftal-scale needs a number above 0";
+    QTest::newRow("frame alone") << QStringList{"--frame"} << true << "--render";
 }
 
 void TestRenderCommand::optionsAreRead()
@@ -160,6 +182,9 @@ void TestRenderCommand::optionsAreRead()
         QCOMPARE(o.yaw, -30.0);
         QCOMPARE(o.pitch, 12.5);
         QCOMPARE(o.distance, 200.0);
+        QVERIFY(o.frame && o.outlines);
+        QCOMPARE(o.shading, std::optional(Shading::Toon));
+        QCOMPARE(o.graftalScale, std::optional(0.5));
     }
 }
 
@@ -199,17 +224,23 @@ void TestRenderCommand::rendersWithoutADisplay()
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
 
-    // The camera: closer shows a bigger ball; turned away, none of it.
-    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "near.png", "--size",
-                                        "640x360", "--distance", "400"})
-                 .status,
-             0);
-    QVERIFY(count(QImage(w.file("near.png")), green) > 2 * count(plain, green));
-    QCOMPARE(runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "away.png", "--size",
-                                        "64x36", "--yaw", "180"})
-                 .status,
-             0);
-    QCOMPARE(count(QImage(w.file("away.png")), green), 0);
+    // The camera: closer, framed, or closer in the view saved beside the scene shows a
+    // bigger ball (a JPEG for a .jpg name).
+    SceneViewFile view;
+    const float extent[3] = {20, 20, 20}, centre[3] = {0, 0, 0};
+    view.camera = Camera::reset(extent, centre).dolly(0.5, Vector3::zero);
+    QString why;
+    QVERIFY(view.write(w.file("sphere.view.json"), why));
+    for (const QStringList &how : {QStringList{"--distance", "400"}, QStringList{"--frame"},
+                                   QStringList{"--scene", "sphere.dat"}}) {
+        const Result r = runTuftmill(w.dir.path(), QStringList{"--render", "sphere.3ds", "--output",
+                                                               "near.jpg", "--size", "640x360"} +
+                                                       how);
+        QCOMPARE(r.status, 0);
+        QVERIFY(testsupport::readBytes(w.file("near.jpg")).startsWith("\xff\xd8\xff"));
+        QVERIFY2(count(QImage(w.file("near.jpg")), green) > 2 * count(plain, green),
+                 qPrintable(how.join(' ')));
+    }
     // Nothing but the picture is written: no graftal files and no scene files change.
     QCOMPARE(QDir(w.file("graftals")).entryList(QDir::Files | QDir::Hidden).size(), 2);
     QVERIFY(!QFileInfo::exists(w.file("scenes")));
@@ -266,6 +297,11 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
                              << (scene[0] == 'p'   ? "is not a regular file"
                                  : scene[0] == 'z' ? "is a link"
                                                    : "not a scene file");
+    QTest::newRow("model out of the picture")
+        << (QStringList{"--render", "sphere.3ds", "--yaw", "180"} + out) << QStringList{}
+        << "the model is not in the picture (try --frame, or smaller --yaw/--pitch/--distance)";
+    QTest::newRow("gif") << QStringList{"--render", "sphere.3ds", "--output", "out.gif"}
+                         << QStringList{} << "out.gif is not a .png, .jpg or .jpeg name";
     QTest::newRow("unwritable output")
         << QStringList{"--render", "sphere.3ds", "--output", "no/dir/out.png"} << QStringList{}
         << "cannot write no/dir/out.png";
@@ -296,7 +332,7 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.endsWith('\n') && r.err.count('\n') == 1,
              qPrintable(r.err));
     QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    QVERIFY(!QFileInfo::exists(w.file("out.png")));
+    QVERIFY(!QFileInfo::exists(w.file(args[args.indexOf("--output") + 1])));
 }
 
 void TestRenderCommand::helpAndVersionArePrinted()

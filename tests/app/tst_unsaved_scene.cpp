@@ -15,6 +15,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStatusBar>
+#include <QToolBar>
 #include <functional>
 
 using testsupport::ScopedWorkDir;
@@ -147,6 +149,7 @@ private slots:
     void sessionEndWhileAskingSaves();
     void sessionEndDuringSaveFailedStillCloses();
     void sessionEndKeepsAnEarlierSceneFileNeverLoaded();
+    void titleTellsTheModelAndUnsavedChanges();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -363,6 +366,42 @@ void TestUnsavedScene::sessionEndKeepsAnEarlierSceneFileNeverLoaded()
     QVERIFY(!s.window.isVisible());
     QCOMPARE(testsupport::readBytes(QStringLiteral("scenes/two.dat")), yesterday);
     QCOMPARE(QFileInfo(QStringLiteral("scenes/two (recovered).dat")).size(), Header + Record);
+}
+
+void TestUnsavedScene::titleTellsTheModelAndUnsavedChanges()
+{
+    ScopedWorkDir work;
+    Tuftmill window;
+    const struct LibraryGone
+    {
+        ~LibraryGone() { TreeManager::destroyInstance(); }
+    } libraryGone;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tuftmill"));
+    GLRender *view = window.form().view;
+    QVERIFY(testsupport::wallModel().save(QStringLiteral("wall.3ds")));
+    QVERIFY(view->openModel(QStringLiteral("wall.3ds")));
+    const QString clean = QString::fromUtf8("wall.3ds \u2014 Tuftmill");
+    const QString changed = QString::fromUtf8("wall.3ds* \u2014 Tuftmill");
+    QCOMPARE(window.windowTitle(), clean);
+    auto act = [&](int data) {
+        for (QAction *a : window.form().viewToolBar->actions())
+            if (a->data().toInt() == data)
+                a->trigger();
+    };
+    act(GLRender::PaintMode);
+    const QPoint middle = view->rect().center();
+    QTest::mouseClick(view, Qt::LeftButton, {}, middle);
+    QVERIFY(view->scene()->instanceCount() > 0);
+    QCOMPARE(window.windowTitle(), changed);
+    act(GLRender::SaveStateAction);
+    QCOMPARE(window.windowTitle(), clean);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("Scene saved to scenes/wall.dat"));
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(window.windowTitle(), changed);
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(window.windowTitle(), clean);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestUnsavedScene)

@@ -44,6 +44,9 @@ private slots:
     void degenerateBoxesStayFinite();
     void lookingStraightUpStaysUsable();
     void cameraValuesDoNotChange();
+    void orbitKeepsDistanceAndAim_data();
+    void orbitKeepsDistanceAndAim();
+    void dollyAndFrame();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -176,6 +179,85 @@ void TestCamera::cameraValuesDoNotChange()
     for (int i = 0; i < 16; ++i)
         QVERIFY(std::abs(scene.camera().modelView()[i] - turned.modelView()[i]) < 1e-9);
     QVERIFY(near(scene.camera().eye, turned.eye));
+}
+
+namespace {
+// Where a world point shows: normalized device coordinates of a picture w x h.
+Vector3 onPicture(const Camera &c, const Vector3 &world, int w, int h)
+{
+    const Matrix4 toClip = c.cameraTranslation.preMultiplied(c.cameraRotation)
+                               .preMultiplied(Camera::perspective(w, h));
+    return toClip.transformPoint(world);
+}
+} // namespace
+
+void TestCamera::orbitKeepsDistanceAndAim_data()
+{
+    QTest::addColumn<double>("yaw");
+    QTest::addColumn<double>("pitch");
+    QTest::addColumn<double>("elevation"); // of the eye above the centre, degrees
+    QTest::newRow("yaw only") << 90.0 << 0.0 << 0.0;
+    QTest::newRow("rise") << 0.0 << 30.0 << 30.0;
+    QTest::newRow("sink and turn") << -200.0 << -45.0 << -45.0;
+    QTest::newRow("over the top stops") << 10.0 << 400.0 << Camera::MaxElevation;
+    QTest::newRow("under the bottom stops") << 0.0 << -95.0 << -Camera::MaxElevation;
+}
+
+void TestCamera::orbitKeepsDistanceAndAim()
+{
+    QFETCH(double, yaw);
+    QFETCH(double, pitch);
+    QFETCH(double, elevation);
+    const float extent[3] = {10, 20, 40}, center[3] = {5, 6, 7};
+    // From a camera moved aside, so the centre is not at the middle of the picture.
+    const Camera start = Camera::reset(extent, center).moved(3, 1, 0);
+    const Vector3 centre = start.modelMatrix.transformPoint(Vector3(5, 6, 7));
+    QVERIFY(near(centre, Vector3::zero, 1e-9));
+    const Camera c = start.orbited(yaw, pitch, centre);
+    const double before = std::sqrt(start.worldEye.lengthSquared());
+    QVERIFY(std::abs(std::sqrt(c.worldEye.lengthSquared()) - before) < 1e-9);
+    const Vector3 up = c.worldEye.normalized();
+    QVERIFY2(std::abs(std::asin(up.y) * 180 / M_PI - elevation) < 1.0, show(c.worldEye));
+    // The centre shows where it showed before the orbit.
+    QVERIFY(near(onPicture(c, centre, 400, 300), onPicture(start, centre, 400, 300), 1e-9));
+    if (yaw == 90.0) // the model turns right: the eye goes to its left
+        QVERIFY2(c.worldEye.x < -700, show(c.worldEye));
+    // The eye vectors agree with the matrices, and the turning camera still works from here.
+    const Camera again = c.lookingThrough(c.cameraRotation).standingAt(c.cameraTranslation);
+    QVERIFY(near(again.worldForward, c.worldForward) && near(again.eye, c.eye));
+    QVERIFY(near(again.viewDir, c.viewDir) && near(again.worldEye, c.worldEye));
+    // A yaw of the turning camera keeps the elevation and turns about the vertical.
+    const Vector3 a = c.worldForward, b = c.turned(20, 0).worldForward;
+    QVERIFY(std::abs(a.y - b.y) < 1e-9);
+    QVERIFY(std::abs((a.x * b.x + a.z * b.z) / (1 - a.y * a.y) - std::cos(20 * M_PI / 180)) < 1e-9);
+}
+
+void TestCamera::dollyAndFrame()
+{
+    const float extent[3] = {10, 20, 40}, center[3] = {5, 6, 7};
+    const float boxMin[3] = {0, -4, -13}, boxMax[3] = {10, 16, 27};
+    const Camera start = Camera::reset(extent, center);
+    const Camera closer = start.dolly(0.9, Vector3::zero);
+    QVERIFY(near(closer.worldEye, {0, 0, 720}));
+    QVERIFY(near(closer.worldForward, start.worldForward));
+    // Sent away by a turn and a move, framing brings every corner of the box into the
+    // picture, near its edges, with the centre in the middle.
+    const Camera lost = start.turned(120, 30).moved(900, -300, 2000);
+    for (auto [w, h] : {std::pair{400, 300}, std::pair{300, 600}}) {
+        const Camera framed = lost.framed(boxMin, boxMax, w, h);
+        QVERIFY(near(framed.worldForward, lost.worldForward));
+        const Vector3 middle = onPicture(framed, Vector3::zero, w, h);
+        QVERIFY(std::abs(middle.x) < 1e-9 && std::abs(middle.y) < 1e-9);
+        double widest = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            const Vector3 p(corner & 1 ? boxMax[0] : boxMin[0], corner & 2 ? boxMax[1] : boxMin[1],
+                            corner & 4 ? boxMax[2] : boxMin[2]);
+            const Vector3 ndc = onPicture(framed, framed.modelMatrix.transformPoint(p), w, h);
+            QVERIFY2(std::abs(ndc.x) <= 0.86 && std::abs(ndc.y) <= 0.86 && ndc.z < 1, show(ndc));
+            widest = std::max({widest, std::abs(ndc.x), std::abs(ndc.y)});
+        }
+        QVERIFY2(widest > 0.6, QByteArray::number(widest));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCamera)

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTreeWidget>
@@ -392,8 +393,11 @@ void TestBrush::exportWritesTwiceTheViewSize()
         static_cast<QDialog *>(dialog)->accept();
         return true;
     });
+    QSignalSpy status(&b.view, &GLRender::statusMessage);
     b.act(GLRender::ExportAction);
     QTRY_COMPARE(driver.handled, 1);
+    QCOMPARE(status.last()[0].toString(),
+             "Image exported to " + QDir::current().filePath("picture.png"));
     const QImage picture("picture.png"); // the suffix added
     QCOMPARE(picture.size(), shown.size() * 2);
     QCOMPARE(picture.pixelColor(4, 4), QColor(250, 240, 200));
@@ -430,6 +434,16 @@ void TestBrush::exportFailuresSayWhy()
     QVERIFY(!error.isEmpty());
     QVERIFY(b.view.exportImage("kept.png", error));
     QCOMPARE(QImage("kept.png").size(), b.view.grabFramebuffer().size() * 2);
+    // A .jpg name writes a JPEG; other names, or a view that shows none of the model, nothing.
+    QVERIFY(b.view.exportImage("kept.jpg", error));
+    QCOMPARE(QImageReader("kept.jpg").format(), QByteArray("jpeg"));
+    QVERIFY(!b.view.exportImage("kept.gif", error));
+    QVERIFY2(error.contains("kept.gif is not a .png, .jpg or .jpeg name"), qPrintable(error));
+    b.scene()->commitRotation(180, 0);
+    QVERIFY(!b.view.exportImage("away.png", error));
+    QCOMPARE(error, QString::fromLatin1(imageexport::MissedModel));
+    QVERIFY(!QFileInfo::exists("kept.gif") && !QFileInfo::exists("away.png"));
+    b.scene()->commitRotation(180, 0);
 
     testsupport::MessageBoxCatcher catcher;
     testsupport::ModalDriver driver([](QWidget *w) {

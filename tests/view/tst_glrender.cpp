@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QThread>
 #include <QWheelEvent>
 
@@ -107,6 +108,7 @@ private slots:
     void picksInAnOddWidthView();
     void pickPictureOverlaysAndTrail();
     void cameraMouseRules();
+    void orbitAndFrameKeepTheModelInView();
     void mipmapsCarryTheLevelsOfDetail_data();
     void mipmapsCarryTheLevelsOfDetail();
     void graftalsStandAtTheSilhouette();
@@ -358,6 +360,64 @@ void TestGLRender::cameraMouseRules()
     const Vector3 after = v.scene()->camera().worldEye - before;
     QVERIFY(std::abs(Vector3::dot(after, forward) - 30) < 1e-9);
     // The pick picture follows the camera: the wall is still under the centre.
+    QVERIFY(v.scene()->pickFace(200, 150) != nullptr);
+}
+
+void TestGLRender::orbitAndFrameKeepTheModelInView()
+{
+    View v;
+    ModelBuilder ball;
+    ball.addMaterial(QStringLiteral("green"), 0.0f, 1.0f, 0.0f);
+    ball.addSphere(QStringLiteral("ball"), {0, 0, 0}, 10, 16, 24, QStringLiteral("green"));
+    QVERIFY(ball.save("ball.3ds"));
+    QVERIFY(v.view.openModel("ball.3ds"));
+    auto modelPixels = [&] {
+        const QImage f = v.frame();
+        int n = 0;
+        for (int y = 0; y < f.height(); y += 2)
+            for (int x = 0; x < f.width(); x += 2)
+                n += QColor(f.pixel(x, y)).green() > QColor(f.pixel(x, y)).red() + 100;
+        return n;
+    };
+    auto act = [&](int data) {
+        QAction action;
+        action.setData(data);
+        action.setCheckable(true);
+        v.view.dispatchAction(&action);
+    };
+    const int atStart = modelPixels();
+    QVERIFY(atStart > 100);
+    // Fitted, a graftal of base size 1 is 2 % of the ball's 20 units.
+    QSignalSpy shown(&v.view, &GLRender::styleShown);
+    act(GLRender::FitGraftalScaleAction);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(std::abs(v.scene()->style.graftalScale - 0.4) < 1e-6);
+
+    // Drags of 480 pixels every way, seen at every step: the ball never leaves the view.
+    act(GLRender::OrbitMode);
+    const QPoint from(200, 150);
+    for (const QPoint way : {QPoint(480, 0), QPoint(-480, 480), QPoint(480, -240)}) {
+        QTest::mousePress(&v.view, Qt::LeftButton, {}, from);
+        for (int step = 1; step <= 8; ++step) {
+            QTest::mouseMove(&v.view, from + way * step / 8);
+            QVERIFY2(modelPixels() > atStart / 2, qPrintable(QString::number(step)));
+        }
+        QTest::mouseRelease(&v.view, Qt::LeftButton, {}, from + way);
+        QVERIFY(v.scene()->pickFace(200, 150) != nullptr);
+    }
+    // A notch of the wheel comes a tenth closer to the centre.
+    const double far = std::sqrt(v.scene()->camera().worldEye.lengthSquared());
+    sendWheel(&v.view, 120);
+    QVERIFY(std::abs(std::sqrt(v.scene()->camera().worldEye.lengthSquared()) - 0.9 * far) < 1e-6);
+
+    // A turn of the camera mode looks away from the ball; Home brings it back, centred.
+    act(GLRender::CameraMode);
+    QTest::mousePress(&v.view, Qt::LeftButton, {}, QPoint(50, 150));
+    QTest::mouseMove(&v.view, QPoint(350, 150));
+    QTest::mouseRelease(&v.view, Qt::LeftButton, {}, QPoint(350, 150));
+    QCOMPARE(modelPixels(), 0);
+    QTest::keyClick(&v.view, Qt::Key_Home);
+    QVERIFY2(modelPixels() > atStart, qPrintable(QString::number(modelPixels())));
     QVERIFY(v.scene()->pickFace(200, 150) != nullptr);
 }
 

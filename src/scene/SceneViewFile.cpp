@@ -1,0 +1,196 @@
+#include "SceneViewFile.h"
+
+#include "SafeFile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <optional>
+
+namespace {
+const QString Kind = QStringLiteral("tuftmill-view");
+constexpr int Version = 1;
+constexpr double Tolerance = 1e-6;
+
+QJsonArray numbers(const double *values, int count)
+{
+    QJsonArray a;
+    for (int i = 0; i < count; ++i)
+        a.append(values[i]);
+    return a;
+}
+
+// Exactly `count` finite numbers into `out`.
+bool readNumbers(const QJsonValue &value, double *out, int count)
+{
+    const QJsonArray a = value.toArray();
+    if (!value.isArray() || a.size() != count)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        if (!a[i].isDouble() || !std::isfinite(a[i].toDouble()))
+            return false;
+        out[i] = a[i].toDouble();
+    }
+    return true;
+}
+
+bool isRotation(const Matrix4 &m)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (std::abs(m.at(i, 3)) > Tolerance || std::abs(m.at(3, i)) > Tolerance)
+            return false;
+        for (int j = 0; j < 3; ++j) {
+            double dot = 0.0;
+            for (int k = 0; k < 3; ++k)
+                dot += m.at(k, i) * m.at(k, j);
+            if (std::abs(dot - (i == j ? 1.0 : 0.0)) > Tolerance)
+                return false;
+        }
+    }
+    return std::abs(m.at(3, 3) - 1.0) <= Tolerance;
+}
+
+bool isTranslation(const Matrix4 &m)
+{
+    for (int i = 0; i < 16; ++i)
+        if (i < 12 && std::abs(m[i] - Matrix4::identity[i]) > Tolerance)
+            return false;
+    return std::abs(m[15] - 1.0) <= Tolerance;
+}
+
+std::optional<Shading> shadingNamed(const QString &name)
+{
+    for (Shading s : {Shading::Flat, Shading::Shaded, Shading::Toon})
+        if (SceneViewFile::shadingName(s) == name)
+            return s;
+    return std::nullopt;
+}
+
+struct VectorField
+{
+    const char *name;
+    Vector3 Camera::*member;
+};
+struct MatrixField
+{
+    const char *name;
+    Matrix4 Camera::*member;
+};
+const VectorField Vectors[] = {{"worldForward", &Camera::worldForward},
+                               {"worldEye", &Camera::worldEye},
+                               {"viewDir", &Camera::viewDir},
+                               {"eye", &Camera::eye}};
+const MatrixField Matrices[] = {{"cameraTranslation", &Camera::cameraTranslation},
+                                {"cameraRotation", &Camera::cameraRotation},
+                                {"modelMatrix", &Camera::modelMatrix},
+                                {"normalization", &Camera::normalization},
+                                {"orientation", &Camera::orientation}};
+} // namespace
+
+QString SceneViewFile::besideScene(const QString &sceneFile)
+{
+    QString base = sceneFile;
+    if (base.endsWith(QLatin1String(".dat")))
+        base.chop(4);
+    return base + QStringLiteral(".view.json");
+}
+
+QString SceneViewFile::shadingName(Shading shading)
+{
+    switch (shading) {
+    case Shading::Shaded:
+        return QStringLiteral("shaded");
+    case Shading::Toon:
+        return QStringLiteral("toon");
+    case Shading::Flat:
+        break;
+    }
+    return QStringLiteral("flat");
+}
+
+QByteArray SceneViewFile::encode() const
+{
+    QJsonObject cam;
+    for (const VectorField &f : Vectors)
+        cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 3));
+    for (const MatrixField &f : Matrices)
+        cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 16));
+    const QJsonObject root{{"format", Kind},
+                           {"version", Version},
+                           {"model", modelPath},
+                           {"camera", cam},
+                           {"shading", shadingName(style.shading)},
+                           {"outlines", style.outlines},
+                           {"graftalScale", style.graftalScale}};
+    return QJsonDocument(root).toJson();
+}
+
+bool SceneViewFile::decode(const QByteArray &bytes, QString &why)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        why = QStringLiteral("it is not JSON");
+        return false;
+    }
+    const QJsonObject root = doc.object();
+    if (root.value(QLatin1String("format")).toString() != Kind ||
+        root.value(QLatin1String("version")).toInt() != Version) {
+        why = QStringLiteral("it is not a view saved by this Tuftmill");
+        return false;
+    }
+    why = QStringLiteral("it is damaged");
+    SceneViewFile read;
+    const QJsonObject cam = root.value(QLatin1String("camera")).toObject();
+    for (const VectorField &f : Vectors) {
+        Vector3 &v = read.camera.*f.member;
+        if (!readNumbers(cam.value(QLatin1String(f.name)), &v.x, 3))
+            return false;
+    }
+    for (const MatrixField &f : Matrices)
+        if (!readNumbers(cam.value(QLatin1String(f.name)), (read.camera.*f.member).m, 16))
+            return false;
+    const std::optional<Shading> shading =
+        shadingNamed(root.value(QLatin1String("shading")).toString());
+    const QJsonValue outlines = root.value(QLatin1String("outlines"));
+    const QJsonValue scale = root.value(QLatin1String("graftalScale"));
+    const QJsonValue model = root.value(QLatin1String("model"));
+    if (!shading || !outlines.isBool() || !scale.isDouble() || !model.isString() ||
+        !(scale.toDouble() > 0.0) || !std::isfinite(scale.toDouble()) ||
+        !isRotation(read.camera.cameraRotation) || !isTranslation(read.camera.cameraTranslation))
+        return false;
+    read.style.shading = *shading;
+    read.style.outlines = outlines.toBool();
+    read.style.graftalScale = scale.toDouble();
+    read.modelPath = model.toString();
+    *this = read;
+    why.clear();
+    return true;
+}
+
+bool SceneViewFile::write(const QString &path, QString &why) const
+{
+    return safefile::write(path, encode(), why);
+}
+
+SceneViewFile::Outcome SceneViewFile::read(const QString &path, QString &why)
+{
+    if (safefile::kindOf(path) == safefile::Kind::Missing)
+        return Outcome::Missing;
+    QByteArray bytes;
+    if (!safefile::read(path, MaxBytes, bytes, why) || !decode(bytes, why))
+        return Outcome::Refused;
+    return Outcome::Read;
+}
+
+Camera SceneViewFile::cameraFor(const Camera &current) const
+{
+    if (camera.modelMatrix == current.modelMatrix &&
+        camera.normalization == current.normalization && camera.orientation == current.orientation)
+        return camera;
+    Camera c = current.lookingThrough(camera.cameraRotation).standingAt(camera.cameraTranslation);
+    c.cameraRotation = camera.cameraRotation;
+    c.cameraTranslation = camera.cameraTranslation;
+    return c;
+}
