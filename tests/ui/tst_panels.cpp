@@ -481,14 +481,14 @@ void TestPanels::brushSizeAndOpacityOnTheSavedPixels()
     QVERIFY(g->save());
     const QImage saved = QImage(Graftal::Directory + "/Brush_001.png").convertToFormat(QImage::Format_ARGB32);
     const int x = onMask ? 600 : 200;
-    QCOMPARE(qAlpha(saved.pixel(x, 200)), qRound(opacity * 2.55));
+    QCOMPARE(qAlpha(saved.pixel(x, 200)), qRound(opacity * 255 / 100.0));
     int rows = 0;
     for (int y = 0; y < 400; ++y)
         rows += qAlpha(saved.pixel(x, y)) > 0;
     QVERIFY2(std::abs(rows - size) <= 2, qPrintable(QString::number(rows)));
     QCOMPARE(qAlpha(saved.pixel(onMask ? 200 : 600, 200)), 0);
     // The swatch shows what a stroke paints: black at the opacity here.
-    QCOMPARE(panel.painter()->strokeColor().alpha(), qRound(opacity * 2.55));
+    QCOMPARE(panel.painter()->strokeColor().alpha(), qRound(opacity * 255 / 100.0));
 }
 
 void TestPanels::keyboardUndoAndImagesInAndOut()
@@ -497,6 +497,7 @@ void TestPanels::keyboardUndoAndImagesInAndOut()
     TextureManager panel;
     panel.setupToolBar();
     panel.show();
+    panel.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&panel));
     auto g = graftalWithLevels(1);
     panel.graftalSelected(g.get());
