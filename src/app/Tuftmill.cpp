@@ -167,8 +167,8 @@ void Tuftmill::removeSelectedGraftal()
     const int painted = ui.view->scene()->instanceCountOf(g);
     QMessageBox box(QMessageBox::Question, QStringLiteral("Remove graftal"),
                     QStringLiteral("Remove \"%1\"? It is painted %2 time(s) on the current model; "
-                                   "those leave the scene as one step that \"Undo scene change\" "
-                                   "takes back. Its files go to the desktop trash.")
+                                   "those leave the scene, and \"Undo scene change\" does not "
+                                   "bring them back. Its files go to the desktop trash.")
                         .arg(g->name())
                         .arg(painted),
                     QMessageBox::Yes | QMessageBox::Cancel, this);

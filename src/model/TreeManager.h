@@ -61,8 +61,8 @@ public:
     Graftal *duplicateGraftal(Graftal *g);
     // Takes `g` out of the list after writing what it has unsaved, and moves its files to
     // the desktop trash, or where there is none into graftals/.removed/; nothing is deleted.
-    // The graftal itself lives on (the scene's history may still name it) under no id the
-    // library answers for. False with the reason when a file could not be moved: it then
+    // The graftal object itself lives on under no id the library answers for, so that
+    // nothing still pointing at it dangles; graftalRemoved tells the scene to let it go. False with the reason when a file could not be moved: it then
     // stays listed.
     bool removeGraftal(Graftal *g, QString *why = nullptr);
     // The folder files go to when there is no desktop trash.

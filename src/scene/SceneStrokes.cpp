@@ -60,25 +60,27 @@ int Scene::instanceCountOf(const Graftal *g) const
 
 int Scene::removeInstancesOf(const Graftal *g)
 {
-    if (!g || instanceCountOf(g) == 0)
+    if (!g)
         return 0;
-    beginStroke();
+    if (history.recording())
+        endStroke();
+    const int id = int(g->id());
+    // Also when none is painted now: a redo could still paint some.
+    history.forgetGraftal(id);
     int removed = 0;
     for (auto it = instancesByKeyMap.begin(); it != instancesByKeyMap.end();) {
-        if (it->first.second != int(g->id())) {
+        if (it->first.second != id) {
             ++it;
             continue;
         }
-        history.touch(it->first, it->second);
         removed += int(it->second.size());
-        // They live until the step is made: the history reads them then.
-        for (auto &instance : it->second)
-            erased.push_back(std::move(instance));
         it = instancesByKeyMap.erase(it);
     }
-    flatListStale = true;
+    if (removed == 0)
+        return 0;
+    allInstanceList = collectInstances();
     ++instancesRevision;
-    endStroke();
+    markChanged();
     return removed;
 }
 

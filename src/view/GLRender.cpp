@@ -192,9 +192,11 @@ void GLRender::currentGraftalChanged(Graftal *g)
 
 void GLRender::removeInstancesOf(Graftal *g)
 {
-    if (theScene->removeInstancesOf(g) > 0) {
+    const bool gone = theScene->removeInstancesOf(g) > 0;
+    // The history may have lost steps even when nothing was painted.
+    announceHistory();
+    if (gone) {
         prepareEraserSoon();
-        announceHistory();
         update();
     }
 }

@@ -138,8 +138,7 @@ public slots:
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
     void bindTexturesForGraftal(Graftal *g);
-    // The graftal left the library: its painted instances leave the scene as one step of
-    // the scene's history.
+    // The graftal left the library: its painted instances leave the scene for good.
     void removeInstancesOf(Graftal *g);
     // The drawn size of every graftal, times their base size; only drawing changes.
     void setGraftalScale(double scale);
