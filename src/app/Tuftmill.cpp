@@ -165,12 +165,18 @@ void Tuftmill::removeSelectedGraftal()
     if (!g)
         return;
     const int painted = ui.view->scene()->instanceCountOf(g);
+    const QString where =
+        painted == 0   ? QStringLiteral("It is not painted on the current model.")
+        : painted == 1 ? QStringLiteral("It is painted once on the current model; that instance "
+                                        "leaves the scene, and \"Undo scene change\" does not "
+                                        "bring it back.")
+                       : QStringLiteral("It is painted %1 times on the current model; those "
+                                        "instances leave the scene, and \"Undo scene change\" "
+                                        "does not bring them back.")
+                             .arg(painted);
     QMessageBox box(QMessageBox::Question, QStringLiteral("Remove graftal"),
-                    QStringLiteral("Remove \"%1\"? It is painted %2 time(s) on the current model; "
-                                   "those leave the scene, and \"Undo scene change\" does not "
-                                   "bring them back. Its files go to the desktop trash.")
-                        .arg(g->name())
-                        .arg(painted),
+                    QStringLiteral("Remove \"%1\"? %2 Its files go to the desktop trash.")
+                        .arg(g->name(), where),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Yes)

@@ -724,7 +724,8 @@ QString Graftal::spareLevelFile(const QString &base) const
 {
     for (int n = levelCount();; ++n) {
         const QString file = levelFileName(base, n);
-        if (!ownFiles.contains(file) && safefile::kindOf(inDirectory(file)) == safefile::Kind::Missing)
+        if (!ownFiles.contains(file) &&
+            safefile::kindOf(inDirectory(file)) == safefile::Kind::Missing)
             return file;
     }
 }
@@ -953,11 +954,12 @@ bool Graftal::save(QString *error)
             QString why;
             if (!w || !moveFile(w->file, spare, why)) {
                 for (const LevelWrite *b : std::as_const(blocked))
-                    failures.append(QStringLiteral("%1 was not written, so that level %2 keeps "
-                                                   "its only copy there%3")
-                                        .arg(inDirectory(b->file))
-                                        .arg(levelIn.value(b->file) + 1)
-                                        .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+                    failures.append(
+                        QStringLiteral("%1 was not written, so that level %2 keeps "
+                                       "its only copy there%3")
+                            .arg(inDirectory(b->file))
+                            .arg(levelIn.value(b->file) + 1)
+                            .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
                 break;
             }
             ownFiles.remove(w->file);

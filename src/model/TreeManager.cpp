@@ -453,8 +453,8 @@ bool TreeManager::moveAway(const QString &file, QString &why)
         target = QStringLiteral("%1/%2.%3").arg(removedDirectory(), file).arg(n);
     if (QFile::rename(path, target))
         return true;
-    why = QStringLiteral("%1 could not be moved to the trash or to %2")
-              .arg(path, removedDirectory());
+    why =
+        QStringLiteral("%1 could not be moved to the trash or to %2").arg(path, removedDirectory());
     return false;
 }
 

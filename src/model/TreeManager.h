@@ -62,8 +62,8 @@ public:
     // Takes `g` out of the list after writing what it has unsaved, and moves its files to
     // the desktop trash, or where there is none into graftals/.removed/; nothing is deleted.
     // The graftal object itself lives on under no id the library answers for, so that
-    // nothing still pointing at it dangles; graftalRemoved tells the scene to let it go. False with the reason when a file could not be moved: it then
-    // stays listed.
+    // nothing still pointing at it dangles; graftalRemoved tells the scene to let it go. False with
+    // the reason when a file could not be moved: it then stays listed.
     bool removeGraftal(Graftal *g, QString *why = nullptr);
     // The folder files go to when there is no desktop trash.
     static QString removedDirectory();

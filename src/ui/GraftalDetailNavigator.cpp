@@ -21,7 +21,8 @@ GraftalDetailNavigator::GraftalDetailNavigator(QWidget *parent)
     add->setToolTip(QStringLiteral("Add a level of detail"));
     add->setAccessibleName(add->toolTip());
     connect(add, &QPushButton::clicked, this, &GraftalDetailNavigator::addLevelOfDetail);
-    // Two columns of small buttons beside the strip.
+    // Two columns of small buttons beside the strip: adding beside duplicating, the two
+    // moves side by side, removing apart below.
     auto *buttons = new QGridLayout;
     buttons->setSpacing(2);
     buttons->setAlignment(Qt::AlignTop);
@@ -34,9 +35,9 @@ GraftalDetailNavigator::GraftalDetailNavigator(QWidget *parent)
         std::function<void()> act;
     } specs[] = {
         {"Duplicate level", Kind::Duplicate, [this] { duplicateLevel(); }},
-        {"Remove level", Kind::Remove, [this] { removeLevel(); }},
         {"Move level left", Kind::Left, [this] { moveLevel(-1); }},
         {"Move level right", Kind::Right, [this] { moveLevel(1); }},
+        {"Remove level", Kind::Remove, [this] { removeLevel(); }},
     };
     int place = 1;
     for (const auto &spec : specs) {

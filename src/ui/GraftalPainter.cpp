@@ -248,6 +248,11 @@ void GraftalPainter::zoomAt(int direction, QPointF anchor)
     update();
 }
 
+void GraftalPainter::zoomByKey(int direction)
+{
+    zoomAt(direction, hovering ? hover : QPointF(Side / 2.0, Side / 2.0));
+}
+
 void GraftalPainter::mousePressEvent(QMouseEvent *event)
 {
     const QPointF pos = event->position();
@@ -343,13 +348,12 @@ void GraftalPainter::keyPressEvent(QKeyEvent *event)
 {
     const QString text = event->text();
     const bool control = event->modifiers() & Qt::ControlModifier;
-    const QPointF anchor = hovering ? hover : QPointF(Side / 2.0, Side / 2.0);
     if (control && (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal)) {
-        zoomAt(1, anchor);
+        zoomByKey(1);
     } else if (control && event->key() == Qt::Key_Minus) {
-        zoomAt(-1, anchor);
+        zoomByKey(-1);
     } else if (control && event->key() == Qt::Key_0) {
-        zoomAt(0, anchor);
+        zoomByKey(0);
     } else if (text == QLatin1String("[")) {
         setBrushSize(brushPixels - std::max(1, brushPixels / 10));
     } else if (text == QLatin1String("]")) {

@@ -28,7 +28,13 @@ public:
     static constexpr int TabletMaxPenWidth = 25;
     static constexpr int MaxBrushSize = 100;
     // What the mouse does: the data of the panel's tool actions.
-    enum Tool { DrawTool = 0, EraseTool = 1, PickTool = 2, FillTool = 3 };
+    enum Tool
+    {
+        DrawTool = 0,
+        EraseTool = 1,
+        PickTool = 2,
+        FillTool = 3
+    };
 
     explicit GraftalPainter(QWidget *parent = nullptr);
     ~GraftalPainter() override;
@@ -75,6 +81,8 @@ public slots:
     void setOpacity(int percent);
     // Zoom steps toward the frame position `anchor` (+1 in, -1 out); 0 back to 100 %.
     void zoomAt(int direction, QPointF anchor);
+    // The same from a key: toward the pointer while it is over the frame, else its centre.
+    void zoomByKey(int direction);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

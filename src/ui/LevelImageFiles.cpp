@@ -34,8 +34,8 @@ bool importImage(const QString &path, QImage &level, QString &why)
     reader.setAutoTransform(true);
     const QByteArray format = reader.format().toLower();
     if (!offeredFormats().contains(format)) {
-        why = QStringLiteral("%1 is not a PNG, JPEG, BMP or WebP image Tuftmill can read")
-                  .arg(path);
+        why =
+            QStringLiteral("%1 is not a PNG, JPEG, BMP or WebP image Tuftmill can read").arg(path);
         return false;
     }
     const QSize size = reader.size();
@@ -58,9 +58,8 @@ bool importImage(const QString &path, QImage &level, QString &why)
         return false;
     }
     const int side = Graftal::LevelSide;
-    const QImage fitted =
-        image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-            .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QImage fitted = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                              .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QImage result(side, side, QImage::Format_ARGB32_Premultiplied);
     result.fill(Qt::transparent);
     {

@@ -121,7 +121,8 @@ void PixmapScroller::removePixmap(int key)
 
 const QPen &PixmapScroller::restingPen(const QGraphicsRectItem *frame) const
 {
-    const QGraphicsPixmapItem *image = current.isValid() ? itemsByKey.value(current.toInt()) : nullptr;
+    const QGraphicsPixmapItem *image =
+        current.isValid() ? itemsByKey.value(current.toInt()) : nullptr;
     return image && image->parentItem() == frame ? currentPen : normalPen;
 }
 

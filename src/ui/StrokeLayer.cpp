@@ -89,8 +89,9 @@ void StrokeLayer::mergeOnto(QImage &target, qreal strength, bool erase) const
             const uint keep = 255 - a;
             const QRgb dst = out[x];
             if (erase) {
-                out[x] = qRgba(int(scaled(uint(qRed(dst)), keep)), int(scaled(uint(qGreen(dst)), keep)),
-                               int(scaled(uint(qBlue(dst)), keep)), int(scaled(uint(qAlpha(dst)), keep)));
+                out[x] = qRgba(
+                    int(scaled(uint(qRed(dst)), keep)), int(scaled(uint(qGreen(dst)), keep)),
+                    int(scaled(uint(qBlue(dst)), keep)), int(scaled(uint(qAlpha(dst)), keep)));
             } else {
                 out[x] = qRgba(int(scaled(uint(qRed(src)), s) + scaled(uint(qRed(dst)), keep)),
                                int(scaled(uint(qGreen(src)), s) + scaled(uint(qGreen(dst)), keep)),

@@ -88,8 +88,8 @@ void TextureManager::setupToolBar()
     QAction *redo = makeAction(historyGroup, QStringLiteral("Redo"),
                                QStringLiteral(":icons/redo.png"), 1, false);
     undo->setShortcut(QKeySequence::Undo);
-    redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-                        QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     undo->setToolTip(QStringLiteral("Undo (Ctrl+Z)"));
     redo->setToolTip(QStringLiteral("Redo (Ctrl+Shift+Z or Ctrl+Y)"));
     // Nothing can be undone before a level is loaded; the painter enables them.
@@ -130,7 +130,22 @@ void TextureManager::setupToolBar()
     layout->addWidget(painterWidget);
     layout->addWidget(bar);
     layout->addWidget(brushBar);
-    coverHistoryShortcuts(this);
+    const struct
+    {
+        int direction;
+        QList<QKeySequence> keys;
+    } zooms[] = {
+        {1, {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}},
+        {-1, {QKeySequence(Qt::CTRL | Qt::Key_Minus)}},
+        {0, {QKeySequence(Qt::CTRL | Qt::Key_0)}}};
+    for (const auto &zoom : zooms) {
+        auto *key = new QAction(this);
+        key->setShortcuts(zoom.keys);
+        connect(key, &QAction::triggered, painterWidget,
+                [this, d = zoom.direction] { painterWidget->zoomByKey(d); });
+        zoomKeys.append(key);
+    }
+    coverColumnShortcuts(this);
 
     connect(this, &TextureManager::pixmapSelected, painterWidget, &GraftalPainter::pixmapSelected);
     connect(painterWidget, &GraftalPainter::pixmapChanged, this, &TextureManager::pixmapChanged);
@@ -147,8 +162,8 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     brushBar->setObjectName(QStringLiteral("brushToolBar"));
     brushBar->setIconSize(QSize(22, 22));
     QAction *pick =
-        makeAction(mouseTools, QStringLiteral("Pick colour"), toolicons::icon(toolicons::Kind::Pick),
-                   GraftalPainter::PickTool, true,
+        makeAction(mouseTools, QStringLiteral("Pick colour"),
+                   toolicons::icon(toolicons::Kind::Pick), GraftalPainter::PickTool, true,
                    QStringLiteral("Pick colour (I over the painter, or Ctrl+click)"));
     QAction *fill =
         makeAction(mouseTools, QStringLiteral("Fill"), toolicons::icon(toolicons::Kind::Fill),
@@ -156,45 +171,46 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     brushBar->addAction(pick);
     brushBar->addAction(fill);
     brushBar->addSeparator();
-    sizeBox = percentBox(brushBar, QStringLiteral("Brush size"),
-                         QStringLiteral("Brush size ([ smaller, ] larger)"),
-                         GraftalPainter::MaxBrushSize, GraftalPainter::MousePenWidth,
-                         QStringLiteral(" px"));
-    strengthBox =
-        percentBox(brushBar, QStringLiteral("Opacity"), QStringLiteral("Opacity"), 100, 100,
-                   QStringLiteral(" %"));
+    sizeBox = percentBox(
+        brushBar, QStringLiteral("Brush size"), QStringLiteral("Brush size ([ smaller, ] larger)"),
+        GraftalPainter::MaxBrushSize, GraftalPainter::MousePenWidth, QStringLiteral(" px"));
+    strengthBox = percentBox(brushBar, QStringLiteral("Opacity"), QStringLiteral("Opacity"), 100,
+                             100, QStringLiteral(" %"));
+    // Two numbers side by side say what they are.
+    sizeBox->setPrefix(QStringLiteral("Size "));
+    strengthBox->setPrefix(QStringLiteral("Opacity "));
     brushBar->addWidget(sizeBox);
     brushBar->addWidget(strengthBox);
     connect(sizeBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setBrushSize);
     connect(painterWidget, &GraftalPainter::brushSizeChanged, sizeBox, &QSpinBox::setValue);
     connect(strengthBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setOpacity);
     connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::showSwatch);
-    zoomLabel = new QLabel(QStringLiteral(" 100 % "), brushBar);
+    zoomLabel = new QLabel(QStringLiteral(" Zoom 100 % "), brushBar);
     const QString zoomTip = QStringLiteral("Zoom (Ctrl+wheel, Ctrl++, Ctrl+-, Ctrl+0 for 100 %; "
                                            "Space+drag or the middle button pans)");
     zoomLabel->setToolTip(zoomTip);
     zoomLabel->setAccessibleName(QStringLiteral("Zoom"));
     brushBar->addWidget(zoomLabel);
-    connect(painterWidget, &GraftalPainter::zoomChanged, zoomLabel,
-            [this](int zoom) { zoomLabel->setText(QStringLiteral(" %1 % ").arg(zoom * 100)); });
+    connect(painterWidget, &GraftalPainter::zoomChanged, zoomLabel, [this](int zoom) {
+        zoomLabel->setText(QStringLiteral(" Zoom %1 % ").arg(zoom * 100));
+    });
     brushBar->addSeparator();
     QAction *import = makeAction(brushBar, QStringLiteral("Import image into level…"),
                                  toolicons::icon(toolicons::Kind::Import), 0, false,
                                  QStringLiteral("Import image into level… (or drop an image "
                                                 "file onto the painter)"));
-    QAction *exportLevel =
-        makeAction(brushBar, QStringLiteral("Export level as PNG…"),
-                   toolicons::icon(toolicons::Kind::Export), 0, false,
-                   QStringLiteral("Export level as PNG…"));
+    QAction *exportLevel = makeAction(brushBar, QStringLiteral("Export level as PNG…"),
+                                      toolicons::icon(toolicons::Kind::Export), 0, false,
+                                      QStringLiteral("Export level as PNG…"));
     connect(import, &QAction::triggered, this, &TextureManager::chooseImportFile);
     connect(exportLevel, &QAction::triggered, this, &TextureManager::chooseExportFile);
     brushBar->addAction(import);
     brushBar->addAction(exportLevel);
 }
 
-void TextureManager::coverHistoryShortcuts(QWidget *area)
+void TextureManager::coverColumnShortcuts(QWidget *area)
 {
-    for (QAction *a : {undoButton, redoButton}) {
+    for (QAction *a : QList<QAction *>{undoButton, redoButton} + zoomKeys) {
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         area->addAction(a);
     }
@@ -298,8 +314,9 @@ void TextureManager::chooseImportFile()
 {
     if (!graftal)
         return;
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Import image into level"), QString(), levelimagefiles::importFilter());
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Import image into level"), QString(),
+                                     levelimagefiles::importFilter());
     if (!path.isEmpty())
         importImage(path);
 }

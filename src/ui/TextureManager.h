@@ -26,9 +26,10 @@ public:
 
     // Builds the painter and its toolbars; called once, right after construction.
     void setupToolBar();
-    // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y undo and redo the painter's history while the focus
-    // is anywhere in `area` (the panel itself from the start).
-    void coverHistoryShortcuts(QWidget *area);
+    // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y undo and redo the painter's history, and Ctrl++,
+    // Ctrl+- and Ctrl+0 zoom it, while the focus is anywhere in `area` (the panel itself
+    // from the start), also in one of its boxes or buttons.
+    void coverColumnShortcuts(QWidget *area);
 
     GraftalPainter *painter() const { return painterWidget; }
     QToolBar *toolBar() const { return bar; }
@@ -77,5 +78,7 @@ private:
     QColor drawColor = Qt::black;
     QAction *colorButton = nullptr;
     QAction *undoButton = nullptr;
+    // Ctrl++, Ctrl+- and Ctrl+0 for the painter, wherever the focus is in the column.
+    QList<QAction *> zoomKeys;
     QAction *redoButton = nullptr;
 };

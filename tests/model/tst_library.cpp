@@ -675,8 +675,7 @@ void TestLibrary::levelsRearrangedAcrossARestart_data()
     using Change = std::function<void(Graftal *)>;
     QTest::newRow("duplicate") << Change([](Graftal *x) { x->duplicateLevel(0); })
                                << QList<QColor>{r, r, g, b};
-    QTest::newRow("remove") << Change([](Graftal *x) { x->removeLevel(1); })
-                            << QList<QColor>{r, b};
+    QTest::newRow("remove") << Change([](Graftal *x) { x->removeLevel(1); }) << QList<QColor>{r, b};
     QTest::newRow("move left") << Change([](Graftal *x) { x->moveLevel(2, 1); })
                                << QList<QColor>{r, b, g};
     // Two levels trade files: one of them steps aside while the other is written.

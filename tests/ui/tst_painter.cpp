@@ -328,17 +328,17 @@ void TestPainter::bracketKeysTabletAndOutlineFollowTheBrushSize()
     QCOMPARE(resized.size(), 3);
     // Full pressure is the brush size times 25 / 15.
     f.painter.setBrushSize(30);
-    const QPointingDevice pen(QStringLiteral("pen"), 103, QInputDevice::DeviceType::Stylus,
-                              QPointingDevice::PointerType::Pen,
-                              QInputDevice::Capability::Position |
-                                  QInputDevice::Capability::Pressure,
-                              1, 3);
+    const QPointingDevice pen(
+        QStringLiteral("pen"), 103, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
     f.tablet(QEvent::TabletPress, &pen, {100, 100}, 1.0);
     QCOMPARE(f.painter.currentPenWidth(), 50);
     f.tablet(QEvent::TabletRelease, &pen, {100, 100}, 0.0);
     // The pointer shows the brush's outline at its size: dark on the ring, not inside.
-    QMouseEvent hover(QEvent::MouseMove, QPointF(300, 300), f.painter.mapToGlobal(QPointF(300, 300)),
-                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent hover(QEvent::MouseMove, QPointF(300, 300),
+                      f.painter.mapToGlobal(QPointF(300, 300)), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
     QCoreApplication::sendEvent(&f.painter, &hover);
     const QImage shown = f.painter.grab().toImage();
     int darkest = 255;
@@ -423,7 +423,7 @@ void TestPainter::fillTakesTheSimilarRegionAsOneStep()
     {
         QPainter p(&image);
         p.fillRect(0, 0, 200, 400, QColor(255, 0, 0));
-        p.fillRect(50, 50, 1, 1, QColor(250, 4, 0)); // close enough to join
+        p.fillRect(50, 50, 1, 1, QColor(250, 4, 0));   // close enough to join
         p.fillRect(0, 100, 200, 2, QColor(200, 0, 0)); // a wall too far off
     }
     f.painter.pixmapSelected({image, testsupport::filledLevel(Qt::transparent)});

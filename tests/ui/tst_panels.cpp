@@ -15,8 +15,8 @@
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <functional>
@@ -479,7 +479,8 @@ void TestPanels::brushSizeAndOpacityOnTheSavedPixels()
     QTest::mouseMove(panel.painter(), QPoint(150, 200));
     QTest::mouseRelease(panel.painter(), Qt::LeftButton, {}, QPoint(150, 200));
     QVERIFY(g->save());
-    const QImage saved = QImage(Graftal::Directory + "/Brush_001.png").convertToFormat(QImage::Format_ARGB32);
+    const QImage saved =
+        QImage(Graftal::Directory + "/Brush_001.png").convertToFormat(QImage::Format_ARGB32);
     const int x = onMask ? 600 : 200;
     QCOMPARE(qAlpha(saved.pixel(x, 200)), qRound(opacity * 255 / 100.0));
     int rows = 0;
@@ -511,6 +512,12 @@ void TestPanels::keyboardUndoAndImagesInAndOut()
     QTest::keyClick(painter, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(painter, Qt::Key_Y, Qt::ControlModifier);
     QCOMPARE(painter->historyPosition(), 1);
+    // The zoom keys too reach the painter from a box of its toolbar.
+    panel.opacityBox()->setFocus();
+    QTest::keyClick(panel.opacityBox(), Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(painter->view().zoom(), 2);
+    QTest::keyClick(panel.opacityBox(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(painter->view().zoom(), 1);
 
     // A wide picture keeps its aspect and alpha, centred; one undo step.
     QImage wide(800, 200, QImage::Format_ARGB32);
