@@ -2,6 +2,7 @@
 
 #include "Configurator.h"
 #include "GLRender.h"
+#include "Graftal.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
 #include "Logger.h"
@@ -117,6 +118,18 @@ void Tuftmill::connectPanels()
             &GraftalDetailNavigator::pixmapUpdated);
     connect(ui.detailNavigator, &GraftalDetailNavigator::pixmapIndexChanged, ui.textureManager,
             &TextureManager::setPixmapIndex);
+    // Levels and graftals duplicated, removed and reordered.
+    connect(ui.detailNavigator, &GraftalDetailNavigator::levelsChanged, library,
+            &TreeManager::graftalLevelsChanged);
+    connect(library, &TreeManager::selectedChanged, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::showSelected);
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchDuplicateGraftal, library,
+            [library] { library->duplicateGraftal(library->currentGraftal()); });
+    connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchRemoveGraftal, this,
+            &Tuftmill::removeSelectedGraftal);
+    connect(library, &TreeManager::graftalRemoved, ui.thumbnailNavigator,
+            &GraftalThumbnailNavigator::graftalRemoved);
+    connect(library, &TreeManager::graftalRemoved, ui.view, &GLRender::removeInstancesOf);
     // What the library must tell without stopping the user goes into the status line.
     connect(library, &TreeManager::problemReported, this, [this](const QString &message) {
         if (message.isEmpty())
@@ -143,6 +156,34 @@ void Tuftmill::connectPanels()
     });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::removeSelectedGraftal()
+{
+    TreeManager *library = ui.treeManager;
+    Graftal *g = library->currentGraftal();
+    if (!g)
+        return;
+    const int painted = ui.view->scene()->instanceCountOf(g);
+    const QString where =
+        painted == 0   ? QStringLiteral("It is not painted on the current model.")
+        : painted == 1 ? QStringLiteral("It is painted once on the current model; that instance "
+                                        "leaves the scene, and \"Undo scene change\" does not "
+                                        "bring it back.")
+                       : QStringLiteral("It is painted %1 times on the current model; those "
+                                        "instances leave the scene, and \"Undo scene change\" "
+                                        "does not bring them back.")
+                             .arg(painted);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Remove graftal"),
+                    QStringLiteral("Remove \"%1\"? %2 Its files go to the desktop trash.")
+                        .arg(g->name(), where),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    QString why;
+    if (!library->removeGraftal(g, &why))
+        QMessageBox::warning(this, QStringLiteral("Remove graftal"), why);
 }
 
 void Tuftmill::showViewStyle()

@@ -38,6 +38,9 @@ public slots:
     // Closes the window without asking anything, saving a changed scene first: the
     // session is ending (SIGTERM, SIGINT, SIGHUP) and nobody may be there to answer.
     void closeForTermination();
+    // Asks, saying how many instances are painted on the current model, then removes the
+    // selected graftal from the library and its instances from the scene.
+    void removeSelectedGraftal();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -11,8 +11,8 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QDoubleSpinBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -66,6 +66,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
     editColumnLayout->addWidget(thumbnailNavigator, 1);
     textureManager = new TextureManager(editColumn);
     textureManager->setupToolBar();
+    // Ctrl+Z and its kin act on the painter's history anywhere in this column, and so do
+    // its zoom keys; the view keeps Ctrl+Z for the scene's history.
+    textureManager->coverColumnShortcuts(editColumn);
     editColumnLayout->addWidget(textureManager, 1);
     detailNavigator = new GraftalDetailNavigator(editColumn);
     editColumnLayout->addWidget(detailNavigator, 1);

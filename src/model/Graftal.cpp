@@ -645,13 +645,96 @@ void Graftal::addLevel()
     appendLevel(LevelPair(), {QString(), LevelPair(), false, false, {}});
 }
 
+void Graftal::levelZeroReplaced()
+{
+    thumbnailImage = QPixmap();
+    ++levelZeroRevision;
+}
+
+bool Graftal::duplicateLevel(int index)
+{
+    if (index < 0 || index >= levelCount() || levelCount() >= MaxLevels)
+        return false;
+    ensureLevels();
+    const LevelPair &source = levelList[index];
+    // Not on disk yet and unlike the blank level its missing file stands for: kept in
+    // memory (changed) until a save writes it.
+    LevelState state;
+    state.saved = blankLevel();
+    state.changed = true;
+    levelList.insert(index + 1, {source.first.copy(), source.second.copy()});
+    levelState.insert(index + 1, state);
+    arrangementChanged = true;
+    LevelMemory::instance().touch(this, residentBytes());
+    return true;
+}
+
+bool Graftal::removeLevel(int index)
+{
+    if (index < 0 || index >= levelCount() || levelCount() <= 1)
+        return false;
+    // The file stays among this graftal's own until a save no longer needs it.
+    LevelMemory::instance().releaseEncoded(levelState[index].fileBytes.size());
+    levelList.removeAt(index);
+    levelState.removeAt(index);
+    arrangementChanged = true;
+    if (index == 0)
+        levelZeroReplaced();
+    currentLevel = std::min(currentLevel, levelCount() - 1);
+    return true;
+}
+
+bool Graftal::moveLevel(int from, int to)
+{
+    if (from < 0 || from >= levelCount() || to < 0 || to >= levelCount() || from == to)
+        return false;
+    levelList.move(from, to);
+    levelState.move(from, to);
+    arrangementChanged = true;
+    if (from == 0 || to == 0)
+        levelZeroReplaced();
+    return true;
+}
+
+std::unique_ptr<Graftal> Graftal::duplicate(int id, const QString &name) const
+{
+    std::unique_ptr<Graftal> copy = create(id, name);
+    copy->setBaseSize(size);
+    const QList<LevelPair> &source = levels();
+    copy->setLevel(0, {source[0].first.copy(), source[0].second.copy()});
+    for (int i = 1; i < source.size(); ++i)
+        copy->duplicateLevel(i - 1);
+    for (int i = 1; i < source.size(); ++i)
+        copy->setLevel(i, {source[i].first.copy(), source[i].second.copy()});
+    return copy;
+}
+
+QStringList Graftal::storedFiles() const
+{
+    QStringList files;
+    if (!storedBaseName.isEmpty() && isRegularFile(storedBaseName + QStringLiteral(".xml")))
+        files << storedBaseName + QStringLiteral(".xml");
+    for (const QString &file : ownFiles)
+        if (isRegularFile(file))
+            files << file;
+    return files;
+}
+
+QString Graftal::spareLevelFile(const QString &base) const
+{
+    for (int n = levelCount();; ++n) {
+        const QString file = levelFileName(base, n);
+        if (!ownFiles.contains(file) &&
+            safefile::kindOf(inDirectory(file)) == safefile::Kind::Missing)
+            return file;
+    }
+}
+
 void Graftal::setLevel(int index, const LevelPair &pair)
 {
     ensureLevels(); // what the file holds, to tell a change from an undo
-    if (index == 0) {
-        thumbnailImage = QPixmap();
-        ++levelZeroRevision;
-    }
+    if (index == 0)
+        levelZeroReplaced();
     levelList[index].first = pair.first;
     levelList[index].second = pair.second;
     // Changed unless drawn back (an undo) to what the level's file holds.
@@ -699,7 +782,8 @@ bool Graftal::hasLeftoverFiles() const
 
 bool Graftal::hasUnsavedChanges() const
 {
-    if (storedBaseName.isEmpty() || renamedSinceStored() || config->toString() != savedParameters)
+    if (storedBaseName.isEmpty() || renamedSinceStored() || arrangementChanged ||
+        config->toString() != savedParameters)
         return true;
     return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
         return state.changed || state.file.isEmpty();
@@ -827,20 +911,64 @@ bool Graftal::save(QString *error)
     for (const LevelWrite &w : std::as_const(writes))
         safe.remove(w.index);
     QStringList written;
-    for (LevelWrite &w : writes) {
-        const int holder = levelIn.value(w.file, w.index);
-        if (holder != w.index && !safe.contains(holder)) {
-            failures.append(QStringLiteral("%1 was not written, so that level %2 keeps its only "
-                                           "copy there")
-                                .arg(inDirectory(w.file))
-                                .arg(holder + 1));
-            continue;
+    // Levels that trade places (reordered levels) wait for each other: in rounds, every
+    // write whose file no unsaved level holds goes first; when only waiting writes are
+    // left, the file of one waiting level another waits for is moved aside under a spare
+    // name (one rename, its content unchanged), which frees its old name.
+    QList<LevelWrite *> waiting;
+    for (LevelWrite &w : writes)
+        waiting.append(&w);
+    while (!waiting.isEmpty()) {
+        QList<LevelWrite *> blocked;
+        for (LevelWrite *w : std::as_const(waiting)) {
+            const int holder = levelIn.value(w->file, w->index);
+            if (holder != w->index && !safe.contains(holder)) {
+                blocked.append(w);
+                continue;
+            }
+            if ((w->written = writeFile(w->file, w->bytes, failures))) {
+                written.append(w->file);
+                ownFiles.insert(w->file);
+                safe.insert(w->index);
+            }
         }
-        if ((w.written = writeFile(w.file, w.bytes, failures))) {
-            written.append(w.file);
-            ownFiles.insert(w.file);
-            safe.insert(w.index);
+        if (blocked.size() == waiting.size()) {
+            // Only within a ring of levels that trade places does a file step aside; a level
+            // whose own write failed keeps its file, and those waiting for it are not written.
+            QHash<int, LevelWrite *> waitingLevel;
+            for (LevelWrite *b : std::as_const(blocked))
+                waitingLevel.insert(b->index, b);
+            LevelWrite *w = nullptr;
+            for (LevelWrite *b : std::as_const(blocked)) {
+                // Whether the chain of levels waiting for one another comes back to b.
+                LevelWrite *next = waitingLevel.value(levelIn.value(b->file), nullptr);
+                for (int steps = 0; next && next != b && steps < blocked.size(); ++steps)
+                    next = waitingLevel.value(levelIn.value(next->file), nullptr);
+                if (next == b) {
+                    w = b;
+                    break;
+                }
+            }
+            const int holder = w ? levelIn.value(w->file) : -1;
+            const QString spare = w ? spareLevelFile(target) : QString();
+            QString why;
+            if (!w || !moveFile(w->file, spare, why)) {
+                for (const LevelWrite *b : std::as_const(blocked))
+                    failures.append(
+                        QStringLiteral("%1 was not written, so that level %2 keeps "
+                                       "its only copy there%3")
+                            .arg(inDirectory(b->file))
+                            .arg(levelIn.value(b->file) + 1)
+                            .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+                break;
+            }
+            ownFiles.remove(w->file);
+            ownFiles.insert(spare);
+            levelState[holder].file = spare;
+            levelIn.remove(w->file);
+            levelIn.insert(spare, holder);
         }
+        waiting = blocked;
     }
 
     if (moving) {
@@ -912,8 +1040,10 @@ bool Graftal::save(QString *error)
 
 bool Graftal::finishSave(QStringList failures, QString *error)
 {
-    if (failures.isEmpty())
+    if (failures.isEmpty()) {
+        arrangementChanged = false;
         return true;
+    }
     for (const QString &failure : std::as_const(failures))
         logger->error(
             QStringLiteral("could not save graftal \"%1\": %2").arg(graftalName, failure));

@@ -110,6 +110,18 @@ public:
     // Adds a blank level, up to MaxLevels.
     void addLevel();
     void setLevel(int index, const LevelPair &pair);
+    // Inserts a copy of level `index` after it (up to MaxLevels); false when none is made.
+    bool duplicateLevel(int index);
+    // Takes level `index` out; a graftal keeps at least one level. Its file goes at the
+    // next save, once the other levels are written.
+    bool removeLevel(int index);
+    // Moves level `from` to the place `to`, the others closing up; the files follow at the
+    // next save.
+    bool moveLevel(int from, int to);
+    // A new graftal with this one's base size and a copy of every level, not on disk yet.
+    std::unique_ptr<Graftal> duplicate(int id, const QString &name) const;
+    // The files on disk that hold this graftal: its parameter file and level files.
+    QStringList storedFiles() const;
     QPixmap levelPreview(int index) const;
     QImage levelTexture(int index, const QSize &size) const;
     QImage levelMask(int index, const QSize &size) const;
@@ -177,6 +189,11 @@ private:
     // Removes files; those that stay are remembered and tried again at the next save.
     void removeFiles(const QStringList &files);
     bool finishSave(QStringList failures, QString *error);
+    // Level 0 is another picture now: the thumbnail is made again.
+    void levelZeroReplaced();
+    // A free level file name under `base` beyond every level, for a file that must step
+    // aside during a save.
+    QString spareLevelFile(const QString &base) const;
 
     unsigned int graftalId = 0;
     bool idUnusable = false;
@@ -192,6 +209,8 @@ private:
     QList<LevelState> levelState;
     mutable QPixmap thumbnailImage;
     quint64 levelZeroRevision = 0;
+    // Levels were duplicated, removed or moved since the last complete save.
+    bool arrangementChanged = false;
     QStringList warnings;
     std::unique_ptr<Logger> logger;
     std::unique_ptr<XmlConfig> config;

@@ -6,10 +6,12 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTreeWidget>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -410,12 +412,95 @@ void TreeManager::addGraftal()
         ++nextUntitled;
     const QString name = QStringLiteral("Untitled %1").arg(n);
     const unsigned int id = allocateId();
-    Graftal *g = take(Graftal::create(int(id), name));
+    addNew(take(Graftal::create(int(id), name)));
+}
+
+void TreeManager::addNew(Graftal *g)
+{
     list(g);
     graftalsById[int(g->id())] = g;
     emit graftalAdded(g);
     assignUniqueFileName(g);
     select(g);
+}
+
+Graftal *TreeManager::duplicateGraftal(Graftal *g)
+{
+    if (!g || !listed.contains(g))
+        return nullptr;
+    Graftal *copy = take(g->duplicate(int(allocateId()), g->name() + QStringLiteral(" copy")));
+    addNew(copy);
+    return copy;
+}
+
+QString TreeManager::removedDirectory()
+{
+    return Graftal::Directory + QStringLiteral("/.removed");
+}
+
+bool TreeManager::moveAway(const QString &file, QString &why)
+{
+    const QString path = Graftal::Directory + QLatin1Char('/') + file;
+    if (QFile::moveToTrash(path))
+        return true;
+    // No desktop trash here: a folder of our own beside the graftals, never over a file.
+    if (!QDir().mkpath(removedDirectory())) {
+        why = QStringLiteral("%1 could not be made").arg(removedDirectory());
+        return false;
+    }
+    QString target = removedDirectory() + QLatin1Char('/') + file;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = QStringLiteral("%1/%2.%3").arg(removedDirectory(), file).arg(n);
+    if (QFile::rename(path, target))
+        return true;
+    why =
+        QStringLiteral("%1 could not be moved to the trash or to %2").arg(path, removedDirectory());
+    return false;
+}
+
+bool TreeManager::removeGraftal(Graftal *g, QString *why)
+{
+    if (!g || !listed.contains(g))
+        return false;
+    // What was drawn and not saved goes with the files.
+    if (g->hasUnsavedChanges())
+        saveGraftal(g);
+    QStringList files = g->storedFiles();
+    // Level files first, the parameter file last: files left by a failure still belong to
+    // a listed graftal.
+    std::stable_partition(files.begin(), files.end(),
+                          [](const QString &f) { return !f.endsWith(QLatin1String(".xml")); });
+    for (const QString &file : std::as_const(files)) {
+        QString failure;
+        if (!moveAway(file, failure)) {
+            logger->error(failure);
+            if (why)
+                *why = failure;
+            return false;
+        }
+    }
+    logger->info(QStringLiteral("\"%1\" removed; its files went to the trash").arg(g->name()));
+    listed.removeOne(g);
+    for (auto it = graftalsByItem.begin(); it != graftalsByItem.end(); ++it)
+        if (it.value() == g) {
+            QTreeWidgetItem *item = it.key();
+            graftalsByItem.erase(it);
+            delete item;
+            break;
+        }
+    if (graftalsById.value(int(g->id())) == g)
+        graftalsById.remove(int(g->id()));
+    ids.removeOne(int(g->id()));
+    emit graftalRemoved(g);
+    if (current == g) {
+        current = nullptr;
+        if (!listed.isEmpty())
+            select(listed.first());
+        else
+            addGraftal();
+    }
+    recordKnownIds();
+    return true;
 }
 
 void TreeManager::saveCurrentGraftal()
@@ -451,6 +536,13 @@ void TreeManager::graftalPixmapChanged(Graftal *g)
 {
     g->texturesDirty = true;
     emit pixmapUpdated(g, g->currentLevel);
+    emit reloadTextures(g);
+}
+
+void TreeManager::graftalLevelsChanged(Graftal *g)
+{
+    g->texturesDirty = true;
+    emit pixmapUpdated(g, 0);
     emit reloadTextures(g);
 }
 

@@ -57,6 +57,17 @@ public:
     // naming what could not be written.
     bool saveGraftal(Graftal *g, QString *error = nullptr);
 
+    // Adds a copy of `g` named "<name> copy" with a fresh id and every level, and selects it.
+    Graftal *duplicateGraftal(Graftal *g);
+    // Takes `g` out of the list after writing what it has unsaved, and moves its files to
+    // the desktop trash, or where there is none into graftals/.removed/; nothing is deleted.
+    // The graftal object itself lives on under no id the library answers for, so that
+    // nothing still pointing at it dangles; graftalRemoved tells the scene to let it go. False with
+    // the reason when a file could not be moved: it then stays listed.
+    bool removeGraftal(Graftal *g, QString *why = nullptr);
+    // The folder files go to when there is no desktop trash.
+    static QString removedDirectory();
+
     // Writes every changed graftal without asking; returns what failed, one entry each.
     QStringList saveChangedGraftals();
     // From now on every graftal with unsaved changes is written each `intervalMs`
@@ -69,6 +80,7 @@ signals:
     void selectedChanged(Graftal *g);
     void reloadTextures(Graftal *g);
     void graftalAdded(Graftal *g);
+    void graftalRemoved(Graftal *g);
     void pixmapUpdated(Graftal *g, int index);
     // Something the user should know without being stopped: level images that could not
     // be read, or an autosave that failed. An empty message means the trouble is over.
@@ -83,6 +95,8 @@ public slots:
     void saveAllGraftals();
     void flushChangedTexturesToOpenGL();
     void graftalPixmapChanged(Graftal *g);
+    // Levels of `g` came, went or moved.
+    void graftalLevelsChanged(Graftal *g);
     void graftalParametersChanged(Graftal *g);
     void setSelected(Graftal *g);
     // Writes every listed graftal that has unsaved changes, the way quitting does. A
@@ -110,6 +124,9 @@ private:
     // Returns the failures, one entry per graftal.
     QStringList saveGraftals(const QList<Graftal *> &graftals, bool interactive);
     Graftal *take(std::unique_ptr<Graftal> g);
+    // Lists, announces and selects a graftal new to the library.
+    void addNew(Graftal *g);
+    bool moveAway(const QString &file, QString &why);
 
     std::unique_ptr<Logger> logger;
     // Wider than the ids and numbers they count on from, so that the largest stored

@@ -228,6 +228,12 @@ public:
     int redoSteps() const { return history.redoSteps(); }
     bool undo();
     bool redo();
+    // How many instances of the graftal are painted, and taking them all off for good: the
+    // graftal left the library, so neither this nor any step of the history that painted
+    // it can be undone into instances again (the rest of the history stays). The scene
+    // counts as changed until it is saved.
+    int instanceCountOf(const Graftal *g) const;
+    int removeInstancesOf(const Graftal *g);
     // Whether the painted graftals or the background differ from what was last loaded
     // or saved.
     bool changedSinceSaved() const;

@@ -19,6 +19,24 @@ void SceneHistory::clear()
     active = false;
 }
 
+void SceneHistory::forgetGraftal(int graftalId)
+{
+    size_t kept = 0, keptApplied = 0;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        std::erase_if(steps[i].changes,
+                      [graftalId](const Change &c) { return c.key.second == graftalId; });
+        if (steps[i].changes.empty())
+            continue;
+        if (i < applied)
+            ++keptApplied;
+        if (kept != i)
+            steps[kept] = std::move(steps[i]);
+        ++kept;
+    }
+    steps.resize(kept);
+    applied = keptApplied;
+}
+
 void SceneHistory::beginStroke()
 {
     before.clear();

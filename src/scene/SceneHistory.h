@@ -54,6 +54,10 @@ public:
     bool undo(Lists &lists, const Maker &make);
     bool redo(Lists &lists, const Maker &make);
     void clear();
+    // The graftal left the library for good: every step forgets its lists, so no undo or
+    // redo makes its instances again, and steps about nothing else go. The other lists'
+    // steps are untouched, as each step keeps its lists apart.
+    void forgetGraftal(int graftalId);
 
     // Names the painted state: equal numbers mean the same graftals in the same lists.
     quint64 stateId() const { return applied == 0 ? baseId : steps[applied - 1].id; }

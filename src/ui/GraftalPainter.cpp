@@ -1,23 +1,26 @@
 #include "GraftalPainter.h"
 
+#include "FloodFill.h"
 #include "Logger.h"
 
 #include <QAction>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTabletEvent>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 // A copy with an alpha channel, so that erasing can make its pixels transparent.
-QPixmap copyWithAlpha(const QPixmap &source)
+QImage withAlpha(const QPixmap &source)
 {
-    if (source.hasAlphaChannel())
-        return source.copy();
-    QPixmap copy(source.size());
-    copy.fill(Qt::transparent);
-    QPainter p(&copy);
+    QImage image(source.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.drawPixmap(0, 0, source);
-    return copy;
+    return image;
 }
 } // namespace
 
@@ -27,26 +30,24 @@ GraftalPainter::GraftalPainter(QWidget *parent)
 {
     setMinimumSize(Side, Side);
     setMaximumSize(Side, Side);
-    pen = QPen(QBrush(drawColor), 0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     setCursor(Qt::CrossCursor);
+    // Keys ([, ], I, Space, zoom) reach the painter once it is clicked or tabbed to.
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAcceptDrops(true);
 }
 
-GraftalPainter::~GraftalPainter()
-{
-    releaseStrokeLayer();
-}
-
-void GraftalPainter::releaseStrokeLayer()
-{
-    if (strokePainter)
-        strokePainter->end();
-    strokePainter.reset();
-    strokeLayer.reset();
-}
+GraftalPainter::~GraftalPainter() = default;
 
 LevelPair GraftalPainter::currentPixmaps() const
 {
     return history.isEmpty() ? LevelPair() : history.at(historyIndex);
+}
+
+QImage GraftalPainter::editedImage() const
+{
+    const LevelPair current = history.at(historyIndex);
+    return withAlpha(editTexture ? current.first : current.second);
 }
 
 void GraftalPainter::setColor(QColor color)
@@ -54,13 +55,32 @@ void GraftalPainter::setColor(QColor color)
     drawColor = color;
 }
 
+QColor GraftalPainter::strokeColor() const
+{
+    QColor c = editTexture ? drawColor : QColor(Qt::black);
+    c.setAlphaF(float(c.alphaF() * opacityPercent / 100.0));
+    return c;
+}
+
+void GraftalPainter::setBrushSize(int pixels)
+{
+    const int clamped = std::clamp(pixels, 1, MaxBrushSize);
+    if (clamped == brushPixels)
+        return;
+    brushPixels = clamped;
+    emit brushSizeChanged(brushPixels);
+    update();
+}
+
+void GraftalPainter::setOpacity(int percent)
+{
+    opacityPercent = std::clamp(percent, 1, 100);
+}
+
 void GraftalPainter::pixmapSelected(QPair<QPixmap, QPixmap> pair)
 {
-    releaseStrokeLayer();
-    strokeLayer = std::make_unique<QPixmap>(Side, Side);
-    strokeLayer->fill(Qt::transparent);
-    strokePainter = std::make_unique<QPainter>(strokeLayer.get());
-    strokePainter->setRenderHint(QPainter::Antialiasing, true);
+    layer.begin(drawColor);
+    drawing = erasing = false;
     history = {pair};
     historyIndex = 0;
     if (undoAction)
@@ -70,24 +90,33 @@ void GraftalPainter::pixmapSelected(QPair<QPixmap, QPixmap> pair)
     update();
 }
 
-void GraftalPainter::setUpPen()
+QPointF GraftalPainter::imagePoint(const QPointF &framePos) const
 {
-    pen.setColor(erasing || editTexture == 0 ? QColor(Qt::black) : drawColor);
-    pen.setWidth(penWidth);
-    strokePainter->setPen(pen);
+    // At 100 % the point is the frame pixel itself; zoomed in, the centre of the image
+    // pixel under the pointer, so that a stroke lands on the pixel one sees.
+    if (canvas.zoom() == 1)
+        return QPointF(framePos.toPoint()) - canvas.offset();
+    const QPointF at = canvas.toImage(framePos);
+    return {std::floor(at.x()) + 0.5, std::floor(at.y()) + 0.5};
 }
 
-void GraftalPainter::plotPoint()
+void GraftalPainter::startStroke(const QPointF &framePos, int width, bool erase)
 {
-    setUpPen();
-    strokePainter->drawPoint(currentPoint);
+    erasing = erase;
+    drawing = !erase;
+    layer.begin(editTexture && !erase ? drawColor : QColor(Qt::black));
+    currentPoint = imagePoint(framePos);
+    penWidth = width;
+    layer.dot(currentPoint, penWidth);
     update();
 }
 
-void GraftalPainter::drawSegment()
+void GraftalPainter::continueStroke(const QPointF &framePos, int width)
 {
-    setUpPen();
-    strokePainter->drawLine(previousPoint, currentPoint);
+    const QPointF previous = currentPoint;
+    currentPoint = imagePoint(framePos);
+    penWidth = width;
+    layer.segment(previous, currentPoint, penWidth);
     update();
 }
 
@@ -103,26 +132,57 @@ void GraftalPainter::pushHistory(const LevelPair &pair)
     ++historyIndex;
 }
 
-void GraftalPainter::commitStroke()
+void GraftalPainter::pushEdited(const QImage &edited)
 {
-    if (history.isEmpty() || !strokeLayer)
-        return;
     const LevelPair current = history.at(historyIndex);
-    QPixmap edited = copyWithAlpha(editTexture ? current.first : current.second);
-    {
-        QPainter p(&edited);
-        p.setCompositionMode(erasing ? QPainter::CompositionMode_DestinationOut
-                                     : QPainter::CompositionMode_SourceOver);
-        p.drawPixmap(0, 0, *strokeLayer);
-    }
-    pushHistory(editTexture ? LevelPair(edited, current.second) : LevelPair(current.first, edited));
-    // Empty the layer for the next stroke.
-    strokePainter->save();
-    strokePainter->setCompositionMode(QPainter::CompositionMode_Source);
-    strokePainter->fillRect(strokeLayer->rect(), Qt::transparent);
-    strokePainter->restore();
+    const QPixmap image = QPixmap::fromImage(edited);
+    pushHistory(editTexture ? LevelPair(image, current.second) : LevelPair(current.first, image));
     emit pixmapChanged();
     update();
+}
+
+void GraftalPainter::commitStroke()
+{
+    if (history.isEmpty())
+        return;
+    QImage edited = editedImage();
+    layer.mergeOnto(edited, strokeColor().alphaF(), erasing);
+    layer.begin(drawColor);
+    pushEdited(edited);
+}
+
+void GraftalPainter::replaceEditedImage(const QImage &image)
+{
+    if (history.isEmpty())
+        return;
+    pushEdited(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
+void GraftalPainter::pickAt(const QPointF &framePos)
+{
+    if (history.isEmpty())
+        return;
+    const QPoint pixel = canvas.toImage(framePos).toPoint();
+    const QImage image = editedImage();
+    if (!image.rect().contains(pixel))
+        return;
+    drawColor = image.pixelColor(pixel);
+    emit colorPicked(drawColor);
+}
+
+void GraftalPainter::fillAt(const QPointF &framePos)
+{
+    const QPointF at = canvas.toImage(framePos);
+    const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
+    QImage edited = editedImage();
+    const QImage region = floodfill::similarRegion(edited, pixel);
+    if (region.isNull())
+        return;
+    layer.begin(editTexture ? drawColor : QColor(Qt::black));
+    layer.cover(region);
+    layer.mergeOnto(edited, strokeColor().alphaF(), false);
+    layer.begin(drawColor);
+    pushEdited(edited);
 }
 
 void GraftalPainter::clearPixmap()
@@ -130,12 +190,9 @@ void GraftalPainter::clearPixmap()
     // Nothing to clear before a pair was loaded.
     if (history.isEmpty())
         return;
-    QPixmap blank(Side, Side);
+    QImage blank(Side, Side, QImage::Format_ARGB32_Premultiplied);
     blank.fill(Qt::transparent);
-    const LevelPair current = history.at(historyIndex);
-    pushHistory(editTexture ? LevelPair(blank, current.second) : LevelPair(current.first, blank));
-    emit pixmapChanged();
-    update();
+    pushEdited(blank);
 }
 
 void GraftalPainter::undoRedoAction(QAction *action)
@@ -174,36 +231,81 @@ void GraftalPainter::changeDrawMode(QAction *action)
 
 void GraftalPainter::changeMouseMode(QAction *action)
 {
-    mouseDraws = action->data() == QVariant(0) ? 1 : 0;
+    const int chosen = action->data().toInt();
+    tool = chosen >= DrawTool && chosen <= FillTool ? Tool(chosen) : DrawTool;
+    update();
+}
+
+void GraftalPainter::zoomAt(int direction, QPointF anchor)
+{
+    const int before = canvas.zoom();
+    if (direction == 0)
+        canvas.reset();
+    else
+        canvas.zoomStep(direction, anchor);
+    if (canvas.zoom() != before)
+        emit zoomChanged(canvas.zoom());
+    update();
+}
+
+void GraftalPainter::zoomByKey(int direction)
+{
+    zoomAt(direction, hovering ? hover : QPointF(Side / 2.0, Side / 2.0));
 }
 
 void GraftalPainter::mousePressEvent(QMouseEvent *event)
 {
-    if (history.isEmpty())
+    const QPointF pos = event->position();
+    if (event->button() == Qt::MiddleButton || (spaceHeld && event->button() == Qt::LeftButton)) {
+        panning = true;
+        panFrom = pos;
+        setCursor(Qt::ClosedHandCursor);
         return;
-    drawing = mouseDraws != 0;
-    erasing = !drawing;
-    currentPoint = event->position().toPoint();
-    penWidth = MousePenWidth;
-    plotPoint();
+    }
+    if (history.isEmpty() || event->button() != Qt::LeftButton)
+        return;
+    if (event->modifiers() & Qt::ControlModifier || tool == PickTool) {
+        pickAt(pos);
+        return;
+    }
+    if (tool == FillTool) {
+        fillAt(pos);
+        return;
+    }
+    startStroke(pos, brushPixels, tool == EraseTool);
 }
 
 void GraftalPainter::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!drawing && !erasing)
+    hover = event->position();
+    hovering = true;
+    if (panning) {
+        canvas.pan(hover - panFrom);
+        panFrom = hover;
+    } else if (drawing || erasing) {
+        continueStroke(hover, brushPixels);
         return;
-    previousPoint = currentPoint;
-    currentPoint = event->position().toPoint();
-    penWidth = MousePenWidth;
-    drawSegment();
+    }
+    update();
 }
 
 void GraftalPainter::mouseReleaseEvent(QMouseEvent *)
 {
+    if (panning) {
+        panning = false;
+        setCursor(spaceHeld ? Qt::OpenHandCursor : Qt::CrossCursor);
+        return;
+    }
     if (drawing || erasing) {
         commitStroke();
         drawing = erasing = false;
     }
+}
+
+void GraftalPainter::leaveEvent(QEvent *)
+{
+    hovering = false;
+    update();
 }
 
 void GraftalPainter::tabletEvent(QTabletEvent *event)
@@ -212,22 +314,16 @@ void GraftalPainter::tabletEvent(QTabletEvent *event)
     event->accept();
     if (history.isEmpty())
         return;
-    const int width = int(event->pressure() * TabletMaxPenWidth);
+    // Full pressure is 25 pixels at the mouse's 15, and scales with the brush size.
+    const int width = int(event->pressure() * brushPixels * TabletMaxPenWidth / MousePenWidth);
     switch (event->type()) {
     case QEvent::TabletPress:
-        erasing = event->pointerType() == QPointingDevice::PointerType::Eraser;
-        drawing = !erasing;
-        currentPoint = event->position().toPoint();
-        penWidth = width;
-        plotPoint();
+        startStroke(event->position(), width,
+                    event->pointerType() == QPointingDevice::PointerType::Eraser);
         break;
     case QEvent::TabletMove:
-        if (!drawing && !erasing)
-            return;
-        previousPoint = currentPoint;
-        currentPoint = event->position().toPoint();
-        penWidth = width;
-        drawSegment();
+        if (drawing || erasing)
+            continueStroke(event->position(), width);
         break;
     case QEvent::TabletRelease:
         commitStroke();
@@ -238,6 +334,70 @@ void GraftalPainter::tabletEvent(QTabletEvent *event)
     }
 }
 
+void GraftalPainter::wheelEvent(QWheelEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier) || event->angleDelta().y() == 0) {
+        event->ignore();
+        return;
+    }
+    zoomAt(event->angleDelta().y() > 0 ? 1 : -1, event->position());
+    event->accept();
+}
+
+void GraftalPainter::keyPressEvent(QKeyEvent *event)
+{
+    const QString text = event->text();
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    if (control && (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal)) {
+        zoomByKey(1);
+    } else if (control && event->key() == Qt::Key_Minus) {
+        zoomByKey(-1);
+    } else if (control && event->key() == Qt::Key_0) {
+        zoomByKey(0);
+    } else if (text == QLatin1String("[")) {
+        setBrushSize(brushPixels - std::max(1, brushPixels / 10));
+    } else if (text == QLatin1String("]")) {
+        setBrushSize(brushPixels + std::max(1, brushPixels / 10));
+    } else if (!control && event->key() == Qt::Key_I) {
+        if (hovering)
+            pickAt(hover);
+    } else if (event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) {
+            spaceHeld = true;
+            setCursor(Qt::OpenHandCursor);
+        }
+    } else {
+        QFrame::keyPressEvent(event);
+    }
+}
+
+void GraftalPainter::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        spaceHeld = false;
+        if (!panning)
+            setCursor(Qt::CrossCursor);
+        return;
+    }
+    QFrame::keyReleaseEvent(event);
+}
+
+void GraftalPainter::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!history.isEmpty() && urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void GraftalPainter::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    emit imageFileDropped(urls.first().toLocalFile());
+}
+
 void GraftalPainter::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -245,16 +405,45 @@ void GraftalPainter::paintEvent(QPaintEvent *)
     if (history.isEmpty())
         return;
     const LevelPair &pair = history.at(historyIndex);
+    p.save();
+    p.translate(canvas.offset());
+    p.scale(canvas.zoom(), canvas.zoom());
     p.setOpacity(0.5);
     p.drawPixmap(0, 0, editTexture ? pair.second : pair.first);
     p.setOpacity(1.0);
-    QPixmap edited = copyWithAlpha(editTexture ? pair.first : pair.second);
-    if (strokeLayer) {
+    QImage edited = editedImage();
+    if (drawing || erasing) {
         QPainter onCopy(&edited);
-        onCopy.setOpacity(0.75);
+        onCopy.setOpacity(0.75 * strokeColor().alphaF());
         if (erasing)
             onCopy.setCompositionMode(QPainter::CompositionMode_DestinationOut);
-        onCopy.drawPixmap(0, 0, *strokeLayer);
+        onCopy.drawImage(0, 0, layer.image());
     }
-    p.drawPixmap(0, 0, edited);
+    p.drawImage(0, 0, edited);
+    p.restore();
+    paintOverlay(p);
+}
+
+void GraftalPainter::paintOverlay(QPainter &p) const
+{
+    const int zoom = canvas.zoom();
+    if (zoom >= 4) {
+        // A faint grid between image pixels.
+        p.setPen(QPen(QColor(128, 128, 128, 60), 1));
+        const QPointF o = canvas.offset();
+        for (double x = std::fmod(o.x(), zoom); x < Side; x += zoom)
+            p.drawLine(QPointF(x, 0), QPointF(x, Side));
+        for (double y = std::fmod(o.y(), zoom); y < Side; y += zoom)
+            p.drawLine(QPointF(0, y), QPointF(Side, y));
+    }
+    if (hovering && !panning && !spaceHeld && (tool == DrawTool || tool == EraseTool)) {
+        // The brush's outline at its size, in black and white so that it shows on any image.
+        const double radius = brushPixels * zoom / 2.0;
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 200), 3));
+        p.drawEllipse(hover, radius, radius);
+        p.setPen(QPen(QColor(0, 0, 0, 220), 1));
+        p.drawEllipse(hover, radius, radius);
+    }
 }

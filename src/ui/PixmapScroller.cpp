@@ -6,6 +6,7 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -40,7 +41,7 @@ PixmapScroller::~PixmapScroller() = default;
 void PixmapScroller::addPixmap(int key, const QPixmap &pixmap)
 {
     auto *frame = new QGraphicsRectItem;
-    frame->setPen(normalPen);
+    frame->setPen(current == QVariant(key) ? currentPen : normalPen);
     frame->setBrush(QBrush(checkerTile));
     auto *image = new QGraphicsPixmapItem(pixmap, frame);
     image->setTransformationMode(Qt::SmoothTransformation);
@@ -91,12 +92,102 @@ void PixmapScroller::clear()
     }
     itemsByKey.clear();
     cells.clear();
+    captionItems.clear();
+    captionTexts.clear();
     selectedKey = QVariant();
+    current = QVariant();
+}
+
+void PixmapScroller::removePixmap(int key)
+{
+    QGraphicsPixmapItem *image = itemsByKey.take(key);
+    if (!image)
+        return;
+    auto *frame = static_cast<QGraphicsRectItem *>(image->parentItem());
+    frames.removeOne(frame);
+    for (int i = 0; i < cells.size(); ++i)
+        if (cells[i].first == frame)
+            cells.removeAt(i);
+    captionItems.remove(key);
+    captionTexts.remove(key);
+    if (selectedKey == QVariant(key))
+        selectedKey = QVariant();
+    if (current == QVariant(key))
+        current = QVariant();
+    graphicsScene->removeItem(frame);
+    delete frame; // with its image and caption
+    relayout();
+}
+
+const QPen &PixmapScroller::restingPen(const QGraphicsRectItem *frame) const
+{
+    const QGraphicsPixmapItem *image =
+        current.isValid() ? itemsByKey.value(current.toInt()) : nullptr;
+    return image && image->parentItem() == frame ? currentPen : normalPen;
+}
+
+void PixmapScroller::setCurrentKey(int key)
+{
+    current = itemsByKey.contains(key) ? QVariant(key) : QVariant();
+    for (QGraphicsRectItem *frame : std::as_const(frames))
+        if (frame->pen() != selectedPen)
+            frame->setPen(restingPen(frame));
+}
+
+bool PixmapScroller::framedAsCurrent(int key) const
+{
+    const QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr);
+    return image && current == QVariant(key) &&
+           static_cast<const QGraphicsRectItem *>(image->parentItem())->pen() != normalPen;
+}
+
+void PixmapScroller::setShowsCaptions(bool shows)
+{
+    captions = shows;
+    relayout();
+}
+
+int PixmapScroller::captionHeight() const
+{
+    return captions ? fontMetrics().height() + 4 : 0;
+}
+
+void PixmapScroller::setCaption(int key, const QString &text)
+{
+    QGraphicsPixmapItem *image = itemsByKey.value(key, nullptr);
+    if (!image)
+        return;
+    captionTexts.insert(key, text);
+    if (!captionItems.contains(key)) {
+        auto *item = new QGraphicsSimpleTextItem(image->parentItem());
+        item->setFont(font());
+        captionItems.insert(key, item);
+    }
+    placeCaption(key);
+}
+
+QString PixmapScroller::captionOf(int key) const
+{
+    const QGraphicsSimpleTextItem *item = captionItems.value(key, nullptr);
+    return item ? item->text() : QString();
+}
+
+void PixmapScroller::placeCaption(int key)
+{
+    QGraphicsSimpleTextItem *item = captionItems.value(key, nullptr);
+    if (!item)
+        return;
+    const QString elided =
+        fontMetrics().elidedText(captionTexts.value(key), Qt::ElideRight, thumbnailSide);
+    item->setText(elided);
+    item->setVisible(captions);
+    item->setPos((thumbnailSide - fontMetrics().horizontalAdvance(elided)) / 2.0,
+                 thumbnailSide + 3);
 }
 
 int PixmapScroller::cellSide() const
 {
-    const int s = height() - 2 * Margin;
+    const int s = height() - 2 * Margin - captionHeight();
     return s - s % 16;
 }
 
@@ -107,6 +198,7 @@ void PixmapScroller::placeCell(int i)
     frame->setPos(i * (Spacing + s) + Margin, 0);
     frame->setRect(0, 0, s, s);
     fitToCell(cells[i].second);
+    placeCaption(cells[i].second->data(0).toInt());
 }
 
 void PixmapScroller::relayout()
@@ -121,7 +213,8 @@ void PixmapScroller::fitRow()
 {
     const int s = thumbnailSide;
     const int n = int(cells.size());
-    graphicsScene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin, s);
+    graphicsScene->setSceneRect(0, 0, s + (n - 1) * (s + Spacing) + 2 * Margin,
+                                s + captionHeight());
     // Keep the row against the left edge, or its right end against the right edge.
     const int rowWidth = int(sceneRect().width());
     const int lowest = std::min(0, viewport()->width() - rowWidth);
@@ -150,7 +243,7 @@ void PixmapScroller::followScrollBar(int value)
         pickUnderCursor();
     } else {
         for (QGraphicsRectItem *frame : std::as_const(frames))
-            frame->setPen(normalPen);
+            frame->setPen(restingPen(frame));
         selectedKey = QVariant();
     }
 }
@@ -201,7 +294,7 @@ int PixmapScroller::outlinedFrames() const
 void PixmapScroller::pickUnderCursor()
 {
     for (QGraphicsRectItem *frame : std::as_const(frames))
-        frame->setPen(normalPen);
+        frame->setPen(restingPen(frame));
     selectedKey = QVariant();
     const QList<QGraphicsItem *> under = items(lastPos);
     QGraphicsRectItem *frame = nullptr;

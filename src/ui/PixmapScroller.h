@@ -13,6 +13,7 @@
 class Logger;
 class QGraphicsPixmapItem;
 class QGraphicsRectItem;
+class QGraphicsSimpleTextItem;
 class QTimer;
 
 // A one-row strip of framed square thumbnails, each known by an integer key. The frame
@@ -34,6 +35,16 @@ public:
     // Replaces the image of the thumbnail with that key; an unknown key changes nothing.
     void setPixmap(int key, const QPixmap &pixmap);
     void clear();
+    // Takes out the thumbnail with that key; the others close up.
+    void removePixmap(int key);
+    // The thumbnail shown as the current one (framed from the start, not only under the
+    // pointer); an unknown key marks none.
+    void setCurrentKey(int key);
+    QVariant currentKey() const { return current; }
+    // Names under the thumbnails, elided to their width; the cells shrink to make room.
+    void setShowsCaptions(bool shows);
+    void setCaption(int key, const QString &text);
+    QString captionOf(int key) const;
 
     int count() const { return int(cells.size()); }
     int side() const { return thumbnailSide; }
@@ -44,6 +55,8 @@ public:
     int rowOffset() const { return committedOffset + dragOffset; }
     QPixmap pixmapOf(int key) const;
     int outlinedFrames() const;
+    // Whether the thumbnail with that key carries the current frame.
+    bool framedAsCurrent(int key) const;
 
 signals:
     void pixmapSelected(int key);
@@ -62,6 +75,9 @@ protected:
 
 private:
     void fitToCell(QGraphicsPixmapItem *image) const;
+    const QPen &restingPen(const QGraphicsRectItem *frame) const;
+    void placeCaption(int key);
+    int captionHeight() const;
     int cellSide() const;
     void placeCell(int i);
     // The scene's width and the row's offset after cells came or changed size.
@@ -76,6 +92,11 @@ private:
     std::unique_ptr<Logger> logger;
     QPen normalPen{Qt::black, 2};
     QPen selectedPen{Qt::red, 5};
+    QPen currentPen{QColor(40, 110, 230), 5};
+    QVariant current;
+    bool captions = false;
+    QMap<int, QString> captionTexts;
+    QMap<int, QGraphicsSimpleTextItem *> captionItems;
     QPixmap checkerTile;
     // The row's horizontal offset, folded in at the end of each drag, and the part added
     // by the drag in progress.

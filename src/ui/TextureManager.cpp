@@ -1,11 +1,18 @@
 #include "TextureManager.h"
 
 #include "GraftalPainter.h"
+#include "LevelImageFiles.h"
 #include "Logger.h"
+#include "ToolIcons.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -25,6 +32,30 @@ QAction *makeAction(QObject *owner, const QString &text, const QString &icon, in
     action->setData(data);
     action->setCheckable(checkable);
     return action;
+}
+
+QAction *makeAction(QObject *owner, const QString &text, const QIcon &icon, int data,
+                    bool checkable, const QString &tip)
+{
+    auto *action = new QAction(icon, text, owner);
+    action->setData(data);
+    action->setCheckable(checkable);
+    action->setToolTip(tip);
+    return action;
+}
+
+QSpinBox *percentBox(QWidget *owner, const QString &name, const QString &tip, int maximum,
+                     int value, const QString &suffix)
+{
+    auto *box = new QSpinBox(owner);
+    box->setRange(1, maximum);
+    box->setValue(value);
+    box->setSuffix(suffix);
+    box->setAccessibleName(name);
+    box->setToolTip(tip);
+    // Typing into the box does not steal [ and ] from the painter's keys.
+    box->setKeyboardTracking(false);
+    return box;
 }
 } // namespace
 
@@ -56,11 +87,16 @@ void TextureManager::setupToolBar()
                                QStringLiteral(":icons/undo.png"), 0, false);
     QAction *redo = makeAction(historyGroup, QStringLiteral("Redo"),
                                QStringLiteral(":icons/redo.png"), 1, false);
+    undo->setShortcut(QKeySequence::Undo);
+    redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    undo->setToolTip(QStringLiteral("Undo (Ctrl+Z)"));
+    redo->setToolTip(QStringLiteral("Redo (Ctrl+Shift+Z or Ctrl+Y)"));
     // Nothing can be undone before a level is loaded; the painter enables them.
     undo->setEnabled(false);
     redo->setEnabled(false);
-    painterWidget->undoAction = undo;
-    painterWidget->redoAction = redo;
+    painterWidget->undoAction = undoButton = undo;
+    painterWidget->redoAction = redoButton = redo;
     connect(historyGroup, &QActionGroup::triggered, painterWidget, &GraftalPainter::undoRedoAction);
 
     QAction *clear =
@@ -75,6 +111,7 @@ void TextureManager::setupToolBar()
                                   QStringLiteral(":icons/text_bottom.png"), 0, true);
     texture->setChecked(true);
     connect(target, &QActionGroup::triggered, painterWidget, &GraftalPainter::changeDrawMode);
+    connect(target, &QActionGroup::triggered, this, &TextureManager::showSwatch);
 
     bar->addAction(colorButton);
     bar->addSeparator();
@@ -88,19 +125,103 @@ void TextureManager::setupToolBar()
     bar->addSeparator();
     bar->addAction(mask);
     bar->addAction(texture);
+    buildBrushBar(mouseTools);
 
     layout->addWidget(painterWidget);
     layout->addWidget(bar);
+    layout->addWidget(brushBar);
+    const struct
+    {
+        int direction;
+        QList<QKeySequence> keys;
+    } zooms[] = {
+        {1, {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}},
+        {-1, {QKeySequence(Qt::CTRL | Qt::Key_Minus)}},
+        {0, {QKeySequence(Qt::CTRL | Qt::Key_0)}}};
+    for (const auto &zoom : zooms) {
+        auto *key = new QAction(this);
+        key->setShortcuts(zoom.keys);
+        connect(key, &QAction::triggered, painterWidget,
+                [this, d = zoom.direction] { painterWidget->zoomByKey(d); });
+        zoomKeys.append(key);
+    }
+    coverColumnShortcuts(this);
 
     connect(this, &TextureManager::pixmapSelected, painterWidget, &GraftalPainter::pixmapSelected);
     connect(painterWidget, &GraftalPainter::pixmapChanged, this, &TextureManager::pixmapChanged);
+    connect(painterWidget, &GraftalPainter::colorPicked, this, [this](const QColor &picked) {
+        drawColor = picked;
+        applyColor();
+    });
+    connect(painterWidget, &GraftalPainter::imageFileDropped, this, &TextureManager::importImage);
+}
+
+void TextureManager::buildBrushBar(QActionGroup *mouseTools)
+{
+    brushBar = new QToolBar(this);
+    brushBar->setObjectName(QStringLiteral("brushToolBar"));
+    brushBar->setIconSize(QSize(22, 22));
+    QAction *pick =
+        makeAction(mouseTools, QStringLiteral("Pick colour"),
+                   toolicons::icon(toolicons::Kind::Pick), GraftalPainter::PickTool, true,
+                   QStringLiteral("Pick colour (I over the painter, or Ctrl+click)"));
+    QAction *fill =
+        makeAction(mouseTools, QStringLiteral("Fill"), toolicons::icon(toolicons::Kind::Fill),
+                   GraftalPainter::FillTool, true, QStringLiteral("Fill"));
+    brushBar->addAction(pick);
+    brushBar->addAction(fill);
+    brushBar->addSeparator();
+    sizeBox = percentBox(
+        brushBar, QStringLiteral("Brush size"), QStringLiteral("Brush size ([ smaller, ] larger)"),
+        GraftalPainter::MaxBrushSize, GraftalPainter::MousePenWidth, QStringLiteral(" px"));
+    strengthBox = percentBox(brushBar, QStringLiteral("Opacity"), QStringLiteral("Opacity"), 100,
+                             100, QStringLiteral(" %"));
+    // Two numbers side by side say what they are.
+    sizeBox->setPrefix(QStringLiteral("Size "));
+    strengthBox->setPrefix(QStringLiteral("Opacity "));
+    brushBar->addWidget(sizeBox);
+    brushBar->addWidget(strengthBox);
+    connect(sizeBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setBrushSize);
+    connect(painterWidget, &GraftalPainter::brushSizeChanged, sizeBox, &QSpinBox::setValue);
+    connect(strengthBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setOpacity);
+    connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::showSwatch);
+    zoomLabel = new QLabel(QStringLiteral(" Zoom 100 % "), brushBar);
+    const QString zoomTip = QStringLiteral("Zoom (Ctrl+wheel, Ctrl++, Ctrl+-, Ctrl+0 for 100 %; "
+                                           "Space+drag or the middle button pans)");
+    zoomLabel->setToolTip(zoomTip);
+    zoomLabel->setAccessibleName(QStringLiteral("Zoom"));
+    brushBar->addWidget(zoomLabel);
+    connect(painterWidget, &GraftalPainter::zoomChanged, zoomLabel, [this](int zoom) {
+        zoomLabel->setText(QStringLiteral(" Zoom %1 % ").arg(zoom * 100));
+    });
+    brushBar->addSeparator();
+    QAction *import = makeAction(brushBar, QStringLiteral("Import image into level…"),
+                                 toolicons::icon(toolicons::Kind::Import), 0, false,
+                                 QStringLiteral("Import image into level… (or drop an image "
+                                                "file onto the painter)"));
+    QAction *exportLevel = makeAction(brushBar, QStringLiteral("Export level as PNG…"),
+                                      toolicons::icon(toolicons::Kind::Export), 0, false,
+                                      QStringLiteral("Export level as PNG…"));
+    connect(import, &QAction::triggered, this, &TextureManager::chooseImportFile);
+    connect(exportLevel, &QAction::triggered, this, &TextureManager::chooseExportFile);
+    brushBar->addAction(import);
+    brushBar->addAction(exportLevel);
+}
+
+void TextureManager::coverColumnShortcuts(QWidget *area)
+{
+    for (QAction *a : QList<QAction *>{undoButton, redoButton} + zoomKeys) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        area->addAction(a);
+    }
 }
 
 QAction *TextureManager::action(const QString &text) const
 {
-    for (QAction *a : bar->actions())
-        if (a->text() == text)
-            return a;
+    for (QToolBar *b : {bar, brushBar})
+        for (QAction *a : b->actions())
+            if (a->text() == text)
+                return a;
     return nullptr;
 }
 
@@ -130,7 +251,8 @@ void TextureManager::pixmapChanged()
 
 void TextureManager::selectColor()
 {
-    const QColor chosen = QColorDialog::getColor(drawColor, this);
+    const QColor chosen = QColorDialog::getColor(drawColor, this, QStringLiteral("Select a color"),
+                                                 QColorDialog::ShowAlphaChannel);
     if (chosen.isValid())
         drawColor = chosen;
     applyColor();
@@ -138,12 +260,79 @@ void TextureManager::selectColor()
 
 void TextureManager::applyColor()
 {
-    swatch.fill(drawColor);
-    colorButton->setIcon(QIcon(swatch));
     painterWidget->setColor(drawColor);
+    showSwatch();
+}
+
+void TextureManager::showSwatch()
+{
+    // What a stroke paints, over a checker where it lets the image show through.
+    swatch.fill(Qt::white);
+    {
+        QPainter p(&swatch);
+        for (int y = 0; y < swatch.height(); y += 4)
+            for (int x = (y / 4 % 2) * 4; x < swatch.width(); x += 8)
+                p.fillRect(x, y, 4, 4, QColor(190, 190, 190));
+        p.fillRect(swatch.rect(), painterWidget->strokeColor());
+    }
+    colorButton->setIcon(QIcon(swatch));
 }
 
 void TextureManager::selectObjectColor()
 {
     painterWidget->setColor(QColor(254, 254, 254, 255));
+}
+
+bool TextureManager::importImage(const QString &path)
+{
+    if (!graftal || !painterWidget->hasPixmaps())
+        return false;
+    QImage image;
+    QString why;
+    if (!levelimagefiles::importImage(path, image, why)) {
+        logger->warn(why);
+        QMessageBox::warning(this, QStringLiteral("Import image into level"), why);
+        return false;
+    }
+    painterWidget->replaceEditedImage(image);
+    return true;
+}
+
+bool TextureManager::exportLevel(const QString &path)
+{
+    if (!painterWidget->hasPixmaps())
+        return false;
+    QString why;
+    if (levelimagefiles::exportLevel(painterWidget->currentPixmaps(), path, why))
+        return true;
+    logger->warn(why);
+    QMessageBox::warning(this, QStringLiteral("Export level as PNG"), why);
+    return false;
+}
+
+void TextureManager::chooseImportFile()
+{
+    if (!graftal)
+        return;
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Import image into level"), QString(),
+                                     levelimagefiles::importFilter());
+    if (!path.isEmpty())
+        importImage(path);
+}
+
+void TextureManager::chooseExportFile()
+{
+    if (!graftal)
+        return;
+    const QString suggested = QStringLiteral("%1_%2.png")
+                                  .arg(graftal->fileName())
+                                  .arg(graftal->currentLevel + 1, 3, 10, QLatin1Char('0'));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export level as PNG"),
+                                                suggested, QStringLiteral("PNG images (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+        path += QStringLiteral(".png");
+    exportLevel(path);
 }

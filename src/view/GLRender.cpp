@@ -190,6 +190,17 @@ void GLRender::currentGraftalChanged(Graftal *g)
         refreshTextures();
 }
 
+void GLRender::removeInstancesOf(Graftal *g)
+{
+    const bool gone = theScene->removeInstancesOf(g) > 0;
+    // The history may have lost steps even when nothing was painted.
+    announceHistory();
+    if (gone) {
+        prepareEraserSoon();
+        update();
+    }
+}
+
 void GLRender::bindTexturesForGraftal(Graftal *g)
 {
     // Made again now if it is shown or about to be painted, else when it is.

@@ -138,6 +138,8 @@ public slots:
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
     void bindTexturesForGraftal(Graftal *g);
+    // The graftal left the library: its painted instances leave the scene for good.
+    void removeInstancesOf(Graftal *g);
     // The drawn size of every graftal, times their base size; only drawing changes.
     void setGraftalScale(double scale);
     // "Fit graftal size to model": a graftal of base size 1 becomes about FittedShare of

@@ -113,6 +113,9 @@ private slots:
     void renameCutShortKeepsTheIdAgainstACopy();
     void autosaveWarningGoesWhenOnlyARemovalFailed();
     void failedSaveKeepsALevelWhoseFileAnotherTook();
+    void levelsRearrangedAcrossARestart_data();
+    void levelsRearrangedAcrossARestart();
+    void graftalsDuplicatedAndRemovedAcrossARestart();
     void cleanup()
     {
         beforeChange = nullptr;
@@ -660,6 +663,110 @@ void TestLibrary::failedSaveKeepsALevelWhoseFileAnotherTook()
     QVERIFY(samePixels(g->levels()[0].first.toImage(), sampleTexture(1)));
     QVERIFY(samePixels(g->levels()[1].first.toImage(), sampleTexture(2)));
     QCOMPARE(colourOf(g, 2), QColor(Qt::red));
+}
+
+// Levels duplicated, removed and moved reach the disk at the next save, numbered from 001
+// without gaps, and the next start shows them in their new order.
+void TestLibrary::levelsRearrangedAcrossARestart_data()
+{
+    QTest::addColumn<std::function<void(Graftal *)>>("change");
+    QTest::addColumn<QList<QColor>>("expected");
+    const QColor r(Qt::red), g(Qt::green), b(Qt::blue);
+    using Change = std::function<void(Graftal *)>;
+    QTest::newRow("duplicate") << Change([](Graftal *x) { x->duplicateLevel(0); })
+                               << QList<QColor>{r, r, g, b};
+    QTest::newRow("remove") << Change([](Graftal *x) { x->removeLevel(1); }) << QList<QColor>{r, b};
+    QTest::newRow("move left") << Change([](Graftal *x) { x->moveLevel(2, 1); })
+                               << QList<QColor>{r, b, g};
+    // Two levels trade files: one of them steps aside while the other is written.
+    QTest::newRow("swap") << Change([](Graftal *x) { x->moveLevel(0, 1); })
+                          << QList<QColor>{g, r, b};
+    QTest::newRow("remove, move") << Change([](Graftal *x) {
+        x->removeLevel(0);
+        x->moveLevel(1, 0);
+    }) << QList<QColor>{b, g};
+}
+
+void TestLibrary::levelsRearrangedAcrossARestart()
+{
+    QFETCH(std::function<void(Graftal *)>, change);
+    QFETCH(QList<QColor>, expected);
+    ScopedWorkDir work;
+    QVERIFY(QDir().mkpath(Graftal::Directory));
+    {
+        Session s;
+        Graftal *g = s.library.currentGraftal();
+        s.rename(g, "Stack");
+        g->addLevel();
+        g->addLevel();
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        for (int i = 0; i < 3; ++i)
+            s.draw(g, i, colours[i]);
+        s.quit();
+    }
+    {
+        Session s;
+        change(s.graftal("Stack"));
+        s.quit();
+    }
+    QStringList files{"Stack.xml"};
+    for (int i = 0; i < expected.size(); ++i)
+        files << QStringLiteral("Stack_%1.png").arg(i + 1, 3, 10, QLatin1Char('0'));
+    files.sort();
+    QCOMPARE(onDisk(), files);
+    Session s;
+    Graftal *g = s.graftal("Stack");
+    QCOMPARE(g->levelCount(), int(expected.size()));
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(colourOf(g, i), expected[i]);
+}
+
+// A duplicate keeps every level under a fresh id; a removed graftal's files are in the
+// trash, none deleted, and the next start lists only the copy.
+void TestLibrary::graftalsDuplicatedAndRemovedAcrossARestart()
+{
+    ScopedWorkDir work;
+    QVERIFY(QDir().mkpath(Graftal::Directory));
+    const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", work.path().toUtf8());
+    qputenv("XDG_DATA_HOME", work.file("data").toUtf8());
+    QVERIFY(QDir().mkpath(work.file("data")));
+    unsigned int copyId = 0;
+    {
+        Session s;
+        Graftal *moss = s.library.currentGraftal();
+        s.rename(moss, "Moss");
+        moss->addLevel();
+        s.draw(moss, 0, Qt::red);
+        s.draw(moss, 1, Qt::blue);
+        s.quit();
+    }
+    const QStringList mossFiles = onDisk();
+    {
+        Session s;
+        Graftal *moss = s.graftal("Moss");
+        Graftal *copy = s.library.duplicateGraftal(moss);
+        QCOMPARE(s.library.currentGraftal(), copy);
+        QCOMPARE(copy->name(), QStringLiteral("Moss copy"));
+        QVERIFY(copy->id() != moss->id());
+        copyId = copy->id();
+        QVERIFY(s.library.removeGraftal(moss));
+        QCOMPARE(s.listed(), QStringList{"Moss copy"});
+        QCOMPARE(s.library.graftalById(int(moss->id())), nullptr);
+        s.quit();
+    }
+    const QDir trash(work.file("data/Trash/files"));
+    for (const QString &file : mossFiles)
+        QVERIFY2(trash.exists(file) || QFile::exists(TreeManager::removedDirectory() + "/" + file),
+                 qPrintable(file));
+    Session s;
+    QCOMPARE(s.listed(), QStringList{"Moss copy"});
+    Graftal *copy = s.graftal("Moss copy");
+    QCOMPARE(copy->id(), copyId);
+    QCOMPARE(colourOf(copy, 0), QColor(Qt::red));
+    QCOMPARE(colourOf(copy, 1), QColor(Qt::blue));
+    qputenv("HOME", home);
+    data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestLibrary)

@@ -87,6 +87,7 @@ private slots:
     void stateBytesAreExact();
     void stateNamesAndSharing();
     void unknownGraftalsAreDropped();
+    void aRemovedGraftalNeverComesBackByUndo();
     void damagedStateFilesLoadWhatIsSound();
     void failedLoadsChangeNothing();
     void failedSaveIsReported();
@@ -379,6 +380,37 @@ void TestPlacement::unknownGraftalsAreDropped()
     QCOMPARE(f.scene.instanceCount(), 2);
     for (GraftalInstance *i : f.scene.collectInstances())
         QVERIFY(i->graftal() == f.first || i->graftal() == f.second);
+}
+
+// Its instances go for good, also those a redo would paint; the other graftal's part of a
+// shared step stays undoable.
+void TestPlacement::aRemovedGraftalNeverComesBackByUndo()
+{
+    Fixture f;
+    f.scene.beginStroke();
+    f.scene.addInstance(f.square(), {0.1, 0.1}, f.first);
+    f.scene.addInstance(f.square(), {0.2, 0.1}, f.first);
+    f.scene.endStroke();
+    f.scene.beginStroke();
+    f.scene.addInstance(f.roof(), {0.1, 0.1}, f.second);
+    f.scene.addInstance(f.roof(), {0.2, 0.1}, f.first);
+    f.scene.endStroke();
+    f.scene.beginStroke();
+    f.scene.addInstance(f.roof(), {0.3, 0.1}, f.first);
+    f.scene.endStroke();
+    QVERIFY(f.scene.undo());
+    f.scene.markSaved();
+    QCOMPARE(f.scene.removeInstancesOf(f.first), 3);
+    QVERIFY(f.scene.changedSinceSaved());
+    QCOMPARE(f.scene.undoSteps(), 1);
+    QCOMPARE(f.scene.redoSteps(), 0);
+    QVERIFY(f.scene.undo());
+    QCOMPARE(f.scene.instanceCountOf(f.second), 0);
+    QVERIFY(f.scene.redo());
+    QCOMPARE(f.scene.instanceCountOf(f.second), 1);
+    QCOMPARE(f.scene.instanceCountOf(f.first), 0);
+    QCOMPARE(GraftalInstance::liveCount(), 1);
+    QCOMPARE(f.scene.allInstances().size(), size_t(1));
 }
 
 void TestPlacement::damagedStateFilesLoadWhatIsSound()

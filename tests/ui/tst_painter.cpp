@@ -4,6 +4,7 @@
 #include "LoggerOutput.h"
 
 #include <QAction>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTabletEvent>
 
@@ -85,6 +86,11 @@ private slots:
     void newPairForgetsTheHistory();
     void switchingTargetKeepsTheHistory();
     void paintShowsBothImagesAndTheLiveStroke();
+    void bracketKeysTabletAndOutlineFollowTheBrushSize();
+    void pickingTakesTheColourWithAlpha_data();
+    void pickingTakesTheColourWithAlpha();
+    void zoomedStrokesLandOnThePixelUnderThePointer();
+    void fillTakesTheSimilarRegionAsOneStep();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -307,6 +313,134 @@ void TestPainter::paintShowsBothImagesAndTheLiveStroke()
              qPrintable(live.name()));
     QTest::mouseRelease(&f.painter, Qt::LeftButton, {}, QPoint(200, 300));
     QCOMPARE(f.painter.grab().toImage().pixelColor(150, 300), QColor(Qt::blue));
+}
+
+void TestPainter::bracketKeysTabletAndOutlineFollowTheBrushSize()
+{
+    Fixture f;
+    f.painter.pixmapSelected(blankPair());
+    QSignalSpy resized(&f.painter, &GraftalPainter::brushSizeChanged);
+    QTest::keyClick(&f.painter, ']');
+    QCOMPARE(f.painter.brushSize(), GraftalPainter::MousePenWidth + 1);
+    QTest::keyClick(&f.painter, '[');
+    QTest::keyClick(&f.painter, '[');
+    QCOMPARE(f.painter.brushSize(), GraftalPainter::MousePenWidth - 1);
+    QCOMPARE(resized.size(), 3);
+    // Full pressure is the brush size times 25 / 15.
+    f.painter.setBrushSize(30);
+    const QPointingDevice pen(
+        QStringLiteral("pen"), 103, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    f.tablet(QEvent::TabletPress, &pen, {100, 100}, 1.0);
+    QCOMPARE(f.painter.currentPenWidth(), 50);
+    f.tablet(QEvent::TabletRelease, &pen, {100, 100}, 0.0);
+    // The pointer shows the brush's outline at its size: dark on the ring, not inside.
+    QMouseEvent hover(QEvent::MouseMove, QPointF(300, 300),
+                      f.painter.mapToGlobal(QPointF(300, 300)), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&f.painter, &hover);
+    const QImage shown = f.painter.grab().toImage();
+    int darkest = 255;
+    for (int x = 312; x <= 318; ++x)
+        darkest = std::min(darkest, qGray(shown.pixel(x, 300)));
+    QVERIFY2(darkest < 160, qPrintable(QString::number(darkest)));
+    QVERIFY(qGray(shown.pixel(305, 300)) > 150);
+}
+
+void TestPainter::pickingTakesTheColourWithAlpha_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("tool") << "tool";
+    QTest::newRow("ctrl+click") << "ctrl";
+    QTest::newRow("I key") << "key";
+}
+
+void TestPainter::pickingTakesTheColourWithAlpha()
+{
+    QFETCH(QString, how);
+    Fixture f;
+    QPixmap half = testsupport::filledLevel(Qt::transparent);
+    {
+        QPainter p(&half);
+        p.fillRect(200, 0, 200, 400, QColor(200, 40, 20, 128));
+    }
+    f.painter.pixmapSelected({half, testsupport::filledLevel(Qt::transparent)});
+    QSignalSpy picked(&f.painter, &GraftalPainter::colorPicked);
+    QAction pickTool;
+    pickTool.setData(GraftalPainter::PickTool);
+    if (how == "tool") {
+        f.painter.changeMouseMode(&pickTool);
+        QTest::mouseClick(&f.painter, Qt::LeftButton, {}, QPoint(300, 100));
+    } else if (how == "ctrl") {
+        QTest::mouseClick(&f.painter, Qt::LeftButton, Qt::ControlModifier, QPoint(300, 100));
+    } else {
+        QMouseEvent hover(QEvent::MouseMove, QPointF(300, 100),
+                          f.painter.mapToGlobal(QPointF(300, 100)), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&f.painter, &hover);
+        QTest::keyClick(&f.painter, Qt::Key_I);
+    }
+    QCOMPARE(picked.size(), 1);
+    const QColor c = f.painter.color();
+    QCOMPARE(c.alpha(), 128);
+    QVERIFY2(std::abs(c.red() - 200) <= 1 && std::abs(c.green() - 40) <= 1, qPrintable(c.name()));
+    QCOMPARE(f.painter.historySize(), 1); // picking changes no pixel
+}
+
+void TestPainter::zoomedStrokesLandOnThePixelUnderThePointer()
+{
+    Fixture f;
+    f.painter.pixmapSelected(blankPair());
+    f.painter.setBrushSize(3);
+    const QPoint anchor(100, 100);
+    for (int step = 0; step < 2; ++step) {
+        QWheelEvent wheel(anchor, f.painter.mapToGlobal(anchor), {}, QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&f.painter, &wheel);
+    }
+    QCOMPARE(f.painter.view().zoom(), 4);
+    // The image point under the anchor stayed there: 4 frame pixels per image pixel around it.
+    const QPoint click(210, 130);
+    const QPoint pixel(anchor.x() + (click.x() - anchor.x()) / 4,
+                       anchor.y() + (click.y() - anchor.y()) / 4);
+    QTest::mouseClick(&f.painter, Qt::LeftButton, {}, click);
+    const QPixmap texture = f.painter.currentPixmaps().first;
+    QCOMPARE(at(texture, pixel.x(), pixel.y()).alpha(), 255);
+    QCOMPARE(paintedArea(texture).center(), pixel);
+    QVERIFY(paintedArea(texture).width() <= 5);
+    // At 400 % a faint grid lies between image pixels; Ctrl+0 goes back to 100 %.
+    const QImage shown = f.painter.grab().toImage();
+    QVERIFY(shown.pixel(0, 2) != shown.pixel(1, 2) || shown.pixel(2, 0) != shown.pixel(2, 1));
+    QTest::keyClick(&f.painter, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(f.painter.view().zoom(), 1);
+}
+
+void TestPainter::fillTakesTheSimilarRegionAsOneStep()
+{
+    Fixture f;
+    QPixmap image = testsupport::filledLevel(Qt::blue);
+    {
+        QPainter p(&image);
+        p.fillRect(0, 0, 200, 400, QColor(255, 0, 0));
+        p.fillRect(50, 50, 1, 1, QColor(250, 4, 0));   // close enough to join
+        p.fillRect(0, 100, 200, 2, QColor(200, 0, 0)); // a wall too far off
+    }
+    f.painter.pixmapSelected({image, testsupport::filledLevel(Qt::transparent)});
+    f.painter.setColor(Qt::green);
+    QAction fillTool;
+    fillTool.setData(GraftalPainter::FillTool);
+    f.painter.changeMouseMode(&fillTool);
+    QTest::mouseClick(&f.painter, Qt::LeftButton, {}, QPoint(20, 20));
+    QCOMPARE(f.painter.historySize(), 2);
+    const QPixmap filled = f.painter.currentPixmaps().first;
+    QCOMPARE(at(filled, 20, 20), QColor(Qt::green));
+    QCOMPARE(at(filled, 50, 50), QColor(Qt::green));
+    QCOMPARE(at(filled, 20, 100), QColor(200, 0, 0));
+    QCOMPARE(at(filled, 20, 200), QColor(Qt::red));
+    QCOMPARE(at(filled, 300, 20), QColor(Qt::blue));
+    f.painter.undoRedoAction(&f.undoTrigger);
+    QCOMPARE(at(f.painter.currentPixmaps().first, 20, 20), QColor(Qt::red));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestPainter)

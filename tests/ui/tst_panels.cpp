@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <functional>
@@ -61,6 +62,10 @@ private slots:
     void propertiesPanelClampsAndCommits();
     void nameFieldRefusesControlCharacters();
     void iconButtonsAreNamedForAssistiveTools();
+    void brushSizeAndOpacityOnTheSavedPixels_data();
+    void brushSizeAndOpacityOnTheSavedPixels();
+    void keyboardUndoAndImagesInAndOut();
+    void levelButtonsNamesAndCurrentFrames();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -438,6 +443,140 @@ void TestPanels::iconButtonsAreNamedForAssistiveTools()
     QTRY_COMPARE(saveOne.size(), 1);
     QTRY_COMPARE(saveAll.size(), 1);
     QTRY_COMPARE(g->levels().size(), 2);
+}
+
+void TestPanels::brushSizeAndOpacityOnTheSavedPixels_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("opacity");
+    QTest::addColumn<bool>("onMask");
+    QTest::newRow("4 px, opaque") << 4 << 100 << false;
+    QTest::newRow("15 px, half") << 15 << 50 << false;
+    QTest::newRow("60 px, quarter") << 60 << 25 << false;
+    QTest::newRow("100 px, half mask") << 100 << 50 << true;
+}
+
+// A stroke drawn there and back again covers its pixels once, at the opacity: on the mask
+// the opacity becomes the mask's alpha, so the model's colour shows partly through.
+void TestPanels::brushSizeAndOpacityOnTheSavedPixels()
+{
+    QFETCH(int, size);
+    QFETCH(int, opacity);
+    QFETCH(bool, onMask);
+    testsupport::ScopedWorkDir work;
+    QVERIFY(QDir().mkpath(Graftal::Directory));
+    TextureManager panel;
+    panel.setupToolBar();
+    panel.show();
+    auto g = Graftal::create(1, QStringLiteral("Brush"));
+    panel.graftalSelected(g.get());
+    panel.brushSizeBox()->setValue(size);
+    panel.opacityBox()->setValue(opacity);
+    if (onMask)
+        panel.action("Mask")->trigger();
+    QTest::mousePress(panel.painter(), Qt::LeftButton, {}, QPoint(100, 200));
+    QTest::mouseMove(panel.painter(), QPoint(300, 200));
+    QTest::mouseMove(panel.painter(), QPoint(150, 200));
+    QTest::mouseRelease(panel.painter(), Qt::LeftButton, {}, QPoint(150, 200));
+    QVERIFY(g->save());
+    const QImage saved =
+        QImage(Graftal::Directory + "/Brush_001.png").convertToFormat(QImage::Format_ARGB32);
+    const int x = onMask ? 600 : 200;
+    QCOMPARE(qAlpha(saved.pixel(x, 200)), qRound(opacity * 255 / 100.0));
+    int rows = 0;
+    for (int y = 0; y < 400; ++y)
+        rows += qAlpha(saved.pixel(x, y)) > 0;
+    QVERIFY2(std::abs(rows - size) <= 2, qPrintable(QString::number(rows)));
+    QCOMPARE(qAlpha(saved.pixel(onMask ? 200 : 600, 200)), 0);
+    // The swatch shows what a stroke paints: black at the opacity here.
+    QCOMPARE(panel.painter()->strokeColor().alpha(), qRound(opacity * 255 / 100.0));
+}
+
+void TestPanels::keyboardUndoAndImagesInAndOut()
+{
+    testsupport::ScopedWorkDir work;
+    TextureManager panel;
+    panel.setupToolBar();
+    panel.show();
+    panel.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    auto g = graftalWithLevels(1);
+    panel.graftalSelected(g.get());
+    GraftalPainter *painter = panel.painter();
+    painter->setFocus();
+    stroke(painter, {50, 50}, {90, 50});
+    QTest::keyClick(painter, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(painter->historyPosition(), 0);
+    QTest::keyClick(painter, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(painter->historyPosition(), 1);
+    QTest::keyClick(painter, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(painter, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(painter->historyPosition(), 1);
+    // The zoom keys too reach the painter from a box of its toolbar.
+    panel.opacityBox()->setFocus();
+    QTest::keyClick(panel.opacityBox(), Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(painter->view().zoom(), 2);
+    QTest::keyClick(panel.opacityBox(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(painter->view().zoom(), 1);
+
+    // A wide picture keeps its aspect and alpha, centred; one undo step.
+    QImage wide(800, 200, QImage::Format_ARGB32);
+    wide.fill(QColor(0, 0, 255, 100));
+    QVERIFY(wide.save(work.file("wide.png")));
+    QVERIFY(panel.importImage(work.file("wide.png")));
+    QCOMPARE(painter->historySize(), 3);
+    const QImage level = g->levels()[0].first.toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(qAlpha(level.pixel(200, 200)), 100);
+    QCOMPARE(qAlpha(level.pixel(200, 140)), 0);
+    QCOMPARE(qAlpha(level.pixel(200, 160)), 100);
+    QCOMPARE(qAlpha(level.pixel(200, 260)), 0);
+    // Files Qt refuses, or too large ones, change nothing and say why.
+    QFile junk(work.file("junk.png"));
+    QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("\x89PNG not really") > 0);
+    junk.close();
+    QVERIFY(QImage(9000, 8, QImage::Format_Mono).save(work.file("huge.png")));
+    testsupport::MessageBoxCatcher catcher;
+    QVERIFY(!panel.importImage(work.file("junk.png")));
+    QVERIFY(!panel.importImage(work.file("huge.png")));
+    QCOMPARE(catcher.seen, 2);
+    QVERIFY(catcher.text.contains("9000"));
+    QCOMPARE(painter->historySize(), 3);
+    // Out as the level file lays it out: texture left, mask right.
+    QVERIFY(panel.exportLevel(work.file("out.png")));
+    const QImage out(work.file("out.png"));
+    QCOMPARE(out.size(), QSize(800, 400));
+    QCOMPARE(qAlpha(out.pixel(200, 200)), 100);
+    QCOMPARE(qAlpha(out.pixel(600, 200)), 0);
+}
+
+void TestPanels::levelButtonsNamesAndCurrentFrames()
+{
+    auto g = graftalWithLevels(2);
+    GraftalDetailNavigator detail;
+    detail.show();
+    detail.graftalSelected(g.get());
+    QVERIFY(detail.scroller()->framedAsCurrent(0));
+    QSignalSpy changed(&detail, &GraftalDetailNavigator::levelsChanged);
+    detail.levelButton("Duplicate level")->click();
+    QCOMPARE(detail.scroller()->count(), 3);
+    QVERIFY(detail.scroller()->framedAsCurrent(1));
+    detail.levelButton("Move level right")->click();
+    QCOMPARE(g->currentLevel, 2);
+    testsupport::MessageBoxCatcher yes(QMessageBox::Yes);
+    detail.levelButton("Remove level")->click();
+    QCOMPARE(detail.scroller()->count(), 2);
+    QCOMPARE(changed.size(), 3);
+
+    GraftalThumbnailNavigator thumbs;
+    thumbs.show();
+    auto named = Graftal::create(2, QStringLiteral("A rather long name for a thumbnail"));
+    thumbs.graftalAdded(named.get());
+    const QString caption = thumbs.scroller()->captionOf(thumbs.lastKey());
+    QVERIFY(caption.startsWith("A rather") && caption.size() < named->name().size());
+    named->setName(QStringLiteral("Moss"));
+    QCOMPARE(thumbs.scroller()->captionOf(thumbs.lastKey()), QStringLiteral("Moss"));
+    thumbs.showSelected(named.get());
+    QVERIFY(thumbs.scroller()->framedAsCurrent(thumbs.lastKey()));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestPanels)
