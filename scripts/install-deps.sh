@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  lib3ds-dev libglew-dev libgl1-mesa-dri libegl-dev libegl-mesa0
+  lib3ds-dev libassimp-dev libstb-dev libglew-dev libgl1-mesa-dri libegl-dev libegl-mesa0
   libx11-dev xvfb xauth xdotool imagemagick assimp-utils
   fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file man-db librsvg2-bin

@@ -109,8 +109,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
     view->setMinimumSize(200, 200);
     viewColumnLayout->addWidget(view, 0);
     viewToolBar = new QToolBar(viewColumn);
-    addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
-                  QStringLiteral(":/icons/fileopen.png"));
+    QAction *open = addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
+                                  QStringLiteral(":/icons/fileopen.png"));
+    open->setToolTip(QStringLiteral("Open a model (Ctrl+O): 3DS, OBJ, glTF, FBX, PLY, STL, "
+                                    "Collada, 3MF, OFF, DirectX, AC3D, ASE or LightWave"));
+    open->setShortcut(QKeySequence::Open);
     viewToolBar->addSeparator();
     modeGroup = new QActionGroup(viewToolBar);
     modeGroup->setExclusive(true);

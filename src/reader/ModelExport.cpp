@@ -1,7 +1,9 @@
 #include "ModelExport.h"
 
+#include "AssimpExport.h"
 #include "ModelTransfer.h"
 #include "StructureCheck.h"
+#include "TextureSet.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,8 +14,6 @@
 #include <lib3ds/node.h>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -103,42 +103,6 @@ void copyMatrix(float out[16], const Lib3dsMatrix m)
             out[column * 4 + row] = m[column][row];
 }
 
-// A result file being filled through a shared mapping.
-class ResultMapping
-{
-public:
-    ResultMapping(int fd, uint64_t size) : length(size)
-    {
-        if (ftruncate(fd, off_t(size)) != 0)
-            return;
-        void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (p != MAP_FAILED)
-            base = static_cast<char *>(p);
-    }
-    ~ResultMapping()
-    {
-        if (base)
-            munmap(base, length);
-    }
-    ResultMapping(const ResultMapping &) = delete;
-    ResultMapping &operator=(const ResultMapping &) = delete;
-
-    char *at(uint64_t offset) const { return base + offset; }
-    bool valid() const { return base != nullptr; }
-
-private:
-    uint64_t length;
-    char *base = nullptr;
-};
-
-Header headerFor(Status status)
-{
-    Header h{};
-    std::memcpy(h.magic, Magic, sizeof Magic);
-    h.status = status;
-    return h;
-}
-
 struct Model
 {
     std::vector<Lib3dsMesh *> meshes;
@@ -172,8 +136,7 @@ bool collect(Lib3dsFile *file, Model &model, std::string &problem)
         model.faces += mesh->faces;
     }
     if (model.faces > MaxFaces) {
-        problem = "the model has " + std::to_string(model.faces) + " triangles; at most " +
-                  std::to_string(MaxFaces) + " can be shown";
+        problem = tooManyTriangles(model.faces);
         return false;
     }
     for (Lib3dsMaterial *m = file->materials; m; m = m->next)
@@ -220,51 +183,54 @@ bool collect(Lib3dsFile *file, Model &model, std::string &problem)
     return true;
 }
 
-int write(int fd, const Model &model, const ExportLimits &limits)
+// A material's first texture map, looked up beside the model.
+int32_t textureOf(const Lib3dsMaterial *m, TextureSet &textures)
 {
-    Header h = headerFor(Loaded);
-    h.meshCount = uint32_t(model.meshes.size());
-    h.materialCount = uint32_t(model.materials.size());
-    h.placementCount = uint32_t(model.placements.size());
-    h.pointCount = model.points;
-    h.faceCount = model.faces;
-    const Layout layout = Layout::of(h);
-    if (layout.end > limits.outputBytes)
-        return writeRefusal(fd, needsMoreThan(limits.outputBytes));
+    const std::string name = nameOf(m->texture1_map.name);
+    return name.empty() ? NoTexture : textures.fromFile(name);
+}
 
-    ResultMapping out(fd, layout.end);
-    if (!out.valid())
-        return ExitWriteFailed;
-    std::memcpy(out.at(0), &h, sizeof h);
-
-    auto *meshes = reinterpret_cast<MeshRecord *>(out.at(layout.meshes));
-    auto *points = reinterpret_cast<float *>(out.at(layout.points));
-    auto *faces = reinterpret_cast<FaceRecord *>(out.at(layout.faces));
+int write(int fd, const Model &model, TextureSet &textures, const ExportLimits &limits)
+{
+    TransferContent content;
     std::unordered_map<std::string, int32_t> materialByName;
-    auto *materials = reinterpret_cast<MaterialRecord *>(out.at(layout.materials));
     for (size_t i = 0; i < model.materials.size(); ++i) {
         const Lib3dsMaterial *m = model.materials[i];
-        std::copy(m->diffuse, m->diffuse + 3, materials[i].diffuse);
+        MaterialRecord r{};
+        std::copy(m->diffuse, m->diffuse + 3, r.diffuse);
+        r.texture = textureOf(m, textures);
+        content.materials.push_back(r);
         // The first material of a name is the one faces of that name use.
         materialByName.emplace(nameOf(m->name), int32_t(i));
     }
-    std::memcpy(out.at(layout.placements), model.placements.data(),
-                model.placements.size() * sizeof(PlacementRecord));
-
-    // Faces of one mesh usually share a material: look each name up once.
-    std::string lastName;
-    int32_t lastMaterial = NoMaterial;
-    bool looked = false;
-    for (size_t i = 0; i < model.meshes.size(); ++i) {
-        const Lib3dsMesh *mesh = model.meshes[i];
-        MeshRecord &record = meshes[i];
+    content.placements = model.placements;
+    for (const Lib3dsMesh *mesh : model.meshes) {
+        MeshRecord record{};
         const std::string name = nameOf(mesh->name);
         std::memcpy(record.name, name.data(), name.size());
         record.pointCount = uint32_t(mesh->points);
         record.faceCount = uint32_t(mesh->faces);
         copyMatrix(record.matrix, mesh->matrix);
+        // Texture coordinates count only when every point has its own.
+        if (mesh->texelL && mesh->texels == mesh->points && mesh->points > 0)
+            record.flags = HasTexCoords;
+        content.meshes.push_back(record);
+    }
+    content.textures = &textures.images();
+    content.notes = textures.notes();
+
+    // Faces of one mesh usually share a material: look each name up once.
+    std::string lastName;
+    int32_t lastMaterial = NoMaterial;
+    bool looked = false;
+    content.fillMesh = [&](size_t i, float *points, float *texCoords, unsigned char *,
+                           FaceRecord *faces) {
+        const Lib3dsMesh *mesh = model.meshes[i];
         for (Lib3dsDword p = 0; p < mesh->points; ++p, points += 3)
             std::copy(mesh->pointL[p].pos, mesh->pointL[p].pos + 3, points);
+        if (content.meshes[i].flags & HasTexCoords)
+            for (Lib3dsDword p = 0; p < mesh->texels; ++p, texCoords += 2)
+                std::copy(mesh->texelL[p], mesh->texelL[p] + 2, texCoords);
         for (Lib3dsDword f = 0; f < mesh->faces; ++f, ++faces) {
             const Lib3dsFace &face = mesh->faceL[f];
             std::copy(face.points, face.points + 3, faces->points);
@@ -282,32 +248,17 @@ int write(int fd, const Model &model, const ExportLimits &limits)
             }
             faces->material = lastMaterial;
         }
-    }
-    return 0;
+    };
+    return writeTransfer(fd, content, limits);
 }
 
 } // namespace
 
-std::string needsMoreThan(uint64_t bytes)
+int exportModel(const std::string &path, const unsigned char *data, size_t size, int resultFd,
+                const ExportLimits &limits)
 {
-    return "the model needs more than " + std::to_string(bytes >> 20) + " MB";
-}
-
-int writeRefusal(int resultFd, const std::string &reason)
-{
-    Header h = headerFor(Refused);
-    h.messageBytes = uint32_t(reason.size());
-    const Layout layout = Layout::of(h);
-    ResultMapping out(resultFd, layout.end);
-    if (!out.valid())
-        return ExitWriteFailed;
-    std::memcpy(out.at(0), &h, sizeof h);
-    std::memcpy(out.at(layout.message), reason.data(), reason.size());
-    return 0;
-}
-
-int exportModel(const unsigned char *data, size_t size, int resultFd, const ExportLimits &limits)
-{
+    if (assimpexport::readsFormatOf(path))
+        return assimpexport::exportModel(path, data, size, resultFd, limits);
     std::string problem;
     StructureCheck::Totals totals;
     if (!StructureCheck::run(data, size, problem, &totals))
@@ -331,5 +282,6 @@ int exportModel(const unsigned char *data, size_t size, int resultFd, const Expo
     Model model;
     if (!collect(file.get(), model, problem))
         return writeRefusal(resultFd, problem);
-    return write(resultFd, model, limits);
+    TextureSet textures(path, limits.memoryBytes / 4);
+    return write(resultFd, model, textures, limits);
 }

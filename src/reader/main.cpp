@@ -1,12 +1,14 @@
-// The model reader: a small process of Tuftmill's own that reads one 3DS file with lib3ds
-// and hands the model to the application through the shared memory file on descriptor 3.
-// 3DS files come from anywhere and lib3ds trusts them, so the reading happens here, under
+// The model reader: a small process of Tuftmill's own that reads one model file (3DS with
+// lib3ds, other formats with assimp) with its texture images and hands the model to the
+// application through the shared memory file on descriptor 3. Models come from anywhere
+// and lib3ds, assimp and the image decoders trust them, so the reading happens here, under
 // limits on memory, processor time and result size; whatever goes wrong here cannot take
 // the application with it.
 //
 //   tuftmill-model-reader MODEL MEMORY_MB CPU_SECONDS OUTPUT_MB
 #include "ModelExport.h"
 #include "ModelTransfer.h"
+#include "ReaderFiles.h"
 
 #include <atomic>
 #include <cerrno>
@@ -114,45 +116,6 @@ void testFault()
         usleep(useconds_t(parseCount(what.c_str() + 5) * 1000));
 }
 
-bool readWhole(const char *path, std::vector<unsigned char> &bytes, std::string &problem,
-               uint64_t memoryBytes)
-{
-    // Not blocking: a named pipe or a device would otherwise hold the reader until its time
-    // is up; only regular files are read.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    struct stat info
-    {
-    };
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (!ok)
-        problem = "it is not a regular file";
-    else if (uint64_t(info.st_size) > memoryBytes / 2) {
-        problem = needsMoreThan(memoryBytes);
-        ok = false;
-    }
-    if (ok) {
-        bytes.resize(size_t(info.st_size));
-        size_t at = 0;
-        while (at < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + at, bytes.size() - at);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                problem = n < 0 ? std::strerror(errno) : "the file ended while it was read";
-                ok = false;
-                break;
-            }
-            at += size_t(n);
-        }
-    }
-    close(fd);
-    return ok;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -185,11 +148,20 @@ int main(int argc, char **argv)
     testFault();
 
     try {
+        // The model file is read whole, at most half the memory limit; not blocking: a
+        // named pipe or a device would otherwise hold the reader until its time is up.
         std::vector<unsigned char> bytes;
         std::string problem;
-        if (!readWhole(argv[1], bytes, problem, limits.memoryBytes))
+        switch (readerfiles::readWhole(argv[1], limits.memoryBytes / 2, readerfiles::Links::Follow,
+                                       bytes, problem)) {
+        case readerfiles::Read::TooLarge:
+            return writeRefusal(ResultFd, needsMoreThan(limits.memoryBytes));
+        case readerfiles::Read::Failed:
             return writeRefusal(ResultFd, problem);
-        return exportModel(bytes.data(), bytes.size(), ResultFd, limits);
+        case readerfiles::Read::Done:
+            break;
+        }
+        return exportModel(argv[1], bytes.data(), bytes.size(), ResultFd, limits);
     } catch (const std::bad_alloc &) {
         return ModelTransfer::ExitOutOfMemory;
     }

@@ -76,9 +76,14 @@ struct Sections
     Header header{};
     const MeshRecord *meshes = nullptr;
     const MaterialRecord *materials = nullptr;
+    const TextureRecord *textures = nullptr;
     const PlacementRecord *placements = nullptr;
     const float *points = nullptr;
+    const float *texCoords = nullptr;
+    const unsigned char *pointColors = nullptr;
     const FaceRecord *faces = nullptr;
+    const unsigned char *texels = nullptr;
+    const char *notes = nullptr;
 };
 
 QString invalid(const QString &what)
@@ -101,7 +106,9 @@ bool checkSections(const unsigned char *data, size_t size, Sections &s, QString 
         return false;
     }
     if (h.status == Refused) {
-        const uint64_t at = Layout::of(Header{{}, 0, h.messageBytes, 0, 0, 0, 0, 0, 0}).message;
+        Header messageOnly{};
+        messageOnly.messageBytes = h.messageBytes;
+        const uint64_t at = Layout::of(messageOnly).message;
         if (at + h.messageBytes > size) {
             problem = invalid(QStringLiteral("message cut short"));
             return false;
@@ -116,7 +123,8 @@ bool checkSections(const unsigned char *data, size_t size, Sections &s, QString 
     }
     if (h.status != Loaded || h.meshCount > MaxObjects || h.materialCount > MaxMaterials ||
         h.placementCount > std::max(MaxObjects, MaxNodes) || h.pointCount > MaxPoints ||
-        h.faceCount > MaxFaces) {
+        h.faceCount > MaxFaces || h.textureCount > MaxTextures || h.noteBytes > MaxNoteBytes ||
+        h.texelBytes > size) {
         problem = invalid(QStringLiteral("counts out of range"));
         return false;
     }
@@ -127,9 +135,35 @@ bool checkSections(const unsigned char *data, size_t size, Sections &s, QString 
     }
     s.meshes = reinterpret_cast<const MeshRecord *>(data + l.meshes);
     s.materials = reinterpret_cast<const MaterialRecord *>(data + l.materials);
+    s.textures = reinterpret_cast<const TextureRecord *>(data + l.textures);
     s.placements = reinterpret_cast<const PlacementRecord *>(data + l.placements);
     s.points = reinterpret_cast<const float *>(data + l.points);
+    s.texCoords = reinterpret_cast<const float *>(data + l.texCoords);
+    s.pointColors = data + l.pointColors;
     s.faces = reinterpret_cast<const FaceRecord *>(data + l.faces);
+    s.texels = data + l.texels;
+    s.notes = reinterpret_cast<const char *>(data + l.notes);
+
+    uint64_t texels = 0;
+    for (uint32_t t = 0; t < h.textureCount; ++t) {
+        const TextureRecord &r = s.textures[t];
+        if (r.width == 0 || r.height == 0 || r.width > MaxTextureSide ||
+            r.height > MaxTextureSide) {
+            problem = invalid(QStringLiteral("a texture of a size out of range"));
+            return false;
+        }
+        texels += texelBytesOf(r);
+    }
+    if (texels != h.texelBytes) {
+        problem = invalid(QStringLiteral("textures do not add up"));
+        return false;
+    }
+    for (uint32_t m = 0; m < h.materialCount; ++m)
+        if (s.materials[m].texture < NoTexture ||
+            s.materials[m].texture >= int32_t(h.textureCount)) {
+            problem = invalid(QStringLiteral("a material shows a texture that does not exist"));
+            return false;
+        }
 
     uint64_t points = 0, faces = 0;
     for (uint32_t m = 0; m < h.meshCount; ++m) {
@@ -157,10 +191,19 @@ QString meshName(const MeshRecord &mesh)
     return QString::fromLatin1(mesh.name, int(strnlen(mesh.name, NameBytes - 1)));
 }
 
+// Each material's colour and the texture its faces show (-1 for none).
+struct MaterialTable
+{
+    std::vector<LoadedModel::Rgb> colors;
+    std::vector<int16_t> textures;
+};
+
 struct MeshJob
 {
     const MeshRecord *mesh;
     const float *points;
+    const float *texCoords;
+    const unsigned char *pointColors;
     const FaceRecord *faces;
     size_t firstFace;
     int meshIndex;
@@ -170,8 +213,8 @@ struct MeshJob
 };
 
 // Checks one mesh's points and faces and builds its faces, normals and render arrays.
-void buildMesh(MeshJob &job, const Sections &s, const std::vector<LoadedModel::Rgb> &materials,
-               LoadedModel &model, LoadControl &control)
+void buildMesh(MeshJob &job, const Sections &s, const MaterialTable &materials, LoadedModel &model,
+               LoadControl &control)
 {
     if (control.cancel.load())
         return;
@@ -201,21 +244,33 @@ void buildMesh(MeshJob &job, const Sections &s, const std::vector<LoadedModel::R
                            &a.normals[job.firstFace * 9]);
     LoadedModel::Rgb c = job.startColor;
     MeshFace *faces = model.faceStore.data();
+    const bool textured = job.mesh->flags & HasTexCoords;
+    const bool pointColored = job.mesh->flags & HasColors;
     for (size_t i = 0; i < faceCount; ++i) {
         const FaceRecord &face = job.faces[i];
         if (face.material != NoMaterial)
-            c = materials[size_t(face.material)];
+            c = materials.colors[size_t(face.material)];
         const size_t f = job.firstFace + i;
+        a.faceTexture[f] = textured && face.material != NoMaterial
+                               ? materials.textures[size_t(face.material)]
+                               : int16_t(NoTexture);
         const std::array<unsigned char, 3> id = idColor(f);
         Vector3 corner[3];
         for (int k = 0; k < 3; ++k) {
-            const float *p = job.points + 3 * size_t(face.points[k]);
+            const size_t point = face.points[k];
+            const float *p = job.points + 3 * point;
             corner[k] = Vector3(p[0], p[1], p[2]);
             const size_t at = f * 9 + size_t(k) * 3;
             for (int n = 0; n < 3; ++n) {
                 a.positions[at + n] = p[n];
-                a.colors[at + n] = c[n];
+                a.colors[at + n] =
+                    pointColored ? float(job.pointColors[point * 4 + size_t(n)]) / 255.0f : c[n];
                 a.idColors[at + n] = id[n];
+            }
+            // Coordinates that are no numbers are of no use to a texture; they become 0.
+            for (int n = 0; n < 2; ++n) {
+                const float t = textured ? job.texCoords[point * 2 + size_t(n)] : 0.0f;
+                a.texCoords[f * 6 + size_t(k) * 2 + size_t(n)] = std::isfinite(t) ? t : 0.0f;
             }
         }
         new (&faces[f]) MeshFace(corner[0], corner[1], corner[2], job.meshIndex, int(f));
@@ -272,6 +327,42 @@ void measureModel(const Sections &s, const std::vector<MeshJob> &jobs, LoadedMod
     }
 }
 
+// The textures, copied out of the result (which goes when the load ends).
+void takeTextures(const Sections &s, LoadedModel &model)
+{
+    const unsigned char *texels = s.texels;
+    for (uint32_t t = 0; t < s.header.textureCount; ++t) {
+        const TextureRecord &r = s.textures[t];
+        QImage image(int(r.width), int(r.height), QImage::Format_RGBA8888);
+        if (image.isNull()) {
+            // Out of memory: the faces keep their colours.
+            model.notes.append(QStringLiteral("a texture of %1 x %2 pixels left out: not "
+                                              "enough memory")
+                                   .arg(r.width)
+                                   .arg(r.height));
+            image = QImage();
+        } else {
+            for (uint32_t row = 0; row < r.height; ++row)
+                std::memcpy(image.scanLine(int(row)), texels + size_t(row) * r.width * 4,
+                            size_t(r.width) * 4);
+        }
+        model.textures.append(image);
+        texels += texelBytesOf(r);
+    }
+}
+
+// The reader's notes, one line each, without anything that is not text.
+void takeNotes(const Sections &s, LoadedModel &model)
+{
+    QString text = QString::fromUtf8(s.notes, int(s.header.noteBytes));
+    for (QChar &c : text)
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (!line.trimmed().isEmpty())
+            model.notes.append(line.trimmed());
+}
+
 } // namespace
 
 std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_t size,
@@ -286,10 +377,12 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
     const Header &h = s.header;
     c.faceTotal = qint64(h.faceCount);
 
-    std::vector<LoadedModel::Rgb> materials(h.materialCount);
+    MaterialTable materials;
     for (uint32_t i = 0; i < h.materialCount; ++i) {
         const float *d = s.materials[i].diffuse;
-        materials[i] = finite(d, 3) ? LoadedModel::Rgb{d[0], d[1], d[2]} : DefaultColor;
+        materials.colors.push_back(finite(d, 3) ? LoadedModel::Rgb{d[0], d[1], d[2]}
+                                                : DefaultColor);
+        materials.textures.push_back(int16_t(s.materials[i].texture));
     }
 
     auto model = std::make_unique<LoadedModel>();
@@ -299,10 +392,12 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
     a.normals = LargeBuffer<float>(n * 9);
     a.colors = LargeBuffer<float>(n * 9);
     a.idColors = LargeBuffer<unsigned char>(n * 9);
+    a.texCoords = LargeBuffer<float>(n * 6);
+    a.faceTexture = LargeBuffer<int16_t>(n);
     model->faceStore = LargeBuffer<MeshFace>(n);
     model->faceCount = n;
     if (!a.positions.valid() || !a.normals.valid() || !a.colors.valid() || !a.idColors.valid() ||
-        !model->faceStore.valid()) {
+        !a.texCoords.valid() || !a.faceTexture.valid() || !model->faceStore.valid()) {
         problem = QStringLiteral("there is not enough memory for its triangles");
         return nullptr;
     }
@@ -317,11 +412,20 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
     for (uint32_t m = 0; m < h.meshCount; ++m) {
         const MeshRecord &mesh = s.meshes[m];
         const FaceRecord *faces = s.faces + firstFace;
-        jobs.push_back({&mesh, s.points + 3 * firstPoint, faces, firstFace, int(m), color, {}, {}});
+        jobs.push_back({&mesh,
+                        s.points + 3 * firstPoint,
+                        s.texCoords + 2 * firstPoint,
+                        s.pointColors + 4 * firstPoint,
+                        faces,
+                        firstFace,
+                        int(m),
+                        color,
+                        {},
+                        {}});
         // The colour the mesh ends with is that of its last face with a known material.
         for (uint32_t i = mesh.faceCount; i-- > 0;)
             if (faces[i].material >= 0 && uint32_t(faces[i].material) < h.materialCount) {
-                color = materials[size_t(faces[i].material)];
+                color = materials.colors[size_t(faces[i].material)];
                 break;
             }
         model->meshColors.insert(int(m), color);
@@ -343,6 +447,8 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
         }
 
     measureModel(s, jobs, *model);
+    takeTextures(s, *model);
+    takeNotes(s, *model);
     const MeshFace *faces = model->faceStore.data();
     for (const MeshJob &job : jobs) {
         QList<const MeshFace *> list;

@@ -3,6 +3,7 @@
 #include "LargeBuffer.h"
 #include "MeshFace.h"
 
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -12,11 +13,17 @@
 #include <atomic>
 #include <memory>
 
-// The four render arrays of a model, nine values per face, waiting to be uploaded.
+// The render arrays of a model, waiting to be uploaded: positions, normals, colours (three
+// floats a corner) and face-id colours (three bytes a corner), nine values per face;
+// texture coordinates, two floats a corner (u, v with v = 0 at the image's bottom row;
+// zeros where the mesh has none), six per face; and the texture each face shows, an
+// index into LoadedModel::textures or -1 for none, one per face.
 struct RenderArrays
 {
     LargeBuffer<float> positions, normals, colors;
     LargeBuffer<unsigned char> idColors;
+    LargeBuffer<float> texCoords;
+    LargeBuffer<int16_t> faceTexture;
 };
 
 // Everything the scene needs of a model, built off the GUI thread.
@@ -29,6 +36,10 @@ struct LoadedModel
     QList<QList<const MeshFace *>> meshFaces; // point into faceStore
     QMap<int, Rgb> meshColors;
     QStringList meshNames;
+    // The materials' diffuse images (Format_RGBA8888, top row first) that faces show.
+    QList<QImage> textures;
+    // Lines for the status line about the load: textures that were missing or refused.
+    QStringList notes;
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
 };
@@ -48,9 +59,10 @@ struct LoadControl
     std::atomic<qint64> faceTotal{0};
 };
 
-// Turns a 3DS file into a LoadedModel: the model reader process reads the file, then what
-// it handed back is checked (counts, sizes, indices, finite numbers) and built into faces,
-// render arrays, mesh colours and the bounding box. Safe to call from any thread.
+// Turns a model file (3DS or any format the reader takes) into a LoadedModel: the model
+// reader process reads the file, then what it handed back is checked (counts, sizes,
+// indices, finite numbers, image sizes) and built into faces, render arrays, mesh colours,
+// textures and the bounding box. Safe to call from any thread.
 class ModelImport
 {
 public:

@@ -94,6 +94,11 @@ public:
     bool glReady() const { return contextReady; }
     // The model's OpenGL buffers, a range of faces each, in face order.
     const std::vector<ModelBuffers> &modelBuffers() const;
+    // The model's textures, uploaded with its buffers; TextureElements::texture indexes them.
+    const std::vector<ModelTexture> &modelTextures() const;
+    // What the load of the current model has to tell (textures missing or refused), a
+    // line each, for the status line.
+    const QStringList &modelNotes() const { return notes; }
 
     // ---- view state ----
     QColor background = Qt::white;
@@ -247,8 +252,10 @@ private:
     QMap<int, Rgb> colorsByMesh;
     QStringList names;
 
-    // Render arrays waiting for upload; released once they are in OpenGL buffers.
+    QStringList notes;
+    // Render arrays and textures waiting for upload; released once they are in OpenGL.
     std::unique_ptr<RenderArrays> pendingArrays;
+    QList<QImage> pendingTextures;
     // A model on its way in, and how far its upload got (array, byte offset).
     struct Staged
     {

@@ -7,6 +7,7 @@
 #include "Scene.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace {
@@ -14,32 +15,80 @@ namespace {
 // positions): each buffer is a short piece of work, and the software renderer pays for
 // clearing a new buffer's memory by its size.
 constexpr size_t FacesPerBuffer = size_t(1) << 17;
-constexpr size_t BytesPerFace = 9 * (3 * sizeof(float) + 1);
+constexpr size_t BytesPerFace = 9 * (3 * sizeof(float) + 1) + 6 * sizeof(float) + 3 * 4;
 
 ModelBuffers uploadRange(const RenderArrays &a, size_t first, size_t faces)
 {
-    auto upload = [](GlBuffer &buffer, const void *data, size_t bytes) {
+    auto upload = [](GlBuffer &buffer, GLenum target, const void *data, size_t bytes) {
         buffer = GlBuffer(genBuffer());
-        glBindBuffer(GL_ARRAY_BUFFER, buffer.get());
-        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
+        glBindBuffer(target, buffer.get());
+        glBufferData(target, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
     };
     ModelBuffers b;
     b.faces = faces;
     const size_t at = first * 9, values = faces * 9;
-    upload(b.positions, &a.positions[at], values * sizeof(float));
-    upload(b.normals, &a.normals[at], values * sizeof(float));
-    upload(b.colors, &a.colors[at], values * sizeof(float));
-    upload(b.idColors, &a.idColors[at], values);
+    upload(b.positions, GL_ARRAY_BUFFER, &a.positions[at], values * sizeof(float));
+    upload(b.normals, GL_ARRAY_BUFFER, &a.normals[at], values * sizeof(float));
+    upload(b.colors, GL_ARRAY_BUFFER, &a.colors[at], values * sizeof(float));
+    upload(b.idColors, GL_ARRAY_BUFFER, &a.idColors[at], values);
+    upload(b.texCoords, GL_ARRAY_BUFFER, &a.texCoords[first * 6], faces * 6 * sizeof(float));
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    // The range's vertices by the texture their face shows, in face order.
+    std::map<int, std::vector<GLuint>> byTexture;
+    for (size_t f = 0; f < faces; ++f) {
+        std::vector<GLuint> &list = byTexture[a.faceTexture[first + f]];
+        for (GLuint k = 0; k < 3; ++k)
+            list.push_back(GLuint(f * 3) + k);
+    }
+    for (const auto &[texture, vertices] : byTexture) {
+        TextureElements e;
+        e.texture = texture;
+        e.count = GLsizei(vertices.size());
+        upload(e.indices, GL_ELEMENT_ARRAY_BUFFER, vertices.data(),
+               vertices.size() * sizeof(GLuint));
+        b.byTexture.push_back(std::move(e));
+    }
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     return b;
+}
+
+std::vector<ModelTexture> uploadTextures(const QList<QImage> &images)
+{
+    std::vector<ModelTexture> textures;
+    for (const QImage &image : images) {
+        ModelTexture t;
+        // OpenGL's first row is v = 0, the image's bottom row.
+        const QImage rows = image.convertToFormat(QImage::Format_RGBA8888).mirrored();
+        if (!rows.isNull()) {
+            t.texture = GlTexture(genTexture());
+            t.width = rows.width();
+            t.height = rows.height();
+            glBindTexture(GL_TEXTURE_2D, t.texture.get());
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, t.width, t.height, 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, rows.constBits());
+            glGenerateMipmap(GL_TEXTURE_2D);
+        }
+        textures.push_back(std::move(t));
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return textures;
 }
 } // namespace
 
 struct Scene::GlState
 {
     std::vector<ModelBuffers> model;
-    // The buffers of a staged model, filled a few at a time.
+    std::vector<ModelTexture> textures;
+    // The buffers of a staged model, filled a few at a time, and its textures, made once
+    // its buffers are all there.
     std::vector<ModelBuffers> staged;
+    std::vector<ModelTexture> stagedTextures;
 };
 
 Scene::Scene()
@@ -64,6 +113,7 @@ void Scene::setGlReady(bool ready)
 void Scene::releaseBuffers()
 {
     gl->model.clear();
+    gl->textures.clear();
 }
 
 void Scene::uploadBuffers()
@@ -74,8 +124,10 @@ void Scene::uploadBuffers()
     for (size_t first = 0; first < faceTotal; first += FacesPerBuffer)
         gl->model.push_back(
             uploadRange(*pendingArrays, first, std::min(FacesPerBuffer, faceTotal - first)));
+    gl->textures = uploadTextures(pendingTextures);
     // Drawing uses the buffers only.
     pendingArrays.reset();
+    pendingTextures.clear();
 }
 
 bool Scene::uploadStaged(size_t bytes)
@@ -90,6 +142,8 @@ bool Scene::uploadStaged(size_t bytes)
         staged->uploadedFaces += faces;
         budget -= std::min(budget, faces);
     }
+    if (staged->uploadedFaces == total && !staged->uploaded)
+        gl->stagedTextures = uploadTextures(staged->model->textures);
     staged->uploaded = staged->uploadedFaces == total;
     return staged->uploaded;
 }
@@ -98,17 +152,25 @@ void Scene::takeStagedBuffers()
 {
     gl->model = std::move(gl->staged);
     gl->staged.clear();
+    gl->textures = std::move(gl->stagedTextures);
+    gl->stagedTextures.clear();
 }
 
 void Scene::discardStagedModel()
 {
     gl->staged.clear();
+    gl->stagedTextures.clear();
     staged.reset();
 }
 
 const std::vector<ModelBuffers> &Scene::modelBuffers() const
 {
     return gl->model;
+}
+
+const std::vector<ModelTexture> &Scene::modelTextures() const
+{
+    return gl->textures;
 }
 
 void Scene::setPickPicture(PickPicture picture)

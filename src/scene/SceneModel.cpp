@@ -1,4 +1,4 @@
-// Loading a 3DS model into faces, per-mesh lists, mesh colours and render arrays.
+// Loading a model into faces, per-mesh lists, mesh colours and render arrays.
 #include "Scene.h"
 
 #include "Logger.h"
@@ -70,12 +70,15 @@ void Scene::installStaged()
     meshFaceLists = std::move(model.meshFaces);
     colorsByMesh = std::move(model.meshColors);
     names = std::move(model.meshNames);
+    notes = std::move(model.notes);
     if (next->uploaded) {
         // Drawing uses the buffers only.
         takeStagedBuffers();
         pendingArrays.reset();
+        pendingTextures.clear();
     } else {
         pendingArrays = std::make_unique<RenderArrays>(std::move(model.arrays));
+        pendingTextures = std::move(model.textures);
         if (contextReady)
             uploadBuffers();
     }

@@ -20,9 +20,10 @@ SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget 
     loader.askBeforeReplacing = [this](const QString &fileName) {
         return settleUnsavedScene(QStringLiteral("opening %1").arg(fileName));
     };
-    // A model comes with the view its scene was saved with, before its first pick picture.
+    // A model comes with the view its scene was saved with, before its first pick picture;
+    // textures it could not show are named in the status line.
     connect(&loader, &ModelLoadController::modelInstalled, this, [this] {
-        const QStringList notes = restoreView(false);
+        const QStringList notes = scene.modelNotes() + restoreView(false);
         if (!notes.isEmpty())
             emit statusMessage(notes.join(QStringLiteral("; ")));
     });
@@ -35,8 +36,23 @@ SceneSession::~SceneSession()
 
 void SceneSession::openModelInteractively()
 {
-    const QString name = QFileDialog::getOpenFileName(
-        nullptr, QStringLiteral("Open 3DS model"), QString(), QStringLiteral("3DS files (*.3ds)"));
+    // Every format the model reader takes, then each on its own.
+    static const QStringList formats = {
+        QStringLiteral("3DS files (*.3ds)"),         QStringLiteral("OBJ files (*.obj)"),
+        QStringLiteral("glTF files (*.gltf *.glb)"), QStringLiteral("FBX files (*.fbx)"),
+        QStringLiteral("PLY files (*.ply)"),         QStringLiteral("STL files (*.stl)"),
+        QStringLiteral("Collada files (*.dae)"),     QStringLiteral("3MF files (*.3mf)"),
+        QStringLiteral("OFF files (*.off)"),         QStringLiteral("DirectX files (*.x)"),
+        QStringLiteral("AC3D files (*.ac)"),         QStringLiteral("ASE files (*.ase)"),
+        QStringLiteral("LightWave files (*.lwo)")};
+    QStringList patterns;
+    for (const QString &f : formats)
+        patterns.append(f.section(QLatin1Char('('), 1).chopped(1));
+    const QString filters =
+        QStringLiteral("All models (%1);;").arg(patterns.join(QLatin1Char(' '))) +
+        formats.join(QStringLiteral(";;"));
+    const QString name =
+        QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(), filters);
     // A new model takes the painted graftals with it.
     if (name.isEmpty() ||
         !settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))

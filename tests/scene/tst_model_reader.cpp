@@ -3,6 +3,7 @@
 #include "../support/TestSupport.h"
 #include "ChunkTree.h"
 #include "LoggerOutput.h"
+#include "MeshPieces.h"
 #include "ModelImport.h"
 #include "ModelTransfer.h"
 #include "Scene.h"
@@ -41,7 +42,7 @@ struct Transfer
         for (int k = 0; k < 4; ++k)
             mesh.matrix[k * 5] = 1.0f;
         meshes.push_back(mesh);
-        materials.push_back({{1.0f, 0.0f, 0.0f}});
+        materials.push_back({{1.0f, 0.0f, 0.0f}, NoTexture});
         PlacementRecord place{};
         for (int k = 0; k < 4; ++k)
             place.matrix[k * 5] = 1.0f;
@@ -145,6 +146,7 @@ private slots:
     void exporterNodesWithoutIdsLoad();
     void missingReaderIsExplained();
     void cancelStopsTheReader();
+    void meshPiecesShareSmoothAndSplit();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -408,6 +410,54 @@ void TestModelReader::cancelStopsTheReader()
     QVERIFY(!model);
     QVERIFY(problem.isEmpty());
     QVERIFY(clock.elapsed() < 30000);
+}
+
+void TestModelReader::meshPiecesShareSmoothAndSplit()
+{
+    // A cube of one vertex per corner and no normals: 36 corners at 8 positions, where three
+    // faces meet at right angles each, give 24 points (sharp edges), in one piece.
+    std::vector<float> positions;
+    meshpieces::Input cube;
+    static const int quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                    {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    for (const auto &q : quads)
+        for (int c : {q[0], q[1], q[2], q[0], q[2], q[3]})
+            positions.insert(positions.end(), {float(c & 1), float((c >> 1) & 1), float(c >> 2)});
+    for (uint32_t v = 0; v < 36; v += 3)
+        cube.triangles.push_back({v, v + 1, v + 2});
+    cube.vertexCount = positions.size() / 3;
+    cube.positions = positions.data();
+    std::vector<meshpieces::Piece> pieces = meshpieces::split(cube);
+    QCOMPARE(pieces.size(), size_t(1));
+    QCOMPARE(pieces[0].points.size(), size_t(24 * 3));
+    QCOMPARE(pieces[0].faces.size(), size_t(12));
+
+    // A flat strip of 80,000 shared points goes into pieces of at most 65,535 points, each
+    // face with the corners it had.
+    meshpieces::Input strip;
+    positions.clear();
+    for (int i = 0; i < 40000; ++i)
+        positions.insert(positions.end(), {float(i), 0, 0, float(i), 1, 0});
+    for (uint32_t i = 0; i + 1 < 40000; ++i) {
+        strip.triangles.push_back({2 * i, 2 * i + 2, 2 * i + 1});
+        strip.triangles.push_back({2 * i + 1, 2 * i + 2, 2 * i + 3});
+    }
+    strip.vertexCount = positions.size() / 3;
+    strip.positions = positions.data();
+    pieces = meshpieces::split(strip);
+    QCOMPARE(pieces.size(), size_t(2));
+    size_t face = 0;
+    for (const meshpieces::Piece &piece : pieces) {
+        QVERIFY(piece.points.size() / 3 <= 65535);
+        for (const auto &f : piece.faces) {
+            for (int k = 0; k < 3; ++k)
+                for (int n = 0; n < 3; ++n)
+                    QCOMPARE(piece.points[f[size_t(k)] * 3u + size_t(n)],
+                             positions[strip.triangles[face][size_t(k)] * 3 + size_t(n)]);
+            ++face;
+        }
+    }
+    QCOMPARE(face, strip.triangles.size());
 }
 
 QTEST_GUILESS_MAIN(TestModelReader)

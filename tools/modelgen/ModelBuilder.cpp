@@ -18,7 +18,7 @@ void copyName(char *target, size_t size, const QString &name)
 
 ModelBuilder::Mesh &ModelBuilder::addMesh(const QString &name)
 {
-    meshes.append(Mesh{name, {}, {}});
+    meshes.append(Mesh{name, {}, {}, {}});
     return meshes.last();
 }
 
@@ -140,6 +140,7 @@ bool ModelBuilder::save(const QString &path) const
         material->ambient[0] = m.r * 0.3f;
         material->ambient[1] = m.g * 0.3f;
         material->ambient[2] = m.b * 0.3f;
+        copyName(material->texture1_map.name, sizeof(material->texture1_map.name), m.texture);
         lib3ds_file_insert_material(file, material);
     }
     for (const Mesh &source : meshes) {
@@ -148,6 +149,12 @@ bool ModelBuilder::save(const QString &path) const
         for (int i = 0; i < source.points.size(); ++i)
             for (int k = 0; k < 3; ++k)
                 mesh->pointL[i].pos[k] = source.points[i][k];
+        if (!source.texCoords.isEmpty()) {
+            lib3ds_mesh_new_texel_list(mesh, Lib3dsDword(source.texCoords.size()));
+            for (int i = 0; i < source.texCoords.size(); ++i)
+                for (int k = 0; k < 2; ++k)
+                    mesh->texelL[i][k] = source.texCoords[i][k];
+        }
         lib3ds_mesh_new_face_list(mesh, Lib3dsDword(source.faces.size()));
         for (int i = 0; i < source.faces.size(); ++i) {
             Lib3dsFace &f = mesh->faceL[i];

@@ -19,6 +19,7 @@ public:
         QString name;
         QVector<std::array<float, 3>> points;
         QVector<Face> faces;
+        QVector<std::array<float, 2>> texCoords; // none, or one per point
 
         int addPoint(float x, float y, float z)
         {
@@ -34,11 +35,13 @@ public:
     {
         QString name;
         float r, g, b;
+        QString texture; // the file name of its texture map, none when empty
     };
 
-    void addMaterial(const QString &name, float r, float g, float b)
+    void addMaterial(const QString &name, float r, float g, float b,
+                     const QString &texture = QString())
     {
-        materials.append({name, r, g, b});
+        materials.append({name, r, g, b, texture});
     }
     Mesh &addMesh(const QString &name);
 

@@ -1,0 +1,384 @@
+#include "AssimpExport.h"
+
+#include "MeshPieces.h"
+#include "ReaderFiles.h"
+#include "TextureSet.h"
+
+#include <algorithm>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/config.h>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+using namespace ModelTransfer;
+
+namespace assimpexport {
+namespace {
+
+// Corners of polygons, squared, summed over the file: cutting a polygon into triangles
+// costs up to the square of its corners, so beyond this the file is refused before.
+constexpr uint64_t MaxCornerWork = uint64_t(1) << 28;
+
+std::string extensionOf(const std::string &path)
+{
+    const std::string name = readerfiles::nameOf(path);
+    const size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return ext;
+}
+
+// What assimp reads, from memory: the model from the bytes already read, the files it
+// names from regular files (never links) of bounded size.
+class MemoryStream : public Assimp::IOStream
+{
+public:
+    MemoryStream(const unsigned char *data, size_t size, std::vector<unsigned char> owned = {})
+        : own(std::move(owned)), bytes(own.empty() ? data : own.data()),
+          length(own.empty() ? size : own.size())
+    {
+    }
+    size_t Read(void *buffer, size_t size, size_t count) override
+    {
+        if (size == 0)
+            return 0;
+        const size_t n = std::min(count, (length - position) / size);
+        std::memcpy(buffer, bytes + position, n * size);
+        position += n * size;
+        return n;
+    }
+    size_t Write(const void *, size_t, size_t) override { return 0; }
+    aiReturn Seek(size_t offset, aiOrigin origin) override
+    {
+        size_t to = offset;
+        if (origin == aiOrigin_CUR)
+            to = position + offset;
+        else if (origin == aiOrigin_END)
+            to = length - std::min(offset, length);
+        if (to > length)
+            return aiReturn_FAILURE;
+        position = to;
+        return aiReturn_SUCCESS;
+    }
+    size_t Tell() const override { return position; }
+    size_t FileSize() const override { return length; }
+    void Flush() override {}
+
+private:
+    std::vector<unsigned char> own;
+    const unsigned char *bytes;
+    size_t length;
+    size_t position = 0;
+};
+
+class ModelFiles : public Assimp::IOSystem
+{
+public:
+    ModelFiles(const std::string &path, const unsigned char *data, size_t size, uint64_t largest)
+        : modelPath(path), modelData(data), modelSize(size), maxBytes(largest)
+    {
+    }
+    bool Exists(const char *file) const override
+    {
+        return file == modelPath || readerfiles::kindOf(file) == readerfiles::Kind::Regular;
+    }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream *Open(const char *file, const char *mode) override
+    {
+        if (!mode || std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+'))
+            return nullptr;
+        if (file == modelPath)
+            return new MemoryStream(modelData, modelSize);
+        std::vector<unsigned char> bytes;
+        std::string problem;
+        if (readerfiles::readWhole(file, maxBytes, readerfiles::Links::Refuse, bytes, problem) !=
+            readerfiles::Read::Done)
+            return nullptr;
+        return new MemoryStream(nullptr, 0, std::move(bytes));
+    }
+    // Assimp hands every stream it opened back here.
+    void Close(Assimp::IOStream *stream) override { delete stream; }
+
+private:
+    std::string modelPath;
+    const unsigned char *modelData;
+    size_t modelSize;
+    uint64_t maxBytes;
+};
+
+aiMatrix4x4 rows(float a, float b, float c, float d, float e, float f, float g, float h, float i)
+{
+    return aiMatrix4x4(a, b, c, 0, d, e, f, 0, g, h, i, 0, 0, 0, 0, 1);
+}
+
+// From the file's frame into the 3DS frame, Z up. 3MF and ASE (3ds Max's own text format)
+// are Z up already, FBX says which axis is up, Collada has been turned Y up by assimp, and
+// the rest are Y up.
+aiMatrix4x4 toZUp(const aiScene &scene, const std::string &ext)
+{
+    if (ext == "3mf" || ext == "ase")
+        return aiMatrix4x4();
+    int32_t axis = 1, sign = 1;
+    if (ext == "fbx" && scene.mMetaData) {
+        scene.mMetaData->Get("UpAxis", axis);
+        scene.mMetaData->Get("UpAxisSign", sign);
+    }
+    const bool up = sign >= 0;
+    switch (axis) {
+    case 0:
+        return up ? rows(0, 0, -1, 0, 1, 0, 1, 0, 0) : rows(0, 0, 1, 0, 1, 0, -1, 0, 0);
+    case 2:
+        return up ? aiMatrix4x4() : rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
+    default:
+        return up ? rows(1, 0, 0, 0, 0, -1, 0, 1, 0) : rows(1, 0, 0, 0, 0, 1, 0, -1, 0);
+    }
+}
+
+std::string shortened(std::string text)
+{
+    for (char &c : text)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+    if (text.size() > 300)
+        text = text.substr(0, 300) + "…";
+    return text;
+}
+
+struct Instance
+{
+    unsigned mesh;
+    aiMatrix4x4 matrix;
+    std::string name;
+};
+
+// Every mesh of every node, in the order of the node tree, with the node's whole transform.
+bool instancesOf(const aiScene &scene, const aiMatrix4x4 &frame, std::vector<Instance> &out)
+{
+    struct Pending
+    {
+        const aiNode *node;
+        aiMatrix4x4 parent;
+    };
+    std::vector<Pending> pending;
+    if (scene.mRootNode)
+        pending.push_back({scene.mRootNode, frame});
+    while (!pending.empty()) {
+        const Pending p = pending.back();
+        pending.pop_back();
+        const aiMatrix4x4 matrix = p.parent * p.node->mTransformation;
+        for (unsigned i = 0; i < p.node->mNumMeshes; ++i) {
+            if (p.node->mMeshes[i] >= scene.mNumMeshes)
+                continue;
+            if (out.size() >= MaxObjects)
+                return false;
+            out.push_back({p.node->mMeshes[i], matrix, p.node->mName.C_Str()});
+        }
+        for (unsigned c = p.node->mNumChildren; c-- > 0;)
+            if (p.node->mChildren[c])
+                pending.push_back({p.node->mChildren[c], matrix});
+    }
+    return true;
+}
+
+MaterialRecord materialOf(const aiScene &scene, const aiMaterial &m, TextureSet &textures)
+{
+    MaterialRecord r{{0.8f, 0.8f, 0.8f}, NoTexture};
+    aiColor4D color;
+    if (m.Get(AI_MATKEY_BASE_COLOR, color) == AI_SUCCESS ||
+        m.Get(AI_MATKEY_COLOR_DIFFUSE, color) == AI_SUCCESS) {
+        r.diffuse[0] = color.r;
+        r.diffuse[1] = color.g;
+        r.diffuse[2] = color.b;
+    }
+    aiString path;
+    if (m.GetTexture(aiTextureType_BASE_COLOR, 0, &path) != AI_SUCCESS &&
+        m.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS)
+        return r;
+    const std::string name = path.C_Str();
+    if (name.empty())
+        return r;
+    const aiTexture *held = scene.GetEmbeddedTexture(path.C_Str());
+    if (!held) {
+        r.texture = name[0] == '*' ? NoTexture : textures.fromFile(name);
+        return r;
+    }
+    const std::string shown = held->mFilename.length > 0
+                                  ? readerfiles::nameOf(held->mFilename.C_Str())
+                                  : "the image held in the file";
+    const std::string key = std::to_string(reinterpret_cast<uintptr_t>(held));
+    if (held->mHeight == 0) {
+        r.texture = textures.fromBytes(
+            key, shown, reinterpret_cast<const unsigned char *>(held->pcData), held->mWidth);
+    } else {
+        std::vector<unsigned char> rgba;
+        if (held->mWidth <= MaxTextureSide && held->mHeight <= MaxTextureSide) {
+            rgba.resize(size_t(held->mWidth) * held->mHeight * 4);
+            for (size_t i = 0; i < size_t(held->mWidth) * held->mHeight; ++i) {
+                const aiTexel &t = held->pcData[i];
+                rgba[i * 4] = t.r;
+                rgba[i * 4 + 1] = t.g;
+                rgba[i * 4 + 2] = t.b;
+                rgba[i * 4 + 3] = t.a;
+            }
+        }
+        r.texture = textures.fromPixels(key, shown, held->mWidth, held->mHeight, std::move(rgba));
+    }
+    return r;
+}
+
+std::vector<meshpieces::Piece> piecesOf(const aiMesh &mesh)
+{
+    meshpieces::Input in;
+    in.vertexCount = mesh.mNumVertices;
+    in.positions = &mesh.mVertices[0].x;
+    in.normals = mesh.mNormals ? &mesh.mNormals[0].x : nullptr;
+    in.texCoords = mesh.mTextureCoords[0] ? &mesh.mTextureCoords[0][0].x : nullptr;
+    in.colors = mesh.mColors[0] ? &mesh.mColors[0][0].r : nullptr;
+    in.triangles.reserve(mesh.mNumFaces);
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const aiFace &face = mesh.mFaces[f];
+        if (face.mNumIndices == 3)
+            in.triangles.push_back({face.mIndices[0], face.mIndices[1], face.mIndices[2]});
+    }
+    return meshpieces::split(in);
+}
+
+} // namespace
+
+bool readsFormatOf(const std::string &path)
+{
+    static const char *const formats[] = {"obj", "gltf", "glb", "fbx", "ply", "stl", "dae",
+                                          "3mf", "off",  "x",   "ac",  "ase", "lwo"};
+    const std::string ext = extensionOf(path);
+    return std::any_of(std::begin(formats), std::end(formats),
+                       [&](const char *f) { return ext == f; });
+}
+
+int exportModel(const std::string &path, const unsigned char *data, size_t size, int resultFd,
+                const ExportLimits &limits)
+{
+    Assimp::Importer importer;
+    importer.SetIOHandler(new ModelFiles(path, data, size, limits.memoryBytes / 4));
+    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
+                                aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+    importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+
+    auto failed = [&]() {
+        const std::string error = importer.GetErrorString();
+        if (error.find("bad_alloc") != std::string::npos)
+            return writeRefusal(resultFd, needsMoreThan(limits.memoryBytes));
+        return writeRefusal(resultFd, error.empty() ? "the file's content could not be read"
+                                                    : "the file's content could not be read (" +
+                                                          shortened(error) + ")");
+    };
+    const aiScene *scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+    if (!scene)
+        return failed();
+
+    // Cutting polygons into triangles and the steps after it only once their cost is known.
+    uint64_t cornerWork = 0;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m)
+        for (unsigned f = 0; f < scene->mMeshes[m]->mNumFaces; ++f) {
+            const uint64_t corners = scene->mMeshes[m]->mFaces[f].mNumIndices;
+            cornerWork += corners > 4 ? corners * corners : 0;
+        }
+    if (cornerWork > MaxCornerWork)
+        return writeRefusal(resultFd, "the file has polygons with too many corners");
+    if (!importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType) ||
+        !(scene = importer.ApplyPostProcessing(aiProcess_FindDegenerates | aiProcess_SortByPType |
+                                               aiProcess_ValidateDataStructure)))
+        return failed();
+
+    if (scene->mNumMaterials > MaxMaterials)
+        return writeRefusal(resultFd, tooManyMaterials());
+    std::vector<Instance> instances;
+    if (!instancesOf(*scene, toZUp(*scene, extensionOf(path)), instances))
+        return writeRefusal(resultFd, tooManyObjects());
+    uint64_t faces = 0;
+    for (const Instance &i : instances)
+        faces += scene->mMeshes[i.mesh]->mNumFaces;
+    if (faces > MaxFaces)
+        return writeRefusal(resultFd, tooManyTriangles(faces));
+
+    TextureSet textures(path, limits.memoryBytes / 4);
+    TransferContent content;
+    for (unsigned m = 0; m < scene->mNumMaterials; ++m)
+        content.materials.push_back(materialOf(*scene, *scene->mMaterials[m], textures));
+
+    // Each mesh made into pieces once, however many nodes show it.
+    std::map<unsigned, std::vector<meshpieces::Piece>> pieces;
+    struct Placed
+    {
+        const meshpieces::Piece *piece;
+        const aiMatrix4x4 *matrix;
+        int32_t material;
+    };
+    std::vector<Placed> placed;
+    for (const Instance &instance : instances) {
+        auto at = pieces.find(instance.mesh);
+        if (at == pieces.end())
+            at = pieces.emplace(instance.mesh, piecesOf(*scene->mMeshes[instance.mesh])).first;
+        const aiMesh &mesh = *scene->mMeshes[instance.mesh];
+        const int32_t material = mesh.mMaterialIndex < content.materials.size()
+                                     ? int32_t(mesh.mMaterialIndex)
+                                     : NoMaterial;
+        const bool textured =
+            material != NoMaterial && content.materials[size_t(material)].texture != NoTexture;
+        for (const meshpieces::Piece &piece : at->second) {
+            if (content.meshes.size() >= MaxObjects)
+                return writeRefusal(resultFd, tooManyObjects());
+            MeshRecord record{};
+            const std::string name = instance.name.empty() ? mesh.mName.C_Str() : instance.name;
+            std::memcpy(record.name, name.data(), std::min<size_t>(name.size(), NameBytes - 1));
+            record.pointCount = uint32_t(piece.points.size() / 3);
+            record.faceCount = uint32_t(piece.faces.size());
+            for (int k = 0; k < 4; ++k)
+                record.matrix[k * 5] = 1.0f;
+            record.flags = (mesh.mTextureCoords[0] && textured ? uint32_t(HasTexCoords) : 0u) |
+                           (mesh.mColors[0] && !textured ? uint32_t(HasColors) : 0u);
+            PlacementRecord placement{};
+            placement.mesh = uint32_t(content.meshes.size());
+            placement.matrix[0] = placement.matrix[5] = placement.matrix[10] =
+                placement.matrix[15] = 1.0f;
+            content.meshes.push_back(record);
+            content.placements.push_back(placement);
+            placed.push_back({&piece, &instance.matrix, material});
+        }
+    }
+    content.textures = &textures.images();
+    content.notes = textures.notes();
+    content.fillMesh = [&](size_t index, float *points, float *texCoords, unsigned char *colors,
+                           FaceRecord *out) {
+        const Placed &p = placed[index];
+        const aiMatrix4x4 &m = *p.matrix;
+        const size_t count = p.piece->points.size() / 3;
+        for (size_t i = 0; i < count; ++i) {
+            const aiVector3D v = m * aiVector3D(p.piece->points[i * 3], p.piece->points[i * 3 + 1],
+                                                p.piece->points[i * 3 + 2]);
+            points[i * 3] = v.x;
+            points[i * 3 + 1] = v.y;
+            points[i * 3 + 2] = v.z;
+        }
+        std::copy(p.piece->texCoords.begin(), p.piece->texCoords.end(), texCoords);
+        std::copy(p.piece->colors.begin(), p.piece->colors.end(), colors);
+        for (size_t f = 0; f < p.piece->faces.size(); ++f) {
+            FaceRecord &r = out[f];
+            std::copy(p.piece->faces[f].begin(), p.piece->faces[f].end(), r.points);
+            r.smoothing = 1; // one group: normals are shared where points are
+            r.material = p.material;
+        }
+    };
+    return writeTransfer(resultFd, content, limits);
+}
+
+} // namespace assimpexport
