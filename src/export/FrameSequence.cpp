@@ -8,14 +8,14 @@ namespace {
 // A number field, or a doubled percent sign.
 const QRegularExpression &fields()
 {
-    static const QRegularExpression re(QStringLiteral("%(%|0?[1-9]?d|.?)"));
+    static const QRegularExpression re(QStringLiteral("%(%|(?:0[1-9])?d|.?)"));
     return re;
 }
 } // namespace
 
 bool looksLikePattern(const QString &pattern)
 {
-    return pattern.contains(QRegularExpression(QStringLiteral("%0?[1-9]?d")));
+    return pattern.contains(QRegularExpression(QStringLiteral("%(?:0[1-9])?d")));
 }
 
 bool validate(const QString &pattern, QString &error)
@@ -26,7 +26,8 @@ bool validate(const QString &pattern, QString &error)
         if (field == QLatin1String("%"))
             continue;
         if (!field.endsWith(QLatin1Char('d'))) {
-            error = QStringLiteral("the pattern %1 may hold only %d or %0Nd and %%").arg(pattern);
+            error = QStringLiteral("the pattern ") + pattern +
+                    QStringLiteral(" may hold only %d or %0Nd and %%");
             return false;
         }
         ++numbers;
@@ -39,11 +40,6 @@ bool validate(const QString &pattern, QString &error)
     if (QFileInfo(pattern).suffix().toLower() != QLatin1String("png")) {
         error = QStringLiteral("the pattern %1 is not a .png name: frames are PNG pictures")
                     .arg(pattern);
-        return false;
-    }
-    const QFileInfo folder(QFileInfo(pattern).absolutePath());
-    if (!folder.isDir() || !folder.isWritable()) {
-        error = QStringLiteral("the folder %1 is missing or not writable").arg(folder.filePath());
         return false;
     }
     return true;
@@ -60,7 +56,7 @@ QString fileName(const QString &pattern, int number)
         if (field == QLatin1String("%"))
             name += QLatin1Char('%');
         else
-            name += QStringLiteral("%1").arg(number, field.size() > 1 ? field.mid(1, 1).toInt() : 0,
+            name += QStringLiteral("%1").arg(number, field.size() > 1 ? field.mid(1, 1).toInt() : 1,
                                              10, QLatin1Char('0'));
         at = m.capturedEnd();
     }

@@ -7,8 +7,8 @@
 namespace framesequence {
 // Whether the name holds a frame-number field at all (then it is meant as a sequence).
 bool looksLikePattern(const QString &pattern);
-// Whether the pattern is usable: exactly one number field, a .png name, a folder that
-// exists; false with the reason.
+// Whether the pattern is usable: exactly one number field and a .png name; false with
+// the reason.
 bool validate(const QString &pattern, QString &error);
 // The file name of frame `number` (1-based) of a valid pattern.
 QString fileName(const QString &pattern, int number);

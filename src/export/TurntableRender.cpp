@@ -6,6 +6,7 @@
 #include "SceneRenderer.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 TurntableRender::TurntableRender(SceneRenderer &sceneRenderer, const Scene &s,
                                  const Camera &start, const RenderSettings &frameSettings,
@@ -16,27 +17,38 @@ TurntableRender::TurntableRender(SceneRenderer &sceneRenderer, const Scene &s,
 {
 }
 
-TurntableRender::~TurntableRender() = default;
+TurntableRender::~TurntableRender()
+{
+    if (!finished)
+        discard();
+}
 
 bool TurntableRender::check(const TurntableRequest &r, QString &error)
 {
-    if (r.frames < 1 || r.first < 1 || r.last < 0 || r.first > (r.last > 0 ? r.last : r.frames) ||
-        r.last > r.frames) {
+    const int last = r.last > 0 ? r.last : r.frames;
+    if (r.frames < 1 || r.first < 1 || r.last < 0 || r.first > last || last > r.frames) {
         error = QStringLiteral("the frames %1-%2 are not within 1-%3")
                     .arg(r.first)
-                    .arg(r.last > 0 ? r.last : r.frames)
+                    .arg(last)
                     .arg(r.frames);
         return false;
     }
-    if (VideoWriter::isVideoName(r.output))
-        return true;
-    if (!framesequence::looksLikePattern(r.output)) {
+    const bool pattern = r.output.contains(QLatin1Char('%'));
+    if (!pattern && !VideoWriter::isVideoName(r.output)) {
         error = QStringLiteral("%1 is neither a frame pattern such as frames_%04d.png nor a "
                                ".mp4 or .webm name")
                     .arg(r.output);
         return false;
     }
-    return framesequence::validate(r.output, error);
+    if (pattern ? !framesequence::validate(r.output, error)
+                : !VideoWriter::usable(r.output, r.width, r.height, error))
+        return false;
+    const QFileInfo folder(QFileInfo(r.output).absolutePath());
+    if (!folder.isDir() || !folder.isWritable()) {
+        error = QStringLiteral("the folder %1 is missing or not writable").arg(folder.filePath());
+        return false;
+    }
+    return true;
 }
 
 bool TurntableRender::begin(QString &error)
@@ -75,7 +87,8 @@ bool TurntableRender::renderNext(QString &error)
 
 bool TurntableRender::finish(QString &error)
 {
-    return !video || video->finish(error);
+    finished = !video || video->finish(error);
+    return finished;
 }
 
 void TurntableRender::discard()

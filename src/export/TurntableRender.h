@@ -25,8 +25,9 @@ struct TurntableRequest
 
 // Renders a turntable one frame per call, so that a window can keep answering between
 // frames; the command line and the window share it. The renderer's OpenGL context must be
-// current at every call. Until `finish` succeeds nothing stands under a video's name;
-// `discard` also removes the PNG frames this render wrote.
+// current at every call but the destructor. Until `finish` succeeds nothing stands under
+// a video's name; `discard`, or the end of a render that did not finish, also removes the PNG
+// frames this render wrote.
 class TurntableRender
 {
 public:
@@ -59,4 +60,5 @@ private:
     int first, last, next;
     std::unique_ptr<VideoWriter> video;
     QStringList written;
+    bool finished = false;
 };

@@ -2,8 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -71,46 +74,93 @@ struct VideoWriter::State
         }
     }
 
-    // Sends a frame (or the end, for null) and writes every packet the encoder gives.
+    // A new empty file beside the output, so that the rename stays on one file system. It
+    // is made as any new file is (0666 less the umask), so that the video keeps the mode
+    // a file written straight under its name would have.
+    bool reserveTemporary(const QString &outputPath, QString &error)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QString name =
+                QStringLiteral("%1.%2.part")
+                    .arg(outputPath)
+                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+            const int fd = ::open(QFile::encodeName(name).constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                temporary = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        const int code = errno;
+        error = QStringLiteral("cannot write %1: %2").arg(outputPath, qt_error_string(code));
+        return false;
+    }
+
+    QString writeError(int code) const
+    {
+        return QStringLiteral("cannot write %1: %2").arg(output, avError(code));
+    }
+
+    // Sends a frame (or the end, for null) and writes every packet the encoder gives at
+    // once, so that a full disk or an encoder fault stops the video at the frame it hit.
     bool encode(AVFrame *f, QString &error)
     {
         int rc = avcodec_send_frame(codec.get(), f);
         if (rc < 0) {
-            error = QStringLiteral("the encoder refused a frame: %1").arg(avError(rc));
+            error = QStringLiteral("the encoder refused frame %1: %2").arg(next).arg(avError(rc));
             return false;
         }
-        while ((rc = avcodec_receive_packet(codec.get(), packet.get())) >= 0) {
+        for (;;) {
+            rc = avcodec_receive_packet(codec.get(), packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+                return true;
+            if (rc < 0) {
+                error = QStringLiteral("the encoder failed at frame %1: %2")
+                            .arg(next)
+                            .arg(avError(rc));
+                return false;
+            }
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             rc = av_interleaved_write_frame(format.get(), packet.get());
+            if (rc >= 0 && format->pb->error < 0)
+                rc = format->pb->error;
             if (rc < 0) {
-                error = QStringLiteral("cannot write %1: %2").arg(output, avError(rc));
+                error = writeError(rc);
                 return false;
             }
         }
-        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
     }
 };
 
 VideoWriter::VideoWriter() = default;
 VideoWriter::~VideoWriter() = default;
 
-bool VideoWriter::isVideoName(const QString &path)
+namespace {
+bool isMp4(const QString &path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("mp4") || suffix == QLatin1String("webm");
+    return QFileInfo(path).suffix().toLower() == QLatin1String("mp4");
 }
 
-bool VideoWriter::open(const QString &path, int width, int height, int fps, QString &error)
+const char *encoderFor(const QString &path)
 {
-    state = std::make_unique<State>();
-    State &s = *state;
-    const bool mp4 = QFileInfo(path).suffix().toLower() == QLatin1String("mp4");
-    const char *encoderName = mp4 ? "libx264" : "libvpx-vp9";
-    const AVCodec *encoder = avcodec_find_encoder_by_name(encoderName);
-    if (!encoder) {
-        error = mp4 ? QStringLiteral("the H.264 encoder is not available")
-                    : QStringLiteral("the VP9 encoder is not available");
+    return isMp4(path) ? "libx264" : "libvpx-vp9";
+}
+} // namespace
+
+bool VideoWriter::isVideoName(const QString &path)
+{
+    return isMp4(path) || QFileInfo(path).suffix().toLower() == QLatin1String("webm");
+}
+
+bool VideoWriter::usable(const QString &path, int width, int height, QString &error)
+{
+    if (!avcodec_find_encoder_by_name(encoderFor(path))) {
+        error = QStringLiteral("the %1 encoder for %2 is not available here")
+                    .arg(QLatin1String(encoderFor(path)), QFileInfo(path).fileName());
         return false;
     }
     if (width % 2 || height % 2) {
@@ -119,21 +169,20 @@ bool VideoWriter::open(const QString &path, int width, int height, int fps, QStr
                     .arg(height);
         return false;
     }
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir() || !folder.isWritable()) {
-        error = QStringLiteral("the folder %1 is missing or not writable").arg(folder.filePath());
+    return true;
+}
+
+bool VideoWriter::open(const QString &path, int width, int height, int fps, QString &error)
+{
+    state = std::make_unique<State>();
+    State &s = *state;
+    if (!usable(path, width, height, error))
         return false;
-    }
-    // A name of our own beside the output, so that the rename stays on one file system.
-    {
-        QTemporaryFile reserve(QFileInfo(path).absoluteFilePath() + QStringLiteral(".XXXXXX.part"));
-        reserve.setAutoRemove(false);
-        if (!reserve.open()) {
-            error = QStringLiteral("cannot write %1: %2").arg(path, reserve.errorString());
-            return false;
-        }
-        s.temporary = reserve.fileName();
-    }
+    const bool mp4 = isMp4(path);
+    const char *encoderName = encoderFor(path);
+    const AVCodec *encoder = avcodec_find_encoder_by_name(encoderName);
+    if (!s.reserveTemporary(QFileInfo(path).absoluteFilePath(), error))
+        return false;
     s.output = path;
     s.width = width;
     s.height = height;
@@ -175,12 +224,15 @@ bool VideoWriter::open(const QString &path, int width, int height, int fps, QStr
     }
     avcodec_parameters_from_context(s.stream->codecpar, c);
     s.stream->time_base = c->time_base;
-    if ((rc = avio_open(&format->pb, QFile::encodeName(s.temporary).constData(),
+    // "file:" keeps a colon in the name from being read as another protocol.
+    if ((rc = avio_open(&format->pb, "file:" + QFile::encodeName(s.temporary),
                         AVIO_FLAG_WRITE)) < 0 ||
         (rc = avformat_write_header(format, nullptr)) < 0) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, avError(rc));
+        error = s.writeError(rc);
         return false;
     }
+    // Every packet goes to the file as it is written: a write that fails shows at once.
+    format->flush_packets = 1;
     s.frame->format = c->pix_fmt;
     s.frame->width = width;
     s.frame->height = height;
@@ -222,16 +274,21 @@ bool VideoWriter::finish(QString &error)
     if (!s.encode(nullptr, error))
         return false;
     int rc = av_write_trailer(s.format.get());
+    if (rc >= 0) {
+        avio_flush(s.format->pb);
+        rc = s.format->pb->error;
+    }
     if (rc >= 0)
         rc = avio_closep(&s.format->pb);
     if (rc < 0) {
-        error = QStringLiteral("cannot write %1: %2").arg(s.output, avError(rc));
+        error = s.writeError(rc);
         return false;
     }
     s.format.reset();
     if (std::rename(QFile::encodeName(s.temporary).constData(),
                     QFile::encodeName(s.output).constData()) != 0) {
-        error = QStringLiteral("cannot write %1: %2").arg(s.output, qt_error_string(errno));
+        const int code = errno;
+        error = QStringLiteral("cannot write %1: %2").arg(s.output, qt_error_string(code));
         return false;
     }
     s.finished = true;

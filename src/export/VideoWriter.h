@@ -18,9 +18,13 @@ public:
 
     // Whether the name asks for a video (.mp4 or .webm).
     static bool isVideoName(const QString &path);
+    // Whether a video of that name and size can be written here (its encoder is built in,
+    // the sides are even); false with the reason.
+    static bool usable(const QString &path, int width, int height, QString &error);
     // Opens the encoder and the temporary file; false with the reason.
     bool open(const QString &path, int width, int height, int fps, QString &error);
-    // Encodes one picture of the opened size.
+    // Encodes one picture of the opened size and writes what the encoder gives; false with
+    // the reason at the first encoder or write fault.
     bool add(const QImage &picture, QString &error);
     // Flushes the encoder, closes the file and renames it to the output.
     bool finish(QString &error);
