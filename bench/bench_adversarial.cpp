@@ -1,5 +1,6 @@
-// 3DS files shaped to make loading slow: many faces around one point (also in many
-// smoothing groups), many meshes, many animation keys in one track. For each, how long the
+// Model files shaped to make loading slow: 3DS files with many faces around one point (also
+// in many smoothing groups), many meshes, many animation keys in one track; an OBJ polygon
+// of a million corners, a glTF accessor and a PLY header that claim far more than they hold. For each, how long the
 // application took to load it or to refuse it, and the longest the GUI thread went without
 // answering meanwhile. Needs an X display (run it under xvfb-run).
 #include "BenchSupport.h"
@@ -109,6 +110,51 @@ bool smoothingFans(const QString &path, int meshes)
     return write(path, root.bytes());
 }
 
+// An OBJ of one polygon with a million corners around a circle.
+bool bigPolygon(const QString &path, int corners)
+{
+    QByteArray text;
+    text.reserve(corners * 40);
+    for (int i = 0; i < corners; ++i)
+        text += "v " + QByteArray::number(std::cos(2 * M_PI * i / corners)) + " " +
+                QByteArray::number(std::sin(2 * M_PI * i / corners)) + " 0\n";
+    text += "f";
+    for (int i = 1; i <= corners; ++i)
+        text += " " + QByteArray::number(i);
+    return write(path, text + "\n");
+}
+
+// A glTF triangle whose position accessor claims 2^31 points in a 36-byte buffer.
+bool hugeAccessor(const QString &path)
+{
+    const QByteArray points = QByteArray::fromHex("000000000000000000000000"
+                                                  "0000803f0000000000000000"
+                                                  "000000000000803f00000000");
+    return write(path, R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
+                       R"("nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":)"
+                       R"({"POSITION":0}}]}],"buffers":[{"byteLength":36,"uri":)"
+                       R"("data:application/octet-stream;base64,)" +
+                           points.toBase64() +
+                           R"("}],"bufferViews":[{"buffer":0,"byteLength":36}],)"
+                           R"("accessors":[{"bufferView":0,"componentType":5126,)"
+                           R"("count":2147483648,"type":"VEC3"}]})");
+}
+
+// A binary PLY whose header claims 2^40 faces after three points and holds one.
+bool lyingPly(const QString &path)
+{
+    QByteArray bytes = "ply\nformat binary_little_endian 1.0\nelement vertex 3\n"
+                       "property float x\nproperty float y\nproperty float z\n"
+                       "element face 1099511627776\nproperty list uchar int vertex_indices\n"
+                       "end_header\n";
+    const float points[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    bytes.append(reinterpret_cast<const char *>(points), sizeof points);
+    const qint32 face[3] = {0, 1, 2};
+    bytes.append(char(3));
+    bytes.append(reinterpret_cast<const char *>(face), sizeof face);
+    return write(path, bytes);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -131,6 +177,11 @@ int main(int argc, char **argv)
         {"50,000 empty meshes", "meshes.3ds", emptyMeshes("meshes.3ds", 50000)},
         {"one node, 64 position-track chunks of 20,000 keys", "keys.3ds",
          manyKeys("keys.3ds", 64, 20000)},
+        {"OBJ: one polygon of 1,000,000 corners", "polygon.obj",
+         bigPolygon("polygon.obj", 1000000)},
+        {"glTF: a position accessor claiming 2^31 points in 36 bytes", "accessor.gltf",
+         hugeAccessor("accessor.gltf")},
+        {"binary PLY: a header claiming 2^40 faces", "lying.ply", lyingPly("lying.ply")},
     };
 
     GLRender view;

@@ -1,8 +1,10 @@
 // The model lit by a light that follows the camera, smoothly ("Shaded") or in three flat
 // bands ("Toon"). Graftal fragments mix texture and mesh colour by the mask as the flat
 // shader does; the mesh colour there is shaded as the model is at the graftal's root,
-// which comes in the vertex colour's red, green and blue (its alpha is the fade).
+// which comes in the vertex colour's red, green and blue (its alpha is the fade). Faces
+// with a texture show the texture's colour instead of their material's.
 uniform bool isGraftal;
+uniform bool hasTexture;
 uniform bool toon;
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
@@ -34,5 +36,6 @@ void main()
     }
     // Faces seen from behind (open models) are lit from their front.
     vec3 n = gl_FrontFacing ? eyeNormal : -eyeNormal;
-    gl_FragColor = vec4(gl_Color.rgb * light(n), gl_Color.a);
+    vec3 base = hasTexture ? texture2D(texSampler, gl_TexCoord[0].st).rgb : gl_Color.rgb;
+    gl_FragColor = vec4(base * light(n), gl_Color.a);
 }

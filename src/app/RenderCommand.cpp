@@ -112,15 +112,16 @@ bool RenderCommand::wanted(const QStringList &arguments)
 QString RenderCommand::usage()
 {
     return QStringLiteral(
-        "Usage: tuftmill [--render MODEL.3ds --output PICTURE.png|PICTURE.jpg [options]]\n"
+        "Usage: tuftmill [--render MODEL --output PICTURE.png|PICTURE.jpg [options]]\n"
         "\n"
         "Without options Tuftmill opens its window in the working directory.\n"
-        "With --render it draws MODEL.3ds with its painted graftals into PICTURE.png\n"
+        "With --render it draws MODEL with its painted graftals into PICTURE.png\n"
         "and ends, without a window (and without a display if there is none).\n"
         "Graftals come from graftals/ of the working directory.\n"
         "\n"
         "Options:\n"
-        "  --render MODEL.3ds     the model to draw\n"
+        "  --render MODEL         the model to draw: 3DS, OBJ, glTF/GLB, FBX, PLY, STL,\n"
+        "                         Collada, 3MF, OFF, DirectX, AC3D, ASE or LightWave\n"
         "  --output PICTURE.png   where to write the picture (replaced whole); a name\n"
         "                         ending in .jpg or .jpeg writes a JPEG\n"
         "  --scene FILE.dat       the painted graftals and background, as saved by\n"
@@ -267,7 +268,7 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
     if (options.help || options.version)
         return true;
     if (options.model.isEmpty() || options.output.isEmpty()) {
-        error = options.model.isEmpty() ? QStringLiteral("--render MODEL.3ds is missing")
+        error = options.model.isEmpty() ? QStringLiteral("--render MODEL is missing")
                                         : QStringLiteral("--output PICTURE.png is missing");
         return false;
     }

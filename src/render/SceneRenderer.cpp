@@ -16,7 +16,8 @@ namespace {
 // lacks is -1, which OpenGL ignores.
 struct Uniforms
 {
-    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, toon = -1;
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, toon = -1,
+          hasTexture = -1;
     // Without a program (its shader did not build) nothing is set.
     bool valid = false;
 
@@ -33,6 +34,7 @@ struct Uniforms
         u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
         u.toon = glGetUniformLocation(GLuint(program), "toon");
+        u.hasTexture = glGetUniformLocation(GLuint(program), "hasTexture");
         return u;
     }
 };
@@ -243,7 +245,9 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     applyCamera(camera, width, height);
     if (settings.overlays && scene.axesShown())
         drawAxes();
-    drawModel(scene, camera, false);
+    // Textures show where the model is lit; "Flat" keeps the materials' colours.
+    const bool textured = style.shading != Shading::Flat && shaded.valid();
+    drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials);
     if (settings.overlays && scene.trailShown())
         drawTrail(scene);
     if (outlined) {
@@ -254,7 +258,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     drawGraftals(scene, camera, style);
 }
 
-void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids) const
+void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours) const
 {
     const Uniforms uniforms = Uniforms::current();
     if (uniforms.valid) {
@@ -266,6 +270,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     if (scene.modelBuffers().empty())
         return;
+    const bool textured = colours == ModelColours::Textured && uniforms.hasTexture >= 0;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
@@ -274,19 +279,48 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, bool ids
         glVertexPointer(3, GL_FLOAT, 0, nullptr);
         glBindBuffer(GL_ARRAY_BUFFER, b.normals.get());
         glNormalPointer(GL_FLOAT, 0, nullptr);
-        if (ids) {
+        if (colours == ModelColours::FaceIds) {
             glBindBuffer(GL_ARRAY_BUFFER, b.idColors.get());
             glColorPointer(3, GL_UNSIGNED_BYTE, 0, nullptr);
         } else {
             glBindBuffer(GL_ARRAY_BUFFER, b.colors.get());
             glColorPointer(3, GL_FLOAT, 0, nullptr);
         }
-        glDrawArrays(GL_TRIANGLES, 0, GLsizei(b.faces * 3));
+        const bool anyTexture = !b.byTexture.empty() && (b.byTexture.size() > 1 ||
+                                                         b.byTexture.front().texture >= 0);
+        if (textured && anyTexture)
+            drawTexturedRange(scene, b, uniforms.hasTexture);
+        else
+            glDrawArrays(GL_TRIANGLES, 0, GLsizei(b.faces * 3));
     }
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_COLOR_ARRAY);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
+                                      GLint hasTexture) const
+{
+    const std::vector<ModelTexture> &textures = scene.modelTextures();
+    glClientActiveTexture(GL_TEXTURE0);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glBindBuffer(GL_ARRAY_BUFFER, b.texCoords.get());
+    glTexCoordPointer(2, GL_FLOAT, 0, nullptr);
+    glActiveTexture(GL_TEXTURE0);
+    for (const TextureElements &e : b.byTexture) {
+        // A texture whose image could not be had leaves its faces their colours.
+        const bool shown = e.texture >= 0 && size_t(e.texture) < textures.size() &&
+                           textures[size_t(e.texture)].width > 0;
+        glUniform1i(hasTexture, shown ? 1 : 0);
+        glBindTexture(GL_TEXTURE_2D, shown ? textures[size_t(e.texture)].texture.get() : 0);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, e.indices.get());
+        glDrawElements(GL_TRIANGLES, e.count, GL_UNSIGNED_INT, nullptr);
+    }
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glUniform1i(hasTexture, 0);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
 
 void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style)
@@ -320,17 +354,27 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
     const Vector3 origin = toEye.transformPoint(Vector3::zero);
     GraftalInstance::QuadBatch batch;
     const Graftal *boundGraftal = nullptr;
+    // The mesh whose colour the shader has; on a textured face the root's colour comes
+    // with each quad instead, under a white mesh colour.
+    constexpr int TexturedRoots = -2;
     int colouredMesh = -1;
+    const SurfaceColours &surface = scene.surfaceColours();
     for (GraftalInstance *instance : drawOrder) {
         const Graftal *g = instance->graftal();
         const std::array<unsigned int, 2> names = graftalTextures.names(g);
         if (names[0] == 0)
             continue; // no textures made yet: nothing to show
-        const int mesh = instance->face()->meshIndex;
+        const MeshFace *face = instance->face();
+        std::optional<SurfaceColours::Rgb> texel;
+        if (lit && !surface.empty())
+            texel = surface.at(face->faceIndex, instance->barycentric.x(),
+                               instance->barycentric.y());
+        const int mesh = texel ? TexturedRoots : face->meshIndex;
         if (mesh != colouredMesh || g != boundGraftal)
             drawQuads(batch);
         if (mesh != colouredMesh) {
-            const Scene::Rgb c = scene.meshColors().value(mesh, Scene::Rgb{1.0f, 1.0f, 1.0f});
+            const Scene::Rgb c = texel ? Scene::Rgb{1.0f, 1.0f, 1.0f}
+                                       : scene.meshColors().value(mesh, Scene::Rgb{1.0f, 1.0f, 1.0f});
             if (uniforms.valid)
                 glUniform3f(uniforms.meshColor, c[0], c[1], c[2]);
             colouredMesh = mesh;
@@ -344,7 +388,9 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
         }
         const float shade =
             lit ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
-        instance->draw(batch, camera.viewDir, style.graftalScale, shade);
+        const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
+        instance->draw(batch, camera.viewDir, style.graftalScale,
+                       {tint[0] * shade, tint[1] * shade, tint[2] * shade});
     }
     drawQuads(batch);
 }
@@ -378,7 +424,7 @@ void SceneRenderer::refreshPicking(Scene &scene)
 
     clear(scene, true);
     applyCamera(scene.camera(), w, h);
-    drawModel(scene, scene.camera(), true);
+    drawModel(scene, scene.camera(), ModelColours::FaceIds);
 
     Scene::PickPicture pick;
     pick.rgb.assign(size_t(w + 1) * size_t(h + 1) * 3, 0);
@@ -493,7 +539,7 @@ bool SceneRenderer::modelInView(const Scene &scene, const Camera &camera, int wi
     const OffscreenTarget::Binding binding(pictureTarget);
     clear(scene, true);
     applyCamera(camera, width, height);
-    drawModel(scene, camera, true);
+    drawModel(scene, camera, ModelColours::FaceIds);
     // Read in strips: a picture of 8192 x 8192 would need 200 MB at once.
     constexpr int Strip = 64;
     std::vector<unsigned char> rows(size_t(width) * Strip * 3);

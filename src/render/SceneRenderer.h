@@ -12,6 +12,7 @@
 
 struct Camera;
 class GraftalInstance;
+struct ModelBuffers;
 class Scene;
 
 // Draws scenes: the model from its buffers, then every painted graftal as a textured
@@ -80,7 +81,16 @@ public:
 private:
     void clear(const Scene &scene, bool pick) const;
     void applyCamera(const Camera &camera, int width, int height) const;
-    void drawModel(const Scene &scene, const Camera &camera, bool ids) const;
+    // Which colours the model's faces show: their materials', their textures where they
+    // have one (lit by the current program), or the face ids that picking reads.
+    enum class ModelColours
+    {
+        Materials,
+        Textured,
+        FaceIds
+    };
+    void drawModel(const Scene &scene, const Camera &camera, ModelColours colours) const;
+    void drawTexturedRange(const Scene &scene, const ModelBuffers &b, GLint hasTexture) const;
     void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines.

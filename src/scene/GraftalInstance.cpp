@@ -53,7 +53,7 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale
 }
 
 void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scale,
-                           float shade) const
+                           const std::array<float, 3> &tint) const
 {
     const Quad q = quad(viewDir, scale);
     if (!q.visible)
@@ -62,7 +62,7 @@ void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scal
     for (int i = 0; i < 4; ++i) {
         batch.positions.insert(batch.positions.end(), {float(q.corners[i].x), float(q.corners[i].y),
                                                        float(q.corners[i].z)});
-        batch.colors.insert(batch.colors.end(), {shade, shade, shade, float(q.alpha)});
+        batch.colors.insert(batch.colors.end(), {tint[0], tint[1], tint[2], float(q.alpha)});
         batch.texCoords.insert(batch.texCoords.end(), {texCoords[i][0], texCoords[i][1]});
     }
 }

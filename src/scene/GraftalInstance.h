@@ -3,6 +3,7 @@
 #include "Vector3.h"
 
 #include <QPointF>
+#include <array>
 #include <QtGlobal>
 #include <vector>
 
@@ -64,10 +65,11 @@ public:
     // The quad as seen along the view direction (model coordinates, unit length), its size
     // times `scale`.
     Quad quad(const Vector3 &viewDir, double scale = 1.0) const;
-    // Adds the textured quad to the batch; nothing when it would not show. `shade` is the
-    // light on the model at its root (1 unlit), in its vertices' red, green and blue.
+    // Adds the textured quad to the batch; nothing when it would not show. `tint` goes
+    // into its vertices' red, green and blue: the light on the model at its root (white
+    // unlit), times the texture's colour there on a textured face.
     void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0,
-              float shade = 1.0f) const;
+              const std::array<float, 3> &tint = {1.0f, 1.0f, 1.0f}) const;
 
 private:
     Graftal *drawnGraftal;

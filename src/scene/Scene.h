@@ -9,6 +9,7 @@
 #include "ModelImport.h"
 #include "SceneBrush.h"
 #include "SceneHistory.h"
+#include "SurfaceColours.h"
 #include "Vector3.h"
 #include "ViewStyle.h"
 
@@ -96,6 +97,8 @@ public:
     const std::vector<ModelBuffers> &modelBuffers() const;
     // The model's textures, uploaded with its buffers; TextureElements::texture indexes them.
     const std::vector<ModelTexture> &modelTextures() const;
+    // The textures' colours on the model's faces, for what stands on them.
+    const SurfaceColours &surfaceColours() const { return surface; }
     // What the load of the current model has to tell (textures missing or refused), a
     // line each, for the status line.
     const QStringList &modelNotes() const { return notes; }
@@ -256,6 +259,7 @@ private:
     // Render arrays and textures waiting for upload; released once they are in OpenGL.
     std::unique_ptr<RenderArrays> pendingArrays;
     QList<QImage> pendingTextures;
+    SurfaceColours surface;
     // A model on its way in, and how far its upload got (array, byte offset).
     struct Staged
     {

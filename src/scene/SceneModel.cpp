@@ -71,6 +71,7 @@ void Scene::installStaged()
     colorsByMesh = std::move(model.meshColors);
     names = std::move(model.meshNames);
     notes = std::move(model.notes);
+    surface.build(model.arrays, model.faceCount, model.textures);
     if (next->uploaded) {
         // Drawing uses the buffers only.
         takeStagedBuffers();

@@ -18,7 +18,7 @@ void exportInteractively(GLRender &view)
     const Scene &scene = *view.scene();
     if (!scene.loaded() || !view.openGlReady()) {
         QMessageBox::warning(
-            &view, title, QStringLiteral("There is nothing to export yet: open a 3DS file first."));
+            &view, title, QStringLiteral("There is nothing to export yet: open a model first (\"Open 3DS file\")."));
         return;
     }
     const QString suggested = QFileInfo(scene.modelPath()).baseName() + QStringLiteral(".png");

@@ -28,7 +28,8 @@ QCursor brushCursor(int radius, double devicePixelRatio, bool erasing)
 
 QLabel *makeEmptyViewHint(QWidget *view)
 {
-    auto *hint = new QLabel(QStringLiteral("Open a 3DS model with \"Open 3DS file\" below,\n"
+    auto *hint = new QLabel(QStringLiteral("Open a model (3DS, OBJ, glTF, FBX, PLY, STL and more)\n"
+                                           "with \"Open 3DS file\" below, "
                                            "then paint the selected graftal onto it."),
                             view);
     hint->setAlignment(Qt::AlignCenter);

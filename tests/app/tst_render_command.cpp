@@ -9,7 +9,9 @@
 #include "SceneViewFile.h"
 
 #include <QDataStream>
+#include <QPainter>
 #include <QProcessEnvironment>
+#include <cmath>
 #include <sys/stat.h>
 
 namespace {
@@ -44,6 +46,8 @@ private slots:
     void optionsAreRead();
     void rendersWithoutADisplay();
     void rendersThroughTheDisplayToo();
+    void texturesShowWhereTheModelIsLit_data();
+    void texturesShowWhereTheModelIsLit();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
     void helpAndVersionArePrinted();
@@ -215,6 +219,47 @@ void TestRenderCommand::rendersThroughTheDisplayToo()
         QVERIFY(count(picture, red) > 50);
         QVERIFY(QFile::remove(w.file("x.png")));
     }
+}
+
+void TestRenderCommand::texturesShowWhereTheModelIsLit_data()
+{
+    QTest::addColumn<QString>("shading");
+    QTest::addColumn<bool>("textureShows");
+    QTest::newRow("flat") << "flat" << false;
+    QTest::newRow("shaded") << "shaded" << true;
+    QTest::newRow("toon") << "toon" << true;
+}
+
+void TestRenderCommand::texturesShowWhereTheModelIsLit()
+{
+    // A green ball wrapped in an image whose upper half is red, the lower blue; its 3DS
+    // material names the image in capitals, as 8.3 names are stored.
+    QFETCH(QString, shading);
+    QFETCH(bool, textureShows);
+    Workspace w;
+    QImage halves(64, 64, QImage::Format_RGB32);
+    halves.fill(Qt::blue);
+    QPainter(&halves).fillRect(0, 0, 64, 32, Qt::red);
+    QVERIFY(halves.save(w.file("halves.png")));
+    ModelBuilder b;
+    b.addMaterial("wrapped", 0.1f, 0.6f, 0.1f, "HALVES.PNG");
+    ModelBuilder::Mesh &ball = b.addSphere("ball", {0, 0, 0}, 10, 12, 16, "wrapped");
+    for (const auto &p : ball.points)
+        ball.texCoords.append({float(std::atan2(p[1], p[0]) / (2 * M_PI) + 0.5), p[2] / 20.0f + 0.5f});
+    QVERIFY(b.save(w.file("ball.3ds")));
+    const Result r =
+        runTuftmill(w.dir.path(), {"--render", "ball.3ds", "--output", "ball.png", "--size",
+                                   "320x240", "--frame", "--shading", shading});
+    QCOMPARE(r.status, 0);
+    const QImage picture(w.file("ball.png"));
+    const auto blue = [](QRgb c) { return qBlue(c) > 90 && qRed(c) < 60 && qGreen(c) < 60; };
+    const auto reddish = [](QRgb c) { return qRed(c) > 90 && qGreen(c) < 60 && qBlue(c) < 60; };
+    const int model = count(picture, [](QRgb c) { return c != qRgb(255, 255, 255); });
+    QVERIFY2(model > 5000, qPrintable(QString::number(model)));
+    QCOMPARE(count(picture, reddish) > model / 10, textureShows);
+    QCOMPARE(count(picture, blue) > model / 10, textureShows);
+    QCOMPARE(count(picture, [](QRgb c) { return qGreen(c) > 2 * qRed(c) + 20; }) > model / 2,
+             !textureShows);
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

@@ -11,6 +11,7 @@
 #include "Tuftmill.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +58,8 @@ WindowLayout::WindowLayout(const QString &scratchDir)
                 viewAction[a->data().toInt()] = centre(ui.viewToolBar->widgetForAction(a));
         brushRadius = centre(ui.brushRadiusBox);
         sprayRate = centre(ui.sprayRateBox);
+        shading = centre(ui.shadingBox);
+        outlines = centre(ui.styleToolBar->widgetForAction(ui.outlinesAction));
         window.close();
     }
     TreeManager::destroyInstance();

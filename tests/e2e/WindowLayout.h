@@ -16,6 +16,8 @@ struct WindowLayout
     QPoint maskAction, textureAction;
     QMap<int, QPoint> viewAction; // by the action's data
     QPoint brushRadius, sprayRate;
+    // The style row: the shading list and the outlines toggle.
+    QPoint shading, outlines;
 
     explicit WindowLayout(const QString &scratchDir);
 

@@ -6,6 +6,7 @@
 #include "Configurator.h"
 #include "Desktop.h"
 #include "GLRender.h"
+#include "Graftal.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalPainter.h"
 #include "GraftalThumbnailNavigator.h"
@@ -67,6 +68,55 @@ int opaquePixels(const QImage &image, const QRect &area)
     return n;
 }
 
+// The box of the view's pixels that are not its white background, and how many there are.
+struct Drawn
+{
+    QRect box;
+    int pixels = 0;
+};
+Drawn drawnIn(const QImage &shot, const QRect &area)
+{
+    Drawn d;
+    for (int y = area.top(); y <= area.bottom(); y += 2)
+        for (int x = area.left(); x <= area.right(); x += 2)
+            if ((shot.pixel(x, y) & 0xffffff) != 0xffffff) {
+                d.box |= QRect(x, y, 1, 1);
+                ++d.pixels;
+            }
+    return d;
+}
+
+int colourCount(const QImage &shot, const QRect &area)
+{
+    QSet<QRgb> seen;
+    for (int y = area.top(); y <= area.bottom(); y += 2)
+        for (int x = area.left(); x <= area.right(); x += 2)
+            seen.insert(shot.pixel(x, y));
+    return int(seen.size());
+}
+
+int darkPixels(const QImage &shot, const QRect &area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += 2)
+        for (int x = area.left(); x <= area.right(); x += 2)
+            n += qGray(shot.pixel(x, y)) < 40;
+    return n;
+}
+
+// A red graftal in the workspace's library, for the view to paint with.
+bool saveRedGraftal(const QString &workDir)
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(workDir);
+    QDir().mkpath("graftals");
+    auto red = Graftal::create(1, QStringLiteral("Red"));
+    red->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
+    const bool saved = red->save();
+    QDir::setCurrent(previous);
+    return saved;
+}
+
 // Types a file name into the "Open 3DS model" dialog and confirms it.
 bool chooseFile(const QPoint &openAction, const QString &path)
 {
@@ -80,6 +130,8 @@ class TestJourney : public QObject
 private slots:
     void artistJourney();
     void firstStartOnTheSamples();
+    void otherFormatsOpenStandAndSave();
+    void stylesAndCameraByPointerAndKeys();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -312,6 +364,140 @@ void TestJourney::firstStartOnTheSamples()
     // The samples themselves are untouched.
     QCOMPARE(testsupport::readBytes(examples + "/scenes/torus.dat"),
              testsupport::readBytes(work.filePath("scenes/torus.dat")));
+}
+
+void TestJourney::otherFormatsOpenStandAndSave()
+{
+    // A figure three times as tall as it is wide, standing along y as OBJ files do, and the
+    // same figure as GLB and FBX by Debian's assimp: each opens through the dialog standing,
+    // takes graftals, saves its scene and renders from the command line.
+    QTemporaryDir scratch, work;
+    const Layout at(scratch.path());
+    QVERIFY(saveRedGraftal(work.path()));
+    QByteArray obj;
+    for (int k = 0; k < 8; ++k)
+        obj += QByteArray("v %1 %2 %3\n")
+                   .replace("%1", k & 1 ? "1" : "-1")
+                   .replace("%2", k & 2 ? "6" : "0")
+                   .replace("%3", k & 4 ? "1" : "-1");
+    obj += "f 1 2 4 3\nf 5 7 8 6\nf 1 5 6 2\nf 3 4 8 7\nf 1 3 7 5\nf 2 6 8 4\n";
+    QVERIFY(testsupport::writeBytes(work.filePath("figure-obj.obj"), obj));
+    // (FBX as text: assimp 5.2 cannot read back the binary FBX it writes.)
+    for (const char *format : {"glb2", "fbxa"}) {
+        const QString ext = QString::fromLatin1(format).left(3);
+        QProcess assimp;
+        assimp.setStandardOutputFile(QProcess::nullDevice());
+        assimp.start("assimp", {"export", work.filePath("figure-obj.obj"),
+                                work.filePath("figure-" + ext + "." + ext), "-f" + QString(format)});
+        QVERIFY(assimp.waitForFinished(60000) && assimp.exitCode() == 0);
+    }
+
+    QProcess app;
+    QVERIFY(testsupport::startApp(app, work.path()));
+    const QString window = testsupport::windowsOf(app.processId()).first();
+    for (const QString ext : {"obj", "glb", "fbx"}) {
+        const QString name = "figure-" + ext;
+        QVERIFY(chooseFile(at.viewAction[1], work.filePath(name + "." + ext)));
+        // The title names a model once it is the one shown.
+        for (int i = 0; i < 100 && !Desktop::run("xdotool", {"getwindowname", window})
+                                        .startsWith(name + "." + ext);
+             ++i)
+            QTest::qWait(100);
+        QVERIFY2(Desktop::run("xdotool", {"getwindowname", window}).startsWith(name + "." + ext),
+                 qPrintable(ext));
+        const QRect figure = drawnIn(Desktop::settledScreenshot(at.view), at.view).box;
+        QVERIFY2(figure.height() > 2 * figure.width(),
+                 qPrintable(QStringLiteral("%1: %2 x %3").arg(ext).arg(figure.width()).arg(figure.height())));
+        Desktop::click(at.viewAction[3]);
+        const QPoint c = figure.center();
+        Desktop::drag(c + QPoint(0, -figure.height() / 3), c + QPoint(0, figure.height() / 3), 24, 10);
+        Desktop::keep(Desktop::settledScreenshot(at.view), "format-" + ext + ".png");
+        Desktop::click(at.viewAction[6]);
+        const QString scene = work.filePath("scenes/" + name + ".dat");
+        for (int i = 0; i < 50 && !QFile::exists(scene); ++i)
+            QTest::qWait(100);
+        QVERIFY2(testsupport::readBytes(scene).size() > 15 + 24, qPrintable(scene));
+
+        QProcess render;
+        render.setWorkingDirectory(work.path());
+        render.start(QStringLiteral(TUFTMILL_APP_PATH),
+                     {"--render", name + "." + ext, "--scene", scene, "--output", name + ".png",
+                      "--size", "320x240"});
+        QVERIFY(render.waitForFinished(120000));
+        QCOMPARE(render.exitCode(), 0);
+        QVERIFY(!QImage(work.filePath(name + ".png")).isNull());
+    }
+    QVERIFY(Desktop::requestClose(window.toULongLong()));
+    QVERIFY(testsupport::ended(app, 60000));
+}
+
+void TestJourney::stylesAndCameraByPointerAndKeys()
+{
+    // The style row, the orbit, "Frame model" and the title's star on the sample torus.
+    QTemporaryDir scratch, work;
+    const Layout at(scratch.path());
+    QVERIFY(saveRedGraftal(work.path()));
+    QProcess app;
+    QVERIFY(testsupport::startApp(app, work.path()));
+    const QString window = testsupport::windowsOf(app.processId()).first();
+    auto title = [&] { return Desktop::run("xdotool", {"getwindowname", window}); };
+    QVERIFY(chooseFile(at.viewAction[1], TUFTMILL_SOURCE_DIR "/examples/models/torus.3ds"));
+    Desktop::screenshotWhen([&](const QImage &shot) { return drawnIn(shot, at.view).pixels > 1000; });
+    const QImage flat = Desktop::settledScreenshot(at.view);
+    const QRect torus = drawnIn(flat, at.view).box;
+    QCOMPARE(title(), QString::fromUtf8("torus.3ds \u2014 Tuftmill"));
+
+    // Painting across the top silhouette, where graftals stand, marks the scene unsaved.
+    Desktop::click(at.viewAction[3]);
+    const QPoint c = torus.center();
+    for (int dx : {-torus.width() / 3, 0, torus.width() / 3})
+        Desktop::drag(QPoint(c.x() + dx, torus.top() - 15), QPoint(c.x() + dx, torus.top() + 40),
+                      24, 10);
+    const QImage painted = Desktop::settledScreenshot(at.view);
+    QVERIFY(differingPixels(flat, painted, at.view, 2) > 20);
+    QCOMPARE(title(), QString::fromUtf8("torus.3ds* \u2014 Tuftmill"));
+
+    // Shaded from the list by keys: many more colours; outlines: dark lines.
+    Desktop::click(at.shading);
+    Desktop::key("Down");
+    Desktop::key("Return");
+    const QImage shaded = Desktop::screenshotWhen([&](const QImage &shot) {
+        return colourCount(shot, torus) > 3 * colourCount(painted, torus);
+    });
+    QVERIFY2(colourCount(shaded, torus) > 3 * colourCount(painted, torus),
+             qPrintable(QStringLiteral("%1 against %2")
+                            .arg(colourCount(shaded, torus))
+                            .arg(colourCount(painted, torus))));
+    Desktop::click(at.outlines);
+    const QImage outlined = Desktop::screenshotWhen(
+        [&](const QImage &shot) { return darkPixels(shot, torus) > darkPixels(shaded, torus) + 100; });
+    QVERIFY(darkPixels(outlined, torus) > darkPixels(shaded, torus) + 100);
+    Desktop::keep(outlined, "styles-outlined.png");
+
+    // An orbit of 480 pixels keeps the torus in view; a turn of the spec camera sends it
+    // away, and Home brings it back.
+    Desktop::click(at.viewAction[12]);
+    Desktop::drag(c + QPoint(-240, 0), c + QPoint(240, 0), 24, 10);
+    const QImage orbited = Desktop::settledScreenshot(at.view);
+    QVERIFY(drawnIn(orbited, at.view).pixels > 1000);
+    QVERIFY(differingPixels(orbited, outlined, at.view, 2) > 100);
+    Desktop::click(at.viewAction[2]);
+    Desktop::drag(c + QPoint(-300, 0), c + QPoint(300, 0), 24, 10);
+    QVERIFY(drawnIn(Desktop::settledScreenshot(at.view), at.view).pixels < 100);
+    Desktop::key("Home");
+    const QImage framed = Desktop::screenshotWhen(
+        [&](const QImage &shot) { return drawnIn(shot, at.view).pixels > 1000; });
+    QVERIFY(drawnIn(framed, at.view).pixels > 1000);
+    Desktop::keep(framed, "styles-framed.png");
+
+    // Saving takes the star away.
+    Desktop::click(at.viewAction[6]);
+    for (int i = 0; i < 50 && title().contains('*'); ++i)
+        QTest::qWait(100);
+    QCOMPARE(title(), QString::fromUtf8("torus.3ds \u2014 Tuftmill"));
+    QVERIFY(QFile::exists(work.filePath("scenes/torus.view.json")));
+    QVERIFY(Desktop::requestClose(window.toULongLong()));
+    QVERIFY(testsupport::ended(app, 60000));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestJourney)

@@ -283,6 +283,8 @@ private slots:
     void texturesAndNotes_data();
     void texturesAndNotes();
     void texturesGoIntoOpenGl();
+    void rootsTakeTheTexturesColour_data();
+    void rootsTakeTheTexturesColour();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -467,6 +469,47 @@ void TestModelFormats::texturesGoIntoOpenGl()
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, rows);
     QCOMPARE(QColor(rows[8], rows[9], rows[10]), QColor(Qt::red)); // top row, left
     QCOMPARE(QColor(rows[0], rows[1], rows[2]), QColor(Qt::blue));
+}
+
+void TestModelFormats::rootsTakeTheTexturesColour_data()
+{
+    QTest::addColumn<int>("face");
+    QTest::addColumn<QPointF>("barycentric");
+    QTest::addColumn<QColor>("colour"); // invalid: none
+    QTest::newRow("bottom left") << 0 << QPointF(0.1, 0.1) << QColor(Qt::blue);
+    QTest::newRow("bottom right") << 0 << QPointF(0.8, 0.1) << QColor(Qt::white);
+    QTest::newRow("top left") << 0 << QPointF(0.1, 0.8) << QColor(Qt::red);
+    QTest::newRow("repeats") << 0 << QPointF(1.3, 0.1) << QColor(Qt::blue);
+    QTest::newRow("face without texture") << 1 << QPointF(0.1, 0.1) << QColor();
+    QTest::newRow("face past the model") << 2 << QPointF(0.1, 0.1) << QColor();
+    QTest::newRow("negative face") << -1 << QPointF(0.1, 0.1) << QColor();
+}
+
+void TestModelFormats::rootsTakeTheTexturesColour()
+{
+    // Face 0 spans the texture with (0,0), (1,0), (0,1) at its corners; face 1 has none.
+    QFETCH(int, face);
+    QFETCH(QPointF, barycentric);
+    QFETCH(QColor, colour);
+    RenderArrays arrays;
+    arrays.texCoords = LargeBuffer<float>(12);
+    arrays.faceTexture = LargeBuffer<int16_t>(2);
+    const float coords[12] = {0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+    std::copy(coords, coords + 12, arrays.texCoords.data());
+    arrays.faceTexture[0] = 0;
+    arrays.faceTexture[1] = -1;
+    QImage image(2, 2, QImage::Format_RGB32); // top row first
+    image.setPixelColor(0, 0, Qt::red);
+    image.setPixelColor(1, 0, Qt::green);
+    image.setPixelColor(0, 1, Qt::blue);
+    image.setPixelColor(1, 1, Qt::white);
+    SurfaceColours surface;
+    surface.build(arrays, 2, {image});
+    const std::optional<SurfaceColours::Rgb> c =
+        surface.at(face, barycentric.x(), barycentric.y());
+    QCOMPARE(c.has_value(), colour.isValid());
+    if (c)
+        QCOMPARE(QColor::fromRgbF((*c)[0], (*c)[1], (*c)[2]), colour);
 }
 
 void TestModelFormats::damagedFilesAreRefused_data()

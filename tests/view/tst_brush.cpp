@@ -422,7 +422,7 @@ void TestBrush::exportFailuresSayWhy()
         action.setData(GLRender::ExportAction);
         empty.dispatchAction(&action);
         QCOMPARE(catcher.title, QStringLiteral("Export image"));
-        QVERIFY(catcher.text.contains("open a 3DS file first"));
+        QVERIFY(catcher.text.contains("open a model first"));
     }
     Brushing b;
     QString error;
