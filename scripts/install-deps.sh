@@ -10,6 +10,7 @@ PACKAGES=(
   libx11-dev xvfb xauth xdotool imagemagick assimp-utils
   fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file man-db librsvg2-bin
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
 )
 
 missing=()

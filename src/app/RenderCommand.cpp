@@ -10,6 +10,7 @@
 #include "SceneRenderer.h"
 #include "SceneViewFile.h"
 #include "TreeManager.h"
+#include "TurntableRender.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -23,7 +24,8 @@
 
 namespace {
 const QStringList ValueOptions = {"--render", "--output",   "--scene",   "--size",         "--yaw",
-                                  "--pitch",  "--distance", "--shading", "--graftal-scale"};
+                                  "--pitch",  "--distance", "--shading", "--graftal-scale",
+                                  "--turntable", "--degrees", "--frames", "--fps"};
 const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -133,6 +135,13 @@ QString RenderCommand::usage()
         "  --shading flat|shaded|toon  how the model is drawn (default: flat)\n"
         "  --outlines             draw outlines along the silhouette and creases\n"
         "  --graftal-scale S      multiply the drawn size of every graftal (default 1)\n"
+        "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
+        "                         model's centre from the start view; --output is then a\n"
+        "                         pattern such as frames/horse_%04d.png (one PNG per\n"
+        "                         frame) or a .mp4 (H.264) or .webm (VP9) video\n"
+        "  --degrees D            how far the turntable turns in all (default 360)\n"
+        "  --frames A-B           render only frames A to B of the turntable (1-based)\n"
+        "  --fps N                frames per second of a video (default 24)\n"
         "  --help                 show this text\n"
         "  --version              show the version of Tuftmill\n"
         "\n"
@@ -232,9 +241,27 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 return false;
             }
             options.graftalScale = scale;
+        } else if (name == QLatin1String("--turntable") || name == QLatin1String("--fps")) {
+            const int n = value.toInt();
+            if (n < 1 || n > 100000 || QString::number(n) != value) {
+                error = QStringLiteral("%1 needs a whole number from 1 to 100000, not %2")
+                            .arg(name, value);
+                return false;
+            }
+            (name == QLatin1String("--fps") ? options.fps : options.turntable) = n;
+        } else if (name == QLatin1String("--frames")) {
+            static const QRegularExpression range(QStringLiteral("^(\\d{1,6})-(\\d{1,6})$"));
+            const QRegularExpressionMatch m = range.match(value);
+            options.firstFrame = m.hasMatch() ? m.captured(1).toInt() : 0;
+            options.lastFrame = m.hasMatch() ? m.captured(2).toInt() : 0;
+            if (options.firstFrame < 1 || options.lastFrame < options.firstFrame) {
+                error = QStringLiteral("--frames needs A-B with 1 <= A <= B, not %1").arg(value);
+                return false;
+            }
         } else if (!number(name == QLatin1String("--yaw")     ? options.yaw
-                           : name == QLatin1String("--pitch") ? options.pitch
-                                                              : options.distance)) {
+                           : name == QLatin1String("--pitch")   ? options.pitch
+                           : name == QLatin1String("--degrees") ? options.degrees
+                                                                : options.distance)) {
             return false;
         }
     }
@@ -245,8 +272,29 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                                         : QStringLiteral("--output PICTURE.png is missing");
         return false;
     }
+    if (options.turntable > 0)
+        return TurntableRender::check(requestOf(options), error);
+    for (const char *only : {"--degrees", "--frames", "--fps"})
+        if (seen.contains(QLatin1String(only))) {
+            error = QStringLiteral("%1 needs --turntable").arg(QLatin1String(only));
+            return false;
+        }
     QByteArray format;
     return picturefile::formatFor(options.output, format, error);
+}
+
+TurntableRequest RenderCommand::requestOf(const Options &options)
+{
+    TurntableRequest request;
+    request.frames = options.turntable;
+    request.degrees = options.degrees;
+    request.first = options.firstFrame;
+    request.last = options.lastFrame;
+    request.fps = options.fps;
+    request.width = options.width;
+    request.height = options.height;
+    request.output = options.output;
+    return request;
 }
 
 int RenderCommand::run(int argc, char **argv)
@@ -384,6 +432,17 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
 
     // Textures only for the graftals in the picture: the library may be large.
     renderer.prepareTextures(scene);
+    if (options.turntable > 0) {
+        // The model and textures are loaded once; each frame's camera comes from the start.
+        TurntableRender turntable(renderer, scene, scene.camera(), settingsOf(scene.style),
+                                  requestOf(options));
+        bool ok = turntable.begin(error);
+        while (ok && !turntable.done())
+            ok = turntable.renderNext(error);
+        if (!ok || !turntable.finish(error))
+            return fail(error);
+        return 0;
+    }
     const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
                                           options.width, options.height, error);
     if (image.isNull())

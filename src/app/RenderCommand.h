@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <optional>
 
+struct TurntableRequest;
+
 // `tuftmill --render MODEL --output OUT.png [options]`: draws a model with its painted
 // graftals into a PNG or JPEG without a window, and without a display if there is none. Every
 // failure gives one line on standard error and exit status 1. `--help` and `--version` print
@@ -26,6 +28,11 @@ public:
         std::optional<Shading> shading;
         bool outlines = false;
         std::optional<double> graftalScale;
+        // A turntable of this many frames (0: a still), the camera orbiting by `degrees`.
+        int turntable = 0;
+        double degrees = 360.0;
+        int firstFrame = 1, lastFrame = 0; // lastFrame 0: the turntable's last
+        int fps = 24;
         bool help = false;
         bool version = false;
     };
@@ -40,4 +47,5 @@ public:
 
 private:
     static int render(const Options &options, int argc, char **argv);
+    static TurntableRequest requestOf(const Options &options);
 };

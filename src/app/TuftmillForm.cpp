@@ -178,6 +178,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
     exportAction =
         addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
                       QStringLiteral(":/icons/export_image.png"));
+    turntableAction = namedToolAction(viewToolBar, GLRender::TurntableAction,
+                                      QStringLiteral("Render turntable…"),
+                                      QStringLiteral(":/icons/render_turntable.png"));
     // Framing, beside what the scene file keeps.
     viewToolBar->addSeparator();
     frameAction = namedToolAction(viewToolBar, GLRender::FrameAction, QStringLiteral("Frame model"),

@@ -44,6 +44,7 @@ struct TuftmillClass
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *exportAction = nullptr;
+    QAction *turntableAction = nullptr;
     QAction *frameAction = nullptr;
     QDoubleSpinBox *graftalScaleBox = nullptr;
     QAction *fitGraftalScaleAction = nullptr;

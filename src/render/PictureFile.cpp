@@ -1,8 +1,10 @@
 #include "PictureFile.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <cerrno>
 
 namespace picturefile {
 
@@ -26,18 +28,30 @@ bool write(const QImage &image, const QString &path, QString &error)
     QByteArray format;
     if (!formatFor(path, format, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, format);
+    // Encoded in memory first, then written unbuffered and counted: a short write (a full
+    // disk, a file size limit) is seen there, and the file is then not committed.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
     // JPEG has no transparency: the picture is opaque anyway.
     const QImage written = format == "jpeg" ? image.convertToFormat(QImage::Format_RGB888) : image;
     if (format == "jpeg")
         writer.setQuality(92);
     if (!writer.write(written)) {
         error = writer.errorString();
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        error = file.errorString();
+        return false;
+    }
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        // A short write is no error to Qt; the system's reason is the one to give.
+        const int code = errno;
+        error = code ? qt_error_string(code) : file.errorString();
         file.cancelWriting();
         return false;
     }

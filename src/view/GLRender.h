@@ -48,7 +48,8 @@ public:
         RedoAction = 10,
         ExportAction = 11,
         FrameAction = 13,
-        FitGraftalScaleAction = 14
+        FitGraftalScaleAction = 14,
+        TurntableAction = 15
     };
     enum DragKind
     {

@@ -5,6 +5,7 @@
 #include "ImageExport.h"
 #include "Scene.h"
 #include "SceneSession.h"
+#include "TurntableExport.h"
 
 #include <QAction>
 #include <QTimer>
@@ -50,6 +51,9 @@ void GLRender::dispatchAction(QAction *action)
         break;
     case ExportAction:
         imageexport::exportInteractively(*this);
+        break;
+    case TurntableAction:
+        TurntableExport::renderInteractively(*this);
         break;
     case FrameAction:
         frameModel();

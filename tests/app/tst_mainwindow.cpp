@@ -111,6 +111,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {6, "Save current state of scene", false},
         {7, "Reload state for scene from disk", false},
         {11, "Export image", false},
+        {15, "Render turntable…", false},
         {0, nullptr, false},
         {13, "Frame model", false},
     };
@@ -121,7 +122,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QVERIFY2(view[i]->isSeparator(), qPrintable(QString::number(i)));
             continue;
         }
-        const QString text = QString::fromLatin1(expected[i].text);
+        const QString text = QString::fromUtf8(expected[i].text);
         if (QWidget *button = ui.viewToolBar->widgetForAction(view[i]); expected[i].data > 11)
             QCOMPARE(button->accessibleName(), text);
         if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
@@ -134,7 +135,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QCOMPARE(box->maximum(), i == 7 ? 200 : 50);
             continue;
         }
-        QCOMPARE(view[i]->text(), QString::fromLatin1(expected[i].text));
+        QCOMPARE(view[i]->text(), text);
         QCOMPARE(view[i]->data().toInt(), expected[i].data);
         QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
         QVERIFY(!view[i]->icon().isNull());

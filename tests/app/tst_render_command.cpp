@@ -1,6 +1,7 @@
 // `tuftmill --render`: pictures from the command line, without a window and without a
 // display, and a clear one-line failure for everything that can go wrong.
 #include "../support/Models.h"
+#include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
@@ -14,34 +15,9 @@
 #include <sys/stat.h>
 
 namespace {
-struct Result
-{
-    int status = -1;
-    QString out, err;
-};
-
-// The real program in `dir`, with no display unless `display` is set.
-Result runTuftmill(const QString &dir, const QStringList &args, bool display = false,
-                   const QStringList &extraEnv = {})
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!display) {
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    }
-    for (const QString &kv : extraEnv)
-        env.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(TUFTMILL_APP_PATH), args);
-    if (!p.waitForFinished(120000))
-        return {};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
+using testsupport::Result;
+using testsupport::runTuftmill;
+using testsupport::Workspace;
 
 int count(const QImage &image, const std::function<bool(QRgb)> &wanted)
 {
@@ -60,39 +36,6 @@ bool green(QRgb c)
     return qGreen(c) > 90 && qRed(c) < 80 && qBlue(c) < 80;
 }
 
-// A workspace with a red graftal (id 1), a green sphere and a scene that stands the
-// graftal on every face of the sphere, on a light yellow background.
-struct Workspace
-{
-    QTemporaryDir dir;
-
-    Workspace()
-    {
-        QDir(dir.path()).mkpath("graftals");
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        auto g = Graftal::create(1, QStringLiteral("Red"));
-        g->setBaseSize(1.5);
-        g->setLevel(0,
-                    {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
-        const bool saved = g->save();
-        QDir::setCurrent(previous);
-        QVERIFY(saved);
-        ModelBuilder b;
-        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
-        b.addSphere("ball", {0, 0, 0}, 10, 12, 16, "green");
-        QVERIFY(b.save(file("sphere.3ds")));
-        QByteArray scene;
-        QDataStream s(&scene, QIODevice::WriteOnly);
-        s.setVersion(QDataStream::Qt_4_3);
-        const int faces = 2 * 16 * 11;
-        s << QColor(255, 250, 200) << qint32(faces);
-        for (int f = 0; f < faces; ++f)
-            s << qint32(f) << qint32(1) << 0.3 << 0.3;
-        QVERIFY(testsupport::writeBytes(file("sphere.dat"), scene));
-    }
-    QString file(const QString &name) const { return dir.filePath(name); }
-};
 } // namespace
 
 class TestRenderCommand : public QObject
@@ -164,6 +107,15 @@ void TestRenderCommand::optionsAreRead_data()
                                             "--graftal-scale", "0"}
                              << true << "--graftal-scale needs a number above 0";
     QTest::newRow("frame alone") << QStringList{"--frame"} << true << "--render";
+    QTest::newRow("frames backwards") << QStringList{"--render",    "m", "--output", "o_%04d.png",
+                                                     "--turntable", "12", "--frames", "5-3"}
+                                      << true << "--frames needs A-B with 1 <= A <= B";
+    QTest::newRow("fps words") << QStringList{"--render",    "m",  "--output", "o_%04d.png",
+                                              "--turntable", "12", "--fps",    "fast"}
+                               << true << "--fps needs a whole number";
+    QTest::newRow("degrees of a still")
+        << QStringList{"--render", "m", "--output", "o.png", "--degrees", "90"} << true
+        << "--degrees needs --turntable";
 }
 
 void TestRenderCommand::optionsAreRead()
@@ -387,7 +339,8 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
-                               "--distance", "--version"})
+                               "--distance", "--turntable", "--degrees", "--frames", "--fps",
+                               "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.

@@ -1,0 +1,241 @@
+// Turntables: the frames of one orbit as PNG pictures or as a video read back with
+// FFmpeg's libraries, split runs, failures, and renders given up part way; nothing
+// half-written is ever left under the output's name.
+#include "../support/RenderWorkspace.h"
+#include "HeadlessContext.h"
+#include "LoggerOutput.h"
+#include "Scene.h"
+#include "SceneRenderer.h"
+#include "TurntableRender.h"
+
+#include <QApplication>
+#include <QSet>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace {
+using testsupport::Result;
+using testsupport::runTuftmill;
+using testsupport::Workspace;
+
+const QStringList Sphere{"--render", "sphere.3ds", "--scene", "sphere.dat", "--pitch", "20"};
+
+struct Decoded
+{
+    int frames = 0;
+    QSize size;
+    QString codec;
+};
+
+// Every picture of the file's video stream, decoded.
+Decoded decode(const QString &path)
+{
+    Decoded d;
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return d;
+    const auto closeInput = [](AVFormatContext *f) { avformat_close_input(&f); };
+    const std::unique_ptr<AVFormatContext, decltype(closeInput)> format(opened, closeInput);
+    const AVCodec *decoder = nullptr;
+    const int stream = avformat_find_stream_info(opened, nullptr) < 0
+                           ? -1
+                           : av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (stream < 0)
+        return d;
+    const auto freeCodec = [](AVCodecContext *c) { avcodec_free_context(&c); };
+    const std::unique_ptr<AVCodecContext, decltype(freeCodec)> codec(
+        avcodec_alloc_context3(decoder), freeCodec);
+    const auto freeFrame = [](AVFrame *f) { av_frame_free(&f); };
+    const std::unique_ptr<AVFrame, decltype(freeFrame)> frame(av_frame_alloc(), freeFrame);
+    const auto freePacket = [](AVPacket *p) { av_packet_free(&p); };
+    const std::unique_ptr<AVPacket, decltype(freePacket)> packet(av_packet_alloc(), freePacket);
+    if (avcodec_parameters_to_context(codec.get(), opened->streams[stream]->codecpar) < 0 ||
+        avcodec_open2(codec.get(), decoder, nullptr) < 0)
+        return d;
+    d.codec = QString::fromLatin1(avcodec_get_name(codec->codec_id));
+    const auto drain = [&] {
+        while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
+            ++d.frames;
+            d.size = QSize(frame->width, frame->height);
+        }
+    };
+    while (av_read_frame(opened, packet.get()) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(codec.get(), packet.get()) >= 0)
+            drain();
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(codec.get(), nullptr);
+    drain();
+    return d;
+}
+
+QByteArray pixels(const QString &path)
+{
+    const QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
+    return QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
+}
+} // namespace
+
+class TestTurntable : public QObject
+{
+    Q_OBJECT
+private slots:
+    void framesGoRoundTheModel();
+    void videosHoldEveryFrame_data();
+    void videosHoldEveryFrame();
+    void failuresLeaveNothing_data();
+    void failuresLeaveNothing();
+    void rendersGivenUpLeaveNothing_data();
+    void rendersGivenUpLeaveNothing();
+    void cleanupTestCase() { LoggerOutput::shutdown(); }
+};
+
+void TestTurntable::framesGoRoundTheModel()
+{
+    Workspace w(true);
+    QVERIFY(QDir(w.dir.path()).mkpath("one") && QDir(w.dir.path()).mkpath("split"));
+    const QStringList small{"--size", "160x120"};
+    for (const QStringList &how :
+         {QStringList{"--turntable", "12", "--output", "one/f_%04d.png"},
+          QStringList{"--turntable", "12", "--frames", "1-6", "--output", "split/f_%04d.png"},
+          QStringList{"--turntable", "12", "--frames", "7-12", "--output", "split/f_%04d.png"},
+          QStringList{"--output", "still.png"}}) {
+        const Result r = runTuftmill(w.dir.path(), Sphere + small + how);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err, QString());
+    }
+    QSet<QByteArray> seen;
+    for (int n = 1; n <= 12; ++n) {
+        const QString name = QStringLiteral("f_%1.png").arg(n, 4, 10, QLatin1Char('0'));
+        const QByteArray bytes = testsupport::readBytes(w.file("one/" + name));
+        QVERIFY2(!bytes.isEmpty(), qPrintable(name));
+        // A split run draws the same frames, to the byte.
+        QCOMPARE(testsupport::readBytes(w.file("split/" + name)), bytes);
+        seen.insert(pixels(w.file("one/" + name)));
+    }
+    QCOMPARE(seen.size(), 12);
+    QCOMPARE(QDir(w.file("one")).entryList(QDir::Files).size(), 12);
+    // The first frame is the start view, drawn as a still of it is.
+    QCOMPARE(pixels(w.file("one/f_0001.png")), pixels(w.file("still.png")));
+}
+
+void TestTurntable::videosHoldEveryFrame_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("mp4") << "turn.mp4" << "h264";
+    QTest::newRow("webm") << "turn.webm" << "vp9";
+}
+
+void TestTurntable::videosHoldEveryFrame()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, codec);
+    Workspace w(true);
+    for (const QStringList &how : {QStringList{"--turntable", "12", "--fps", "12", "--output", output},
+                                   QStringList{"--output", "still.png"}}) {
+        const Result r = runTuftmill(w.dir.path(), Sphere + QStringList{"--size", "160x120"} + how);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err, QString());
+    }
+    const Decoded video = decode(w.file(output));
+    QCOMPARE(video.codec, codec);
+    QCOMPARE(video.frames, 12);
+    QCOMPARE(video.size, QSize(160, 120));
+    // The video is a new file like the still: the temporary's own mode does not stay.
+    QCOMPARE(QFileInfo(w.file(output)).permissions(), QFileInfo(w.file("still.png")).permissions());
+    QCOMPARE(w.written(), (QStringList{"still.png", output}));
+}
+
+void TestTurntable::failuresLeaveNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<QString>("says");
+    const QStringList turn{"--turntable", "12", "--output"};
+    QTest::newRow("two numbers") << (turn + QStringList{"f_%04d_%d.png"}) << false
+                                 << "needs exactly one frame number";
+    QTest::newRow("space padding") << (turn + QStringList{"f_%4d.png"}) << false
+                                   << "may hold only %d or %0Nd";
+    QTest::newRow("jpeg frames") << (turn + QStringList{"f_%04d.jpg"}) << false
+                                 << "is not a .png name";
+    QTest::newRow("unknown kind") << (turn + QStringList{"turn.avi"}) << false
+                                  << "turn.avi is neither a frame pattern";
+    QTest::newRow("missing folder") << (turn + QStringList{"no/dir/turn.mp4"}) << false
+                                    << "no/dir is missing or not writable";
+    QTest::newRow("odd video") << (turn + QStringList{"turn.webm", "--size", "161x120"}) << false
+                               << "even width and height, not 161x120";
+    QTest::newRow("frames outside") << (turn + QStringList{"f_%04d.png", "--frames", "10-14"})
+                                    << false << "the frames 10-14 are not within 1-12";
+    QTest::newRow("full disk, frames") << (turn + QStringList{"f_%04d.png", "--size", "640x480"})
+                                       << true << "cannot write f_0001.png: File too large";
+    QTest::newRow("full disk, video") << (turn + QStringList{"turn.mp4", "--size", "640x480"})
+                                      << true << "cannot write turn.mp4: File too large";
+}
+
+void TestTurntable::failuresLeaveNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, fullDisk);
+    QFETCH(QString, says);
+    Workspace w(true);
+    // A file size limit stands in for a full disk: writes past 1 KiB fail.
+    const QStringList limited{"bash", "-c", "trap '' XFSZ; ulimit -S -f 1; exec \"$0\" \"$@\""};
+    const Result r =
+        runTuftmill(w.dir.path(), Sphere + args, false, {}, fullDisk ? limited : QStringList{});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.count('\n') == 1, qPrintable(r.err));
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QCOMPARE(w.written(), QStringList());
+}
+
+void TestTurntable::rendersGivenUpLeaveNothing_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("discard"); // or dropped unfinished
+    for (const char *output : {"f_%04d.png", "turn.mp4"}) {
+        QTest::addRow("%s discarded", output) << output << true;
+        QTest::addRow("%s dropped", output) << output << false;
+    }
+}
+
+void TestTurntable::rendersGivenUpLeaveNothing()
+{
+    QFETCH(QString, output);
+    QFETCH(bool, discard);
+    Workspace w(true);
+    QString error;
+    HeadlessContext context;
+    QVERIFY2(context.createSurfaceless(error) || context.createThroughWindowSystem(error),
+             qPrintable(error));
+    SceneRenderer renderer;
+    QVERIFY2(renderer.initialize(error), qPrintable(error));
+    Scene scene;
+    scene.setGlReady(true);
+    QVERIFY2(scene.loadModel(w.file("sphere.3ds"), error), qPrintable(error));
+    TurntableRequest request;
+    request.frames = 12;
+    request.width = 160;
+    request.height = 120;
+    request.output = w.file(output);
+    {
+        TurntableRender render(renderer, scene, scene.camera(), settingsOf(scene.style), request);
+        QVERIFY2(render.begin(error), qPrintable(error));
+        for (int n = 0; n < 3; ++n)
+            QVERIFY2(render.renderNext(error), qPrintable(error));
+        QCOMPARE(render.framesRendered(), 3);
+        QVERIFY(!w.written().isEmpty()); // frames, or the video's temporary file
+        if (discard) {
+            render.discard();
+            QCOMPARE(w.written(), QStringList());
+        }
+    }
+    QCOMPARE(w.written(), QStringList());
+}
+
+QTEST_MAIN(TestTurntable)
+#include "tst_turntable.moc"
