@@ -302,6 +302,22 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
     QTest::newRow("unwritable output")
         << QStringList{"--render", "sphere.3ds", "--output", "no/dir/out.png"} << QStringList{}
         << "cannot write no/dir/out.png";
+    const QStringList turn{"--render", "sphere.3ds", "--turntable", "12", "--output"};
+    const auto turntable = [&](const char *row, const QStringList &args, const char *says) {
+        QTest::newRow(row) << (turn + args) << QStringList{} << says;
+    };
+    turntable("two numbers", {"f_%04d_%d.png"}, "needs exactly one frame number");
+    turntable("space padding", {"f_%4d.png"}, "may hold only %d or %0Nd");
+    turntable("jpeg frames", {"f_%04d.jpg"}, "is not a .png name");
+    turntable("unknown kind", {"turn.avi"}, "turn.avi is neither a frame pattern");
+    turntable("missing folder", {"no/dir/turn.mp4"}, "no/dir is missing or not writable");
+    turntable("odd video", {"turn.webm", "--size", "161x120"}, "even width and height, not 161x120");
+    turntable("frames outside", {"f_%04d.png", "--frames", "10-14"},
+              "the frames 10-14 are not within 1-12");
+    turntable("full disk, frames", {"f_%04d.png", "--size", "640x480"},
+              "cannot write f_0001.png: File too large");
+    turntable("full disk, video", {"turn.mp4", "--size", "640x480"},
+              "cannot write turn.mp4: File too large");
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine()
@@ -309,6 +325,7 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QFETCH(QStringList, args);
     QFETCH(QStringList, env);
     QFETCH(QString, says);
+    const bool fullDisk = QByteArray(QTest::currentDataTag()).startsWith("full disk");
     Workspace w;
     QByteArray model = testsupport::readBytes(w.file("sphere.3ds"));
     QVERIFY(testsupport::writeBytes(w.file("cut.3ds"), model.left(model.size() / 2)));
@@ -324,12 +341,16 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QCOMPARE(::mkfifo(QFile::encodeName(w.file("pipe.dat")).constData(), 0644), 0);
     QVERIFY(QFile::link("/dev/zero", w.file("zero.dat")));
     QVERIFY(testsupport::writeBytes(w.file("notes.dat"), "these are notes, not a scene\n"));
-    const Result r = runTuftmill(w.dir.path(), args, false, env);
+    const QStringList before = w.written();
+    // A file size limit stands in for a full disk: writes past 1 KiB fail.
+    const QStringList limited{"bash", "-c", "trap '' XFSZ; ulimit -S -f 1; exec \"$0\" \"$@\""};
+    const Result r = runTuftmill(w.dir.path(), args, false, env, fullDisk ? limited : QStringList{});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.endsWith('\n') && r.err.count('\n') == 1,
              qPrintable(r.err));
     QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    QVERIFY(!QFileInfo::exists(w.file(args[args.indexOf("--output") + 1])));
+    // Nothing is left behind: neither the output nor a temporary file.
+    QCOMPARE(w.written(), before);
 }
 
 void TestRenderCommand::helpAndVersionArePrinted()

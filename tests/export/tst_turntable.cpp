@@ -1,6 +1,6 @@
 // Turntables: the frames of one orbit as PNG pictures or as a video read back with
-// FFmpeg's libraries, split runs, failures, and renders given up part way; nothing
-// half-written is ever left under the output's name.
+// FFmpeg's libraries, split runs, and renders given up part way; nothing half-written is
+// ever left under the output's name.
 #include "../support/RenderWorkspace.h"
 #include "HeadlessContext.h"
 #include "LoggerOutput.h"
@@ -87,8 +87,6 @@ private slots:
     void framesGoRoundTheModel();
     void videosHoldEveryFrame_data();
     void videosHoldEveryFrame();
-    void failuresLeaveNothing_data();
-    void failuresLeaveNothing();
     void rendersGivenUpLeaveNothing_data();
     void rendersGivenUpLeaveNothing();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -149,48 +147,6 @@ void TestTurntable::videosHoldEveryFrame()
     // The video is a new file like the still: the temporary's own mode does not stay.
     QCOMPARE(QFileInfo(w.file(output)).permissions(), QFileInfo(w.file("still.png")).permissions());
     QCOMPARE(w.written(), (QStringList{"still.png", output}));
-}
-
-void TestTurntable::failuresLeaveNothing_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("fullDisk");
-    QTest::addColumn<QString>("says");
-    const QStringList turn{"--turntable", "12", "--output"};
-    QTest::newRow("two numbers") << (turn + QStringList{"f_%04d_%d.png"}) << false
-                                 << "needs exactly one frame number";
-    QTest::newRow("space padding") << (turn + QStringList{"f_%4d.png"}) << false
-                                   << "may hold only %d or %0Nd";
-    QTest::newRow("jpeg frames") << (turn + QStringList{"f_%04d.jpg"}) << false
-                                 << "is not a .png name";
-    QTest::newRow("unknown kind") << (turn + QStringList{"turn.avi"}) << false
-                                  << "turn.avi is neither a frame pattern";
-    QTest::newRow("missing folder") << (turn + QStringList{"no/dir/turn.mp4"}) << false
-                                    << "no/dir is missing or not writable";
-    QTest::newRow("odd video") << (turn + QStringList{"turn.webm", "--size", "161x120"}) << false
-                               << "even width and height, not 161x120";
-    QTest::newRow("frames outside") << (turn + QStringList{"f_%04d.png", "--frames", "10-14"})
-                                    << false << "the frames 10-14 are not within 1-12";
-    QTest::newRow("full disk, frames") << (turn + QStringList{"f_%04d.png", "--size", "640x480"})
-                                       << true << "cannot write f_0001.png: File too large";
-    QTest::newRow("full disk, video") << (turn + QStringList{"turn.mp4", "--size", "640x480"})
-                                      << true << "cannot write turn.mp4: File too large";
-}
-
-void TestTurntable::failuresLeaveNothing()
-{
-    QFETCH(QStringList, args);
-    QFETCH(bool, fullDisk);
-    QFETCH(QString, says);
-    Workspace w(true);
-    // A file size limit stands in for a full disk: writes past 1 KiB fail.
-    const QStringList limited{"bash", "-c", "trap '' XFSZ; ulimit -S -f 1; exec \"$0\" \"$@\""};
-    const Result r =
-        runTuftmill(w.dir.path(), Sphere + args, false, {}, fullDisk ? limited : QStringList{});
-    QCOMPARE(r.status, 1);
-    QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.count('\n') == 1, qPrintable(r.err));
-    QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    QCOMPARE(w.written(), QStringList());
 }
 
 void TestTurntable::rendersGivenUpLeaveNothing_data()
