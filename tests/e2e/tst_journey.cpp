@@ -2,11 +2,11 @@
 // directory, driven by pointer and keyboard events on the X display.
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
+#include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
 #include "Configurator.h"
 #include "Desktop.h"
 #include "GLRender.h"
-#include "Graftal.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalPainter.h"
 #include "GraftalThumbnailNavigator.h"
@@ -68,53 +68,30 @@ int opaquePixels(const QImage &image, const QRect &area)
     return n;
 }
 
-// The box of the view's pixels that are not its white background, and how many there are.
+// What a part of a screenshot shows, every second pixel in both directions: the box of
+// what is not the view's white background, how many such pixels, how many dark ones and
+// how many colours.
 struct Drawn
 {
     QRect box;
-    int pixels = 0;
+    int pixels = 0, dark = 0, colours = 0;
 };
 Drawn drawnIn(const QImage &shot, const QRect &area)
 {
     Drawn d;
+    QSet<QRgb> seen;
     for (int y = area.top(); y <= area.bottom(); y += 2)
-        for (int x = area.left(); x <= area.right(); x += 2)
-            if ((shot.pixel(x, y) & 0xffffff) != 0xffffff) {
+        for (int x = area.left(); x <= area.right(); x += 2) {
+            const QRgb c = shot.pixel(x, y);
+            seen.insert(c);
+            d.dark += qGray(c) < 40;
+            if ((c & 0xffffff) != 0xffffff) {
                 d.box |= QRect(x, y, 1, 1);
                 ++d.pixels;
             }
+        }
+    d.colours = int(seen.size());
     return d;
-}
-
-int colourCount(const QImage &shot, const QRect &area)
-{
-    QSet<QRgb> seen;
-    for (int y = area.top(); y <= area.bottom(); y += 2)
-        for (int x = area.left(); x <= area.right(); x += 2)
-            seen.insert(shot.pixel(x, y));
-    return int(seen.size());
-}
-
-int darkPixels(const QImage &shot, const QRect &area)
-{
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); y += 2)
-        for (int x = area.left(); x <= area.right(); x += 2)
-            n += qGray(shot.pixel(x, y)) < 40;
-    return n;
-}
-
-// A red graftal in the workspace's library, for the view to paint with.
-bool saveRedGraftal(const QString &workDir)
-{
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(workDir);
-    QDir().mkpath("graftals");
-    auto red = Graftal::create(1, QStringLiteral("Red"));
-    red->setLevel(0, {testsupport::filledLevel(Qt::red), testsupport::filledLevel(Qt::transparent)});
-    const bool saved = red->save();
-    QDir::setCurrent(previous);
-    return saved;
 }
 
 // Types a file name into the "Open 3DS model" dialog and confirms it.
@@ -371,9 +348,10 @@ void TestJourney::otherFormatsOpenStandAndSave()
     // A figure three times as tall as it is wide, standing along y as OBJ files do, and the
     // same figure as GLB and FBX by Debian's assimp: each opens through the dialog standing,
     // takes graftals, saves its scene and renders from the command line.
-    QTemporaryDir scratch, work;
+    QTemporaryDir scratch;
     const Layout at(scratch.path());
-    QVERIFY(saveRedGraftal(work.path()));
+    const testsupport::Workspace space; // a red graftal to paint with
+    const QDir work(space.dir.path());
     QByteArray obj;
     for (int k = 0; k < 8; ++k)
         obj += QByteArray("v %1 %2 %3\n")
@@ -399,12 +377,8 @@ void TestJourney::otherFormatsOpenStandAndSave()
         const QString name = "figure-" + ext;
         QVERIFY(chooseFile(at.viewAction[1], work.filePath(name + "." + ext)));
         // The title names a model once it is the one shown.
-        for (int i = 0; i < 100 && !Desktop::run("xdotool", {"getwindowname", window})
-                                        .startsWith(name + "." + ext);
-             ++i)
-            QTest::qWait(100);
-        QVERIFY2(Desktop::run("xdotool", {"getwindowname", window}).startsWith(name + "." + ext),
-                 qPrintable(ext));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Desktop::run("xdotool", {"getwindowname", window}).startsWith(name + "." + ext), 10000);
         const QRect figure = drawnIn(Desktop::settledScreenshot(at.view), at.view).box;
         QVERIFY2(figure.height() > 2 * figure.width(),
                  qPrintable(QStringLiteral("%1: %2 x %3").arg(ext).arg(figure.width()).arg(figure.height())));
@@ -414,9 +388,7 @@ void TestJourney::otherFormatsOpenStandAndSave()
         Desktop::keep(Desktop::settledScreenshot(at.view), "format-" + ext + ".png");
         Desktop::click(at.viewAction[6]);
         const QString scene = work.filePath("scenes/" + name + ".dat");
-        for (int i = 0; i < 50 && !QFile::exists(scene); ++i)
-            QTest::qWait(100);
-        QVERIFY2(testsupport::readBytes(scene).size() > 15 + 24, qPrintable(scene));
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::readBytes(scene).size() > 15 + 24, 5000);
 
         QProcess render;
         render.setWorkingDirectory(work.path());
@@ -434,9 +406,10 @@ void TestJourney::otherFormatsOpenStandAndSave()
 void TestJourney::stylesAndCameraByPointerAndKeys()
 {
     // The style row, the orbit, "Frame model" and the title's star on the sample torus.
-    QTemporaryDir scratch, work;
+    QTemporaryDir scratch;
     const Layout at(scratch.path());
-    QVERIFY(saveRedGraftal(work.path()));
+    const testsupport::Workspace space; // a red graftal to paint with
+    const QDir work(space.dir.path());
     QProcess app;
     QVERIFY(testsupport::startApp(app, work.path()));
     const QString window = testsupport::windowsOf(app.processId()).first();
@@ -462,16 +435,16 @@ void TestJourney::stylesAndCameraByPointerAndKeys()
     Desktop::key("Down");
     Desktop::key("Return");
     const QImage shaded = Desktop::screenshotWhen([&](const QImage &shot) {
-        return colourCount(shot, torus) > 3 * colourCount(painted, torus);
+        return drawnIn(shot, torus).colours > 3 * drawnIn(painted, torus).colours;
     });
-    QVERIFY2(colourCount(shaded, torus) > 3 * colourCount(painted, torus),
+    QVERIFY2(drawnIn(shaded, torus).colours > 3 * drawnIn(painted, torus).colours,
              qPrintable(QStringLiteral("%1 against %2")
-                            .arg(colourCount(shaded, torus))
-                            .arg(colourCount(painted, torus))));
+                            .arg(drawnIn(shaded, torus).colours)
+                            .arg(drawnIn(painted, torus).colours)));
     Desktop::click(at.outlines);
     const QImage outlined = Desktop::screenshotWhen(
-        [&](const QImage &shot) { return darkPixels(shot, torus) > darkPixels(shaded, torus) + 100; });
-    QVERIFY(darkPixels(outlined, torus) > darkPixels(shaded, torus) + 100);
+        [&](const QImage &shot) { return drawnIn(shot, torus).dark > drawnIn(shaded, torus).dark + 100; });
+    QVERIFY(drawnIn(outlined, torus).dark > drawnIn(shaded, torus).dark + 100);
     Desktop::keep(outlined, "styles-outlined.png");
 
     // An orbit of 480 pixels keeps the torus in view; a turn in "Move camera around subject" sends it
@@ -492,9 +465,7 @@ void TestJourney::stylesAndCameraByPointerAndKeys()
 
     // Saving takes the star away.
     Desktop::click(at.viewAction[6]);
-    for (int i = 0; i < 50 && title().contains('*'); ++i)
-        QTest::qWait(100);
-    QCOMPARE(title(), QString::fromUtf8("torus.3ds \u2014 Tuftmill"));
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QString::fromUtf8("torus.3ds \u2014 Tuftmill"), 5000);
     QVERIFY(QFile::exists(work.filePath("scenes/torus.view.json")));
     QVERIFY(Desktop::requestClose(window.toULongLong()));
     QVERIFY(testsupport::ended(app, 60000));
