@@ -1,7 +1,6 @@
 #include "TurntableRender.h"
 
 #include "FrameSequence.h"
-#include "PictureFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
 
@@ -55,14 +54,20 @@ bool TurntableRender::begin(QString &error)
 {
     if (!check(request, error))
         return false;
-    if (!VideoWriter::isVideoName(request.output))
+    if (!VideoWriter::isVideoName(request.output)) {
+        frames = std::make_unique<FrameWriter>();
         return true;
+    }
     video = std::make_unique<VideoWriter>();
     return video->open(request.output, request.width, request.height, request.fps, error);
 }
 
 bool TurntableRender::renderNext(QString &error)
 {
+    if (!video && !frames) {
+        error = QStringLiteral("the turntable was not begun or was given up");
+        return false;
+    }
     const Camera camera = turntable.cameraOf(next);
     const QImage image =
         renderer.picture(scene, camera, settings, request.width, request.height, error);
@@ -73,13 +78,8 @@ bool TurntableRender::renderNext(QString &error)
     if (video) {
         if (!video->add(image, error))
             return false;
-    } else {
-        const QString name = framesequence::fileName(request.output, next);
-        if (!picturefile::write(image, name, error)) {
-            error = QStringLiteral("cannot write %1: %2").arg(name, error);
-            return false;
-        }
-        written.append(name);
+    } else if (!frames->write(image, framesequence::fileName(request.output, next), error)) {
+        return false;
     }
     ++next;
     return true;
@@ -87,14 +87,17 @@ bool TurntableRender::renderNext(QString &error)
 
 bool TurntableRender::finish(QString &error)
 {
-    finished = !video || video->finish(error);
+    finished = video ? video->finish(error) : !frames || frames->wait(error);
     return finished;
 }
 
 void TurntableRender::discard()
 {
     video.reset();
-    for (const QString &name : std::as_const(written))
+    if (!frames)
+        return;
+    // After the frame being written is done: it may be the one the render gave up at.
+    for (const QString &name : frames->written())
         QFile::remove(name);
-    written.clear();
+    frames.reset();
 }

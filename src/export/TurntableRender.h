@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RenderSettings.h"
+#include "FrameWriter.h"
 #include "Turntable.h"
 #include "VideoWriter.h"
 
@@ -25,8 +26,10 @@ struct TurntableRequest
 
 // Renders a turntable one frame per call, so that a window can keep answering between
 // frames; the command line and the window share it. The renderer's OpenGL context must be
-// current at every call but the destructor. Until `finish` succeeds nothing stands under
-// a video's name; `discard`, or the end of a render that did not finish, also removes the PNG
+// current at every call but the destructor and `discard`. PNG frames are written on a
+// thread of their own while the next frame is drawn: a frame that cannot be written is
+// told at the next call, or at `finish`. Until `finish` succeeds nothing stands under a
+// video's name; `discard`, or the end of a render that did not finish, also removes the PNG
 // frames this render wrote.
 class TurntableRender
 {
@@ -41,12 +44,14 @@ public:
     static bool check(const TurntableRequest &request, QString &error);
     // Checks the output and opens the video; false with the reason.
     bool begin(QString &error);
-    // Renders and writes the next frame; false with the reason.
+    // Renders the next frame and writes it (a PNG frame: hands it to be written); false with
+    // the reason, also when an earlier PNG frame could not be written.
     bool renderNext(QString &error);
     bool done() const { return next > last; }
     int framesToRender() const { return last - first + 1; }
     int framesRendered() const { return next - first; }
-    // Ends the video (renamed to its name) after the last frame.
+    // After the last frame: waits for the last PNG frame, or ends the video (renamed to its
+    // name).
     bool finish(QString &error);
     // Removes what this render wrote.
     void discard();
@@ -59,6 +64,6 @@ private:
     TurntableRequest request;
     int first, last, next;
     std::unique_ptr<VideoWriter> video;
-    QStringList written;
+    std::unique_ptr<FrameWriter> frames;
     bool finished = false;
 };

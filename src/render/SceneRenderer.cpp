@@ -9,6 +9,7 @@
 #include "Scene.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -501,8 +502,13 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
                     .arg(height);
         return {};
     }
+    // Read back into the renderer's own buffer, kept from picture to picture: a turntable
+    // then makes only the one picture it hands on per frame.
+    if (readBack.width() != width || readBack.height() != height)
+        readBack = QImage(width, height, QImage::Format_RGBA8888);
     QImage image(width, height, QImage::Format_RGBA8888);
-    if (image.isNull()) {
+    if (readBack.isNull() || image.isNull()) {
+        readBack = QImage();
         error = QStringLiteral("there is not enough memory for a picture of %1 x %2 pixels")
                     .arg(width)
                     .arg(height);
@@ -520,7 +526,7 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
         forFile.pickPicture = false;
         draw(scene, camera, forFile, width, height);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, readBack.bits());
         drawn = glGetError() == GL_NO_ERROR;
         glMatrixMode(GL_PROJECTION);
         glPopMatrix();
@@ -534,7 +540,10 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
         return {};
     }
     // OpenGL's rows run bottom up.
-    return std::move(image).mirrored();
+    const size_t row = size_t(width) * 4;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), readBack.constScanLine(height - 1 - y), row);
+    return image;
 }
 
 void SceneRenderer::setPixmapTexture(const QImage &picture)

@@ -128,6 +128,7 @@ private:
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;
+    QImage readBack; // the last picture's pixels as OpenGL gave them, reused by the next
     GlTexture pixmapTexture;
     std::vector<GraftalInstance *> drawOrder;
 };

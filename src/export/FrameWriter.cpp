@@ -1,0 +1,84 @@
+#include "FrameWriter.h"
+
+#include "PictureFile.h"
+
+#include <utility>
+
+FrameWriter::FrameWriter() : worker(&FrameWriter::run, this) {}
+
+FrameWriter::~FrameWriter()
+{
+    {
+        std::unique_lock<std::mutex> held(lock);
+        waitIdle(held);
+        stopping = true;
+    }
+    changed.notify_all();
+    worker.join();
+}
+
+void FrameWriter::waitIdle(std::unique_lock<std::mutex> &held)
+{
+    changed.wait(held, [this] { return !handed; });
+}
+
+bool FrameWriter::write(const QImage &frame, const QString &frameName, QString &error)
+{
+    {
+        std::unique_lock<std::mutex> held(lock);
+        waitIdle(held);
+        if (!failure.isEmpty()) {
+            error = failure;
+            return false;
+        }
+        picture = frame;
+        name = frameName;
+        handed = true;
+    }
+    changed.notify_all();
+    return true;
+}
+
+bool FrameWriter::wait(QString &error)
+{
+    std::unique_lock<std::mutex> held(lock);
+    waitIdle(held);
+    if (failure.isEmpty())
+        return true;
+    error = failure;
+    return false;
+}
+
+QStringList FrameWriter::written()
+{
+    std::unique_lock<std::mutex> held(lock);
+    waitIdle(held);
+    return done;
+}
+
+void FrameWriter::run()
+{
+    std::unique_lock<std::mutex> held(lock);
+    for (;;) {
+        changed.wait(held, [this] { return handed || stopping; });
+        if (!handed)
+            return;
+        // The picture is the thread's own while it is written, and gone before the next is
+        // taken; the drawing goes on meanwhile.
+        const QString frameName = name;
+        QString error;
+        bool ok = false;
+        {
+            const QImage frame = std::exchange(picture, QImage());
+            held.unlock();
+            ok = picturefile::write(frame, frameName, error);
+        }
+        held.lock();
+        if (ok)
+            done.append(frameName);
+        else
+            failure = QStringLiteral("cannot write %1: %2").arg(frameName, error);
+        handed = false;
+        changed.notify_all();
+    }
+}
