@@ -8,29 +8,28 @@ uniform vec2 texel; // one pixel in texture coordinates
 uniform float nearPlane;
 uniform float farPlane;
 
-float eyeDepth(float d)
-{
-    return nearPlane * farPlane / (farPlane - d * (farPlane - nearPlane));
-}
-
 void main()
 {
     vec2 at = gl_TexCoord[0].st;
     float c = texture2D(depthSampler, at).r;
-    float l = texture2D(depthSampler, at - vec2(texel.x, 0.0)).r;
-    float r = texture2D(depthSampler, at + vec2(texel.x, 0.0)).r;
-    float d = texture2D(depthSampler, at - vec2(0.0, texel.y)).r;
-    float u = texture2D(depthSampler, at + vec2(0.0, texel.y)).r;
-    float zc = eyeDepth(c);
-    float jump = max(max(abs(eyeDepth(l) - zc), abs(eyeDepth(r) - zc)),
-                     max(abs(eyeDepth(d) - zc), abs(eyeDepth(u) - zc)));
-    float bend = abs(l + r - 2.0 * c) + abs(d + u - 2.0 * c);
-    float slope = abs(r - l) + abs(u - d);
-    bool silhouette = jump > 0.03 * zc;
-    bool crease = c < 1.0 && bend > 0.6 * slope + 1e-6;
+    // Left, right, below, above.
+    vec4 n = vec4(texture2D(depthSampler, at - vec2(texel.x, 0.0)).r,
+                  texture2D(depthSampler, at + vec2(texel.x, 0.0)).r,
+                  texture2D(depthSampler, at - vec2(0.0, texel.y)).r,
+                  texture2D(depthSampler, at + vec2(0.0, texel.y)).r);
+    // A silhouette where a neighbour's distance from the eye differs from this pixel's by
+    // more than 3 %. The distance is near * far / w with w = far - depth * (far - near), so
+    // |1/w_n - 1/w_c| > 0.03 / w_c comes to |w_c - w_n| > 0.03 w_n: no division.
+    float span = farPlane - nearPlane;
+    float wc = farPlane - c * span;
+    vec4 wn = vec4(farPlane) - n * span;
+    bool silhouette = any(greaterThan(abs(vec4(wc) - wn), 0.03 * wn));
+    vec2 bends = abs(n.xz + n.yw - vec2(2.0 * c));
+    vec2 slopes = abs(n.yw - n.xz);
+    bool crease = c < 1.0 && bends.x + bends.y > 0.6 * (slopes.x + slopes.y) + 1e-6;
     vec4 color = texture2D(colorSampler, at);
     gl_FragColor = (silhouette || crease) ? vec4(0.08, 0.08, 0.1, 1.0) : color;
     // Lines drawn beside the model (on the background) take the nearer depth, so that
     // graftals standing in front of the silhouette still show.
-    gl_FragDepth = silhouette ? min(min(min(l, r), min(d, u)), c) : c;
+    gl_FragDepth = silhouette ? min(min(min(n.x, n.y), min(n.z, n.w)), c) : c;
 }

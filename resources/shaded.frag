@@ -1,11 +1,9 @@
-// The model lit by a light that follows the camera, smoothly ("Shaded") or in three flat
-// bands ("Toon"). Graftal fragments mix texture and mesh colour by the mask as the flat
-// shader does; the mesh colour there is shaded as the model is at the graftal's root,
-// which comes in the vertex colour's red, green and blue (its alpha is the fade). Faces
-// with a texture show the texture's colour instead of their material's.
-uniform bool isGraftal;
-uniform bool hasTexture;
-uniform bool toon;
+// The model lit by a light that follows the camera, smoothly ("Shaded") or, with TOON
+// defined, in three flat bands ("Toon"); with TEXTURED, faces show their texture's colour
+// instead of their material's. With GRAFTAL it colours graftals instead, as the flat
+// shader does, under a mesh colour lit as the model is at the graftal's root (it comes in
+// the vertex colour's red, green and blue; its alpha is the fade). Each use is a program of
+// its own, so that none pays for the others' branches pixel by pixel.
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
 uniform sampler2D maskSampler;
@@ -17,25 +15,31 @@ const vec3 towardsLight = vec3(-0.3713907, 0.5570860, 0.7427814); // (-0.4, 0.6,
 float light(vec3 normal)
 {
     float d = max(dot(normalize(normal), towardsLight), 0.0);
-    if (toon)
-        return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+#ifdef TOON
+    return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+#else
     return 0.3 + 0.7 * d;
+#endif
 }
 
 void main()
 {
-    if (isGraftal) {
-        vec4 tex = texture2D(texSampler, gl_TexCoord[0].st);
-        vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st);
-        mask.rgb = meshColor * gl_Color.rgb;
-        vec4 s = vec4(mask.a);
-        vec4 color = tex * (vec4(1.0) - s) + mask * s;
-        color.a *= gl_Color.a;
-        gl_FragColor = color;
-        return;
-    }
+#ifdef GRAFTAL
+    vec4 tex = texture2D(texSampler, gl_TexCoord[0].st);
+    vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st);
+    mask.rgb = meshColor * gl_Color.rgb;
+    vec4 s = vec4(mask.a);
+    vec4 color = tex * (vec4(1.0) - s) + mask * s;
+    color.a *= gl_Color.a;
+    gl_FragColor = color;
+#else
     // Faces seen from behind (open models) are lit from their front.
     vec3 n = gl_FrontFacing ? eyeNormal : -eyeNormal;
-    vec3 base = hasTexture ? texture2D(texSampler, gl_TexCoord[0].st).rgb : gl_Color.rgb;
+#ifdef TEXTURED
+    vec3 base = texture2D(texSampler, gl_TexCoord[0].st).rgb;
+#else
+    vec3 base = gl_Color.rgb;
+#endif
     gl_FragColor = vec4(base * light(n), gl_Color.a);
+#endif
 }

@@ -17,8 +17,7 @@ namespace {
 // lacks is -1, which OpenGL ignores.
 struct Uniforms
 {
-    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, toon = -1,
-          hasTexture = -1;
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1;
     // Without a program (its shader did not build) nothing is set.
     bool valid = false;
 
@@ -34,8 +33,6 @@ struct Uniforms
         u.meshColor = glGetUniformLocation(GLuint(program), "meshColor");
         u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
-        u.toon = glGetUniformLocation(GLuint(program), "toon");
-        u.hasTexture = glGetUniformLocation(GLuint(program), "hasTexture");
         return u;
     }
 };
@@ -96,7 +93,7 @@ bool SceneRenderer::initialize(QString &error)
     // The shaded modes and outlines need programs of their own; without them every
     // style draws flat, without lines.
     QString problem;
-    if (!shaded.build({QStringLiteral(":shaded.vert"), QStringLiteral(":shaded.frag")}, problem))
+    if (!lit.build(problem))
         styleMessages += problem;
     if (!outlineProgram.build({QStringLiteral(":outlines.frag")}, problem))
         styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
@@ -107,13 +104,33 @@ bool SceneRenderer::initialize(QString &error)
     return true;
 }
 
+bool SceneRenderer::LitPrograms::build(QString &problem)
+{
+    const QStringList both{QStringLiteral(":shaded.vert"), QStringLiteral(":shaded.frag")};
+    for (int toon = 0; toon < 2; ++toon)
+        for (int textured = 0; textured < 2; ++textured) {
+            const QByteArray defines = QByteArray(toon ? "#define TOON\n" : "") +
+                                       QByteArray(textured ? "#define TEXTURED\n" : "");
+            if (!model[toon][textured].build(both, problem, defines))
+                return false;
+        }
+    if (!graftals.build({QStringLiteral(":shaded.frag")}, problem, "#define GRAFTAL\n"))
+        return false;
+    // The mask is on the second unit; every other sampler reads the first.
+    GLint previous = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    glUseProgram(graftals.name());
+    glUniform1i(graftals.uniform("maskSampler"), 1);
+    glUseProgram(GLuint(previous));
+    return true;
+}
+
 SceneRenderer::StyleProgram::StyleProgram(const SceneRenderer &renderer, Shading shading)
 {
     glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
-    if (shading == Shading::Flat || !renderer.shaded.valid())
+    if (shading == Shading::Flat || !renderer.lit.valid())
         return;
-    glUseProgram(renderer.shaded.name());
-    glUniform1i(renderer.shaded.uniform("toon"), shading == Shading::Toon ? 1 : 0);
+    glUseProgram(renderer.lit.of(shading, false).name());
     switched = true;
 }
 
@@ -126,8 +143,7 @@ SceneRenderer::StyleProgram::~StyleProgram()
 void SceneRenderer::StyleProgram::reuse(const SceneRenderer &renderer, Shading shading) const
 {
     if (switched) {
-        glUseProgram(renderer.shaded.name());
-        glUniform1i(renderer.shaded.uniform("toon"), shading == Shading::Toon ? 1 : 0);
+        glUseProgram(renderer.lit.of(shading, false).name());
     } else {
         glUseProgram(GLuint(previous));
     }
@@ -287,8 +303,9 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     if (settings.overlays && scene.axesShown())
         drawAxes();
     // Textures show where the model is lit; "Flat" keeps the materials' colours.
-    const bool textured = style.shading != Shading::Flat && shaded.valid();
-    drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials);
+    const bool textured = style.shading != Shading::Flat && lit.valid();
+    drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
+              style.shading);
     // Overlays may stand anywhere; without them the lines need only the model's part.
     const bool overlaid = settings.overlays && (scene.axesShown() || scene.trailShown());
     const std::array<float, 4> box = outlined && !overlaid
@@ -304,7 +321,8 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     drawGraftals(scene, camera, style);
 }
 
-void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours) const
+void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
+                              Shading shading) const
 {
     const Uniforms uniforms = Uniforms::current();
     if (uniforms.valid) {
@@ -316,7 +334,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     if (scene.modelBuffers().empty())
         return;
-    const bool textured = colours == ModelColours::Textured && uniforms.hasTexture >= 0;
+    const bool textured = colours == ModelColours::Textured && shading != Shading::Flat;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
@@ -335,7 +353,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
         const bool anyTexture = !b.byTexture.empty() && (b.byTexture.size() > 1 ||
                                                          b.byTexture.front().texture >= 0);
         if (textured && anyTexture)
-            drawTexturedRange(scene, b, uniforms.hasTexture);
+            drawTexturedRange(scene, b, shading);
         else
             glDrawArrays(GL_TRIANGLES, 0, GLsizei(b.faces * 3));
     }
@@ -346,7 +364,7 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
 }
 
 void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
-                                      GLint hasTexture) const
+                                      Shading shading) const
 {
     const std::vector<ModelTexture> &textures = scene.modelTextures();
     glClientActiveTexture(GL_TEXTURE0);
@@ -358,19 +376,23 @@ void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
         // A texture whose image could not be had leaves its faces their colours.
         const bool shown = e.texture >= 0 && size_t(e.texture) < textures.size() &&
                            textures[size_t(e.texture)].width > 0;
-        glUniform1i(hasTexture, shown ? 1 : 0);
+        glUseProgram(lit.of(shading, shown).name());
         glBindTexture(GL_TEXTURE_2D, shown ? textures[size_t(e.texture)].texture.get() : 0);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, e.indices.get());
         glDrawElements(GL_TRIANGLES, e.count, GL_UNSIGNED_INT, nullptr);
     }
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glUniform1i(hasTexture, 0);
+    glUseProgram(lit.of(shading, false).name());
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
 
 void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style)
 {
+    // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
+    const bool litRoots = style.shading != Shading::Flat && lit.valid();
+    if (litRoots)
+        glUseProgram(lit.graftals.name());
     const Uniforms uniforms = Uniforms::current();
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
@@ -393,8 +415,6 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
 
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
-    // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
-    const bool lit = style.shading != Shading::Flat && shaded.valid();
     const bool toon = style.shading == Shading::Toon;
     const Matrix4 toEye = camera.modelView();
     const Vector3 origin = toEye.transformPoint(Vector3::zero);
@@ -412,7 +432,7 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
             continue; // no textures made yet: nothing to show
         const MeshFace *face = instance->face();
         std::optional<SurfaceColours::Rgb> texel;
-        if (lit && !surface.empty())
+        if (litRoots && !surface.empty())
             texel = surface.at(face->faceIndex, instance->barycentric.x(),
                                instance->barycentric.y());
         const int mesh = texel ? TexturedRoots : face->meshIndex;
@@ -433,7 +453,7 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
             boundGraftal = g;
         }
         const float shade =
-            lit ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
+            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
         const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
         instance->draw(batch, camera.viewDir, style.graftalScale,
                        {tint[0] * shade, tint[1] * shade, tint[2] * shade});

@@ -90,8 +90,10 @@ private:
         Textured,
         FaceIds
     };
-    void drawModel(const Scene &scene, const Camera &camera, ModelColours colours) const;
-    void drawTexturedRange(const Scene &scene, const ModelBuffers &b, GLint hasTexture) const;
+    // `shading` picks the lit program of textured faces.
+    void drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
+                   Shading shading = Shading::Flat) const;
+    void drawTexturedRange(const Scene &scene, const ModelBuffers &b, Shading shading) const;
     void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
@@ -121,7 +123,22 @@ private:
     QString shaderMessages;
     GlShader shader;
     GlProgram program;
-    ShaderProgram shaded;
+    // The lit programs, one for each thing they draw so that none pays pixel by pixel for
+    // another's branches: the model smooth or in bands, each with and without a texture,
+    // and the graftals, whose roots are lit on the processor.
+    struct LitPrograms
+    {
+        ShaderProgram model[2][2]; // [toon][textured]
+        ShaderProgram graftals;
+
+        bool build(QString &problem);
+        bool valid() const { return graftals.valid(); }
+        const ShaderProgram &of(Shading shading, bool textured) const
+        {
+            return model[shading == Shading::Toon][textured];
+        }
+    };
+    LitPrograms lit;
     ShaderProgram outlineProgram;
     QString styleMessages;
     OffscreenTarget outlineTarget{true};

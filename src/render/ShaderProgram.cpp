@@ -15,7 +15,7 @@ QString glInfoLog(GLuint id, bool isProgram)
     return QString::fromLocal8Bit(log).trimmed();
 }
 
-bool ShaderProgram::build(const QStringList &resources, QString &log)
+bool ShaderProgram::build(const QStringList &resources, QString &log, const QByteArray &defines)
 {
     linked = false;
     shaders.clear();
@@ -26,7 +26,7 @@ bool ShaderProgram::build(const QStringList &resources, QString &log)
             log = QStringLiteral("the shader %1 cannot be opened").arg(resource);
             return false;
         }
-        const QByteArray source = file.readAll();
+        const QByteArray source = defines + file.readAll();
         const char *text = source.constData();
         const GLenum kind =
             resource.endsWith(QLatin1String(".vert")) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
