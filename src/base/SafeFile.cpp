@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -120,8 +121,9 @@ bool read(const QString &path, qint64 maxBytes, QByteArray &bytes, QString &why)
     QFile file;
     if (!open(path, maxBytes, file, why))
         return false;
-    // Never more than the limit, even from a file that grows meanwhile.
-    bytes = file.read(maxBytes);
+    // Never more than the limit, even from a file that grows meanwhile; and never room for
+    // the limit either (a read sizes its buffer by what it is asked for), only for the file.
+    bytes = file.read(std::min(maxBytes, file.size()));
     if (file.error() != QFileDevice::NoError) {
         why = QStringLiteral("%1: %2").arg(path, file.errorString());
         bytes.clear();

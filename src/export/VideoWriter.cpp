@@ -261,7 +261,10 @@ bool VideoWriter::add(const QImage &picture, QString &error)
         error = QStringLiteral("a frame of the wrong size for the video");
         return false;
     }
-    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+    // The renderer's opaque pictures have the bytes of RGBA already.
+    const QImage rgba = picture.format() == QImage::Format_RGBX8888
+                            ? picture
+                            : picture.convertToFormat(QImage::Format_RGBA8888);
     if (av_frame_make_writable(s.frame.get()) < 0) {
         error = QStringLiteral("out of memory for the video");
         return false;

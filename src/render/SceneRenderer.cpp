@@ -522,13 +522,10 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
                     .arg(height);
         return {};
     }
-    // Read back into the renderer's own buffer, kept from picture to picture: a turntable
-    // then makes only the one picture it hands on per frame.
-    if (readBack.width() != width || readBack.height() != height)
-        readBack = QImage(width, height, QImage::Format_RGBA8888);
-    QImage image(width, height, QImage::Format_RGBA8888);
-    if (readBack.isNull() || image.isNull()) {
-        readBack = QImage();
+    // The picture is opaque (graftals blend only its colours), and says so: its files then
+    // need no alpha, which makes a PNG smaller and quicker to write.
+    QImage image(width, height, QImage::Format_RGBX8888);
+    if (image.isNull()) {
         error = QStringLiteral("there is not enough memory for a picture of %1 x %2 pixels")
                     .arg(width)
                     .arg(height);
@@ -546,7 +543,7 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
         forFile.pickPicture = false;
         draw(scene, camera, forFile, width, height);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, readBack.bits());
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
         drawn = glGetError() == GL_NO_ERROR;
         glMatrixMode(GL_PROJECTION);
         glPopMatrix();
@@ -559,10 +556,14 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
                     .arg(height);
         return {};
     }
-    // OpenGL's rows run bottom up.
+    // OpenGL's rows run bottom up; turned in place, so that a picture costs one buffer.
     const size_t row = size_t(width) * 4;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), readBack.constScanLine(height - 1 - y), row);
+    std::vector<uchar> spare(row);
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        std::memcpy(spare.data(), image.scanLine(top), row);
+        std::memcpy(image.scanLine(top), image.scanLine(bottom), row);
+        std::memcpy(image.scanLine(bottom), spare.data(), row);
+    }
     return image;
 }
 

@@ -64,7 +64,7 @@ public:
     // gives it to the scene to pick from.
     void refreshPicking(Scene &scene);
     // Draws off screen at the given size, without overlays, and reads it back (rows top
-    // down); a null image and the reason when OpenGL cannot.
+    // down, opaque: Format_RGBX8888); a null image and the reason when OpenGL cannot.
     QImage picture(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                    int width, int height, QString &error);
 
@@ -145,7 +145,6 @@ private:
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;
-    QImage readBack; // the last picture's pixels as OpenGL gave them, reused by the next
     GlTexture pixmapTexture;
     std::vector<GraftalInstance *> drawOrder;
 };

@@ -8,6 +8,7 @@
 #include "GLRender.h"
 #include "LevelMemory.h"
 #include "LoggerOutput.h"
+#include "SafeFile.h"
 #include "Scene.h"
 #include "Tuftmill.h"
 
@@ -116,6 +117,7 @@ private slots:
     void sceneFilesAreNeverFollowed_data();
     void sceneFilesAreNeverFollowed();
     void reloadAsksRefusesAndReports();
+    void smallFilesCostTheirSize();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -470,6 +472,20 @@ void TestSharedFiles::reloadAsksRefusesAndReports()
     }
     QVERIFY(QFileInfo(scene->stateFileName()).permissions() & QFile::WriteGroup); // kept
     TreeManager::destroyInstance();
+}
+
+void TestSharedFiles::smallFilesCostTheirSize()
+{
+    // A scene's limit is some 2 GiB: reading a small one must not set that much aside, which
+    // fails outright where memory is not overcommitted.
+    ScopedWorkDir work;
+    const QByteArray content(100, 'x');
+    QVERIFY(writeBytes("small.dat", content));
+    QByteArray bytes;
+    QString why;
+    QVERIFY(safefile::read("small.dat", qint64(2) << 30, bytes, why));
+    QCOMPARE(bytes, content);
+    QVERIFY2(bytes.capacity() < 4096, qPrintable(QString::number(bytes.capacity())));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestSharedFiles)
