@@ -120,6 +120,7 @@ private:
     void drawTrail(const Scene &scene) const;
 
     bool usable = false;
+    bool finishModelFirst = false; // while a picture draws: the model's pixels before graftals
     QString shaderMessages;
     GlShader shader;
     GlProgram program;
