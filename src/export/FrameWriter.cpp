@@ -71,7 +71,7 @@ void FrameWriter::run()
         {
             const QImage frame = std::exchange(picture, QImage());
             held.unlock();
-            ok = picturefile::write(frame, frameName, error);
+            ok = picturefile::write(frame, frameName, error, picturefile::Packing::Quick);
         }
         held.lock();
         if (ok)

@@ -23,7 +23,7 @@ bool formatFor(const QString &path, QByteArray &format, QString &error)
     return true;
 }
 
-bool write(const QImage &image, const QString &path, QString &error)
+bool write(const QImage &image, const QString &path, QString &error, Packing packing)
 {
     QByteArray format;
     if (!formatFor(path, format, error))
@@ -38,6 +38,8 @@ bool write(const QImage &image, const QString &path, QString &error)
     const QImage written = format == "jpeg" ? image.convertToFormat(QImage::Format_RGB888) : image;
     if (format == "jpeg")
         writer.setQuality(92);
+    else if (packing == Packing::Quick)
+        writer.setQuality(80); // Qt's PNG writer turns this into zlib's level 1
     if (!writer.write(written)) {
         error = writer.errorString();
         return false;
