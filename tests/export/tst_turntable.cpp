@@ -2,6 +2,7 @@
 // FFmpeg's libraries, split runs, and renders given up part way; nothing half-written is
 // ever left under the output's name.
 #include "../support/RenderWorkspace.h"
+#include "FrameWriter.h"
 #include "HeadlessContext.h"
 #include "LoggerOutput.h"
 #include "Scene.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QSet>
+#include <QTemporaryDir>
 #include <memory>
 
 extern "C" {
@@ -89,6 +91,7 @@ private slots:
     void videosHoldEveryFrame();
     void rendersGivenUpLeaveNothing_data();
     void rendersGivenUpLeaveNothing();
+    void aFrameNotWrittenStopsTheWriter();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -191,6 +194,26 @@ void TestTurntable::rendersGivenUpLeaveNothing()
         }
     }
     QCOMPARE(w.written(), QStringList());
+}
+
+void TestTurntable::aFrameNotWrittenStopsTheWriter()
+{
+    QTemporaryDir dir;
+    QImage frame(16, 8, QImage::Format_RGBX8888);
+    frame.fill(Qt::darkCyan);
+    QString error;
+    FrameWriter writer;
+    QVERIFY2(writer.write(frame, dir.filePath("f_0001.png"), error), qPrintable(error));
+    // Handed over once the frame before is written; its own failure shows at the next call.
+    QVERIFY2(writer.write(frame, dir.filePath("gone/f_0002.png"), error), qPrintable(error));
+    QVERIFY(!writer.write(frame, dir.filePath("f_0003.png"), error));
+    QVERIFY2(error.startsWith("cannot write ") && error.contains("gone/f_0002.png"),
+             qPrintable(error));
+    QVERIFY(!writer.wait(error));
+    QVERIFY2(error.contains("gone/f_0002.png"), qPrintable(error));
+    QCOMPARE(writer.written(), QStringList{dir.filePath("f_0001.png")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"f_0001.png"});
+    QCOMPARE(QImage(dir.filePath("f_0001.png")).pixel(3, 3), QColor(Qt::darkCyan).rgb());
 }
 
 QTEST_MAIN(TestTurntable)
