@@ -172,6 +172,7 @@ void TestRenderCommand::rendersWithoutADisplay()
     QVERIFY(QFile::remove(w.file("graftals/Deep.xml")));
     const QImage plain(w.file("bare.png")), picture(w.file("dressed.png"));
     QCOMPARE(picture.size(), QSize(640, 360));
+    QVERIFY(!picture.hasAlphaChannel()); // opaque, and its file carries no alpha
     QCOMPARE(plain.pixelColor(2, 2), QColor(Qt::white));
     QCOMPARE(picture.pixelColor(2, 2), QColor(255, 250, 200)); // the scene's background
     QCOMPARE(count(plain, red), 0);
