@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev file man-db librsvg2-bin
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libpng-dev zlib1g-dev
 )
 
 missing=()

@@ -2,6 +2,8 @@
 
 #include "PictureFile.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 FrameWriter::FrameWriter() : worker(&FrameWriter::run, this) {}
@@ -58,6 +60,9 @@ QStringList FrameWriter::written()
 
 void FrameWriter::run()
 {
+    // The drawing is what the turntable waits for: the encoding takes what time the drawing
+    // leaves the processors, and the drawing waits for it only when it falls a frame behind.
+    setpriority(PRIO_PROCESS, id_t(gettid()), 19);
     std::unique_lock<std::mutex> held(lock);
     for (;;) {
         changed.wait(held, [this] { return handed || stopping; });

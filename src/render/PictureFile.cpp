@@ -1,5 +1,7 @@
 #include "PictureFile.h"
 
+#include "QuickPng.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -23,6 +25,27 @@ bool formatFor(const QString &path, QByteArray &format, QString &error)
     return true;
 }
 
+namespace {
+bool encode(const QImage &image, const QByteArray &format, Packing packing, QByteArray &bytes,
+            QString &error)
+{
+    if (format == "png" && packing == Packing::Quick)
+        return quickpng::encode(image, bytes, error);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    // JPEG has no transparency: the picture is opaque anyway.
+    const QImage written = format == "jpeg" ? image.convertToFormat(QImage::Format_RGB888) : image;
+    if (format == "jpeg")
+        writer.setQuality(92);
+    if (!writer.write(written)) {
+        error = writer.errorString();
+        return false;
+    }
+    return true;
+}
+} // namespace
+
 bool write(const QImage &image, const QString &path, QString &error, Packing packing)
 {
     QByteArray format;
@@ -31,19 +54,8 @@ bool write(const QImage &image, const QString &path, QString &error, Packing pac
     // Encoded in memory first, then written unbuffered and counted: a short write (a full
     // disk, a file size limit) is seen there, and the file is then not committed.
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    // JPEG has no transparency: the picture is opaque anyway.
-    const QImage written = format == "jpeg" ? image.convertToFormat(QImage::Format_RGB888) : image;
-    if (format == "jpeg")
-        writer.setQuality(92);
-    else if (packing == Packing::Quick)
-        writer.setQuality(80); // Qt's PNG writer turns this into zlib's level 1
-    if (!writer.write(written)) {
-        error = writer.errorString();
+    if (!encode(image, format, packing, bytes, error))
         return false;
-    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = file.errorString();

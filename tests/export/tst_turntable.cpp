@@ -5,6 +5,7 @@
 #include "FrameWriter.h"
 #include "HeadlessContext.h"
 #include "LoggerOutput.h"
+#include "PictureFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
 #include "TurntableRender.h"
@@ -92,6 +93,8 @@ private slots:
     void rendersGivenUpLeaveNothing_data();
     void rendersGivenUpLeaveNothing();
     void aFrameNotWrittenStopsTheWriter();
+    void quickFramesKeepEveryPixel_data();
+    void quickFramesKeepEveryPixel();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -214,6 +217,46 @@ void TestTurntable::aFrameNotWrittenStopsTheWriter()
     QCOMPARE(writer.written(), QStringList{dir.filePath("f_0001.png")});
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"f_0001.png"});
     QCOMPARE(QImage(dir.filePath("f_0001.png")).pixel(3, 3), QColor(Qt::darkCyan).rgb());
+}
+
+void TestTurntable::quickFramesKeepEveryPixel_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("opaque, as pictures are drawn") << QImage::Format_RGBX8888 << QSize(97, 61);
+    QTest::newRow("three bytes a pixel") << QImage::Format_RGB888 << QSize(1, 1);
+    QTest::newRow("with alpha") << QImage::Format_ARGB32 << QSize(64, 3);
+    QTest::newRow("grey") << QImage::Format_Grayscale8 << QSize(5, 40);
+}
+
+void TestTurntable::quickFramesKeepEveryPixel()
+{
+    QFETCH(QImage::Format, format);
+    QFETCH(QSize, size);
+    // Smooth ramps, flat runs and noise: every filter and run the packing meets.
+    QImage picture(size, QImage::Format_ARGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const int alpha = format == QImage::Format_ARGB32 ? int(noise >> 24) : 255;
+            picture.setPixel(x, y, x < size.width() / 3 ? qRgba(40, 90, 200, alpha)
+                                   : x < 2 * size.width() / 3
+                                       ? qRgba(x * 3 % 256, y * 5 % 256, 128, alpha)
+                                       : qRgba(int(noise >> 8) & 255, int(noise >> 16) & 255,
+                                               int(noise) & 255, alpha));
+        }
+    picture = picture.convertToFormat(format);
+    QTemporaryDir dir;
+    QString error;
+    const QString name = dir.filePath("f_0001.png");
+    QVERIFY2(picturefile::write(picture, name, error, picturefile::Packing::Quick),
+             qPrintable(error));
+    const QImage back(name);
+    QCOMPARE(back.size(), size);
+    QCOMPARE(back.hasAlphaChannel(), picture.hasAlphaChannel());
+    const QImage::Format compared = QImage::Format_ARGB32;
+    QCOMPARE(back.convertToFormat(compared), picture.convertToFormat(compared));
 }
 
 QTEST_MAIN(TestTurntable)
