@@ -7,6 +7,7 @@
 #include "Graftal.h"
 #include "Logger.h"
 #include "Scene.h"
+#include "VisibleFace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -616,6 +617,17 @@ void SceneRenderer::drawTrail(const Scene &scene) const
 }
 
 bool SceneRenderer::modelInView(const Scene &scene, const Camera &camera, int width, int height)
+{
+    if (!usable || !scene.loaded() || !scene.glReady())
+        return true;
+    // Most views show some face whole: found without drawing the model, which costs as much
+    // as the picture's own drawing of it.
+    return visibleface::surelyShows(scene, camera, width, height) ||
+           modelDrawnInView(scene, camera, width, height);
+}
+
+bool SceneRenderer::modelDrawnInView(const Scene &scene, const Camera &camera, int width,
+                                     int height)
 {
     if (!usable || !scene.loaded() || !scene.glReady() || !pictureTarget.resize(width, height))
         return true;

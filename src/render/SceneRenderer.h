@@ -71,6 +71,8 @@ public:
     // Whether any pixel of a width x height picture through `camera` shows the model (its
     // face-id picture, off screen); true when OpenGL cannot tell.
     bool modelInView(const Scene &scene, const Camera &camera, int width, int height);
+    // The same by drawing the face-id picture, whatever the faces' shapes.
+    bool modelDrawnInView(const Scene &scene, const Camera &camera, int width, int height);
 
     // A texture of a picture, kept until the next one replaces it (nothing draws it).
     void setPixmapTexture(const QImage &image);

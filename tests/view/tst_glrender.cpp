@@ -10,6 +10,7 @@
 #include "ModelLoadTask.h"
 #include "Scene.h"
 #include "SceneSession.h"
+#include "VisibleFace.h"
 
 #include <QAction>
 #include <QColorDialog>
@@ -109,6 +110,8 @@ private slots:
     void pickPictureOverlaysAndTrail();
     void cameraMouseRules();
     void orbitAndFrameKeepTheModelInView();
+    void inViewWithoutDrawingOnlyWhenTheDrawingShows_data();
+    void inViewWithoutDrawingOnlyWhenTheDrawingShows();
     void mipmapsCarryTheLevelsOfDetail_data();
     void mipmapsCarryTheLevelsOfDetail();
     void graftalsStandAtTheSilhouette();
@@ -419,6 +422,59 @@ void TestGLRender::orbitAndFrameKeepTheModelInView()
     QTest::keyClick(&v.view, Qt::Key_Home);
     QVERIFY2(modelPixels() > atStart, qPrintable(QString::number(modelPixels())));
     QVERIFY(v.scene()->pickFace(200, 150) != nullptr);
+}
+
+void TestGLRender::inViewWithoutDrawingOnlyWhenTheDrawingShows_data()
+{
+    // The camera moved from the start view (800 units before a ball of radius 50) and
+    // turned; whether a face is found whole on screen, and whether the face-id picture
+    // shows the model (-1: either).
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<double>("along");
+    QTest::addColumn<double>("yaw");
+    QTest::addColumn<int>("found");
+    QTest::addColumn<int>("drawn");
+    QTest::newRow("start") << "ball.3ds" << 0.0 << 0.0 << 1 << 1;
+    QTest::newRow("turned away") << "ball.3ds" << 0.0 << 180.0 << 0 << 0;
+    QTest::newRow("one face fills the picture") << "ball.3ds" << 749.0 << 0.0 << 0 << 1;
+    QTest::newRow("inside, facing the backs") << "ball.3ds" << 800.0 << 0.0 << 0 << 0;
+    QTest::newRow("a speck far off") << "ball.3ds" << -2700.0 << 0.0 << 0 << -1;
+    QTest::newRow("a placed real model")
+        << testsupport::realModel("assimp_CameraRollAnimWithChildObject.3ds") << 0.0 << 0.0
+        << -1 << 1;
+    QTest::newRow("a real model half out")
+        << testsupport::realModel("deb-libirrlicht-doc_room.3ds") << 600.0 << 30.0 << -1 << -1;
+}
+
+void TestGLRender::inViewWithoutDrawingOnlyWhenTheDrawingShows()
+{
+    QFETCH(QString, model);
+    QFETCH(double, along);
+    QFETCH(double, yaw);
+    QFETCH(int, found);
+    QFETCH(int, drawn);
+    View v;
+    ModelBuilder ball;
+    ball.addMaterial(QStringLiteral("green"), 0.0f, 1.0f, 0.0f);
+    ball.addSphere(QStringLiteral("ball"), {0, 0, 0}, 10, 16, 24, QStringLiteral("green"));
+    QVERIFY(ball.save("ball.3ds"));
+    QVERIFY(v.view.openModel(model));
+    v.view.makeCurrent();
+    SceneRenderer &renderer = v.view.renderer();
+    // The row's view, then the views turned from it all the way round.
+    for (double turn = 0.0; turn < 360.0; turn += 45.0) {
+        const Camera camera = v.scene()->camera().moved(0, 0, along).turned(yaw + turn, 0);
+        const bool quick = visibleface::surelyShows(*v.scene(), camera, ViewWidth, ViewHeight);
+        const bool picture =
+            renderer.modelDrawnInView(*v.scene(), camera, ViewWidth, ViewHeight);
+        if (turn == 0.0 && found >= 0)
+            QCOMPARE(quick, found == 1);
+        if (turn == 0.0 && drawn >= 0)
+            QCOMPARE(picture, drawn == 1);
+        // Found without drawing only where the drawing shows it; the answer is the drawing's.
+        QVERIFY2(!quick || picture, qPrintable(QString::number(turn)));
+        QCOMPARE(renderer.modelInView(*v.scene(), camera, ViewWidth, ViewHeight), picture);
+    }
 }
 
 void TestGLRender::mipmapsCarryTheLevelsOfDetail_data()
