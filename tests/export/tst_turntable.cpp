@@ -226,25 +226,22 @@ void TestTurntable::quickFramesKeepEveryPixel_data()
     QTest::newRow("opaque, as pictures are drawn") << QImage::Format_RGBX8888 << QSize(97, 61);
     QTest::newRow("three bytes a pixel") << QImage::Format_RGB888 << QSize(1, 1);
     QTest::newRow("with alpha") << QImage::Format_ARGB32 << QSize(64, 3);
-    QTest::newRow("grey") << QImage::Format_Grayscale8 << QSize(5, 40);
 }
 
 void TestTurntable::quickFramesKeepEveryPixel()
 {
     QFETCH(QImage::Format, format);
     QFETCH(QSize, size);
-    // Smooth ramps, flat runs and noise: every filter and run the packing meets.
+    // A flat run, a ramp and noise: every kind of row the packing meets.
     QImage picture(size, QImage::Format_ARGB32);
     quint32 noise = 12345;
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x) {
             noise = noise * 1103515245u + 12345u;
-            const int alpha = format == QImage::Format_ARGB32 ? int(noise >> 24) : 255;
-            picture.setPixel(x, y, x < size.width() / 3 ? qRgba(40, 90, 200, alpha)
-                                   : x < 2 * size.width() / 3
-                                       ? qRgba(x * 3 % 256, y * 5 % 256, 128, alpha)
-                                       : qRgba(int(noise >> 8) & 255, int(noise >> 16) & 255,
-                                               int(noise) & 255, alpha));
+            const int part = 3 * x / size.width();
+            picture.setPixel(x, y, part == 0   ? 0xff2850c8u
+                                   : part == 1 ? qRgb(x * 3 % 256, y * 5 % 256, 128)
+                                               : noise);
         }
     picture = picture.convertToFormat(format);
     QTemporaryDir dir;
@@ -253,10 +250,9 @@ void TestTurntable::quickFramesKeepEveryPixel()
     QVERIFY2(picturefile::write(picture, name, error, picturefile::Packing::Quick),
              qPrintable(error));
     const QImage back(name);
-    QCOMPARE(back.size(), size);
     QCOMPARE(back.hasAlphaChannel(), picture.hasAlphaChannel());
-    const QImage::Format compared = QImage::Format_ARGB32;
-    QCOMPARE(back.convertToFormat(compared), picture.convertToFormat(compared));
+    QCOMPARE(back.convertToFormat(QImage::Format_ARGB32),
+             picture.convertToFormat(QImage::Format_ARGB32));
 }
 
 QTEST_MAIN(TestTurntable)
