@@ -98,10 +98,8 @@ public:
     {
         if (file == modelPath)
             return true;
-        const std::string name = beneathName(file);
-        const readerfiles::Kind kind = files.kindOf(name);
-        refuse(name, kind);
-        return kind == readerfiles::Kind::Regular;
+        // Importers ask about names they make up as well: only what is opened is a note.
+        return files.kindOf(beneathName(file)) == readerfiles::Kind::Regular;
     }
     char getOsSeparator() const override { return '/'; }
     Assimp::IOStream *Open(const char *file, const char *mode) override
@@ -118,7 +116,7 @@ public:
         case readerfiles::Read::Done:
             return new MemoryStream(nullptr, 0, std::move(bytes));
         case readerfiles::Read::TooLarge:
-            say(readerfiles::nameOf(name) + " is larger than " + std::to_string(maxBytes >> 20) +
+            say(shortName(name) + " is larger than " + std::to_string(maxBytes >> 20) +
                 " MB; Tuftmill leaves it alone");
             return nullptr;
         case readerfiles::Read::Failed:
@@ -148,19 +146,20 @@ private:
     }
     void refuse(const std::string &name, readerfiles::Kind kind) const
     {
-        const std::string bare = readerfiles::nameOf(name);
+        // The name as the model gives it: a link may be a folder on the way.
+        const std::string shown = shortName(name);
         switch (kind) {
         case readerfiles::Kind::Regular:
         case readerfiles::Kind::Missing:
             return;
         case readerfiles::Kind::Link:
-            say(bare + " is a link; Tuftmill leaves it alone");
+            say(shown + " is a link; Tuftmill leaves it alone");
             return;
         case readerfiles::Kind::Other:
-            say(bare + " is not a regular file; Tuftmill leaves it alone");
+            say(shown + " is not a regular file; Tuftmill leaves it alone");
             return;
         case readerfiles::Kind::Outside:
-            say(shortName(name) + " lies outside the folder of " + noted.model() +
+            say(shown + " lies outside the folder of " + noted.model() +
                 "; Tuftmill leaves it alone");
             return;
         }
@@ -286,10 +285,13 @@ bool instancesOf(const aiScene &scene, const aiMatrix4x4 &frame, std::vector<Ins
 }
 
 // A material assimp made up for faces the file gives none (its "DefaultMaterial", or the
-// unnamed white one of glTF, PLY and the like) brings no colour: such faces are drawn in
-// the light grey of faces without a material, apart from the white background.
+// unnamed white one of glTF, PLY and the like, without an image) brings no colour: such
+// faces are drawn in the light grey of faces without a material, apart from the white
+// background.
 bool madeUp(const aiMaterial &m, const aiColor4D &color)
 {
+    if (m.GetTextureCount(aiTextureType_BASE_COLOR) + m.GetTextureCount(aiTextureType_DIFFUSE) > 0)
+        return false;
     aiString name;
     if (m.Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0)
         return std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0;
@@ -394,9 +396,12 @@ int exportModel(const std::string &path, const unsigned char *data, size_t size,
             return writeRefusal(resultFd, "the file's content could not be read (it is not a "
                                           "sound " +
                                               formatName(extensionOf(path)) + " file)");
-        return writeRefusal(resultFd, error.empty() ? "the file's content could not be read"
+        // A side file the model needs and Tuftmill refused: the refusal says why.
+        const std::string notes = textures.notes();
+        const std::string why = notes.empty() ? std::string() : "; " + notes.substr(0, notes.find('\n'));
+        return writeRefusal(resultFd, error.empty() ? "the file's content could not be read" + why
                                                     : "the file's content could not be read (" +
-                                                          shortened(error) + ")");
+                                                          shortened(error) + why + ")");
     };
     const aiScene *scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
     if (!scene)
