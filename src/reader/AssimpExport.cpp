@@ -232,7 +232,8 @@ constexpr const char *NoTriangles = "the file holds no triangles (only points or
 bool holdsSurfaces(const aiScene &scene)
 {
     for (unsigned m = 0; m < scene.mNumMeshes; ++m)
-        if (scene.mMeshes[m]->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON))
+        if (scene.mMeshes[m]->mPrimitiveTypes &
+            (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON))
             return true;
     return scene.mNumMeshes == 0;
 }
@@ -240,10 +241,9 @@ bool holdsSurfaces(const aiScene &scene)
 std::string formatName(const std::string &ext)
 {
     static const std::map<std::string, std::string> names = {
-        {"obj", "OBJ"},         {"gltf", "glTF"}, {"glb", "GLB"}, {"fbx", "FBX"},
-        {"ply", "PLY"},         {"stl", "STL"},   {"dae", "Collada"}, {"3mf", "3MF"},
-        {"off", "OFF"},         {"x", "DirectX"}, {"ac", "AC3D"},    {"ase", "ASE"},
-        {"lwo", "LightWave"}};
+        {"obj", "OBJ"}, {"gltf", "glTF"},   {"glb", "GLB"},      {"fbx", "FBX"}, {"ply", "PLY"},
+        {"stl", "STL"}, {"dae", "Collada"}, {"3mf", "3MF"},      {"off", "OFF"}, {"x", "DirectX"},
+        {"ac", "AC3D"}, {"ase", "ASE"},     {"lwo", "LightWave"}};
     const auto found = names.find(ext);
     return found == names.end() ? "model" : found->second;
 }
@@ -398,7 +398,8 @@ int exportModel(const std::string &path, const unsigned char *data, size_t size,
                                               formatName(extensionOf(path)) + " file)");
         // A side file the model needs and Tuftmill refused: the refusal says why.
         const std::string notes = textures.notes();
-        const std::string why = notes.empty() ? std::string() : "; " + notes.substr(0, notes.find('\n'));
+        const std::string why =
+            notes.empty() ? std::string() : "; " + notes.substr(0, notes.find('\n'));
         return writeRefusal(resultFd, error.empty() ? "the file's content could not be read" + why
                                                     : "the file's content could not be read (" +
                                                           shortened(error) + why + ")");

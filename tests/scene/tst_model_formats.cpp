@@ -9,8 +9,8 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDirIterator>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -284,7 +284,12 @@ QByteArray topDownBmp()
     qToLittleEndian<quint16>(1, bmp.data() + 26);
     qToLittleEndian<quint16>(24, bmp.data() + 28);
     // Rows of two BGR pixels padded to four bytes, the top row first.
-    bmp += QByteArray::fromHex("0000ff" "ff0000" "0000" "ff0000" "ff0000" "0000");
+    bmp += QByteArray::fromHex("0000ff"
+                               "ff0000"
+                               "0000"
+                               "ff0000"
+                               "ff0000"
+                               "0000");
     return bmp;
 }
 
@@ -342,7 +347,7 @@ void TestModelFormats::formatsStandUp_data()
 {
     QTest::addColumn<Files>("files");
     QTest::addColumn<int>("faces");
-    QTest::addColumn<float>("width"); // along x
+    QTest::addColumn<float>("width");   // along x
     QTest::addColumn<QColor>("colour"); // of the first corner
     // Faces the file gives no colour are light grey, apart from the white background.
     auto row = [](const char *name, const Files &files, int faces = 12, float width = 1,
@@ -367,7 +372,8 @@ void TestModelFormats::formatsStandUp_data()
                                             "\"UpAxis\", \"int\", \"Integer\", \"\", 2");
                        })}});
     // assimp's DirectX reader gives faces without a material its own mid grey.
-    row("directx", {{"box.x", exported("x", "x", 1, same)}}, 12, 1, QColor::fromRgbF(0.5f, 0.5f, 0.5f));
+    row("directx", {{"box.x", exported("x", "x", 1, same)}}, 12, 1,
+        QColor::fromRgbF(0.5f, 0.5f, 0.5f));
 }
 
 void TestModelFormats::formatsStandUp()
@@ -435,8 +441,8 @@ void TestModelFormats::texturesAndNotes_data()
         << objWith("skin.bmp", {{"skin.bmp", topDownBmp()}}) << QString();
     QTest::newRow("obj: in Textures/, in another case")
         << objWith("skin.png", {{"Textures/SKIN.PNG", png()}}) << QString();
-    QTest::newRow("obj: three folders down") << objWith("skin.png", {{"a/b/c/skin.png", png()}})
-                                             << QString();
+    QTest::newRow("obj: three folders down")
+        << objWith("skin.png", {{"a/b/c/skin.png", png()}}) << QString();
     QTest::newRow("obj: four folders down, too deep")
         << objWith("skin.png", {{"a/b/c/d/skin.png", png()}})
         << QStringLiteral("skin.png was not found beside box.obj");
@@ -565,8 +571,7 @@ void TestModelFormats::rootsTakeTheTexturesColour()
     image.setPixelColor(1, 1, Qt::white);
     SurfaceColours surface;
     surface.build(arrays, 2, {image});
-    const std::optional<SurfaceColours::Rgb> c =
-        surface.at(face, barycentric.x(), barycentric.y());
+    const std::optional<SurfaceColours::Rgb> c = surface.at(face, barycentric.x(), barycentric.y());
     QCOMPARE(c.has_value(), colour.isValid());
     if (c)
         QCOMPARE(QColor::fromRgbF((*c)[0], (*c)[1], (*c)[2]), colour);
@@ -610,28 +615,27 @@ void TestModelFormats::sideFilesStayBelowTheModel_data()
     const QString notFound = QStringLiteral("skin.png was not found beside box.obj");
     QTest::newRow("mtl: ../") << obj("../decoy/evil.mtl", {})
                               << outside("../decoy/evil.mtl", "box.obj") << true;
-    QTest::newRow("mtl: absolute") << obj("@/decoy/evil.mtl", {})
-                                   << outside("@/decoy/evil.mtl", "box.obj") << true;
+    QTest::newRow("mtl: absolute")
+        << obj("@/decoy/evil.mtl", {}) << outside("@/decoy/evil.mtl", "box.obj") << true;
     QTest::newRow("mtl: a link") << obj("evil.mtl", {{"m/evil.mtl", "->../decoy/evil.mtl"}})
                                  << link("evil.mtl") << true;
     QTest::newRow("mtl: a linked folder")
         << obj("sub/evil.mtl", {{"m/sub", "->../decoy"}}) << link("sub/evil.mtl") << true;
     QTest::newRow("mtl: a linked folder two down")
-        << obj("a/sub/evil.mtl", {{"m/a/sub", "->../../decoy"}}) << link("a/sub/evil.mtl")
-        << true;
+        << obj("a/sub/evil.mtl", {{"m/a/sub", "->../../decoy"}}) << link("a/sub/evil.mtl") << true;
     QTest::newRow("mtl: a link to a device")
         << obj("zero.mtl", {{"m/zero.mtl", "->/dev/zero"}}) << link("zero.mtl") << true;
     QTest::newRow("mtl: a device by ../")
         << obj("../../../../../../../../../../dev/zero", {})
         << outside("../../../../../../../../../../dev/zero", "box.obj") << true;
-    QTest::newRow("mtl: a named pipe") << obj("pipe.mtl", {{"m/pipe.mtl", "<fifo>"}})
-                                       << special("pipe.mtl") << true;
-    QTest::newRow("mtl: a folder") << obj("evil.mtl", {{"m/evil.mtl", "<dir>"}})
-                                   << special("evil.mtl") << true;
+    QTest::newRow("mtl: a named pipe")
+        << obj("pipe.mtl", {{"m/pipe.mtl", "<fifo>"}}) << special("pipe.mtl") << true;
+    QTest::newRow("mtl: a folder")
+        << obj("evil.mtl", {{"m/evil.mtl", "<dir>"}}) << special("evil.mtl") << true;
     QTest::newRow("buffer: ../") << gltf("../decoy/d.bin", {})
                                  << outside("../decoy/d.bin", "box.gltf") << false;
-    QTest::newRow("buffer: absolute") << gltf("@/decoy/d.bin", {})
-                                      << outside("@/decoy/d.bin", "box.gltf") << false;
+    QTest::newRow("buffer: absolute")
+        << gltf("@/decoy/d.bin", {}) << outside("@/decoy/d.bin", "box.gltf") << false;
     QTest::newRow("buffer: a linked folder")
         << gltf("sub/d.bin", {{"m/sub", "->../decoy"}}) << link("sub/d.bin") << false;
     QTest::newRow("buffer: a named pipe")
@@ -641,16 +645,16 @@ void TestModelFormats::sideFilesStayBelowTheModel_data()
         << outside("../../../../../../../../../../etc/passwd", "box.gltf") << false;
     QTest::newRow("texture: ../ finds nothing above")
         << objMap("../decoy/skin.png", {}) << notFound << true;
-    QTest::newRow("texture: above the model's folder") << objMap("skin.png", {}) << notFound
-                                                       << true;
+    QTest::newRow("texture: above the model's folder")
+        << objMap("skin.png", {}) << notFound << true;
     QTest::newRow("texture: a linked folder")
         << objMap("sub/skin.png", {{"m/sub", "->../decoy"}}) << link("skin.png") << true;
     QTest::newRow("texture: a linked folder two down")
         << objMap("a/sub/skin.png", {{"m/a/sub", "->../../decoy"}}) << link("skin.png") << true;
     QTest::newRow("texture: textures/ is a link, never searched")
         << objMap("skin.png", {{"m/textures", "->../decoy"}}) << notFound << true;
-    QTest::newRow("texture: a named pipe") << objMap("skin.png", {{"m/skin.png", "<fifo>"}})
-                                           << special("skin.png") << true;
+    QTest::newRow("texture: a named pipe")
+        << objMap("skin.png", {{"m/skin.png", "<fifo>"}}) << special("skin.png") << true;
 }
 
 void TestModelFormats::sideFilesStayBelowTheModel()
@@ -709,7 +713,7 @@ void TestModelFormats::damagedFilesAreRefused_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("first"); // the message's first line
+    QTest::addColumn<QString>("first");  // the message's first line
     QTest::addColumn<QString>("reason"); // what the reason says, or empty
     QTest::newRow("obj face past its points")
         << "bad.obj" << QByteArray("v 0 0 0\nv 1 0 0\nf 1 2 3000000000\n")
@@ -730,8 +734,8 @@ void TestModelFormats::damagedFilesAreRefused_data()
                       "property list uchar int vertex_indices\nend_header\n") +
                QByteArray(64, '\x7f')
         << "PLY file couldn't be loaded" << QString();
-    QTest::newRow("3ds cut short") << "bad.3ds" << box3ds({}).left(40)
-                                   << "3DS file couldn't be loaded" << QString();
+    QTest::newRow("3ds cut short")
+        << "bad.3ds" << box3ds({}).left(40) << "3DS file couldn't be loaded" << QString();
 }
 
 void TestModelFormats::damagedFilesAreRefused()
@@ -767,7 +771,8 @@ void TestModelFormats::modelsBeyondTheMachinesMemoryAreRefused()
         ModelImport::setMachineMemoryForTests(0);
         QCOMPARE(bool(model), faces == 12);
         if (faces == 11)
-            QCOMPARE(problem, QStringLiteral("its 12 triangles need about 0 MB; this machine has 0 MB"));
+            QCOMPARE(problem,
+                     QStringLiteral("its 12 triangles need about 0 MB; this machine has 0 MB"));
     }
 }
 
