@@ -120,6 +120,8 @@ public:
                 " MB; Tuftmill leaves it alone");
             return nullptr;
         case readerfiles::Read::Failed:
+            if (kind == readerfiles::Kind::Regular)
+                say(shortName(name) + " could not be read (" + problem + ")");
             refuse(name, kind);
             return nullptr;
         }
