@@ -630,6 +630,9 @@ void TestModelFormats::sideFilesStayBelowTheModel_data()
         << objMap("skin.png", {}) << notFound << true;
     QTest::newRow("texture: a linked folder")
         << objMap("sub/skin.png", {{"m/sub", "->../decoy"}}) << link("skin.png") << true;
+    QTest::newRow("texture of a 3ds: a linked folder")
+        << Files{{"m/box.3ds", box3ds(QStringLiteral("sub/skin.png"))}, {"m/sub", "->../decoy"}}
+        << link("skin.png") << true;
     QTest::newRow("texture: textures/ is a link, never searched")
         << objMap("skin.png", {{"m/textures", "->../decoy"}}) << notFound << true;
 }
@@ -646,7 +649,8 @@ void TestModelFormats::sideFilesStayBelowTheModel()
               {"decoy/d.bin", boxBuffer()},
               {"decoy/skin.png", png()}};
     for (auto f = files.begin(); f != files.end(); ++f)
-        all.insert(f.key(), QByteArray(f.value()).replace("@", here));
+        all.insert(f.key(),
+                   f.key().endsWith(".3ds") ? f.value() : QByteArray(f.value()).replace("@", here));
     note.replace(QLatin1Char('@'), QString::fromUtf8(here));
     const QString model = write(all);
     auto decoyHash = [] {
