@@ -1,5 +1,6 @@
 #include "AssimpExport.h"
 
+#include "GltfNodes.h"
 #include "MeshPieces.h"
 #include "ReaderFiles.h"
 #include "TextureSet.h"
@@ -378,6 +379,10 @@ bool readsFormatOf(const std::string &path)
 int exportModel(const std::string &path, const unsigned char *data, size_t size, int resultFd,
                 const ExportLimits &limits)
 {
+    const std::string ext = extensionOf(path);
+    std::string problem;
+    if ((ext == "gltf" || ext == "glb") && !gltfnodes::check(data, size, ext == "glb", problem))
+        return writeRefusal(resultFd, problem);
     TextureSet textures(path, limits.memoryBytes / 4);
     Assimp::Importer importer;
     importer.SetIOHandler(new ModelFiles(path, data, size, limits.memoryBytes / 4, textures));

@@ -707,6 +707,20 @@ void TestModelFormats::damagedFilesAreRefused_data()
                       "property list uchar int vertex_indices\nend_header\n") +
                QByteArray(64, '\x7f')
         << "PLY file couldn't be loaded" << QString();
+    // Nine levels of nodes each naming the next eight times: 8^9 placements from 600 bytes.
+    QByteArray nodes;
+    for (int i = 1; i <= 9; ++i)
+        nodes += "{\"children\":[" + (QByteArray::number(i) + ",").repeated(8).chopped(1) + "]},";
+    auto withNodes = [](const QByteArray &n) {
+        return gltfBox(false, false).replace(R"("nodes":[{"mesh":0}])", "\"nodes\":[" + n + "]");
+    };
+    QTest::newRow("gltf nodes unfolding into millions")
+        << "bad.gltf" << withNodes(nodes + "{\"mesh\":0}") << "glTF file couldn't be loaded"
+        << "the file has more objects than Tuftmill reads (at most 20000)";
+    QTest::newRow("gltf nodes in a loop")
+        << "bad.gltf" << withNodes(R"({"children":[1]},{"children":[0],"mesh":0})")
+        << "glTF file couldn't be loaded"
+        << "the file's nodes hold one another in a loop";
     QTest::newRow("3ds cut short")
         << "bad.3ds" << box3ds({}).left(40) << "3DS file couldn't be loaded" << QString();
 }
