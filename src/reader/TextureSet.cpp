@@ -60,9 +60,10 @@ std::string TextureSet::notes() const
     std::string text;
     for (const std::string &line : lines)
         text += (text.empty() ? "" : "\n") + line;
+    // A character first: GCC 12 at -O3 warns falsely (-Wrestrict) about "\n" + std::string.
     if (unsaid > 0)
         text +=
-            "\n" + std::to_string(unsaid) + " more textures of " + modelName + " could not be used";
+            '\n' + std::to_string(unsaid) + " more textures of " + modelName + " could not be used";
     return text.substr(0, MaxNoteBytes);
 }
 
@@ -88,7 +89,8 @@ std::string TextureSet::findBelow(const std::string &name)
                 budgetLeft -= std::min(budgetLeft, entries.size() + 1);
                 std::vector<std::string> folders;
                 for (const readerfiles::Beneath::Entry &e : entries) {
-                    const std::string path = at == "." ? e.name : at + "/" + e.name;
+                    std::string path = at == "." ? std::string() : at + '/';
+                    path += e.name;
                     if (e.folder)
                         folders.push_back(path);
                     else
