@@ -95,7 +95,8 @@ bool AssembleCommand::parse(const QStringList &arguments, Options &options, QStr
         } else if (name == QLatin1String("--fps")) {
             options.fps = value.toInt();
             if (options.fps < 1 || options.fps > 1000 || QString::number(options.fps) != value) {
-                error = QStringLiteral("--fps needs a whole number from 1 to 1000, not %1").arg(value);
+                error =
+                    QStringLiteral("--fps needs a whole number from 1 to 1000, not %1").arg(value);
                 return false;
             }
         } else {
@@ -140,8 +141,8 @@ bool AssembleCommand::framesFound(const Options &options, QList<int> &numbers, Q
     const QString folder = QFileInfo(framesequence::fileName(options.pattern, 1)).path();
     QSet<int> present;
     int highest = 0;
-    for (const QString &entry : QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
-                                                          QDir::NoDotAndDotDot)) {
+    for (const QString &entry : QDir(folder).entryList(QDir::AllEntries | QDir::System |
+                                                       QDir::Hidden | QDir::NoDotAndDotDot)) {
         const QRegularExpressionMatch m = name.match(entry);
         const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
         // Only the name the pattern gives the number counts: t_12.png is not t_0012.png.

@@ -400,7 +400,7 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
                                "--distance", "--turntable", "--degrees", "--frames", "--fps",
-                               "--version"})
+                               "--assemble", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.
@@ -419,8 +419,8 @@ void TestRenderCommand::finishedFramesAreAssembled_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<QString>("codec");
     QTest::newRow("all there") << QStringList{"--output", "t.mp4"} << 4 << "h264";
-    QTest::newRow("a part") << QStringList{"--frames", "2-3", "--output=t.webm", "--fps", "12"}
-                            << 2 << "vp9";
+    QTest::newRow("a part") << QStringList{"--frames", "2-3", "--output=t.webm", "--fps", "12"} << 2
+                            << "vp9";
 }
 
 void TestRenderCommand::finishedFramesAreAssembled()

@@ -27,8 +27,8 @@ constexpr int JobWaitMs = 150000;
 bool fillWorkspace(const QString &dir)
 {
     const QString examples = QStringLiteral(TUFTMILL_SOURCE_DIR "/examples/");
-    bool ok = QDir(dir).mkpath("graftals") && QDir(dir).mkpath("models") &&
-              QDir(dir).mkpath("scenes");
+    bool ok =
+        QDir(dir).mkpath("graftals") && QDir(dir).mkpath("models") && QDir(dir).mkpath("scenes");
     for (const QString &name : QDir(examples + "graftals").entryList(QDir::Files))
         ok = ok && QFile::copy(examples + "graftals/" + name, dir + "/graftals/" + name);
     for (const char *name : {"models/torus.3ds", "scenes/torus.dat"})
@@ -89,9 +89,9 @@ void TestFarm::initTestCase()
     QElapsedTimer clock;
     clock.start();
     const Result r = testsupport::runTuftmill(
-        reference.path(), {"--render", "models/torus.3ds", "--scene", "scenes/torus.dat",
-                           "--turntable", QString::number(Frames), "--size", Size, "--output",
-                           Pattern});
+        reference.path(),
+        {"--render", "models/torus.3ds", "--scene", "scenes/torus.dat", "--turntable",
+         QString::number(Frames), "--size", Size, "--output", Pattern});
     oneProcessMs = clock.elapsed();
     QVERIFY2(r.status == 0, qPrintable(r.err));
 }
@@ -102,10 +102,13 @@ void TestFarm::arraysRenderWhatOneProcessDoes_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<bool>("works");
     // The shares follow from the array's bounds and step, not from the task numbers.
-    QTest::newRow("three tasks") << "1-3" << "models/torus.3ds" << true;
-    QTest::newRow("stepped bounds") << "0-10:5" << "models/torus.3ds" << true;
+    QTest::newRow("three tasks") << "1-3"
+                                 << "models/torus.3ds" << true;
+    QTest::newRow("stepped bounds") << "0-10:5"
+                                    << "models/torus.3ds" << true;
     // A failed task fails its job; the assembly never starts, and no frame is left.
-    QTest::newRow("failed tasks") << "1-3" << "models/none.3ds" << false;
+    QTest::newRow("failed tasks") << "1-3"
+                                  << "models/none.3ds" << false;
 }
 
 void TestFarm::arraysRenderWhatOneProcessDoes()
@@ -137,8 +140,7 @@ void TestFarm::arraysRenderWhatOneProcessDoes()
     const QStringList states = jobStates(job);
     QCOMPARE(states.size(), 3);
     QCOMPARE(states.count(works ? "COMPLETED" : "FAILED"), 3);
-    QCOMPARE(jobStates(assembly.out.trimmed()),
-             QStringList{works ? "COMPLETED" : "CANCELLED"});
+    QCOMPARE(jobStates(assembly.out.trimmed()), QStringList{works ? "COMPLETED" : "CANCELLED"});
     const QString logs = logsOf(shared.path());
     if (!works) {
         QVERIFY2(logs.contains("cannot load the model models/none.3ds"), qPrintable(logs));
