@@ -116,8 +116,20 @@ start() {
   echo "export SLURM_CONF=$conf"
 }
 
+no_jobs() { [ -z "$(squeue -h -o %i 2>/dev/null)" ]; }
+
 stop() {
-  local pid
+  local pid jobs
+  # Jobs still running would outlive the daemons: they are cancelled first.
+  if pid_of slurmctld >/dev/null && [ -f "$conf" ]; then
+    export SLURM_CONF=$conf
+    jobs=$(squeue -h -o %i 2>/dev/null || true)
+    if [ -n "$jobs" ]; then
+      # shellcheck disable=SC2086 # one job id a word
+      scancel $jobs 2>/dev/null || true
+      wait_for 30 no_jobs || say "jobs were still running: $(squeue -h -o %i | tr '\n' ' ')"
+    fi
+  fi
   for d in "${daemons[@]}"; do
     pid=$(pid_of "$d") || continue
     kill "$pid" 2>/dev/null || true
