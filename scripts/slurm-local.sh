@@ -105,8 +105,11 @@ start() {
   # munged writes its pid file in its own folder; the others are found beside it.
   wait_for 10 test -s "$dir/munge/munged.pid" || { say "munged did not start"; stop; return 1; }
   ln -sf munge/munged.pid "$dir/munged.pid"
-  slurmctld -f "$conf"
-  slurmd -f "$conf"
+  if ! slurmctld -f "$conf" || ! slurmd -f "$conf"; then
+    say "Slurm's daemons did not start; see $dir/slurmctld.log and $dir/slurmd.log"
+    stop
+    return 1
+  fi
   if ! wait_for 60 node_ready; then
     say "the node did not come up; see $dir/slurmctld.log and $dir/slurmd.log"
     stop
