@@ -101,18 +101,18 @@ start() {
   runuser -u munge -- munged --socket="$dir/munge/munge.socket" \
     --pid-file="$dir/munge/munged.pid" --log-file="$dir/munge/munged.log" \
     --seed-file="$dir/munge/munged.seed" --key-file=/etc/munge/munge.key ||
-    { say "munged did not start"; stop; return 1; }
+    { say "munged did not start"; stop keep; return 1; }
   # munged writes its pid file in its own folder; the others are found beside it.
-  wait_for 10 test -s "$dir/munge/munged.pid" || { say "munged did not start"; stop; return 1; }
+  wait_for 10 test -s "$dir/munge/munged.pid" || { say "munged did not start"; stop keep; return 1; }
   ln -sf munge/munged.pid "$dir/munged.pid"
   if ! slurmctld -f "$conf" || ! slurmd -f "$conf"; then
     say "Slurm's daemons did not start; see $dir/slurmctld.log and $dir/slurmd.log"
-    stop
+    stop keep
     return 1
   fi
   if ! wait_for 60 node_ready; then
     say "the node did not come up; see $dir/slurmctld.log and $dir/slurmd.log"
-    stop
+    stop keep
     return 1
   fi
   say "running; for sbatch and squeue:"
@@ -138,8 +138,8 @@ stop() {
     kill "$pid" 2>/dev/null || true
     wait_for 30 bash -c "! kill -0 $pid" || kill -9 "$pid" 2>/dev/null || true
   done
-  # Only a folder this script made is removed.
-  if [ -f "$conf" ] && head -1 "$conf" | grep -q 'scripts/slurm-local.sh'; then rm -rf "$dir"; fi
+  # Only a folder this script made is removed, and kept with its logs after a failed start.
+  if [ "${1:-}" != keep ] && [ -f "$conf" ] && head -1 "$conf" | grep -q 'scripts/slurm-local.sh'; then rm -rf "$dir"; fi
 }
 
 status() {
