@@ -23,6 +23,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-started=$(bash "$cluster" start) || { echo "the local cluster did not start"; exit 1; }
-eval "$started" # SLURM_CONF for sbatch and scontrol
-"$test_program"
+logs() { tail -n 20 "$TUFTMILL_SLURM_DIR"/*.log "$TUFTMILL_SLURM_DIR"/munge/*.log 2>/dev/null; }
+started=$(bash "$cluster" start) || { echo "the local cluster did not start"; logs; exit 1; }
+eval "$started" # SLURM_CONF for sbatch
+"$test_program" || { status=$?; logs; exit $status; }
