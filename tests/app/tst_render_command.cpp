@@ -3,7 +3,7 @@
 #include "../support/Models.h"
 #include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
-#include "../support/VideoPackets.h"
+#include "../support/VideoDecode.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "RenderCommand.h"
@@ -37,13 +37,13 @@ bool green(QRgb c)
     return qGreen(c) > 90 && qRed(c) < 80 && qBlue(c) < 80;
 }
 
-// Finished frames to assemble: a_ whole (1-4), f_ without frame 3, s_ with a smaller
+// Finished frames to assemble: a_ whole (1-5), f_ without frame 3, s_ with a smaller
 // frame 2, l_ with a link for frame 2.
 bool writeFrameSets(const QString &dir)
 {
     QImage frame(32, 24, QImage::Format_RGB32);
     bool ok = true;
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= 5; ++n) {
         frame.fill(QColor(40 * n, 90, 200));
         const QString number = QStringLiteral("_%1.png").arg(n, 4, 10, QLatin1Char('0'));
         ok = ok && frame.save(dir + "/a" + number);
@@ -344,8 +344,8 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
     };
     assemble("assemble, a gap", {"f_%04d.png", "--output", "t.mp4"},
              "frame 3 (f_0003.png) is missing");
-    assemble("assemble, short of --frames", {"a_%04d.png", "--frames", "2-6", "--output", "t.mp4"},
-             "frame 5 (a_0005.png) is missing");
+    assemble("assemble, short of --frames", {"a_%04d.png", "--frames", "2-7", "--output", "t.mp4"},
+             "frame 6 (a_0006.png) is missing");
     assemble("assemble, no frames", {"x_%04d.png", "--output", "t.mp4"},
              "no frames of x_%04d.png are there");
     assemble("assemble, other size", {"s_%04d.png", "--output", "t.webm"},
@@ -418,7 +418,7 @@ void TestRenderCommand::finishedFramesAreAssembled_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("frames");
     QTest::addColumn<QString>("codec");
-    QTest::newRow("all there") << QStringList{"--output", "t.mp4"} << 4 << "h264";
+    QTest::newRow("all there") << QStringList{"--output", "t.mp4"} << 5 << "h264";
     QTest::newRow("a part") << QStringList{"--frames", "2-3", "--output=t.webm", "--fps", "12"} << 2
                             << "vp9";
 }
@@ -436,8 +436,8 @@ void TestRenderCommand::finishedFramesAreAssembled()
     QCOMPARE(r.err, QString());
     const QString video =
         args.filter(QRegularExpression("\\.(mp4|webm)$")).first().section('=', -1);
-    const testsupport::VideoStream v = testsupport::videoStream(dir.filePath(video));
-    QCOMPARE(v.packets, frames);
+    const testsupport::Decoded v = testsupport::decode(dir.filePath(video));
+    QCOMPARE(v.frames, frames);
     QCOMPARE(v.size, QSize(32, 24));
     QCOMPARE(v.codec, codec);
     // The video, and nothing half-written beside it.

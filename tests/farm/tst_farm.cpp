@@ -2,7 +2,7 @@
 // tst_farm.sh) runs the turntable batch script as a job array, and a job after it joins
 // the frames into a video. The frames must be those of one process, byte for byte.
 #include "../support/TestSupport.h"
-#include "../support/VideoPackets.h"
+#include "../support/VideoDecode.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -100,7 +100,7 @@ void TestFarm::arraysRenderWhatOneProcessDoes()
     for (const QString &name : QDir(shared.path()).entryList({"tuftmill-turntable-*.log"}))
         logs += QString::fromLocal8Bit(testsupport::readBytes(shared.filePath(name)));
     const QStringList frames = QDir(shared.filePath("frames")).entryList(QDir::Files);
-    const testsupport::VideoStream video = testsupport::videoStream(shared.filePath("t.mp4"));
+    const testsupport::Decoded video = testsupport::decode(shared.filePath("t.mp4"));
     if (model.contains("none")) {
         QCOMPARE(logs.count("cannot load the model models/none.3ds"), 3);
         QCOMPARE(frames, QStringList());
@@ -115,7 +115,7 @@ void TestFarm::arraysRenderWhatOneProcessDoes()
         QVERIFY2(testsupport::readBytes(shared.filePath("frames/" + name)) ==
                      testsupport::readBytes(reference.filePath("frames/" + name)),
                  qPrintable(name));
-    QCOMPARE(video.packets, 12);
+    QCOMPARE(video.frames, 12);
     QCOMPARE(video.size, QSize(160, 120));
     QCOMPARE(video.codec, QStringLiteral("h264"));
     qInfo("%s: one process %lld ms, array and assembly %lld ms", QTest::currentDataTag(),
