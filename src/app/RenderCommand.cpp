@@ -1,5 +1,6 @@
 #include "RenderCommand.h"
 
+#include "AssembleCommand.h"
 #include "GlSetup.h"
 #include "HeadlessContext.h"
 #include "ImageExport.h"
@@ -99,6 +100,8 @@ private:
 
 bool RenderCommand::wanted(const QStringList &arguments)
 {
+    if (AssembleCommand::wanted(arguments))
+        return true;
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
         if (ValueOptions.contains(name) || FlagOptions.contains(a) ||
@@ -142,6 +145,9 @@ QString RenderCommand::usage()
         "  --degrees D            how far the turntable turns in all (default 360)\n"
         "  --frames A-B           render only frames A to B of the turntable (1-based)\n"
         "  --fps N                frames per second of a video (default 24)\n"
+        "  --assemble PATTERN     join finished PNG frames (frames/t_%04d.png, frames 1 to\n"
+        "                         the highest, or --frames A-B) into the --output video;\n"
+        "                         refused when a frame is missing or of another size\n"
         "  --help                 show this text\n"
         "  --version              show the version of Tuftmill\n"
         "\n"
@@ -302,8 +308,18 @@ int RenderCommand::run(int argc, char **argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    Options options;
     QString error;
+    if (AssembleCommand::wanted(arguments)) {
+        int status = 0;
+        {
+            Logger log(QStringLiteral("main"));
+            const LibraryOutputToLog libraryOutput(log);
+            status = AssembleCommand::run(arguments, error) ? 0 : fail(error);
+        }
+        LoggerOutput::shutdown();
+        return status;
+    }
+    Options options;
     if (!parse(arguments, options, error))
         return fail(error + QStringLiteral(" (see tuftmill --help)"));
     if (options.help) {

@@ -3,6 +3,7 @@
 #include "../support/Models.h"
 #include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
+#include "../support/VideoDecode.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "RenderCommand.h"
@@ -36,6 +37,23 @@ bool green(QRgb c)
     return qGreen(c) > 90 && qRed(c) < 80 && qBlue(c) < 80;
 }
 
+// Finished frames to assemble: a_ whole (1-5), f_ without frame 3, s_ with a smaller
+// frame 2, l_ with a link for frame 2.
+bool writeFrameSets(const QString &dir)
+{
+    QImage frame(32, 24, QImage::Format_RGB32);
+    bool ok = true;
+    for (int n = 1; n <= 5; ++n) {
+        frame.fill(QColor(40 * n, 90, 200));
+        const QString number = QStringLiteral("_%1.png").arg(n, 4, 10, QLatin1Char('0'));
+        ok = ok && frame.save(dir + "/a" + number);
+        ok = ok && (n == 3 || frame.save(dir + "/f" + number));
+        ok = ok && (n > 2 || (n == 1 ? frame : frame.copy(0, 0, 30, 24)).save(dir + "/s" + number));
+    }
+    return ok && QFile::copy(dir + "/a_0001.png", dir + "/l_0001.png") &&
+           QFile::link(dir + "/a_0002.png", dir + "/l_0002.png");
+}
+
 } // namespace
 
 class TestRenderCommand : public QObject
@@ -51,6 +69,8 @@ private slots:
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
     void helpAndVersionArePrinted();
+    void finishedFramesAreAssembled_data();
+    void finishedFramesAreAssembled();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -319,6 +339,23 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
               "cannot write f_0001.png: File too large");
     turntable("full disk, video", {"turn.mp4", "--size", "640x480"},
               "cannot write turn.mp4: File too large");
+    const auto assemble = [](const char *row, const QStringList &args, const char *says) {
+        QTest::newRow(row) << (QStringList{"--assemble"} + args) << QStringList{} << says;
+    };
+    assemble("assemble, a gap", {"f_%04d.png", "--output", "t.mp4"},
+             "frame 3 (f_0003.png) is missing");
+    assemble("assemble, short of --frames", {"a_%04d.png", "--frames", "2-7", "--output", "t.mp4"},
+             "frame 6 (a_0006.png) is missing");
+    assemble("assemble, no frames", {"x_%04d.png", "--output", "t.mp4"},
+             "no frames of x_%04d.png are there");
+    assemble("assemble, other size", {"s_%04d.png", "--output", "t.webm"},
+             "s_0002.png is 30x24, not 32x24 as the first frame");
+    assemble("assemble, a link", {"l_%04d.png", "--output", "t.mp4"}, "l_0002.png is a link");
+    assemble("assemble, unknown ending", {"a_%04d.png", "--output", "t.avi"},
+             "t.avi is not a .mp4 or .webm name");
+    assemble("assemble, jpeg frames", {"a_%04d.jpg", "--output", "t.mp4"}, "is not a .png name");
+    assemble("assemble, render options", {"a_%04d.png", "--output", "t.mp4", "--size", "8x8"},
+             "--size is not an option of --assemble");
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine()
@@ -342,6 +379,7 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QCOMPARE(::mkfifo(QFile::encodeName(w.file("pipe.dat")).constData(), 0644), 0);
     QVERIFY(QFile::link("/dev/zero", w.file("zero.dat")));
     QVERIFY(testsupport::writeBytes(w.file("notes.dat"), "these are notes, not a scene\n"));
+    QVERIFY(writeFrameSets(w.dir.path()));
     const QStringList before = w.written();
     // A file size limit stands in for a full disk: writes past 1 KiB fail.
     const QStringList limited{"bash", "-c", "trap '' XFSZ; ulimit -S -f 1; exec \"$0\" \"$@\""};
@@ -362,7 +400,7 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
                                "--distance", "--turntable", "--degrees", "--frames", "--fps",
-                               "--version"})
+                               "--assemble", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.
@@ -373,6 +411,42 @@ void TestRenderCommand::helpAndVersionArePrinted()
         QCOMPARE(v.err, QString());
     }
     QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void TestRenderCommand::finishedFramesAreAssembled_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("all there") << QStringList{"--output", "t.mp4"} << 5 << "h264";
+    QTest::newRow("a part") << QStringList{"--frames", "2-3", "--output=t.webm", "--fps", "12"} << 2
+                            << "vp9";
+}
+
+void TestRenderCommand::finishedFramesAreAssembled()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, frames);
+    QFETCH(QString, codec);
+    QTemporaryDir dir;
+    QVERIFY(writeFrameSets(dir.path()));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files);
+    const Result r = runTuftmill(dir.path(), QStringList{"--assemble", "a_%04d.png"} + args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QCOMPARE(r.err, QString());
+    const QString video =
+        args.filter(QRegularExpression("\\.(mp4|webm)$")).first().section('=', -1);
+    const testsupport::Decoded v = testsupport::decode(dir.filePath(video));
+    QCOMPARE(v.frames, frames);
+    QCOMPARE(v.size, QSize(32, 24));
+    QCOMPARE(v.codec, codec);
+    // The video, and nothing half-written beside it.
+    QStringList after = QDir(dir.path()).entryList(QDir::Files);
+    after.removeAll(QStringLiteral("logger.log"));
+    QStringList expected = before;
+    expected.append(video);
+    expected.sort();
+    QCOMPARE(after, expected);
 }
 
 QTEST_MAIN(TestRenderCommand)

@@ -21,7 +21,7 @@ files=(
   "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png"
   "share/icons/hicolor/128x128/apps/$id.png" "share/icons/hicolor/256x256/apps/$id.png"
   share/tuftmill/examples/models/torus.3ds share/tuftmill/examples/scenes/torus.dat
-  share/tuftmill/examples/graftals/Grass_blades.xml
+  share/tuftmill/examples/graftals/Grass_blades.xml share/tuftmill/tuftmill-turntable.sbatch
 )
 
 check_tree() {
