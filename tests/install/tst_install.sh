@@ -16,13 +16,13 @@ fail() {
 
 # What an installed tree holds, relative to its prefix.
 files=(
+  share/doc/tuftmill/copyright share/doc/tuftmill/LICENSE
   bin/tuftmill libexec/tuftmill/tuftmill-model-reader
   "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" share/man/man1/tuftmill.1
   "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png"
   "share/icons/hicolor/128x128/apps/$id.png" "share/icons/hicolor/256x256/apps/$id.png"
   share/tuftmill/examples/models/torus.3ds share/tuftmill/examples/scenes/torus.dat
   share/tuftmill/examples/graftals/Grass_blades.xml
-  share/doc/tuftmill/copyright share/doc/tuftmill/LICENSE
 )
 
 check_tree() {
