@@ -7,9 +7,11 @@
 #include "Logger.h"
 #include "LoggerOutput.h"
 #include "PictureFile.h"
+#include "SafeFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
 #include "SceneViewFile.h"
+#include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "TurntableRender.h"
 
@@ -18,6 +20,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -450,15 +453,30 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     renderer.prepareTextures(scene);
     if (options.turntable > 0) {
         // The model and textures are loaded once; each frame's camera comes from the start.
+        // SIGINT, SIGTERM and SIGHUP end the run between frames through the usual way out,
+        // which removes the video's temporary file and the frames the run made.
+        TerminationWatcher interruption;
         TurntableRender turntable(renderer, scene, scene.camera(), settingsOf(scene.style),
                                   requestOf(options));
         bool ok = turntable.begin(error);
-        while (ok && !turntable.done())
+        int signal = 0;
+        while (ok && !turntable.done() && !(signal = interruption.takeSignal()))
             ok = turntable.renderNext(error);
+        if (ok && !signal)
+            signal = interruption.takeSignal();
+        if (signal)
+            return fail(QStringLiteral("stopped by %1 after %2 of %3 frames; the unfinished "
+                                       "turntable is removed")
+                            .arg(QString::fromLatin1(sigabbrev_np(signal)).prepend("SIG"))
+                            .arg(turntable.framesRendered())
+                            .arg(turntable.framesToRender()));
         if (!ok || !turntable.finish(error))
             return fail(error);
         return 0;
     }
+    // A link or a special file at the name is refused before the drawing.
+    if (!safefile::replaceable(options.output, error))
+        return fail(error);
     const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
                                           options.width, options.height, error);
     if (image.isNull())

@@ -23,13 +23,6 @@ constexpr uint32_t MaxMessageBytes = 4096;
 // Beyond this many transformed points the box uses each placed mesh's own box instead.
 constexpr uint64_t ExactBoxPoints = 50'000'000;
 
-std::array<unsigned char, 3> idColor(size_t faceIndex)
-{
-    const uint32_t id = uint32_t(faceIndex) + 1;
-    return {static_cast<unsigned char>((id >> 16) & 0xff),
-            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
-}
-
 bool finite(const float *values, size_t count)
 {
     for (size_t i = 0; i < count; ++i)
@@ -254,7 +247,7 @@ void buildMesh(MeshJob &job, const Sections &s, const MaterialTable &materials, 
         a.faceTexture[f] = textured && face.material != NoMaterial
                                ? materials.textures[size_t(face.material)]
                                : int16_t(NoTexture);
-        const std::array<unsigned char, 3> id = idColor(f);
+        const std::array<unsigned char, 3> id = ModelImport::faceIdColor(f);
         Vector3 corner[3];
         for (int k = 0; k < 3; ++k) {
             const size_t point = face.points[k];
@@ -364,6 +357,13 @@ void takeNotes(const Sections &s, LoadedModel &model)
 }
 
 } // namespace
+
+std::array<unsigned char, 3> ModelImport::faceIdColor(size_t faceIndex)
+{
+    const uint32_t id = uint32_t(faceIndex) + 1;
+    return {static_cast<unsigned char>((id >> 16) & 0xff),
+            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
+}
 
 std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_t size,
                                                 QString &problem, LoadControl *control)

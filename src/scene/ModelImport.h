@@ -77,4 +77,7 @@ public:
     // to it and waits), which must never queue behind a model being built.
     static QThreadPool &loadThreads();
     static QThreadPool &buildThreads();
+    // The colour that stands for a face in the face-id picture picking reads: face index + 1
+    // in 24 bits, red the highest byte (0 is the background).
+    static std::array<unsigned char, 3> faceIdColor(size_t faceIndex);
 };

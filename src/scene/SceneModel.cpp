@@ -4,13 +4,6 @@
 #include "Logger.h"
 #include "ModelImport.h"
 
-std::array<unsigned char, 3> Scene::faceIdColor(int faceIndex)
-{
-    const quint32 id = quint32(faceIndex) + 1;
-    return {static_cast<unsigned char>((id >> 16) & 0xff),
-            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
-}
-
 QString Scene::loadError(const QString &path, const QString &problem)
 {
     QString error = QStringLiteral("3DS file couldn't be loaded");

@@ -1,5 +1,6 @@
 // `tuftmill --render`: pictures from the command line, without a window and without a
 // display, and a clear one-line failure for everything that can go wrong.
+#include "../support/HostileOutputs.h"
 #include "../support/Models.h"
 #include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
@@ -68,6 +69,8 @@ private slots:
     void texturesShowWhereTheModelIsLit();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
+    void outputsAreNeverWrittenThrough_data();
+    void outputsAreNeverWrittenThrough();
     void helpAndVersionArePrinted();
     void finishedFramesAreAssembled_data();
     void finishedFramesAreAssembled();
@@ -389,6 +392,48 @@ void TestRenderCommand::failuresSayWhyInOneLine()
              qPrintable(r.err));
     QVERIFY2(r.err.contains(says), qPrintable(r.err));
     // Nothing is left behind: neither the output nor a temporary file.
+    QCOMPARE(w.written(), before);
+}
+
+void TestRenderCommand::outputsAreNeverWrittenThrough_data()
+{
+    QTest::addColumn<QString>("hostile");
+    QTest::addColumn<QString>("kind"); // a still, PNG frames or a video
+    QTest::addColumn<QString>("says");
+    for (const testsupport::HostileOutput &h : testsupport::hostileOutputs())
+        for (const char *kind : {"still", "frames", "video"})
+            QTest::addRow("%s, %s", h.row, kind) << h.row << kind << h.says;
+}
+
+// Whatever stands under the output's name (for frames: the second frame's) is left as it
+// was, and so is what a link there points at; earlier frames of the user's keep their
+// bytes, and the run leaves nothing behind.
+void TestRenderCommand::outputsAreNeverWrittenThrough()
+{
+    QFETCH(QString, hostile);
+    QFETCH(QString, kind);
+    QFETCH(QString, says);
+    Workspace w;
+    const QString name = kind == "still"    ? "out.png"
+                         : kind == "frames" ? "f_0002.png"
+                                            : "turn.mp4";
+    const testsupport::HostileFolder folder(
+        hostile, w.dir.path(), name,
+        {{"f_0001.png", "the user's frame 1"}, {"f_0003.png", "the user's frame 3"}});
+    if (!folder.skipReason().isEmpty())
+        QSKIP(qPrintable(folder.skipReason()));
+    QStringList args{"--render", "sphere.3ds", "--size", "160x120", "--output"};
+    if (kind == "still")
+        args << folder.path(name);
+    else
+        args << folder.path(kind == "frames" ? "f_%04d.png" : name) << "--turntable" << "3";
+    const QStringList before = w.written();
+    const Result r = runTuftmill(w.dir.path(), args);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.count('\n') == 1, qPrintable(r.err));
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY2(hostile == "full disk" || r.err.contains(folder.path(name)), qPrintable(r.err));
+    QVERIFY2(folder.changes().isEmpty(), qPrintable(folder.changes()));
     QCOMPARE(w.written(), before);
 }
 

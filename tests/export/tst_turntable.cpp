@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QSet>
 #include <QTemporaryDir>
+#include <csignal>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -42,6 +44,8 @@ private slots:
     void rendersGivenUpLeaveNothing_data();
     void rendersGivenUpLeaveNothing();
     void aFrameNotWrittenStopsTheWriter();
+    void interruptedRunsLeaveNothing_data();
+    void interruptedRunsLeaveNothing();
     void quickFramesKeepEveryPixel_data();
     void quickFramesKeepEveryPixel();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -155,17 +159,61 @@ void TestTurntable::aFrameNotWrittenStopsTheWriter()
     frame.fill(Qt::darkCyan);
     QString error;
     FrameWriter writer;
+    // A frame of an earlier render stands under the first name: replaced whole, it is not
+    // one the writer made.
+    QVERIFY(testsupport::writeBytes(dir.filePath("f_0001.png"), "an earlier frame"));
     QVERIFY2(writer.write(frame, dir.filePath("f_0001.png"), error), qPrintable(error));
+    QVERIFY2(writer.write(frame, dir.filePath("f_0002.png"), error), qPrintable(error));
     // Handed over once the frame before is written; its own failure shows at the next call.
-    QVERIFY2(writer.write(frame, dir.filePath("gone/f_0002.png"), error), qPrintable(error));
-    QVERIFY(!writer.write(frame, dir.filePath("f_0003.png"), error));
-    QVERIFY2(error.startsWith("cannot write ") && error.contains("gone/f_0002.png"),
+    QVERIFY2(writer.write(frame, dir.filePath("gone/f_0003.png"), error), qPrintable(error));
+    QVERIFY(!writer.write(frame, dir.filePath("f_0004.png"), error));
+    QVERIFY2(error.startsWith("cannot write ") && error.contains("gone/f_0003.png"),
              qPrintable(error));
     QVERIFY(!writer.wait(error));
-    QVERIFY2(error.contains("gone/f_0002.png"), qPrintable(error));
-    QCOMPARE(writer.written(), QStringList{dir.filePath("f_0001.png")});
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"f_0001.png"});
+    QVERIFY2(error.contains("gone/f_0003.png"), qPrintable(error));
+    QCOMPARE(writer.created(), QStringList{dir.filePath("f_0002.png")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"f_0001.png", "f_0002.png"}));
     QCOMPARE(QImage(dir.filePath("f_0001.png")).pixel(3, 3), QColor(Qt::darkCyan).rgb());
+}
+
+void TestTurntable::interruptedRunsLeaveNothing_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("SIGTERM, video") << int(SIGTERM) << "turn.mp4";
+    QTest::newRow("SIGINT, frames") << int(SIGINT) << "f_%04d.png";
+    QTest::newRow("SIGHUP, video") << int(SIGHUP) << "turn.webm";
+}
+
+// A turntable stopped by a signal once something of it is on disk (the video's temporary
+// file, the first frame) ends with its one line and status 1, and leaves nothing.
+void TestTurntable::interruptedRunsLeaveNothing()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, output);
+    Workspace w;
+    QProcess run;
+    testsupport::startTuftmill(run, w.dir.path(),
+                               Sphere + QStringList{"--turntable", "100000", "--size", "160x120",
+                                                    "--output", output});
+    QVERIFY(run.waitForStarted(30000));
+    const auto begun = [&] {
+        const QStringList names = w.written();
+        return names.contains("f_0001.png") || !names.filter(".part").isEmpty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(begun() || run.state() == QProcess::NotRunning, 120000);
+    QVERIFY2(run.state() == QProcess::Running, run.readAllStandardError().constData());
+    QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+    QVERIFY(testsupport::ended(run, 120000));
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(err.startsWith("tuftmill: stopped by " + QString::fromLatin1(sigabbrev_np(signal))
+                                                          .prepend("SIG")) &&
+                 err.count('\n') == 1,
+             qPrintable(err));
+    QCOMPARE(w.written(), QStringList());
 }
 
 void TestTurntable::quickFramesKeepEveryPixel_data()
