@@ -48,6 +48,8 @@ private slots:
     void rendersThroughTheDisplayToo();
     void texturesShowWhereTheModelIsLit_data();
     void texturesShowWhereTheModelIsLit();
+    void framesAnyModelWhole_data();
+    void framesAnyModelWhole();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
     void helpAndVersionArePrinted();
@@ -113,6 +115,11 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::newRow("fps words") << QStringList{"--render",    "m",  "--output", "o_%04d.png",
                                               "--turntable", "12", "--fps",    "fast"}
                                << true << "--fps needs a whole number";
+    QTest::newRow("up words") << QStringList{"--render", "m", "--output", "o.png", "--up", "top"}
+                              << true << "--up needs x, y, z, -x, -y or -z, not top";
+    QTest::newRow("elevation words")
+        << QStringList{"--render", "m", "--output", "o.png", "--elevation", "high"} << true
+        << "--elevation needs a number";
     QTest::newRow("degrees of a still")
         << QStringList{"--render", "m", "--output", "o.png", "--degrees", "90"} << true
         << "--degrees needs --turntable";
@@ -177,6 +184,14 @@ void TestRenderCommand::rendersWithoutADisplay()
     QCOMPARE(picture.pixelColor(2, 2), QColor(255, 250, 200)); // the scene's background
     QCOMPARE(count(plain, red), 0);
     QVERIFY(count(picture, red) > 200);   // graftals along the silhouette
+    // Fitted to the ball 20 across, the graftals are drawn at 0.4 of their size.
+    const Result fitted =
+        runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "fitted.png", "--scene",
+                                   "sphere.dat", "--size", "640x360", "--graftal-scale", "fit"});
+    QCOMPARE(fitted.status, 0);
+    const int fittedRed = count(QImage(w.file("fitted.png")), red);
+    QVERIFY2(fittedRed > 20 && fittedRed < count(picture, red) * 3 / 4,
+             qPrintable(QString::number(fittedRed)));
     QVERIFY(count(picture, green) > 500); // the ball where it faces the viewer
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
@@ -261,6 +276,123 @@ void TestRenderCommand::texturesShowWhereTheModelIsLit()
     QCOMPARE(count(picture, blue) > model / 10, textureShows);
     QCOMPARE(count(picture, [](QRgb c) { return qGreen(c) > 2 * qRed(c) + 20; }) > model / 2,
              !textureShows);
+}
+
+namespace {
+// What of a picture shows the model (anything but the white background).
+struct Coverage
+{
+    double share = 0.0;  // of the picture's pixels
+    double aspect = 0.0; // width over height of the box round them
+    double colourShare = 0.0; // of the model's pixels, of the wanted colour
+};
+
+Coverage coverageOf(const QImage &image, const std::function<bool(QRgb)> &colour)
+{
+    Coverage c;
+    int n = 0, coloured = 0;
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if ((p & 0xffffffu) == 0xffffffu)
+                continue;
+            ++n;
+            coloured += colour(p);
+            box |= QRect(x, y, 1, 1);
+        }
+    c.share = double(n) / (double(image.width()) * image.height());
+    c.aspect = box.isEmpty() ? 0.0 : double(box.width()) / box.height();
+    c.colourShare = n ? double(coloured) / n : 0.0;
+    return c;
+}
+} // namespace
+
+void TestRenderCommand::framesAnyModelWhole_data()
+{
+    // A generated shape (tests/support/Models.h), the options after --frame, turntable
+    // frames (0: a still), the group whose framed pictures must cover the same share, the
+    // least share, the range of the model's width over its height, and its colour.
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QString>("same");
+    QTest::addColumn<double>("least");
+    QTest::addColumn<double>("aspectLow");
+    QTest::addColumn<double>("aspectHigh");
+    QTest::addColumn<QString>("colour");
+    for (const char *radius : {"0.00005", "1", "1000", "50000"})
+        QTest::addRow("ball of radius %s", radius)
+            << QStringLiteral("ball %1").arg(radius) << QStringList{} << 0 << "ball" << 0.2 << 0.9
+            << 1.1 << "green";
+    QTest::newRow("sheet from its back") << "sheet" << QStringList{} << 0 << "" << 0.2 << 0.8
+                                         << 1.25 << "red";
+    QTest::newRow("sheet edge-on faces it")
+        << "sheet" << QStringList{"--azimuth", "90"} << 0 << "" << 0.2 << 0.8 << 1.25 << "red";
+    QTest::newRow("box from the front") << "box 4 1 1" << QStringList{} << 0 << "" << 0.15 << 3.0
+                                        << 5.0 << "red";
+    QTest::newRow("box from above") << "box 4 2 1" << QStringList{"--elevation", "90"} << 0 << ""
+                                    << 0.2 << 1.5 << 2.6 << "red";
+    QTest::newRow("box from its side") << "box 4 2 1" << QStringList{"--azimuth", "90"} << 0 << ""
+                                       << 0.1 << 1.4 << 2.8 << "red";
+    QTest::newRow("box stood on X") << "box 4 1 1" << QStringList{"--up", "x"} << 0 << "" << 0.05
+                                    << 0.15 << 0.4 << "red";
+    QTest::newRow("its turntable never tumbles")
+        << "box 4 1 1" << QStringList{"--up", "x", "--elevation", "30"} << 6 << "" << 0.05 << 0.15
+        << 0.8 << "red";
+    QTest::newRow("obj stands on Y") << "obj box 1 4 1" << QStringList{} << 0 << "" << 0.05 << 0.15
+                                     << 0.4 << "red";
+    QTest::newRow("obj on -z") << "obj box 1 1 4" << QStringList{"--up", "-z"} << 0 << "" << 0.05
+                               << 0.15 << 0.4 << "red";
+}
+
+void TestRenderCommand::framesAnyModelWhole()
+{
+    QFETCH(QString, shape);
+    QFETCH(QStringList, args);
+    QFETCH(int, frames);
+    QFETCH(QString, same);
+    QFETCH(double, least);
+    QFETCH(double, aspectLow);
+    QFETCH(double, aspectHigh);
+    QFETCH(QString, colour);
+    static QMap<QString, double> shareOf; // the first picture of each group
+    Workspace w;
+    const QString model = testsupport::shapeModel(shape, w.dir.path());
+    QVERIFY(!model.isEmpty());
+    const QString output = frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
+    QStringList line{"--render", model, "--output", output, "--size", "320x240", "--frame"};
+    if (frames)
+        line << "--turntable" << QString::number(frames);
+    const Result r = runTuftmill(w.dir.path(), line + args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const auto wanted = [&colour](QRgb c) {
+        return colour == QLatin1String("green") ? qGreen(c) > qRed(c) + 40 && qGreen(c) > qBlue(c) + 40
+                                                : qRed(c) > qGreen(c) + 60 && qRed(c) > qBlue(c) + 60;
+    };
+    for (int f = 1; f <= std::max(frames, 1); ++f) {
+        const QString file = frames ? QString::asprintf("f_%02d.png", f) : output;
+        const QImage picture(w.file(file));
+        QCOMPARE(picture.size(), QSize(320, 240));
+        if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
+            picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/framed-" +
+                         QString(QTest::currentDataTag()).replace(' ', '_') + "-" + file);
+        const Coverage c = coverageOf(picture, wanted);
+        const QString seen = QStringLiteral("frame %1: share %2, aspect %3, colour %4")
+                                 .arg(f)
+                                 .arg(c.share)
+                                 .arg(c.aspect)
+                                 .arg(c.colourShare);
+        QVERIFY2(c.share >= least, qPrintable(seen));
+        QVERIFY2(c.aspect >= aspectLow && c.aspect <= aspectHigh, qPrintable(seen));
+        QVERIFY2(c.colourShare > 0.8, qPrintable(seen));
+        if (same.isEmpty())
+            continue;
+        // The same shape framed at any scale covers the same share of the picture.
+        const double first = shareOf.value(same, c.share);
+        shareOf.insert(same, first);
+        QVERIFY2(std::abs(c.share - first) <= 0.1 * first, qPrintable(seen));
+    }
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

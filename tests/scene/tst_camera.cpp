@@ -1,8 +1,11 @@
 #include "LoggerOutput.h"
 #include "Scene.h"
+#include "UpAxis.h"
 
 #include <QtTest>
 #include <cmath>
+
+Q_DECLARE_METATYPE(Vector3)
 
 namespace {
 bool near(const Vector3 &a, const Vector3 &b, double eps = 1e-9)
@@ -47,6 +50,9 @@ private slots:
     void orbitKeepsDistanceAndAim_data();
     void orbitKeepsDistanceAndAim();
     void dollyAndFrame();
+    void upAxisStandsUp_data();
+    void upAxisStandsUp();
+    void planesFollowTheModel();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -186,7 +192,7 @@ namespace {
 Vector3 onPicture(const Camera &c, const Vector3 &world, int w, int h)
 {
     const Matrix4 toClip = c.cameraTranslation.preMultiplied(c.cameraRotation)
-                               .preMultiplied(Camera::perspective(w, h));
+                               .preMultiplied(c.projection(w, h));
     return toClip.transformPoint(world);
 }
 } // namespace
@@ -257,6 +263,60 @@ void TestCamera::dollyAndFrame()
             widest = std::max({widest, std::abs(ndc.x), std::abs(ndc.y)});
         }
         QVERIFY2(widest > 0.6, QByteArray::number(widest));
+    }
+}
+
+void TestCamera::upAxisStandsUp_data()
+{
+    // A file, the axis named, and that axis as the model arrives from the reader (3DS, 3MF
+    // and ASE as they are; OBJ and the other Y-up formats turned (x, y, z) to (x, -z, y)).
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("axis");
+    QTest::addColumn<Vector3>("arrives");
+    const struct
+    {
+        const char *axis;
+        Vector3 file;
+    } axes[] = {{"x", {1, 0, 0}},  {"y", {0, 1, 0}},  {"z", {0, 0, 1}},
+                {"-x", {-1, 0, 0}}, {"-y", {0, -1, 0}}, {"-z", {0, 0, -1}}};
+    for (const auto &a : axes) {
+        QTest::addRow("3ds %s", a.axis) << "m.3ds" << a.axis << a.file;
+        QTest::addRow("obj %s", a.axis)
+            << "m.OBJ" << a.axis << Vector3(a.file.x, -a.file.z, a.file.y);
+    }
+}
+
+void TestCamera::upAxisStandsUp()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, axis);
+    QFETCH(Vector3, arrives);
+    UpAxis up = UpAxis::Default;
+    QVERIFY(upaxis::fromName(axis, up) && up != UpAxis::Default);
+    const Matrix4 turn = upaxis::orientationFor(up, file);
+    const Vector3 stood = turn.transformPoint(arrives) - turn.transformPoint(Vector3::zero);
+    QVERIFY2(near(stood, Vector3(0, 1, 0)), qPrintable(axis));
+    // The format's own axis is the turn every model had before the choice.
+    const bool own = up == upaxis::defaultFor(file);
+    QCOMPARE(turn == Camera::zUp(), own);
+    QCOMPARE(upaxis::orientationFor(UpAxis::Default, file) == Camera::zUp(), true);
+}
+
+void TestCamera::planesFollowTheModel()
+{
+    // The same ball at any size and distance: its whole depth lies between the planes, which
+    // keep no more than 10^4 between them.
+    for (float size : {0.0001f, 1.0f, 100000.0f}) {
+        const float extent[3] = {size, size, size}, centre[3] = {size, -size, 3 * size};
+        const Camera start = Camera::reset(extent, centre);
+        for (double factor : {0.05, 1.0, 40.0}) {
+            const Camera c = start.dolly(factor, Vector3::zero);
+            const Camera::DepthRange d = c.depthRange();
+            const double distance = std::sqrt(c.worldEye.lengthSquared());
+            QVERIFY(d.nearPlane > 0.0 && d.farPlane / d.nearPlane <= 1.0001e4);
+            QVERIFY(d.farPlane >= distance + c.reach);
+            QVERIFY(d.nearPlane <= std::max(distance - c.reach, d.farPlane * 1e-4));
+        }
     }
 }
 

@@ -34,6 +34,50 @@ inline ModelBuilder twoMeshModel()
     return b;
 }
 
+// A shape of the framing tests written into `dir`; its file name, empty for an unknown
+// spec. "ball S": a green ball of radius S; "box X Y Z": a red box of those sides from the
+// origin; "sheet": a red square standing in the XZ plane, its front towards +Y (away from the
+// start view); "obj box X Y Z": the box as an OBJ file with its MTL.
+inline QString shapeModel(const QString &spec, const QString &dir)
+{
+    const QStringList w = spec.split(QLatin1Char(' '));
+    const auto at = [&](int i) { return w.value(i).toFloat(); };
+    ModelBuilder b;
+    b.addMaterial(QStringLiteral("green"), 0.1f, 0.6f, 0.1f);
+    b.addMaterial(QStringLiteral("red"), 0.8f, 0.1f, 0.1f);
+    const QString name = QString(spec).replace(QLatin1Char(' '), QLatin1Char('_'));
+    if (w[0] == QLatin1String("ball")) {
+        b.addSphere(QStringLiteral("ball"), {0, 0, 0}, at(1), 16, 24, QStringLiteral("green"));
+    } else if (w[0] == QLatin1String("box")) {
+        b.addBox(QStringLiteral("box"), {0, 0, 0}, {at(1), at(2), at(3)}, QStringLiteral("red"));
+    } else if (w[0] == QLatin1String("sheet")) {
+        ModelBuilder::Mesh &m = b.addMesh(QStringLiteral("sheet"));
+        m.addPoint(-1, 0, -1);
+        m.addPoint(1, 0, -1);
+        m.addPoint(1, 0, 1);
+        m.addPoint(-1, 0, 1);
+        m.addFace(0, 2, 1, QStringLiteral("red"));
+        m.addFace(0, 3, 2, QStringLiteral("red"));
+    } else if (w[0] == QLatin1String("obj")) {
+        // Y up as OBJ files are: the box's corners, its faces turning outwards.
+        QByteArray obj = "mtllib shape.mtl\nusemtl red\n";
+        for (int c = 0; c < 8; ++c)
+            obj += QByteArray("v ") + QByteArray::number(c & 1 ? at(2) : 0.0f) + ' ' +
+                   QByteArray::number(c & 2 ? at(3) : 0.0f) + ' ' +
+                   QByteArray::number(c & 4 ? at(4) : 0.0f) + '\n';
+        obj += "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+        const QString file = name + QStringLiteral(".obj");
+        if (!writeBytes(dir + QLatin1Char('/') + file, obj) ||
+            !writeBytes(dir + QStringLiteral("/shape.mtl"), "newmtl red\nKd 0.8 0.1 0.1\n"))
+            return {};
+        return file;
+    } else {
+        return {};
+    }
+    const QString file = name + QStringLiteral(".3ds");
+    return b.save(dir + QLatin1Char('/') + file) ? file : QString();
+}
+
 // The real 3DS files made by other tools, kept with the tests (see data/README.md).
 inline QString realModel(const QString &name)
 {
