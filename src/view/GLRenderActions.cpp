@@ -135,10 +135,17 @@ void GLRender::frameModel()
 {
     if (!theScene->loaded() || theScene->strokeRunning() || drag != NoDrag || orbit.active())
         return;
-    const int w = theScene->viewportWidth, h = theScene->viewportHeight;
+    // Within the render frame while it is shown, so that a turntable shows the model whole.
+    const QSize frame = renderFrame().isEmpty() ? QSize(theScene->viewportWidth,
+                                                        theScene->viewportHeight)
+                                                : renderFrameSize;
     makeCurrent();
-    theScene->setCamera(framing::showingModel(*sceneRenderer, *theScene, theScene->camera(), w, h));
+    Camera framed = framing::showingModel(*sceneRenderer, *theScene,
+                                          pictureCamera(frame.width(), frame.height()),
+                                          frame.width(), frame.height());
     doneCurrent();
+    framed.narrowing = 1.0;
+    theScene->setCamera(framed);
     refreshPicking();
     update();
 }

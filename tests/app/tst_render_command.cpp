@@ -278,120 +278,36 @@ void TestRenderCommand::texturesShowWhereTheModelIsLit()
              !textureShows);
 }
 
-namespace {
-// What of a picture shows the model (anything but the white background).
-struct Coverage
-{
-    double share = 0.0;  // of the picture's pixels
-    double aspect = 0.0; // width over height of the box round them
-    double colourShare = 0.0; // of the model's pixels, of the wanted colour
-};
-
-Coverage coverageOf(const QImage &image, const std::function<bool(QRgb)> &colour)
-{
-    Coverage c;
-    int n = 0, coloured = 0;
-    QRect box;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            if ((p & 0xffffffu) == 0xffffffu)
-                continue;
-            ++n;
-            coloured += colour(p);
-            box |= QRect(x, y, 1, 1);
-        }
-    c.share = double(n) / (double(image.width()) * image.height());
-    c.aspect = box.isEmpty() ? 0.0 : double(box.width()) / box.height();
-    c.colourShare = n ? double(coloured) / n : 0.0;
-    return c;
-}
-} // namespace
-
 void TestRenderCommand::framesAnyModelWhole_data()
 {
-    // A generated shape (tests/support/Models.h), the options after --frame, turntable
-    // frames (0: a still), the group whose framed pictures must cover the same share, the
-    // least share, the range of the model's width over its height, and its colour.
-    QTest::addColumn<QString>("shape");
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<QString>("same");
-    QTest::addColumn<double>("least");
-    QTest::addColumn<double>("aspectLow");
-    QTest::addColumn<double>("aspectHigh");
-    QTest::addColumn<QString>("colour");
-    for (const char *radius : {"0.00005", "1", "1000", "50000"})
-        QTest::addRow("ball of radius %s", radius)
-            << QStringLiteral("ball %1").arg(radius) << QStringList{} << 0 << "ball" << 0.2 << 0.9
-            << 1.1 << "green";
-    QTest::newRow("sheet from its back") << "sheet" << QStringList{} << 0 << "" << 0.2 << 0.8
-                                         << 1.25 << "red";
-    QTest::newRow("sheet edge-on faces it")
-        << "sheet" << QStringList{"--azimuth", "90"} << 0 << "" << 0.2 << 0.8 << 1.25 << "red";
-    QTest::newRow("box from the front") << "box 4 1 1" << QStringList{} << 0 << "" << 0.15 << 3.0
-                                        << 5.0 << "red";
-    QTest::newRow("box from above") << "box 4 2 1" << QStringList{"--elevation", "90"} << 0 << ""
-                                    << 0.2 << 1.5 << 2.6 << "red";
-    QTest::newRow("box from its side") << "box 4 2 1" << QStringList{"--azimuth", "90"} << 0 << ""
-                                       << 0.1 << 1.4 << 2.8 << "red";
-    QTest::newRow("box stood on X") << "box 4 1 1" << QStringList{"--up", "x"} << 0 << "" << 0.05
-                                    << 0.15 << 0.4 << "red";
-    QTest::newRow("its turntable never tumbles")
-        << "box 4 1 1" << QStringList{"--up", "x", "--elevation", "30"} << 6 << "" << 0.05 << 0.15
-        << 0.8 << "red";
-    QTest::newRow("obj stands on Y") << "obj box 1 4 1" << QStringList{} << 0 << "" << 0.05 << 0.15
-                                     << 0.4 << "red";
-    QTest::newRow("obj on -z") << "obj box 1 1 4" << QStringList{"--up", "-z"} << 0 << "" << 0.05
-                               << 0.15 << 0.4 << "red";
+    QTest::addColumn<int>("row");
+    const QList<testsupport::FramedShape> rows = testsupport::framedShapes();
+    for (int i = 0; i < rows.size(); ++i)
+        QTest::addRow("%d %s %s", i, qPrintable(rows[i].shape), qPrintable(rows[i].args.join(' ')))
+            << i;
 }
 
 void TestRenderCommand::framesAnyModelWhole()
 {
-    QFETCH(QString, shape);
-    QFETCH(QStringList, args);
-    QFETCH(int, frames);
-    QFETCH(QString, same);
-    QFETCH(double, least);
-    QFETCH(double, aspectLow);
-    QFETCH(double, aspectHigh);
-    QFETCH(QString, colour);
-    static QMap<QString, double> shareOf; // the first picture of each group
+    QFETCH(int, row);
+    const testsupport::FramedShape shape = testsupport::framedShapes()[row];
+    static QMap<QString, double> shares;
     Workspace w;
-    const QString model = testsupport::shapeModel(shape, w.dir.path());
+    const QString model = testsupport::shapeModel(shape.shape, w.dir.path());
     QVERIFY(!model.isEmpty());
-    const QString output = frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
+    const QString output = shape.frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
     QStringList line{"--render", model, "--output", output, "--size", "320x240", "--frame"};
-    if (frames)
-        line << "--turntable" << QString::number(frames);
-    const Result r = runTuftmill(w.dir.path(), line + args);
+    if (shape.frames)
+        line << "--turntable" << QString::number(shape.frames);
+    const Result r = runTuftmill(w.dir.path(), line + shape.args);
     QVERIFY2(r.status == 0, qPrintable(r.err));
-    const auto wanted = [&colour](QRgb c) {
-        return colour == QLatin1String("green") ? qGreen(c) > qRed(c) + 40 && qGreen(c) > qBlue(c) + 40
-                                                : qRed(c) > qGreen(c) + 60 && qRed(c) > qBlue(c) + 60;
-    };
-    for (int f = 1; f <= std::max(frames, 1); ++f) {
-        const QString file = frames ? QString::asprintf("f_%02d.png", f) : output;
+    for (int f = 1; f <= std::max(shape.frames, 1); ++f) {
+        const QString file = shape.frames ? QString::asprintf("f_%02d.png", f) : output;
         const QImage picture(w.file(file));
         QCOMPARE(picture.size(), QSize(320, 240));
-        if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
-            picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/framed-" +
-                         QString(QTest::currentDataTag()).replace(' ', '_') + "-" + file);
-        const Coverage c = coverageOf(picture, wanted);
-        const QString seen = QStringLiteral("frame %1: share %2, aspect %3, colour %4")
-                                 .arg(f)
-                                 .arg(c.share)
-                                 .arg(c.aspect)
-                                 .arg(c.colourShare);
-        QVERIFY2(c.share >= least, qPrintable(seen));
-        QVERIFY2(c.aspect >= aspectLow && c.aspect <= aspectHigh, qPrintable(seen));
-        QVERIFY2(c.colourShare > 0.8, qPrintable(seen));
-        if (same.isEmpty())
-            continue;
-        // The same shape framed at any scale covers the same share of the picture.
-        const double first = shareOf.value(same, c.share);
-        shareOf.insert(same, first);
-        QVERIFY2(std::abs(c.share - first) <= 0.1 * first, qPrintable(seen));
+        QString seen;
+        QVERIFY2(testsupport::framedAsWanted(picture, shape, shares, seen),
+                 qPrintable(file + ": " + seen));
     }
 }
 

@@ -5,6 +5,11 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QImage>
+#include <QMap>
+#include <QRect>
+#include <QStringList>
+#include <cmath>
 #include <QString>
 #include <functional>
 
@@ -76,6 +81,81 @@ inline QString shapeModel(const QString &spec, const QString &dir)
     }
     const QString file = name + QStringLiteral(".3ds");
     return b.save(dir + QLatin1Char('/') + file) ? file : QString();
+}
+
+// The framing table, through the command line and the view's "Frame model": a shape of
+// shapeModel, the command's options after --frame (the view does the same), turntable frames
+// (0: a still), the group whose pictures must cover the same share, the least share of the
+// picture, the range of the model's width over its height, and its colour.
+struct FramedShape
+{
+    QString shape; // also the row's name
+    QStringList args;
+    int frames;
+    const char *same;
+    double least, aspectLow, aspectHigh;
+    bool green; // else red
+};
+
+inline QList<FramedShape> framedShapes()
+{
+    QList<FramedShape> rows;
+    for (const char *r : {"0.00005", "1", "1000", "50000"})
+        rows.append({QStringLiteral("ball ") + r, {}, 0, "ball", 0.2, 0.9, 1.1, true});
+    // The sheet seen from its back, then edge-on; the box 4 along X stood on X stays tall in
+    // every frame of its turntable; OBJ files stand on their Y.
+    rows += QList<FramedShape>{
+        {"sheet", {}, 0, "", 0.2, 0.8, 1.25, false},
+        {"sheet", {"--azimuth", "90"}, 0, "", 0.2, 0.8, 1.25, false},
+        {"box 4 1 1", {}, 0, "", 0.15, 3.0, 5.0, false},
+        {"box 4 2 1", {"--elevation", "90"}, 0, "", 0.2, 1.5, 2.6, false},
+        {"box 4 2 1", {"--azimuth", "90"}, 0, "", 0.1, 1.4, 2.8, false},
+        {"box 4 1 1", {"--up", "x"}, 0, "", 0.05, 0.15, 0.4, false},
+        {"box 4 1 1", {"--up", "x", "--elevation", "30"}, 6, "", 0.05, 0.15, 0.8, false},
+        {"obj box 1 4 1", {}, 0, "", 0.05, 0.15, 0.4, false},
+        {"obj box 1 1 4", {"--up", "-z"}, 0, "", 0.05, 0.15, 0.4, false}};
+    return rows;
+}
+
+// What of a picture shows the model (anything but a white background): the share of its
+// pixels, the width over the height of the box round them, and the share of the model's
+// pixels in its colour.
+struct Coverage
+{
+    double share = 0.0, aspect = 0.0, colourShare = 0.0;
+};
+
+inline Coverage coverageOf(const QImage &image, bool green)
+{
+    int n = 0, coloured = 0;
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if ((p & 0xffffffu) == 0xffffffu)
+                continue;
+            ++n;
+            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+            coloured += green ? g > r + 40 && g > b + 40 : r > g + 60 && r > b + 60;
+            box |= QRect(x, y, 1, 1);
+        }
+    return {double(n) / (double(image.width()) * image.height()),
+            box.isEmpty() ? 0.0 : double(box.width()) / box.height(),
+            n ? double(coloured) / n : 0.0};
+}
+
+// Checks a framed picture against its row; `shares` holds the first share of each group.
+inline bool framedAsWanted(const QImage &picture, const FramedShape &row,
+                           QMap<QString, double> &shares, QString &seen)
+{
+    const Coverage c = coverageOf(picture, row.green);
+    seen = QStringLiteral("share %1, aspect %2, colour %3").arg(c.share).arg(c.aspect).arg(c.colourShare);
+    const double first = shares.value(QLatin1String(row.same), c.share);
+    if (*row.same)
+        shares.insert(QLatin1String(row.same), first);
+    // The same shape framed at any scale covers the same share of the picture.
+    return c.share >= row.least && c.aspect >= row.aspectLow && c.aspect <= row.aspectHigh &&
+           c.colourShare > 0.8 && std::abs(c.share - first) <= 0.1 * first;
 }
 
 // The real 3DS files made by other tools, kept with the tests (see data/README.md).

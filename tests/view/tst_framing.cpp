@@ -1,6 +1,6 @@
-// "Frame model" in the view: any model whole at any scale, a model that the view from here
-// would miss faced by its largest side, one stood on another axis upright, and the render
-// frame that shows what a turntable of another aspect will draw.
+// "Frame model" in the view: the framing table of the command line (any model whole at any
+// scale, faced by its largest side when the view from here misses it, stood on another axis
+// upright), and the render frame that shows what a turntable of another aspect draws.
 #include <GL/glew.h>
 
 #include "../support/GlTestMain.h"
@@ -12,25 +12,25 @@
 #include "RenderSettings.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
-
-#include <QMap>
+#include "UpAxis.h"
 
 namespace {
-// The share of the pixels that show the model (not the white background), and the width
-// over the height of the box round them.
-std::pair<double, double> coverage(const QImage &image)
+// A 400 x 300 view of a model in a fresh working directory.
+struct ModelView
 {
-    int n = 0;
-    QRect box;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if ((image.pixel(x, y) & 0xffffffu) != 0xffffffu) {
-                ++n;
-                box |= QRect(x, y, 1, 1);
-            }
-    return {double(n) / (double(image.width()) * image.height()),
-            box.isEmpty() ? 0.0 : double(box.width()) / box.height()};
-}
+    testsupport::ScopedWorkDir work;
+    GLRender view;
+
+    explicit ModelView(const QString &shape)
+    {
+        const QString model = testsupport::shapeModel(shape, QDir::currentPath());
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.grabFramebuffer();
+        QVERIFY(view.openModel(model));
+    }
+};
 } // namespace
 
 class TestFraming : public QObject
@@ -45,116 +45,75 @@ private slots:
 
 void TestFraming::frameModelShowsItWhole_data()
 {
-    // A generated shape, what is done before "Frame model", the group whose pictures must
-    // cover the same share, the least share and the range of width over height.
-    QTest::addColumn<QString>("shape");
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("same");
-    QTest::addColumn<double>("least");
-    QTest::addColumn<double>("aspectLow");
-    QTest::addColumn<double>("aspectHigh");
-    for (const char *radius : {"0.00005", "1", "1000", "50000"})
-        QTest::addRow("ball of radius %s", radius)
-            << QStringLiteral("ball %1").arg(radius) << "" << "ball" << 0.2 << 0.9 << 1.1;
-    QTest::newRow("ball, view turned away") << "ball 1" << "turn away" << "ball" << 0.2 << 0.9
-                                            << 1.1;
-    QTest::newRow("sheet from its back") << "sheet" << "" << "" << 0.2 << 0.8 << 1.25;
-    QTest::newRow("sheet edge-on") << "sheet" << "orbit 90" << "" << 0.2 << 0.8 << 1.25;
-    QTest::newRow("sheet one-sided from its back") << "sheet" << "one-sided" << "" << 0.2 << 0.8
-                                                   << 1.25;
-    QTest::newRow("box stood on X") << "box 4 1 1" << "up x" << "" << 0.05 << 0.15 << 0.4;
-    QTest::newRow("box stood on X, orbited")
-        << "box 4 1 1" << "up x, orbit 60" << "" << 0.05 << 0.15 << 0.5;
+    QTest::addColumn<int>("row");
+    const QList<testsupport::FramedShape> rows = testsupport::framedShapes();
+    for (int i = 0; i < rows.size(); ++i)
+        QTest::addRow("%d %s %s", i, qPrintable(rows[i].shape), qPrintable(rows[i].args.join(' ')))
+            << i;
 }
 
 void TestFraming::frameModelShowsItWhole()
 {
-    QFETCH(QString, shape);
-    QFETCH(QString, before);
-    QFETCH(QString, same);
-    QFETCH(double, least);
-    QFETCH(double, aspectLow);
-    QFETCH(double, aspectHigh);
-    static QMap<QString, double> shareOf;
-    testsupport::ScopedWorkDir work;
-    const QString model = testsupport::shapeModel(shape, QDir::currentPath());
-    QVERIFY(!model.isEmpty());
-    GLRender view;
-    view.resize(400, 300);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.grabFramebuffer();
-    QVERIFY(view.openModel(model));
-    Scene &scene = *view.scene();
-    const bool open = shape == QLatin1String("sheet");
-    QCOMPARE(scene.style.twoSided, open); // open sheets start two-sided
-    if (before.contains(QLatin1String("up x")))
-        view.setUpAxis(UpAxis::PlusX);
-    if (before.contains(QLatin1String("turn away")))
-        scene.setCamera(scene.camera().turned(180.0, 0.0));
-    if (before.contains(QLatin1String("orbit")))
-        scene.setCamera(scene.camera().orbited(before.section(' ', -1).toDouble(), 0.0,
-                                               OrbitDrag::centreOf(scene)));
-    if (before == QLatin1String("one-sided"))
-        view.setTwoSided(false);
-    view.frameModel();
-    const QImage shown = view.grabFramebuffer();
-    if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
-        shown.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/frame-model-" +
-                   QString(QTest::currentDataTag()).replace(' ', '_') + ".png");
-    const auto [share, aspect] = coverage(shown);
-    const QString seen = QStringLiteral("share %1, aspect %2").arg(share).arg(aspect);
-    QVERIFY2(share >= least, qPrintable(seen));
-    QVERIFY2(aspect >= aspectLow && aspect <= aspectHigh, qPrintable(seen));
-    if (!same.isEmpty()) {
-        const double first = shareOf.value(same, share);
-        shareOf.insert(same, first);
-        QVERIFY2(std::abs(share - first) <= 0.1 * first, qPrintable(seen));
-    }
+    // The view does what the command's options say: the up axis, then the orbit mode's turn.
+    QFETCH(int, row);
+    const testsupport::FramedShape shape = testsupport::framedShapes()[row];
+    static QMap<QString, double> shares;
+    ModelView m(shape.shape);
+    Scene &scene = *m.view.scene();
+    QCOMPARE(scene.style.twoSided, shape.shape == QLatin1String("sheet")); // open sheets
+    const auto option = [&](const char *name) {
+        const qsizetype at = shape.args.indexOf(QLatin1String(name));
+        return at < 0 ? QString() : shape.args[at + 1];
+    };
+    UpAxis up = UpAxis::Default;
+    QVERIFY(upaxis::fromName(option("--up"), up));
+    m.view.setUpAxis(up);
+    scene.setCamera(scene.camera().orbited(option("--azimuth").toDouble(),
+                                           option("--elevation").toDouble(),
+                                           OrbitDrag::centreOf(scene)));
+    m.view.frameModel();
+    QString seen;
+    QVERIFY2(testsupport::framedAsWanted(m.view.grabFramebuffer(), shape, shares, seen),
+             qPrintable(seen));
 }
 
 void TestFraming::renderFrameIsWhatTheTurntableDraws()
 {
-    // A 400 x 300 view and pictures of 16:9: the view darkens the bands above and below the
-    // frame, and a picture of the frame's aspect shows what lies within it.
-    testsupport::ScopedWorkDir work;
-    QVERIFY(!testsupport::shapeModel("box 4 1 1", QDir::currentPath()).isEmpty());
-    GLRender view;
-    view.resize(400, 300);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.grabFramebuffer();
-    QVERIFY(view.openModel("box_4_1_1.3ds"));
+    // Pictures of 16:9 from a 400 x 300 view: the view darkens the bands above and below the
+    // frame while it is held or shown, and a picture shows what lies within it.
+    ModelView m("box 4 1 1");
+    GLRender &view = m.view;
     view.frameModel();
     QCOMPARE(view.renderFrame(), QRect());
     view.setRenderFrameSize(QSize(1280, 720));
     view.holdRenderFrame(true);
     QCOMPARE(view.renderFrame(), QRect(0, 37, 400, 225));
     const QImage shaded = view.grab().toImage();
-    QVERIFY(qRed(shaded.pixel(200, 10)) < 200);    // above the frame: darkened
-    QVERIFY(qRed(shaded.pixel(5, 100)) == 255);    // the background within it
+    QVERIFY(qRed(shaded.pixel(200, 10)) < 200); // above the frame
+    QCOMPARE(qRed(shaded.pixel(5, 100)), 255);  // the background within it
     view.holdRenderFrame(false);
     QCOMPARE(view.renderFrame(), QRect());
-    view.setRenderFrameShown(true); // "Show render frame"
+    view.setRenderFrameShown(true);
     QCOMPARE(view.renderFrame(), QRect(0, 37, 400, 225));
-
-    const QImage inView = view.grabFramebuffer().copy(view.renderFrame());
+    // Framed while the frame shows, the model lies wholly within it.
+    view.setUpAxis(UpAxis::PlusX);
+    const QImage whole = view.grabFramebuffer();
+    const double all = testsupport::coverageOf(whole, false).share * 400 * 300;
+    QCOMPARE(testsupport::coverageOf(whole.copy(view.renderFrame()), false).share * 400 * 225, all);
     QString error;
     view.makeCurrent();
     const QImage picture = view.renderer().picture(*view.scene(), view.pictureCamera(320, 180),
-                                                   settingsOf(view.scene()->style), 320, 180,
-                                                   error);
+                                                   settingsOf(view.scene()->style), 320, 180, error);
     view.doneCurrent();
-    QVERIFY2(!picture.isNull(), qPrintable(error));
-    const auto [viewShare, viewAspect] = coverage(inView);
-    const auto [pictureShare, pictureAspect] = coverage(picture);
-    const QString seen = QStringLiteral("view %1 %2, picture %3 %4")
-                             .arg(viewShare)
-                             .arg(viewAspect)
-                             .arg(pictureShare)
-                             .arg(pictureAspect);
-    QVERIFY2(std::abs(pictureShare - viewShare) <= 0.1 * viewShare, qPrintable(seen));
-    QVERIFY2(std::abs(pictureAspect - viewAspect) <= 0.1 * viewAspect, qPrintable(seen));
+    const auto inView = testsupport::coverageOf(view.grabFramebuffer().copy(view.renderFrame()), false);
+    const auto drawn = testsupport::coverageOf(picture, false);
+    QVERIFY2(std::abs(drawn.share - inView.share) <= 0.1 * inView.share &&
+                 std::abs(drawn.aspect - inView.aspect) <= 0.1 * inView.aspect,
+             qPrintable(QStringLiteral("%1 %2, %3 %4")
+                            .arg(inView.share)
+                            .arg(inView.aspect)
+                            .arg(drawn.share)
+                            .arg(drawn.aspect)));
 }
 
 TUFTMILL_GL_TEST_MAIN(TestFraming)
