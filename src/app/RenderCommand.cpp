@@ -1,6 +1,8 @@
 #include "RenderCommand.h"
 
+#include "Framing.h"
 #include "GlSetup.h"
+#include "GraftalFit.h"
 #include "HeadlessContext.h"
 #include "ImageExport.h"
 #include "Logger.h"
@@ -12,8 +14,6 @@
 #include "TreeManager.h"
 #include "TurntableRender.h"
 #include "UpAxis.h"
-#include "Framing.h"
-#include "GraftalFit.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -26,10 +26,10 @@
 #include <utility>
 
 namespace {
-const QStringList ValueOptions = {"--render", "--output",   "--scene",   "--size",         "--yaw",
-                                  "--pitch",  "--distance", "--shading", "--graftal-scale",
-                                  "--turntable", "--degrees", "--frames", "--fps",
-                                  "--up", "--elevation", "--azimuth"};
+const QStringList ValueOptions = {"--render",        "--output",    "--scene",     "--size",
+                                  "--yaw",           "--pitch",     "--distance",  "--shading",
+                                  "--graftal-scale", "--turntable", "--degrees",   "--frames",
+                                  "--fps",           "--up",        "--elevation", "--azimuth"};
 const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -448,13 +448,13 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     }
     // As the orbit mode turns about the model's centre, then framed from there.
     if (options.elevation != 0.0 || options.azimuth != 0.0)
-        scene.setCamera(scene.camera().orbited(options.azimuth, options.elevation,
-                                               scene.camera().modelMatrix.transformPoint(Vector3(
-                                                   scene.center[0], scene.center[1],
-                                                   scene.center[2]))));
+        scene.setCamera(
+            scene.camera().orbited(options.azimuth, options.elevation,
+                                   scene.camera().modelMatrix.transformPoint(Vector3(
+                                       scene.center[0], scene.center[1], scene.center[2]))));
     if (options.frame)
-        scene.setCamera(framing::showingModel(renderer, scene, scene.camera(), options.width,
-                                              options.height));
+        scene.setCamera(
+            framing::showingModel(renderer, scene, scene.camera(), options.width, options.height));
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);

@@ -203,8 +203,8 @@ void Tuftmill::showViewStyle()
     ui.shadingBox->setCurrentIndex(int(style.shading));
     ui.outlinesAction->setChecked(style.outlines);
     ui.graftalScaleBox->setValue(style.graftalScale);
-    ui.upAxisBox->setCurrentIndex(
-        int(upaxis::resolved(style.up, ui.view->scene()->modelPath())) - 1);
+    ui.upAxisBox->setCurrentIndex(int(upaxis::resolved(style.up, ui.view->scene()->modelPath())) -
+                                  1);
     ui.twoSidedAction->setChecked(style.twoSided);
 }
 

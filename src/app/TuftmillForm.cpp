@@ -2,13 +2,13 @@
 
 #include "Configurator.h"
 #include "GLRender.h"
-#include "UpAxis.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
 #include "Scene.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
+#include "UpAxis.h"
 
 #include <QAction>
 #include <QActionGroup>

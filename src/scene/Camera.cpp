@@ -229,9 +229,8 @@ Camera Camera::framed(const float boxMin[3], const float boxMax[3], int width, i
                         corner & 4 ? boxMax[2] : boxMin[2]);
         const Vector3 d = modelMatrix.transformPoint(p) - centre;
         const double depth = Vector3::dot(d, forward);
-        distance =
-            std::max({distance, std::abs(Vector3::dot(d, right)) / tanAcross - depth,
-                      std::abs(Vector3::dot(d, up)) / tanUp - depth, closest - depth});
+        distance = std::max({distance, std::abs(Vector3::dot(d, right)) / tanAcross - depth,
+                             std::abs(Vector3::dot(d, up)) / tanUp - depth, closest - depth});
     }
     return placed(cameraRotation, centre - forward * distance);
 }

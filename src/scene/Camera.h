@@ -44,8 +44,7 @@ struct Camera
     // side to ModelSize and stand it up as `turn` does; the eye is left where it is.
     Camera fitted(const float extent[3], const float center[3], const Matrix4 &turn = zUp()) const;
     // The camera a newly loaded model is seen through: from ResetDistance along +Z.
-    static Camera reset(const float extent[3], const float center[3],
-                        const Matrix4 &turn = zUp());
+    static Camera reset(const float extent[3], const float center[3], const Matrix4 &turn = zUp());
 
     // The axis a pitch turns about: across the view, level with the world.
     Vector3 pitchAxis() const;

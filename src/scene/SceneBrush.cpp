@@ -85,9 +85,8 @@ void Scene::sprayAt(int x, int y, int radius, int rate)
         return;
     radius = std::clamp(radius, 1, MaxBrushRadius);
     rate = std::clamp(rate, 1, MaxSprayRate);
-    const Unprojection under(
-        cam.modelView().preMultiplied(cam.projection(pick.width, pick.height)), pick.width,
-        pick.height);
+    const Unprojection under(cam.modelView().preMultiplied(cam.projection(pick.width, pick.height)),
+                             pick.width, pick.height);
     const int side = 2 * radius + 1;
     for (int n = 0; n < rate; ++n) {
         // A uniformly random pixel of the circle: drawn from the square around it until

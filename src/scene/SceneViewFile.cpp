@@ -117,16 +117,16 @@ QByteArray SceneViewFile::encode() const
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 3));
     for (const MatrixField &f : Matrices)
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 16));
-    const QJsonObject root{{"format", Kind},
-                           {"version", Version},
-                           {"model", modelPath},
-                           {"camera", cam},
-                           {"shading", shadingName(style.shading)},
-                           {"outlines", style.outlines},
-                           {"graftalScale", style.graftalScale},
-                           {"up", style.up == UpAxis::Default ? QStringLiteral("default")
-                                                              : upaxis::nameOf(style.up)},
-                           {"twoSided", style.twoSided}};
+    const QJsonObject root{
+        {"format", Kind},
+        {"version", Version},
+        {"model", modelPath},
+        {"camera", cam},
+        {"shading", shadingName(style.shading)},
+        {"outlines", style.outlines},
+        {"graftalScale", style.graftalScale},
+        {"up", style.up == UpAxis::Default ? QStringLiteral("default") : upaxis::nameOf(style.up)},
+        {"twoSided", style.twoSided}};
     return QJsonDocument(root).toJson();
 }
 
@@ -201,7 +201,8 @@ SceneViewFile::Outcome SceneViewFile::read(const QString &path, QString &why)
 Camera SceneViewFile::cameraFor(const Camera &current) const
 {
     if (camera.modelMatrix == current.modelMatrix &&
-        camera.normalization == current.normalization && camera.orientation == current.orientation) {
+        camera.normalization == current.normalization &&
+        camera.orientation == current.orientation) {
         // The planes follow the model as it is now.
         Camera c = camera;
         c.reach = current.reach;

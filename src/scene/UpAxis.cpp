@@ -24,9 +24,9 @@ bool turnedFromYUp(const QString &modelPath)
 
 QStringList labels()
 {
-    return {QStringLiteral("+X"), QStringLiteral("+Y"), QStringLiteral("+Z"),
-            QString::fromUtf8("\u2212X"), QString::fromUtf8("\u2212Y"),
-            QString::fromUtf8("\u2212Z")};
+    return {QStringLiteral("+X"),         QStringLiteral("+Y"),
+            QStringLiteral("+Z"),         QString::fromUtf8("\u2212X"),
+            QString::fromUtf8("\u2212Y"), QString::fromUtf8("\u2212Z")};
 }
 
 QString nameOf(UpAxis up)

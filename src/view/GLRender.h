@@ -1,8 +1,8 @@
 #pragma once
 
 #include "GlSetup.h"
-#include "GraftalFit.h"
 #include "Graftal.h"
+#include "GraftalFit.h"
 #include "ImageExport.h"
 #include "ModelLoadController.h"
 #include "OrbitDrag.h"

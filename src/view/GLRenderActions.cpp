@@ -136,9 +136,9 @@ void GLRender::frameModel()
     if (!theScene->loaded() || theScene->strokeRunning() || drag != NoDrag || orbit.active())
         return;
     // Within the render frame while it is shown, so that a turntable shows the model whole.
-    const QSize frame = renderFrame().isEmpty() ? QSize(theScene->viewportWidth,
-                                                        theScene->viewportHeight)
-                                                : renderFrameSize;
+    const QSize frame = renderFrame().isEmpty()
+                            ? QSize(theScene->viewportWidth, theScene->viewportHeight)
+                            : renderFrameSize;
     makeCurrent();
     Camera framed = framing::showingModel(*sceneRenderer, *theScene,
                                           pictureCamera(frame.width(), frame.height()),

@@ -295,7 +295,8 @@ void TestRenderCommand::framesAnyModelWhole()
     Workspace w;
     const QString model = testsupport::shapeModel(shape.shape, w.dir.path());
     QVERIFY(!model.isEmpty());
-    const QString output = shape.frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
+    const QString output =
+        shape.frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
     QStringList line{"--render", model, "--output", output, "--size", "320x240", "--frame"};
     if (shape.frames)
         line << "--turntable" << QString::number(shape.frames);

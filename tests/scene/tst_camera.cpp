@@ -1,6 +1,5 @@
 #include "LoggerOutput.h"
 #include "Scene.h"
-#include "UpAxis.h"
 
 #include <QtTest>
 #include <cmath>
@@ -48,7 +47,6 @@ private slots:
     void orbitKeepsDistanceAndAim_data();
     void orbitKeepsDistanceAndAim();
     void dollyAndFrame();
-    void upAxisStandsUp();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -187,8 +185,8 @@ namespace {
 // Where a world point shows: normalized device coordinates of a picture w x h.
 Vector3 onPicture(const Camera &c, const Vector3 &world, int w, int h)
 {
-    const Matrix4 toClip = c.cameraTranslation.preMultiplied(c.cameraRotation)
-                               .preMultiplied(c.projection(w, h));
+    const Matrix4 toClip =
+        c.cameraTranslation.preMultiplied(c.cameraRotation).preMultiplied(c.projection(w, h));
     return toClip.transformPoint(world);
 }
 } // namespace
@@ -260,25 +258,6 @@ void TestCamera::dollyAndFrame()
         }
         QVERIFY2(widest > 0.6, QByteArray::number(widest));
     }
-}
-
-void TestCamera::upAxisStandsUp()
-{
-    // Each axis of a 3DS file (as the reader hands it over) and of an OBJ file (turned from
-    // Y up to Z up by the reader) stands up; the format's own is the turn models always had.
-    for (const QString file : {"m.3ds", "m.OBJ"})
-        for (int k = 1; k <= 6; ++k) {
-            const UpAxis up = UpAxis(k);
-            Vector3 a;
-            a[(k - 1) % 3] = k <= 3 ? 1.0 : -1.0;
-            if (file.endsWith("OBJ"))
-                a = Vector3(a.x, -a.z, a.y);
-            const Matrix4 turn = upaxis::orientationFor(up, file);
-            const Vector3 stood = turn.transformPoint(a) - turn.transformPoint(Vector3::zero);
-            QVERIFY2(near(stood, Vector3(0, 1, 0)), qPrintable(file + upaxis::nameOf(up)));
-            QCOMPARE(turn == Camera::zUp(), up == upaxis::defaultFor(file));
-        }
-    QVERIFY(upaxis::orientationFor(UpAxis::Default, "m.obj") == Camera::zUp());
 }
 
 QTEST_GUILESS_MAIN(TestCamera)

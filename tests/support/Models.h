@@ -8,9 +8,9 @@
 #include <QImage>
 #include <QMap>
 #include <QRect>
+#include <QString>
 #include <QStringList>
 #include <cmath>
-#include <QString>
 #include <functional>
 
 namespace testsupport {
@@ -150,7 +150,8 @@ inline Coverage coverageOf(const QImage &image, char colour)
             box |= QRect(x, y, 1, 1);
         }
     return {double(n) / (double(image.width()) * image.height()),
-            box.isEmpty() ? 0.0 : double(box.width()) / box.height(), n ? double(coloured) / n : 0.0,
+            box.isEmpty() ? 0.0 : double(box.width()) / box.height(),
+            n ? double(coloured) / n : 0.0,
             box.left() == 0 || box.top() == 0 || box.right() == image.width() - 1 ||
                 box.bottom() == image.height() - 1};
 }
@@ -160,7 +161,10 @@ inline bool framedAsWanted(const QImage &picture, const FramedShape &row,
                            QMap<QString, double> &shares, QString &seen)
 {
     const Coverage c = coverageOf(picture, row.colour);
-    seen = QStringLiteral("share %1, aspect %2, colour %3").arg(c.share).arg(c.aspect).arg(c.colourShare);
+    seen = QStringLiteral("share %1, aspect %2, colour %3")
+               .arg(c.share)
+               .arg(c.aspect)
+               .arg(c.colourShare);
     const double first = shares.value(QLatin1String(row.same), c.share);
     if (*row.same)
         shares.insert(QLatin1String(row.same), first);

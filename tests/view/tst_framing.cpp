@@ -103,10 +103,12 @@ void TestFraming::renderFrameIsWhatTheTurntableDraws()
     QCOMPARE(testsupport::coverageOf(whole.copy(view.renderFrame()), 'r').share * 400 * 225, all);
     QString error;
     view.makeCurrent();
-    const QImage picture = view.renderer().picture(*view.scene(), view.pictureCamera(320, 180),
-                                                   settingsOf(view.scene()->style), 320, 180, error);
+    const QImage picture =
+        view.renderer().picture(*view.scene(), view.pictureCamera(320, 180),
+                                settingsOf(view.scene()->style), 320, 180, error);
     view.doneCurrent();
-    const auto inView = testsupport::coverageOf(view.grabFramebuffer().copy(view.renderFrame()), 'r');
+    const auto inView =
+        testsupport::coverageOf(view.grabFramebuffer().copy(view.renderFrame()), 'r');
     const auto drawn = testsupport::coverageOf(picture, 'r');
     QVERIFY2(std::abs(drawn.share - inView.share) <= 0.1 * inView.share &&
                  std::abs(drawn.aspect - inView.aspect) <= 0.1 * inView.aspect,

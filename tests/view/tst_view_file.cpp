@@ -65,10 +65,10 @@ void TestViewFile::keptBesideTheScene_data()
         << false << "is ignored: it is damaged";
     QTest::newRow("a word for a number") << "worldEye" << QJsonValue(QJsonArray{0, "far", 1})
                                          << QByteArray() << false << "is ignored: it is damaged";
-    QTest::newRow("unknown up axis") << "up" << QJsonValue("sideways") << QByteArray() << false
-                                     << "is ignored: it is damaged";
-    QTest::newRow("two-sided in words") << "twoSided" << QJsonValue("yes") << QByteArray() << false
-                                        << "is ignored: it is damaged";
+    QTest::newRow("unknown up axis")
+        << "up" << QJsonValue("sideways") << QByteArray() << false << "is ignored: it is damaged";
+    QTest::newRow("two-sided in words")
+        << "twoSided" << QJsonValue("yes") << QByteArray() << false << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
                                      << "is ignored: it is damaged";
 }
