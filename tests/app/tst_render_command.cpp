@@ -411,7 +411,7 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
                                "--distance", "--turntable", "--degrees", "--frames", "--fps",
-                               "--version"})
+                               "--up", "--elevation", "--azimuth", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.
