@@ -1,7 +1,9 @@
 #include "RenderCommand.h"
 
 #include "AssembleCommand.h"
+#include "Framing.h"
 #include "GlSetup.h"
+#include "GraftalFit.h"
 #include "HeadlessContext.h"
 #include "ImageExport.h"
 #include "Logger.h"
@@ -14,6 +16,7 @@
 #include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "TurntableRender.h"
+#include "UpAxis.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -27,9 +30,10 @@
 #include <utility>
 
 namespace {
-const QStringList ValueOptions = {"--render", "--output",   "--scene",   "--size",         "--yaw",
-                                  "--pitch",  "--distance", "--shading", "--graftal-scale",
-                                  "--turntable", "--degrees", "--frames", "--fps"};
+const QStringList ValueOptions = {"--render",        "--output",    "--scene",     "--size",
+                                  "--yaw",           "--pitch",     "--distance",  "--shading",
+                                  "--graftal-scale", "--turntable", "--degrees",   "--frames",
+                                  "--fps",           "--up",        "--elevation", "--azimuth"};
 const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -137,10 +141,19 @@ QString RenderCommand::usage()
         "  --yaw DEGREES          turn the camera right from the start view\n"
         "  --pitch DEGREES        turn the camera down from the start view\n"
         "  --distance UNITS       move the camera forward along its view (negative: back)\n"
-        "  --frame                start from a view of the whole model (\"Frame model\")\n"
+        "  --frame                start from a view of the whole model (\"Frame model\");\n"
+        "                         a view that shows none of it faces its largest side\n"
+        "  --elevation DEGREES    orbit the camera up over the model's centre from the\n"
+        "                         start (or framed) view, as the orbit mode does\n"
+        "  --azimuth DEGREES      orbit the camera round the model's centre, as a\n"
+        "                         sideways drag of the orbit mode does\n"
+        "  --up x|y|z|-x|-y|-z    the axis of the model's file that stands up (default:\n"
+        "                         its format's, or the view saved with the scene)\n"
         "  --shading flat|shaded|toon  how the model is drawn (default: flat)\n"
         "  --outlines             draw outlines along the silhouette and creases\n"
-        "  --graftal-scale S      multiply the drawn size of every graftal (default 1)\n"
+        "  --graftal-scale S|fit  multiply the drawn size of every graftal (default 1);\n"
+        "                         fit: a graftal of base size 1 is 2 % of the model's\n"
+        "                         largest side (\"Fit graftal size to model\")\n"
         "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
         "                         model's centre from the start view; --output is then a\n"
         "                         pattern such as frames/horse_%04d.png (one PNG per\n"
@@ -241,6 +254,15 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
             }
             options.shading = std::array{Shading::Flat, Shading::Shaded,
                                          Shading::Toon}[size_t(names.indexOf(value))];
+        } else if (name == QLatin1String("--graftal-scale") && value == QLatin1String("fit")) {
+            options.fitGraftalScale = true;
+        } else if (name == QLatin1String("--up")) {
+            UpAxis up = UpAxis::Default;
+            if (!upaxis::fromName(value, up) || up == UpAxis::Default) {
+                error = QStringLiteral("--up needs x, y, z, -x, -y or -z, not %1").arg(value);
+                return false;
+            }
+            options.up = up;
         } else if (name == QLatin1String("--graftal-scale")) {
             double scale = 0.0;
             if (!number(scale))
@@ -267,10 +289,12 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 error = QStringLiteral("--frames needs A-B with 1 <= A <= B, not %1").arg(value);
                 return false;
             }
-        } else if (!number(name == QLatin1String("--yaw")     ? options.yaw
-                           : name == QLatin1String("--pitch")   ? options.pitch
-                           : name == QLatin1String("--degrees") ? options.degrees
-                                                                : options.distance)) {
+        } else if (!number(name == QLatin1String("--yaw")         ? options.yaw
+                           : name == QLatin1String("--pitch")     ? options.pitch
+                           : name == QLatin1String("--degrees")   ? options.degrees
+                           : name == QLatin1String("--elevation") ? options.elevation
+                           : name == QLatin1String("--azimuth")   ? options.azimuth
+                                                                  : options.distance)) {
             return false;
         }
     }
@@ -425,18 +449,31 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     // The view saved with the scene is the start view; the line's options win over it.
     if (!options.scene.isEmpty()) {
         SceneViewFile view;
+        view.style.twoSided = scene.style.twoSided; // kept when the file does not say
         const QString viewFile = SceneViewFile::besideScene(options.scene);
         const SceneViewFile::Outcome outcome = view.read(viewFile, error);
         if (outcome == SceneViewFile::Outcome::Read) {
-            scene.setCamera(view.cameraFor(scene.camera()));
             scene.style = view.style;
+            scene.orientModel();
+            scene.setCamera(view.cameraFor(scene.camera()));
         } else if (outcome == SceneViewFile::Outcome::Refused) {
             say(QStringLiteral("%1 is ignored: %2").arg(viewFile, error));
         }
     }
+    if (options.up) {
+        // Stood anew: seen from the front of its new stance.
+        scene.style.up = *options.up;
+        scene.resetCamera();
+    }
+    // As the orbit mode turns about the model's centre, then framed from there.
+    if (options.elevation != 0.0 || options.azimuth != 0.0)
+        scene.setCamera(
+            scene.camera().orbited(options.azimuth, options.elevation,
+                                   scene.camera().modelMatrix.transformPoint(Vector3(
+                                       scene.center[0], scene.center[1], scene.center[2]))));
     if (options.frame)
         scene.setCamera(
-            scene.camera().framed(scene.boundsMin, scene.boundsMax, options.width, options.height));
+            framing::showingModel(renderer, scene, scene.camera(), options.width, options.height));
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);
@@ -446,6 +483,8 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         scene.style.outlines = true;
     if (options.graftalScale)
         scene.style.graftalScale = *options.graftalScale;
+    if (options.fitGraftalScale && graftalfit::fitted(scene.extent) > 0.0)
+        scene.style.graftalScale = graftalfit::fitted(scene.extent);
     if (!renderer.modelInView(scene, scene.camera(), options.width, options.height))
         return fail(QString::fromLatin1(imageexport::MissedModel));
 

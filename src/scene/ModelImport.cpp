@@ -11,9 +11,56 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 using namespace ModelTransfer;
+
+namespace {
+// Whether some edge of the model borders one face only (an open sheet), by the corners'
+// positions. Models of more faces than this are taken as closed.
+constexpr size_t MaxFacesChecked = 500'000;
+
+bool hasOpenEdges(const LargeBuffer<float> &positions, size_t faces)
+{
+    if (faces > MaxFacesChecked || !positions.data())
+        return false;
+    struct Edge
+    {
+        float p[6];
+        bool operator==(const Edge &o) const { return std::memcmp(p, o.p, sizeof p) == 0; }
+    };
+    struct Hash
+    {
+        size_t operator()(const Edge &e) const
+        {
+            size_t h = 1469598103934665603ull;
+            for (float v : e.p) {
+                quint32 bits;
+                std::memcpy(&bits, &v, sizeof bits);
+                h = (h ^ bits) * 1099511628211ull;
+            }
+            return h;
+        }
+    };
+    // Each edge goes in at its first face and out at its second.
+    std::unordered_set<Edge, Hash> unpaired;
+    unpaired.reserve(faces);
+    const float *p = positions.data();
+    for (size_t f = 0; f < faces; ++f, p += 9)
+        for (int k = 0; k < 3; ++k) {
+            const float *a = p + 3 * k, *b = p + 3 * ((k + 1) % 3);
+            if (std::memcmp(a, b, 3 * sizeof(float)) > 0)
+                std::swap(a, b);
+            Edge e;
+            std::memcpy(e.p, a, 3 * sizeof(float));
+            std::memcpy(e.p + 3, b, 3 * sizeof(float));
+            if (!unpaired.insert(e).second)
+                unpaired.erase(e);
+        }
+    return !unpaired.empty();
+}
+} // namespace
 
 namespace {
 
@@ -447,6 +494,7 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
         }
 
     measureModel(s, jobs, *model);
+    model->openEdges = hasOpenEdges(model->arrays.positions, model->faceCount);
     takeTextures(s, *model);
     takeNotes(s, *model);
     const MeshFace *faces = model->faceStore.data();

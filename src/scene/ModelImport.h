@@ -42,6 +42,8 @@ struct LoadedModel
     QStringList notes;
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
+    // Some edge borders one face only (an open sheet); models of many faces count as closed.
+    bool openEdges = false;
 };
 
 // Shared between a load and whoever waits for it: the load reports how far it got, the

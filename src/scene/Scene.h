@@ -136,6 +136,8 @@ public:
     void setCamera(const Camera &camera) { cam = camera; }
     void resetCamera();
     void fitModel();
+    // Stands the model on the style's up axis, the eye staying where it is.
+    void orientModel();
     // Previews of a drag: compute the matrix for the whole displacement, update the
     // eye vectors and multiply the matrix into the current OpenGL matrix.
     Matrix4 rotateCamera(double yaw, double pitch);

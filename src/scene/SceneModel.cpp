@@ -65,6 +65,9 @@ void Scene::installStaged()
     names = std::move(model.meshNames);
     notes = std::move(model.notes);
     surface.build(model.arrays, model.faceCount, model.textures);
+    // A new model stands on its format's axis; open sheets show from both sides.
+    style.up = UpAxis::Default;
+    style.twoSided = model.openEdges;
     if (next->uploaded) {
         // Drawing uses the buffers only.
         takeStagedBuffers();

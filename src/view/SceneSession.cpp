@@ -1,5 +1,6 @@
 #include "SceneSession.h"
 
+#include "GraftalFit.h"
 #include "Logger.h"
 #include "ModelLoadController.h"
 #include "SafeFile.h"
@@ -275,24 +276,32 @@ QStringList SceneSession::restoreView(bool reloading)
     if (!scene.loaded())
         return {};
     SceneViewFile view;
+    view.style.twoSided = scene.style.twoSided; // kept when the file does not say
     QString why;
     const QString file = viewFileName();
     const SceneViewFile::Outcome outcome = view.read(file, why);
+    QStringList notes;
     if (outcome != SceneViewFile::Outcome::Read && !reloading) {
-        // Graftal sizes are in the model's units: another model starts from its own.
+        // Graftal sizes are in the model's units: another model starts from its own, fitted
+        // when a graftal of base size 1 would be far out of proportion with it.
         scene.style.graftalScale = ViewStyle().graftalScale;
+        if (graftalfit::wanted(scene.extent)) {
+            scene.style.graftalScale = graftalfit::fitted(scene.extent);
+            notes.append(graftalfit::message(scene.style.graftalScale));
+        }
         emit viewRestored();
     }
     if (outcome == SceneViewFile::Outcome::Missing)
         return reloading ? QStringList{QStringLiteral("no view was saved with it (%1 is missing)")
                                            .arg(file)}
-                         : QStringList();
+                         : notes;
     if (outcome == SceneViewFile::Outcome::Refused) {
         logger->warn(QStringLiteral("%1 is ignored: %2").arg(file, why));
-        return {QStringLiteral("%1 is ignored: %2").arg(file, why)};
+        return notes + QStringList{QStringLiteral("%1 is ignored: %2").arg(file, why)};
     }
-    scene.setCamera(view.cameraFor(scene.camera()));
     scene.style = view.style;
+    scene.orientModel();
+    scene.setCamera(view.cameraFor(scene.camera()));
     emit viewRestored();
     if (view.modelPath != QFileInfo(scene.modelPath()).absoluteFilePath())
         return {QStringLiteral("this scene was painted on %1").arg(view.modelPath)};

@@ -67,6 +67,8 @@ private slots:
     void rendersThroughTheDisplayToo();
     void texturesShowWhereTheModelIsLit_data();
     void texturesShowWhereTheModelIsLit();
+    void framesAnyModelWhole_data();
+    void framesAnyModelWhole();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
     void outputsAreNeverWrittenThrough_data();
@@ -136,6 +138,11 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::newRow("fps words") << QStringList{"--render",    "m",  "--output", "o_%04d.png",
                                               "--turntable", "12", "--fps",    "fast"}
                                << true << "--fps needs a whole number";
+    QTest::newRow("up words") << QStringList{"--render", "m", "--output", "o.png", "--up", "top"}
+                              << true << "--up needs x, y, z, -x, -y or -z, not top";
+    QTest::newRow("elevation words")
+        << QStringList{"--render", "m", "--output", "o.png", "--elevation", "high"} << true
+        << "--elevation needs a number";
     QTest::newRow("degrees of a still")
         << QStringList{"--render", "m", "--output", "o.png", "--degrees", "90"} << true
         << "--degrees needs --turntable";
@@ -200,6 +207,14 @@ void TestRenderCommand::rendersWithoutADisplay()
     QCOMPARE(picture.pixelColor(2, 2), QColor(255, 250, 200)); // the scene's background
     QCOMPARE(count(plain, red), 0);
     QVERIFY(count(picture, red) > 200);   // graftals along the silhouette
+    // Fitted to the ball 20 across, the graftals are drawn at 0.4 of their size.
+    const Result fitted =
+        runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "fitted.png", "--scene",
+                                   "sphere.dat", "--size", "640x360", "--graftal-scale", "fit"});
+    QCOMPARE(fitted.status, 0);
+    const int fittedRed = count(QImage(w.file("fitted.png")), red);
+    QVERIFY2(fittedRed > 20 && fittedRed < count(picture, red) * 3 / 4,
+             qPrintable(QString::number(fittedRed)));
     QVERIFY(count(picture, green) > 500); // the ball where it faces the viewer
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
@@ -284,6 +299,40 @@ void TestRenderCommand::texturesShowWhereTheModelIsLit()
     QCOMPARE(count(picture, blue) > model / 10, textureShows);
     QCOMPARE(count(picture, [](QRgb c) { return qGreen(c) > 2 * qRed(c) + 20; }) > model / 2,
              !textureShows);
+}
+
+void TestRenderCommand::framesAnyModelWhole_data()
+{
+    QTest::addColumn<int>("row");
+    const QList<testsupport::FramedShape> rows = testsupport::framedShapes();
+    for (int i = 0; i < rows.size(); ++i)
+        QTest::addRow("%d %s %s", i, qPrintable(rows[i].shape), qPrintable(rows[i].args.join(' ')))
+            << i;
+}
+
+void TestRenderCommand::framesAnyModelWhole()
+{
+    QFETCH(int, row);
+    const testsupport::FramedShape shape = testsupport::framedShapes()[row];
+    static QMap<QString, double> shares;
+    Workspace w;
+    const QString model = testsupport::shapeModel(shape.shape, w.dir.path());
+    QVERIFY(!model.isEmpty());
+    const QString output =
+        shape.frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
+    QStringList line{"--render", model, "--output", output, "--size", "320x240", "--frame"};
+    if (shape.frames)
+        line << "--turntable" << QString::number(shape.frames);
+    const Result r = runTuftmill(w.dir.path(), line + shape.args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    for (int f = 1; f <= std::max(shape.frames, 1); ++f) {
+        const QString file = shape.frames ? QString::asprintf("f_%02d.png", f) : output;
+        const QImage picture(w.file(file));
+        QCOMPARE(picture.size(), QSize(320, 240));
+        QString seen;
+        QVERIFY2(testsupport::framedAsWanted(picture, shape, shares, seen),
+                 qPrintable(file + ": " + seen));
+    }
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()
@@ -445,7 +494,7 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
                                "--distance", "--turntable", "--degrees", "--frames", "--fps",
-                               "--assemble", "--version"})
+                               "--assemble", "--up", "--elevation", "--azimuth", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.
