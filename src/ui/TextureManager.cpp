@@ -1,5 +1,6 @@
 #include "TextureManager.h"
 
+#include "BrushPanel.h"
 #include "GraftalPainter.h"
 #include "LevelImageFiles.h"
 #include "Logger.h"
@@ -12,7 +13,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QMenu>
+#include <QSettings>
 #include <QSpinBox>
+#include <QToolButton>
+#include <QWidgetAction>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -185,6 +190,7 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     connect(painterWidget, &GraftalPainter::brushSizeChanged, sizeBox, &QSpinBox::setValue);
     connect(strengthBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setOpacity);
     connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::showSwatch);
+    addBrushChoices();
     zoomLabel = new QLabel(QStringLiteral(" Zoom 100 % "), brushBar);
     const QString zoomTip = QStringLiteral("Zoom (Ctrl+wheel, Ctrl++, Ctrl+-, Ctrl+0 for 100 %; "
                                            "Space+drag or the middle button pans)");
@@ -206,6 +212,74 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     connect(exportLevel, &QAction::triggered, this, &TextureManager::chooseExportFile);
     brushBar->addAction(import);
     brushBar->addAction(exportLevel);
+}
+
+void TextureManager::addBrushChoices()
+{
+    brushChoices = new BrushPanel(this);
+    auto *button = new QToolButton(brushBar);
+    button->setText(QStringLiteral("Brush…"));
+    button->setAccessibleName(QStringLiteral("Brush…"));
+    button->setToolTip(
+        QStringLiteral("Brush presets, hardness, smooth edge, taper, speed thins, smoothing"));
+    button->setPopupMode(QToolButton::InstantPopup);
+    auto *menu = new QMenu(button);
+    auto *holder = new QWidgetAction(menu);
+    holder->setDefaultWidget(brushChoices);
+    menu->addAction(holder);
+    button->setMenu(menu);
+    brushBar->addWidget(button);
+    mirrorButton = makeAction(brushBar, QStringLiteral("Mirror"),
+                              toolicons::icon(toolicons::Kind::Mirror), 0, true,
+                              QStringLiteral("Mirror: strokes, fills and erasing repeat about the "
+                                             "vertical centre line"));
+    brushBar->addAction(mirrorButton);
+
+    connect(brushChoices, &BrushPanel::brushEdited, this, [this](const BrushSettings &b) {
+        BrushSettings next = b;
+        next.size = painterWidget->brushSize();
+        next.opacity = painterWidget->opacity();
+        applyBrush(next);
+    });
+    connect(brushChoices, &BrushPanel::presetChosen, this, &TextureManager::applyBrush);
+    connect(brushChoices, &BrushPanel::saveAsked, this, &TextureManager::saveBrushPreset);
+    // Size and opacity from the row, the keys or a preset are remembered too.
+    connect(painterWidget, &GraftalPainter::brushSizeChanged, this, &TextureManager::rememberBrush);
+    connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::rememberBrush);
+    connect(mirrorButton, &QAction::toggled, this, [this](bool on) {
+        painterWidget->setMirror(on);
+        QSettings settings;
+        brushmirror::save(settings, on);
+    });
+
+    QSettings settings;
+    brushChoices->listPresets(brushpresets::load(settings));
+    applyBrush(BrushSettings::load(settings));
+    mirrorButton->setChecked(brushmirror::load(settings));
+}
+
+void TextureManager::applyBrush(const BrushSettings &brush)
+{
+    const BrushSettings b = brush.clamped();
+    painterWidget->setBrush(b);
+    strengthBox->setValue(b.opacity);
+    sizeBox->setValue(b.size);
+    rememberBrush();
+}
+
+void TextureManager::rememberBrush()
+{
+    const BrushSettings b = painterWidget->brush();
+    brushChoices->showBrush(b);
+    QSettings settings;
+    b.save(settings);
+}
+
+void TextureManager::saveBrushPreset(const QString &name)
+{
+    QSettings settings;
+    brushpresets::save(settings, name, painterWidget->brush());
+    brushChoices->listPresets(brushpresets::load(settings));
 }
 
 void TextureManager::coverColumnShortcuts(QWidget *area)
