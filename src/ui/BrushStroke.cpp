@@ -52,10 +52,9 @@ void BrushStroke::finish(const QPointF &at)
 {
     if (path.empty())
         return;
+    // Without smoothing the line is already at the pointer, a tapered one drawn whole.
     if (string > 0 && distance(at, path.back().at) > 0)
         append(at, path.back().width);
-    if (brush.taper > 0)
-        redrawTapered();
 }
 
 void BrushStroke::append(const QPointF &at, double width)

@@ -20,8 +20,8 @@ public:
     void start(const BrushSettings &brush, bool mirrored, double string, const QPointF &at,
                double width);
     void moveTo(const QPointF &at, double width);
-    // The pointer let go at `at`: a smoothed line is drawn on to it, and a tapered one is
-    // drawn once more with its final length.
+    // The pointer let go at `at`: a smoothed line is drawn on to it. A tapered stroke is
+    // drawn whole at each step, its ends narrowed for the length it has then.
     void finish(const QPointF &at);
 
     // Where the drawn line has got to.
