@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include <QWidgetAction>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TextureManager::TextureManager(QWidget *parent)
     : QWidget(parent), logger(std::make_unique<Logger>(QStringLiteral("app.ui.texturemanager")))
@@ -47,6 +49,13 @@ QAction *makeAction(QObject *owner, const QString &text, const QIcon &icon, int 
     action->setCheckable(checkable);
     action->setToolTip(tip);
     return action;
+}
+
+// The brush is remembered only by a program that names itself: the application does; a test
+// that wants it sets a name and a settings folder of its own.
+bool remembersBrush()
+{
+    return !QCoreApplication::organizationName().isEmpty();
 }
 
 QSpinBox *percentBox(QWidget *owner, const QString &name, const QString &tip, int maximum,
@@ -248,12 +257,20 @@ void TextureManager::addBrushChoices()
     connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::rememberBrush);
     connect(mirrorButton, &QAction::toggled, this, [this](bool on) {
         painterWidget->setMirror(on);
-        QSettings settings;
-        brushmirror::save(settings, on);
+        if (remembersBrush()) {
+            QSettings settings;
+            brushmirror::save(settings, on);
+        }
     });
 
+    if (!remembersBrush()) {
+        presets = brushpresets::shipped();
+        brushChoices->listPresets(presets);
+        return;
+    }
     QSettings settings;
-    brushChoices->listPresets(brushpresets::load(settings));
+    presets = brushpresets::load(settings);
+    brushChoices->listPresets(presets);
     applyBrush(BrushSettings::load(settings));
     mirrorButton->setChecked(brushmirror::load(settings));
 }
@@ -271,15 +288,28 @@ void TextureManager::rememberBrush()
 {
     const BrushSettings b = painterWidget->brush();
     brushChoices->showBrush(b);
-    QSettings settings;
-    b.save(settings);
+    if (remembersBrush()) {
+        QSettings settings;
+        b.save(settings);
+    }
 }
 
 void TextureManager::saveBrushPreset(const QString &name)
 {
-    QSettings settings;
-    brushpresets::save(settings, name, painterWidget->brush());
-    brushChoices->listPresets(brushpresets::load(settings));
+    const BrushSettings b = painterWidget->brush();
+    if (remembersBrush()) {
+        QSettings settings;
+        brushpresets::save(settings, name, b);
+        presets = brushpresets::load(settings);
+    } else {
+        auto same = std::find_if(presets.begin(), presets.end(),
+                                 [&](const BrushPreset &p) { return p.name == name; });
+        if (same != presets.end())
+            same->brush = b;
+        else
+            presets.append({name, b});
+    }
+    brushChoices->listPresets(presets);
 }
 
 void TextureManager::coverColumnShortcuts(QWidget *area)

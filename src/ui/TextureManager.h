@@ -86,6 +86,7 @@ private:
     QLabel *zoomLabel = nullptr;
     BrushPanel *brushChoices = nullptr;
     QAction *mirrorButton = nullptr;
+    QList<BrushPreset> presets;
     QPixmap swatch{16, 16};
     QColor drawColor = Qt::black;
     QAction *colorButton = nullptr;
