@@ -101,6 +101,12 @@ void BrushPanel::listPresets(const QList<BrushPreset> &list)
     showBrush(shown);
 }
 
+void BrushPanel::commitTyping()
+{
+    for (QSpinBox *box : {hardness, taper, smoothing})
+        box->interpretText();
+}
+
 void BrushPanel::edited()
 {
     BrushSettings b = shown;

@@ -21,6 +21,8 @@ public:
     // Shows `brush` without signalling a change.
     void showBrush(const BrushSettings &brush);
     void listPresets(const QList<BrushPreset> &presets);
+    // Takes what is typed into a box but not yet entered (the popup closing on Return).
+    void commitTyping();
 
     QComboBox *presetBox() const { return presets; }
     QSpinBox *hardnessBox() const { return hardness; }

@@ -237,6 +237,7 @@ void TextureManager::addBrushChoices()
     holder->setDefaultWidget(brushChoices);
     menu->addAction(holder);
     button->setMenu(menu);
+    connect(menu, &QMenu::aboutToHide, brushChoices, &BrushPanel::commitTyping);
     brushBar->addWidget(button);
     mirrorButton = makeAction(brushBar, QStringLiteral("Mirror"),
                               toolicons::icon(toolicons::Kind::Mirror), 0, true,
