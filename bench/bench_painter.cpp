@@ -1,6 +1,8 @@
 // The painter under a long stroke of a big translucent brush: the cost of each mouse move
 // (and of drawing the frame after it), of the release that merges the stroke and makes its
-// undo entry, and of a fill that covers the whole 400 × 400 image. Run under a display.
+// undo entry, and of a fill that covers the whole 400 × 400 image; then the same strokes with
+// the brush's smoothing and mirror on, with a soft tip, and tapered. Run under a display.
+#include "BrushSettings.h"
 #include "FloodFill.h"
 #include "Graftal.h"
 #include "GraftalPainter.h"
@@ -10,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
 #include <cstdio>
@@ -77,10 +80,36 @@ double coveredShare(const QImage &image)
             covered += qAlpha(argb.pixel(x, y)) > 0;
     return double(covered) / (qint64(argb.width()) * argb.height());
 }
+// Strokes over the zigzag with the panel's current brush: one mouse move, the same with the
+// frame drawn after it, and the release.
+void strokes(GraftalPainter *painter, const char *label, double moveTarget)
+{
+    Figures move, moveAndFrame, release;
+    for (int s = 0; s < Strokes; ++s) {
+        QTest::mousePress(painter, Qt::LeftButton, {}, along(s));
+        for (int i = 1; i < EventsPerStroke; ++i) {
+            const QPoint at = along(s + i);
+            const double handled = timed([&] { QTest::mouseMove(painter, at); });
+            move.add(handled);
+            moveAndFrame.add(handled + timed([&] { painter->repaint(); }));
+        }
+        const QPoint end = along(s + EventsPerStroke);
+        release.add(timed([&] { QTest::mouseRelease(painter, Qt::LeftButton, {}, end); }));
+        QApplication::processEvents();
+    }
+    std::printf("%s: the strokes cover %.0f %% of the level\n", label,
+                100 * coveredShare(painter->currentPixmaps().first.toImage()));
+    print("one mouse move while stroking", move, moveTarget);
+    print("the same with the frame drawn after it", moveAndFrame);
+    print("release (merge, undo entry, level stored)", release, moveTarget > 0 ? 10 : 0);
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // The panel remembers its brush: in a folder of the bench's own, not the user's settings.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
     QApplication app(argc, argv);
     auto g = Graftal::create(1, QStringLiteral("Bench"));
     TextureManager panel;
@@ -99,24 +128,27 @@ int main(int argc, char **argv)
                 EventsPerStroke, painter->brushSize(), painter->opacity(), GraftalPainter::Side,
                 GraftalPainter::Side, Strokes);
 
-    Figures move, moveAndFrame, release;
-    for (int s = 0; s < Strokes; ++s) {
-        QTest::mousePress(painter, Qt::LeftButton, {}, along(s));
-        for (int i = 1; i < EventsPerStroke; ++i) {
-            const QPoint at = along(s + i);
-            const double handled = timed([&] { QTest::mouseMove(painter, at); });
-            move.add(handled);
-            moveAndFrame.add(handled + timed([&] { painter->repaint(); }));
-        }
-        const QPoint end = along(s + EventsPerStroke);
-        release.add(timed([&] { QTest::mouseRelease(painter, Qt::LeftButton, {}, end); }));
-        QApplication::processEvents();
+    strokes(painter, "plain pen", 2);
+
+    // Smoothing and mirror on, hard and then soft; and a tapered stroke, drawn again whole
+    // at each event (its ends depend on its length).
+    panel.action(QStringLiteral("Mirror"))->trigger();
+    const struct
+    {
+        const char *label;
+        BrushSettings brush;
+        double target;
+    } shaped[] = {{"smoothing 60, mirror", {100, 50, 100, false, 0, false, 60}, 2},
+                  {"soft, smooth edge, smoothing 60, mirror", {100, 50, 0, true, 0, false, 60}, 2},
+                  {"soft, taper 30, smoothing 60, mirror", {100, 50, 0, true, 30, false, 60}, 0},
+                  {"\"Tapered blade\" (24 px), mirror", brushpresets::shipped().at(2).brush, 0}};
+    for (const auto &run : shaped) {
+        painter->clearPixmap();
+        panel.applyBrush(run.brush);
+        strokes(painter, run.label, run.target);
     }
-    std::printf("the strokes cover %.0f %% of the level\n",
-                100 * coveredShare(painter->currentPixmaps().first.toImage()));
-    print("one mouse move while stroking", move, 2);
-    print("the same with the frame drawn after it", moveAndFrame);
-    print("release (merge, undo entry, level stored)", release, 10);
+    panel.action(QStringLiteral("Mirror"))->trigger();
+    panel.applyBrush({100, 50, 100, false, 0, false, 0});
 
     // Each fill covers the whole image: it is all one colour after a clear.
     panel.action(QStringLiteral("Fill"))->trigger();

@@ -12,6 +12,7 @@ PACKAGES=(
   desktop-file-utils appstream dpkg-dev file man-db librsvg2-bin
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libpng-dev zlib1g-dev
+  slurm-wlm munge
 )
 
 missing=()

@@ -1,31 +1,39 @@
 #include "RenderCommand.h"
 
+#include "AssembleCommand.h"
+#include "Framing.h"
 #include "GlSetup.h"
+#include "GraftalFit.h"
 #include "HeadlessContext.h"
 #include "ImageExport.h"
 #include "Logger.h"
 #include "LoggerOutput.h"
 #include "PictureFile.h"
+#include "SafeFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
 #include "SceneViewFile.h"
+#include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "TurntableRender.h"
+#include "UpAxis.h"
 
 #include <QApplication>
 #include <QRegularExpression>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
-const QStringList ValueOptions = {"--render", "--output",   "--scene",   "--size",         "--yaw",
-                                  "--pitch",  "--distance", "--shading", "--graftal-scale",
-                                  "--turntable", "--degrees", "--frames", "--fps"};
+const QStringList ValueOptions = {"--render",        "--output",    "--scene",     "--size",
+                                  "--yaw",           "--pitch",     "--distance",  "--shading",
+                                  "--graftal-scale", "--turntable", "--degrees",   "--frames",
+                                  "--fps",           "--up",        "--elevation", "--azimuth"};
 const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -99,6 +107,8 @@ private:
 
 bool RenderCommand::wanted(const QStringList &arguments)
 {
+    if (AssembleCommand::wanted(arguments))
+        return true;
     for (const QString &a : arguments) {
         const QString name = a.section(QLatin1Char('='), 0, 0);
         if (ValueOptions.contains(name) || FlagOptions.contains(a) ||
@@ -131,10 +141,19 @@ QString RenderCommand::usage()
         "  --yaw DEGREES          turn the camera right from the start view\n"
         "  --pitch DEGREES        turn the camera down from the start view\n"
         "  --distance UNITS       move the camera forward along its view (negative: back)\n"
-        "  --frame                start from a view of the whole model (\"Frame model\")\n"
+        "  --frame                start from a view of the whole model (\"Frame model\");\n"
+        "                         a view that shows none of it faces its largest side\n"
+        "  --elevation DEGREES    orbit the camera up over the model's centre from the\n"
+        "                         start (or framed) view, as the orbit mode does\n"
+        "  --azimuth DEGREES      orbit the camera round the model's centre, as a\n"
+        "                         sideways drag of the orbit mode does\n"
+        "  --up x|y|z|-x|-y|-z    the axis of the model's file that stands up (default:\n"
+        "                         its format's, or the view saved with the scene)\n"
         "  --shading flat|shaded|toon  how the model is drawn (default: flat)\n"
         "  --outlines             draw outlines along the silhouette and creases\n"
-        "  --graftal-scale S      multiply the drawn size of every graftal (default 1)\n"
+        "  --graftal-scale S|fit  multiply the drawn size of every graftal (default 1);\n"
+        "                         fit: a graftal of base size 1 is 2 % of the model's\n"
+        "                         largest side (\"Fit graftal size to model\")\n"
         "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
         "                         model's centre from the start view; --output is then a\n"
         "                         pattern such as frames/horse_%04d.png (one PNG per\n"
@@ -142,6 +161,9 @@ QString RenderCommand::usage()
         "  --degrees D            how far the turntable turns in all (default 360)\n"
         "  --frames A-B           render only frames A to B of the turntable (1-based)\n"
         "  --fps N                frames per second of a video (default 24)\n"
+        "  --assemble PATTERN     join finished PNG frames (frames/t_%04d.png, frames 1 to\n"
+        "                         the highest, or --frames A-B) into the --output video;\n"
+        "                         refused when a frame is missing or of another size\n"
         "  --help                 show this text\n"
         "  --version              show the version of Tuftmill\n"
         "\n"
@@ -232,6 +254,15 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
             }
             options.shading = std::array{Shading::Flat, Shading::Shaded,
                                          Shading::Toon}[size_t(names.indexOf(value))];
+        } else if (name == QLatin1String("--graftal-scale") && value == QLatin1String("fit")) {
+            options.fitGraftalScale = true;
+        } else if (name == QLatin1String("--up")) {
+            UpAxis up = UpAxis::Default;
+            if (!upaxis::fromName(value, up) || up == UpAxis::Default) {
+                error = QStringLiteral("--up needs x, y, z, -x, -y or -z, not %1").arg(value);
+                return false;
+            }
+            options.up = up;
         } else if (name == QLatin1String("--graftal-scale")) {
             double scale = 0.0;
             if (!number(scale))
@@ -258,10 +289,12 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 error = QStringLiteral("--frames needs A-B with 1 <= A <= B, not %1").arg(value);
                 return false;
             }
-        } else if (!number(name == QLatin1String("--yaw")     ? options.yaw
-                           : name == QLatin1String("--pitch")   ? options.pitch
-                           : name == QLatin1String("--degrees") ? options.degrees
-                                                                : options.distance)) {
+        } else if (!number(name == QLatin1String("--yaw")         ? options.yaw
+                           : name == QLatin1String("--pitch")     ? options.pitch
+                           : name == QLatin1String("--degrees")   ? options.degrees
+                           : name == QLatin1String("--elevation") ? options.elevation
+                           : name == QLatin1String("--azimuth")   ? options.azimuth
+                                                                  : options.distance)) {
             return false;
         }
     }
@@ -302,8 +335,18 @@ int RenderCommand::run(int argc, char **argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    Options options;
     QString error;
+    if (AssembleCommand::wanted(arguments)) {
+        int status = 0;
+        {
+            Logger log(QStringLiteral("main"));
+            const LibraryOutputToLog libraryOutput(log);
+            status = AssembleCommand::run(arguments, error) ? 0 : fail(error);
+        }
+        LoggerOutput::shutdown();
+        return status;
+    }
+    Options options;
     if (!parse(arguments, options, error))
         return fail(error + QStringLiteral(" (see tuftmill --help)"));
     if (options.help) {
@@ -406,18 +449,31 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     // The view saved with the scene is the start view; the line's options win over it.
     if (!options.scene.isEmpty()) {
         SceneViewFile view;
+        view.style.twoSided = scene.style.twoSided; // kept when the file does not say
         const QString viewFile = SceneViewFile::besideScene(options.scene);
         const SceneViewFile::Outcome outcome = view.read(viewFile, error);
         if (outcome == SceneViewFile::Outcome::Read) {
-            scene.setCamera(view.cameraFor(scene.camera()));
             scene.style = view.style;
+            scene.orientModel();
+            scene.setCamera(view.cameraFor(scene.camera()));
         } else if (outcome == SceneViewFile::Outcome::Refused) {
             say(QStringLiteral("%1 is ignored: %2").arg(viewFile, error));
         }
     }
+    if (options.up) {
+        // Stood anew: seen from the front of its new stance.
+        scene.style.up = *options.up;
+        scene.resetCamera();
+    }
+    // As the orbit mode turns about the model's centre, then framed from there.
+    if (options.elevation != 0.0 || options.azimuth != 0.0)
+        scene.setCamera(
+            scene.camera().orbited(options.azimuth, options.elevation,
+                                   scene.camera().modelMatrix.transformPoint(Vector3(
+                                       scene.center[0], scene.center[1], scene.center[2]))));
     if (options.frame)
         scene.setCamera(
-            scene.camera().framed(scene.boundsMin, scene.boundsMax, options.width, options.height));
+            framing::showingModel(renderer, scene, scene.camera(), options.width, options.height));
     // As a drag, then the wheel, would move the camera from the start view.
     scene.commitRotation(options.yaw, options.pitch);
     scene.commitTranslation(0.0, 0.0, options.distance);
@@ -427,6 +483,8 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         scene.style.outlines = true;
     if (options.graftalScale)
         scene.style.graftalScale = *options.graftalScale;
+    if (options.fitGraftalScale && graftalfit::fitted(scene.extent) > 0.0)
+        scene.style.graftalScale = graftalfit::fitted(scene.extent);
     if (!renderer.modelInView(scene, scene.camera(), options.width, options.height))
         return fail(QString::fromLatin1(imageexport::MissedModel));
 
@@ -434,15 +492,30 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     renderer.prepareTextures(scene);
     if (options.turntable > 0) {
         // The model and textures are loaded once; each frame's camera comes from the start.
+        // SIGINT, SIGTERM and SIGHUP end the run between frames through the usual way out,
+        // which removes the video's temporary file and the frames the run made.
+        TerminationWatcher interruption;
         TurntableRender turntable(renderer, scene, scene.camera(), settingsOf(scene.style),
                                   requestOf(options));
         bool ok = turntable.begin(error);
-        while (ok && !turntable.done())
+        int signal = 0;
+        while (ok && !turntable.done() && !(signal = interruption.takeSignal()))
             ok = turntable.renderNext(error);
+        if (ok && !signal)
+            signal = interruption.takeSignal();
+        if (signal)
+            return fail(QStringLiteral("stopped by %1 after %2 of %3 frames; the unfinished "
+                                       "turntable is removed")
+                            .arg(QString::fromLatin1(sigabbrev_np(signal)).prepend("SIG"))
+                            .arg(turntable.framesRendered())
+                            .arg(turntable.framesToRender()));
         if (!ok || !turntable.finish(error))
             return fail(error);
         return 0;
     }
+    // A link or a special file at the name is refused before the drawing.
+    if (!safefile::replaceable(options.output, error))
+        return fail(error);
     const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
                                           options.width, options.height, error);
     if (image.isNull())

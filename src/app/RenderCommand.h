@@ -28,6 +28,10 @@ public:
         std::optional<Shading> shading;
         bool outlines = false;
         std::optional<double> graftalScale;
+        bool fitGraftalScale = false; // --graftal-scale fit
+        std::optional<UpAxis> up;
+        // Orbiting about the model's centre from the start (or framed) view, in degrees.
+        double elevation = 0.0, azimuth = 0.0;
         // A turntable of this many frames (0: a still), the camera orbiting by `degrees`.
         int turntable = 0;
         double degrees = 360.0;

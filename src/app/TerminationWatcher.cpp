@@ -31,10 +31,11 @@ TerminationWatcher::~TerminationWatcher()
         std::signal(sig, SIG_DFL);
 }
 
-void TerminationWatcher::handleSignal(int)
+void TerminationWatcher::handleSignal(int signal)
 {
-    // Only async-signal-safe work here: wake the event loop through the socket.
-    const char byte = 1;
+    // Only async-signal-safe work here: wake the event loop through the socket, with the
+    // signal's number.
+    const char byte = char(signal);
     [[maybe_unused]] ssize_t written = ::write(signalPipe[0], &byte, 1);
 }
 
@@ -43,4 +44,12 @@ void TerminationWatcher::readSignal()
     char byte;
     [[maybe_unused]] ssize_t got = ::read(signalPipe[1], &byte, 1);
     emit terminationRequested();
+}
+
+int TerminationWatcher::takeSignal()
+{
+    char byte = 0;
+    if (signalPipe[1] < 0 || ::recv(signalPipe[1], &byte, 1, MSG_DONTWAIT) != 1)
+        return 0;
+    return byte ? int(byte) : SIGTERM;
 }

@@ -15,6 +15,10 @@ public:
     explicit TerminationWatcher(QObject *parent = nullptr);
     ~TerminationWatcher() override;
 
+    // For work that runs without an event loop (the render command between frames): the
+    // signal that came since the last call, or 0. Never waits.
+    int takeSignal();
+
 signals:
     void terminationRequested();
 

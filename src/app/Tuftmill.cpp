@@ -10,6 +10,7 @@
 #include "SceneSession.h"
 #include "TextureManager.h"
 #include "TreeManager.h"
+#include "UpAxis.h"
 
 #include <QAction>
 #include <QApplication>
@@ -102,6 +103,7 @@ void Tuftmill::connectPanels()
     connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalSelected, library,
             &TreeManager::setSelected);
     connect(ui.viewToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
+    connect(ui.styleToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
     connect(library, &TreeManager::selectedChanged, ui.view, &GLRender::currentGraftalChanged);
     connect(library, &TreeManager::reloadTextures, ui.view, &GLRender::bindTexturesForGraftal);
     connect(library, &TreeManager::selectedChanged, ui.configurator,
@@ -154,6 +156,10 @@ void Tuftmill::connectPanels()
         ui.view->scene()->style.outlines = on;
         ui.view->update();
     });
+    connect(ui.upAxisBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { ui.view->setUpAxis(UpAxis(index + 1)); });
+    connect(ui.twoSidedAction, &QAction::toggled, ui.view, &GLRender::setTwoSided);
+    connect(ui.renderFrameAction, &QAction::toggled, ui.view, &GLRender::setRenderFrameShown);
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
 }
@@ -192,9 +198,14 @@ void Tuftmill::showViewStyle()
     const QSignalBlocker quietShading(ui.shadingBox);
     const QSignalBlocker quietOutlines(ui.outlinesAction);
     const QSignalBlocker quietScale(ui.graftalScaleBox);
+    const QSignalBlocker quietUp(ui.upAxisBox);
+    const QSignalBlocker quietSides(ui.twoSidedAction);
     ui.shadingBox->setCurrentIndex(int(style.shading));
     ui.outlinesAction->setChecked(style.outlines);
     ui.graftalScaleBox->setValue(style.graftalScale);
+    ui.upAxisBox->setCurrentIndex(int(upaxis::resolved(style.up, ui.view->scene()->modelPath())) -
+                                  1);
+    ui.twoSidedAction->setChecked(style.twoSided);
 }
 
 void Tuftmill::updateTitle()

@@ -8,6 +8,7 @@
 #include "TextureManager.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
+#include "UpAxis.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -186,6 +187,13 @@ void TuftmillClass::setupUi(Tuftmill *w)
     frameAction = namedToolAction(viewToolBar, GLRender::FrameAction, QStringLiteral("Frame model"),
                                   QStringLiteral(":/icons/frame_model.png"));
     frameAction->setToolTip(QStringLiteral("Frame model (Home)"));
+    // Home frames the model wherever the keyboard focus is in the window.
+    frameAction->setShortcut(QKeySequence(Qt::Key_Home));
+    frameAction->setShortcutContext(Qt::WindowShortcut);
+    renderFrameAction = viewToolBar->addAction(QStringLiteral("Show render frame"));
+    renderFrameAction->setCheckable(true);
+    renderFrameAction->setToolTip(
+        QStringLiteral("Show render frame: darken what a turntable of the chosen size leaves out"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     // A second row: how the model and its graftals are drawn.
     styleToolBar = new QToolBar(viewColumn);
@@ -214,6 +222,18 @@ void TuftmillClass::setupUi(Tuftmill *w)
     fitGraftalScaleAction = namedToolAction(styleToolBar, GLRender::FitGraftalScaleAction,
                                             QStringLiteral("Fit graftal size to model"),
                                             QStringLiteral(":/icons/fit_graftal_scale.png"));
+    // Which axis of the model's file stands up, and whether back faces are drawn.
+    styleToolBar->addSeparator();
+    upAxisBox = new QComboBox(styleToolBar);
+    upAxisBox->addItems(upaxis::labels());
+    upAxisBox->setCurrentIndex(int(UpAxis::PlusZ) - 1);
+    upAxisBox->setAccessibleName(QStringLiteral("Up axis"));
+    upAxisBox->setToolTip(QStringLiteral("Up axis"));
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Up axis "), styleToolBar));
+    styleToolBar->addWidget(upAxisBox);
+    twoSidedAction = styleToolBar->addAction(QStringLiteral("Two-sided"));
+    twoSidedAction->setCheckable(true);
+    twoSidedAction->setToolTip(QStringLiteral("Two-sided: draw the back faces of open sheets"));
     viewColumnLayout->addWidget(styleToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 

@@ -51,6 +51,9 @@ struct TuftmillClass
     QToolBar *styleToolBar = nullptr;
     QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
     QAction *outlinesAction = nullptr;
+    QComboBox *upAxisBox = nullptr; // "+X" … "−Z" in the order of UpAxis from PlusX
+    QAction *twoSidedAction = nullptr;
+    QAction *renderFrameAction = nullptr; // "Show render frame", in the view's tool row
 
     void setupUi(Tuftmill *window);
 };

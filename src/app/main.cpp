@@ -51,6 +51,9 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         QApplication app(argc, argv);
+        // Where QSettings keeps the painter's brush and the like.
+        QCoreApplication::setOrganizationName(QStringLiteral("Tuftmill"));
+        QCoreApplication::setApplicationName(QStringLiteral("Tuftmill"));
         // Desktops match the window to its installed desktop entry and icon by this name;
         // the icon is in the icon theme once installed (none in the build tree).
         QGuiApplication::setDesktopFileName(QStringLiteral(TUFTMILL_APP_ID));

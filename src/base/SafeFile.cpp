@@ -1,6 +1,7 @@
 #include "SafeFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <algorithm>
@@ -132,6 +133,32 @@ bool read(const QString &path, qint64 maxBytes, QByteArray &bytes, QString &why)
     return true;
 }
 
+int createTemporaryBeside(const QString &path, QByteArray &temporary)
+{
+    // A short name of its own, whatever the length of the file's: a name that fits the
+    // folder can always be saved. Hidden, so that no listing takes it for a file of ours.
+    const QString folder = QFileInfo(path).path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = QFile::encodeName(folder) + "/.tuftmill-" +
+                    QByteArray::number(QRandomGenerator::global()->generate() | 0x10000000u, 16) +
+                    ".tmp";
+        const int fd = ::open(temporary.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool replaceable(const QString &path, QString &why)
+{
+    const Kind kind = kindOf(path);
+    if (kind != Kind::Link && kind != Kind::Special)
+        return true;
+    why = refusal(path, kind);
+    return false;
+}
+
 bool write(const QString &path, const QByteArray &bytes, QString &why)
 {
     const Kind before = kindOf(path);
@@ -142,15 +169,7 @@ bool write(const QString &path, const QByteArray &bytes, QString &why)
     // The new content goes into a file of its own that nothing else can be: created
     // exclusively, never through a link.
     QByteArray temporary;
-    Descriptor out;
-    for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
-        temporary = QFile::encodeName(path) + ".tmp-" +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
-        if (out.fd < 0 && errno != EEXIST)
-            break;
-    }
+    Descriptor out{createTemporaryBeside(path, temporary)};
     if (out.fd < 0) {
         why = QStringLiteral("%1: %2").arg(path, systemError());
         return false;

@@ -41,10 +41,20 @@ bool read(const QString &path, qint64 maxBytes, QByteArray &bytes, QString &why)
 // file; false and the reason otherwise, or when it is larger than `maxBytes`.
 bool open(const QString &path, qint64 maxBytes, QFile &file, QString &why);
 
-// Replaces `path` by `bytes` whole or not at all: a new file beside it, created never
-// through a link, written and synced, then renamed over it. A link or a special file at
+// Replaces `path` by `bytes` whole or not at all: a new file beside it (a short name, so
+// that any name that fits the folder saves), created never through a link, written and
+// synced, then renamed over it. A link or a special file at
 // `path` is left alone and the write fails with the reason.
 bool write(const QString &path, const QByteArray &bytes, QString &why);
+
+// Whether `path` may be replaced: nothing or a regular file stands there; false with the
+// refusal for a link (dangling or not), a folder, a named pipe, a device or a socket.
+bool replaceable(const QString &path, QString &why);
+
+// Creates a new empty file beside `path` under a short hidden name of its own, exclusively
+// and never through a link; its descriptor, or -1 with errno set. The name goes to
+// `temporary`.
+int createTemporaryBeside(const QString &path, QByteArray &temporary);
 
 // The names in `directory` that are not valid UTF-8, as far as they can be shown. Such
 // files cannot be named again through Qt, which does not list them at all.

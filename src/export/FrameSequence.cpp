@@ -13,11 +13,6 @@ const QRegularExpression &fields()
 }
 } // namespace
 
-bool looksLikePattern(const QString &pattern)
-{
-    return pattern.contains(QRegularExpression(QStringLiteral("%(?:0[1-9])?d")));
-}
-
 bool validate(const QString &pattern, QString &error)
 {
     int numbers = 0;

@@ -5,8 +5,6 @@
 // A numbered picture sequence named by a pattern such as `frames/horse_%04d.png`: one
 // `%d` or `%0Nd` (N from 1 to 9) stands for the frame number, `%%` for a percent sign.
 namespace framesequence {
-// Whether the name holds a frame-number field at all (then it is meant as a sequence).
-bool looksLikePattern(const QString &pattern);
 // Whether the pattern is usable: exactly one number field and a .png name; false with
 // the reason.
 bool validate(const QString &pattern, QString &error);

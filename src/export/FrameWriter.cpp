@@ -1,6 +1,7 @@
 #include "FrameWriter.h"
 
 #include "PictureFile.h"
+#include "SafeFile.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -51,7 +52,7 @@ bool FrameWriter::wait(QString &error)
     return false;
 }
 
-QStringList FrameWriter::written()
+QStringList FrameWriter::created()
 {
     std::unique_lock<std::mutex> held(lock);
     waitIdle(held);
@@ -73,16 +74,19 @@ void FrameWriter::run()
         const QString frameName = name;
         QString error;
         bool ok = false;
+        // A frame that was there before is the user's: it is replaced whole or kept, and
+        // never removed.
+        const bool fresh = !safefile::exists(frameName);
         {
             const QImage frame = std::exchange(picture, QImage());
             held.unlock();
             ok = picturefile::write(frame, frameName, error, picturefile::Packing::Quick);
         }
         held.lock();
-        if (ok)
-            done.append(frameName);
-        else
+        if (!ok)
             failure = QStringLiteral("cannot write %1: %2").arg(frameName, error);
+        else if (fresh)
+            done.append(frameName);
         handed = false;
         changed.notify_all();
     }

@@ -1,6 +1,7 @@
 #include "TurntableRender.h"
 
 #include "FrameSequence.h"
+#include "SafeFile.h"
 #include "Scene.h"
 #include "SceneRenderer.h"
 
@@ -54,6 +55,16 @@ bool TurntableRender::begin(QString &error)
 {
     if (!check(request, error))
         return false;
+    // A link, a folder, a pipe or a device under a name the render would write stops it
+    // before the first frame: nothing is written through it or over it.
+    if (VideoWriter::isVideoName(request.output)) {
+        if (!safefile::replaceable(request.output, error))
+            return false;
+    } else {
+        for (int n = first; n <= last; ++n)
+            if (!safefile::replaceable(framesequence::fileName(request.output, n), error))
+                return false;
+    }
     if (!VideoWriter::isVideoName(request.output)) {
         frames = std::make_unique<FrameWriter>();
         return true;
@@ -96,8 +107,10 @@ void TurntableRender::discard()
     video.reset();
     if (!frames)
         return;
-    // After the frame being written is done: it may be the one the render gave up at.
-    for (const QString &name : frames->written())
+    // After the frame being written is done: it may be the one the render gave up at. Only
+    // the files the render made go; frames that stood there before stay (replaced whole,
+    // or as they were).
+    for (const QString &name : frames->created())
         QFile::remove(name);
     frames.reset();
 }

@@ -30,7 +30,8 @@ struct TurntableRequest
 // thread of their own while the next frame is drawn: a frame that cannot be written is
 // told at the next call, or at `finish`. Until `finish` succeeds nothing stands under a
 // video's name; `discard`, or the end of a render that did not finish, also removes the PNG
-// frames this render wrote.
+// frames this render made where no file stood before (a frame of an earlier render it
+// replaced whole stays).
 class TurntableRender
 {
 public:

@@ -1,5 +1,7 @@
 #include "VideoWriter.h"
 
+#include "SafeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -181,7 +183,8 @@ bool VideoWriter::open(const QString &path, int width, int height, int fps, QStr
     const bool mp4 = isMp4(path);
     const char *encoderName = encoderFor(path);
     const AVCodec *encoder = avcodec_find_encoder_by_name(encoderName);
-    if (!s.reserveTemporary(QFileInfo(path).absoluteFilePath(), error))
+    if (!safefile::replaceable(path, error) ||
+        !s.reserveTemporary(QFileInfo(path).absoluteFilePath(), error))
         return false;
     s.output = path;
     s.width = width;
@@ -300,6 +303,10 @@ bool VideoWriter::finish(QString &error)
         return false;
     }
     s.format.reset();
+    // Checked again at the last moment: a link or a special file put there meanwhile is
+    // left alone (rename would replace it).
+    if (!safefile::replaceable(s.output, error))
+        return false;
     if (std::rename(QFile::encodeName(s.temporary).constData(),
                     QFile::encodeName(s.output).constData()) != 0) {
         const int code = errno;

@@ -861,7 +861,16 @@ void Graftal::removeFiles(const QStringList &files)
 {
     for (const QString &file : files) {
         QFile f(inDirectory(file));
-        if (!f.exists() || f.remove()) {
+        // A link or a special file put in its place meanwhile is not this graftal's any more:
+        // it stays, and is named.
+        const safefile::Kind kind = safefile::kindOf(f.fileName());
+        if (kind == safefile::Kind::Link || kind == safefile::Kind::Special) {
+            ownFiles.remove(file);
+            logger->warn(safefile::refusal(f.fileName(), kind));
+            leftAlone.append(safefile::refusal(f.fileName(), kind));
+            continue;
+        }
+        if (kind == safefile::Kind::Missing || f.remove()) {
             ownFiles.remove(file);
             continue;
         }

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QSet>
 #include <memory>
+#include <utility>
 
 class Logger;
 class XmlConfig;
@@ -131,6 +132,9 @@ public:
     QString unreadableLevelFile(int index) const;
     // What went wrong while loading, one line each (unreadable level images).
     const QStringList &loadWarnings() const { return warnings; }
+    // The files a save found replaced by a link or a special file where one of this
+    // graftal's old files stood, and left alone; one line each, since the last call.
+    QStringList takeLeftAlone() { return std::exchange(leftAlone, {}); }
 
     // Writes what is not on disk as it is in memory: changed and new levels, level files
     // that are missing or must move, and the parameter file; files nobody changed stay
@@ -203,6 +207,7 @@ private:
     QString storedName;
     QString savedParameters;
     QSet<QString> ownFiles; // level files loaded or written, until they are removed
+    QStringList leftAlone;
     double size = 1.0;
     // A level whose images are null is not decoded at the moment (levelResident).
     QList<LevelPair> levelList;

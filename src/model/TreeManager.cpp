@@ -559,10 +559,14 @@ void TreeManager::setSelected(Graftal *g)
 {
     if (!listed.contains(g))
         return;
-    current = g;
+    // A new current item tells through graftalSelected, once; otherwise it is told here.
     for (auto it = graftalsByItem.cbegin(); it != graftalsByItem.cend(); ++it)
-        if (it.value() == g)
+        if (it.value() == g && tree->currentItem() != it.key()) {
             tree->setCurrentItem(it.key());
+            if (current == g)
+                return;
+        }
+    current = g;
     emit selectedChanged(g);
 }
 
@@ -618,7 +622,11 @@ void TreeManager::assignUniqueFileName(Graftal *g)
 bool TreeManager::saveGraftal(Graftal *g, QString *error)
 {
     assignUniqueFileName(g);
-    return g->save(error);
+    const bool saved = g->save(error);
+    // An old file of the graftal that became a link meanwhile was kept: the user is told.
+    for (const QString &kept : g->takeLeftAlone())
+        emit problemReported(kept);
+    return saved;
 }
 
 QStringList TreeManager::saveGraftals(const QList<Graftal *> &graftals, bool interactive)

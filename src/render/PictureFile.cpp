@@ -1,12 +1,11 @@
 #include "PictureFile.h"
 
 #include "QuickPng.h"
+#include "SafeFile.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
-#include <cerrno>
 
 namespace picturefile {
 
@@ -51,26 +50,17 @@ bool write(const QImage &image, const QString &path, QString &error, Packing pac
     QByteArray format;
     if (!formatFor(path, format, error))
         return false;
-    // Encoded in memory first, then written unbuffered and counted: a short write (a full
-    // disk, a file size limit) is seen there, and the file is then not committed.
+    // Encoded in memory first, then written and counted: a short write (a full disk, a file
+    // size limit) leaves the name as it was.
     QByteArray bytes;
     if (!encode(image, format, packing, bytes, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = file.errorString();
-        return false;
-    }
-    errno = 0;
-    if (file.write(bytes) != bytes.size()) {
-        // A short write is no error to Qt; the system's reason is the one to give.
-        const int code = errno;
-        error = code ? qt_error_string(code) : file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
+    // Through the one writer of whole files: a new file beside the name, renamed over it; a
+    // link, a folder, a pipe or a device at the name is left alone and refused.
+    if (!safefile::write(path, bytes, error)) {
+        const QString prefix = path + QStringLiteral(": ");
+        if (error.startsWith(prefix))
+            error = error.mid(prefix.size());
         return false;
     }
     return true;

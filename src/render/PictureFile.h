@@ -16,8 +16,8 @@ enum class Packing
     Small,
     Quick
 };
-// Writes the picture in the format its name asks for, whole or not at all; false with the
-// reason.
+// Writes the picture in the format its name asks for, whole or not at all, never through a
+// link and never over a folder, a pipe or a device; false with the reason.
 bool write(const QImage &image, const QString &path, QString &error,
            Packing packing = Packing::Small);
 } // namespace picturefile

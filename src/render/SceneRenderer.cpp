@@ -195,15 +195,17 @@ std::array<float, 4> screenBoxOf(const Scene &scene, int width, int height)
 }
 } // namespace
 
-void SceneRenderer::drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const
+void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int height,
+                                        const std::array<float, 4> &box) const
 {
+    const Camera::DepthRange depth = camera.depthRange();
     const GLuint p = outlineProgram.name();
     glUseProgram(p);
     glUniform1i(outlineProgram.uniform("colorSampler"), 0);
     glUniform1i(outlineProgram.uniform("depthSampler"), 1);
     glUniform2f(outlineProgram.uniform("texel"), 1.0f / float(width), 1.0f / float(height));
-    glUniform1f(outlineProgram.uniform("nearPlane"), float(Camera::NearPlane));
-    glUniform1f(outlineProgram.uniform("farPlane"), float(Camera::FarPlane));
+    glUniform1f(outlineProgram.uniform("nearPlane"), float(depth.nearPlane));
+    glUniform1f(outlineProgram.uniform("farPlane"), float(depth.farPlane));
     glActiveTexture(GL_TEXTURE1);
     glBindTexture(GL_TEXTURE_2D, outlineTarget.depthTexture());
     glActiveTexture(GL_TEXTURE0);
@@ -272,7 +274,7 @@ void SceneRenderer::applyCamera(const Camera &camera, int width, int height) con
 {
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
-    glLoadMatrixd(Camera::perspective(width, height).data());
+    glLoadMatrixd(camera.projection(width, height).data());
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     camera.cameraRotation.glMultiply();
@@ -316,7 +318,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         drawTrail(scene);
     if (outlined) {
         glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
-        drawOutlinedPicture(width, height, box);
+        drawOutlinedPicture(camera, width, height, box);
         styled.reuse(*this, style.shading);
     }
     // A software renderer sorts what is drawn into bins ahead of filling pixels: left to
@@ -341,6 +343,10 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     if (scene.modelBuffers().empty())
         return;
+    // Open sheets show from behind too (every pass, picking included).
+    const bool twoSided = scene.style.twoSided;
+    if (twoSided)
+        glDisable(GL_CULL_FACE);
     const bool textured = colours == ModelColours::Textured && shading != Shading::Flat;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
@@ -368,6 +374,8 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_COLOR_ARRAY);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    if (twoSided)
+        glEnable(GL_CULL_FACE);
 }
 
 void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,

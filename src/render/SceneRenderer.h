@@ -100,7 +100,8 @@ private:
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
     // `box` (normalised device coordinates x0, y0, x1, y1).
-    void drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const;
+    void drawOutlinedPicture(const Camera &camera, int width, int height,
+                             const std::array<float, 4> &box) const;
 
     // The program of a shading for as long as it lives; the program there was after.
     class StyleProgram

@@ -28,12 +28,23 @@ struct Camera
     Matrix4 modelMatrix;
     Matrix4 normalization;
     Matrix4 orientation;
+    // Half the diagonal of the model's box in world units (0 without a model): the near and
+    // far planes follow it and the eye's distance, so that a model of any size draws whole.
+    double reach = 0.0;
+    // The share of the view's height a picture of this camera shows (1: all of it): a
+    // picture wider than the view shows the band of the view its aspect cuts out.
+    double narrowing = 1.0;
+    // This camera for a width x height picture of what a viewWidth x viewHeight view shows
+    // within the largest rectangle of the picture's aspect.
+    Camera forPicture(int viewWidth, int viewHeight, int width, int height) const;
 
+    // The turn that stands the model's Z axis up, as 3DS files have it.
+    static Matrix4 zUp();
     // The matrices that centre the box of the given extents and centre, scale its smallest
-    // side to ModelSize and stand its Z axis up; the eye is left where it is.
-    Camera fitted(const float extent[3], const float center[3]) const;
+    // side to ModelSize and stand it up as `turn` does; the eye is left where it is.
+    Camera fitted(const float extent[3], const float center[3], const Matrix4 &turn = zUp()) const;
     // The camera a newly loaded model is seen through: from ResetDistance along +Z.
-    static Camera reset(const float extent[3], const float center[3]);
+    static Camera reset(const float extent[3], const float center[3], const Matrix4 &turn = zUp());
 
     // The axis a pitch turns about: across the view, level with the world.
     Vector3 pitchAxis() const;
@@ -70,6 +81,19 @@ struct Camera
 
     // Model coordinates to eye coordinates.
     Matrix4 modelView() const;
-    // The projection of a picture of the given size.
-    static Matrix4 perspective(int width, int height);
+    // The depth the near and far planes enclose, in eye distance: the model's box and room
+    // for graftals about it, wherever the eye is; the fixed planes without a model. With it
+    // the share of the view's height the picture shows.
+    struct DepthRange
+    {
+        double nearPlane = NearPlane, farPlane = FarPlane;
+        double narrowing = 1.0;
+    };
+    DepthRange depthRange() const;
+    // The projection of a picture of the given size through this camera's depth range.
+    Matrix4 projection(int width, int height) const;
+    static Matrix4 perspective(int width, int height, const DepthRange &depth);
+    // The eye on the line through `centre` along `direction` (world), looking at the centre
+    // with the world's vertical up the picture where it can be.
+    Camera facing(const Vector3 &direction, const Vector3 &centre) const;
 };

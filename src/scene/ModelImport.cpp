@@ -11,10 +11,57 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 #include <unistd.h>
 #include <vector>
 
 using namespace ModelTransfer;
+
+namespace {
+// Whether some edge of the model borders one face only (an open sheet), by the corners'
+// positions. Models of more faces than this are taken as closed.
+constexpr size_t MaxFacesChecked = 500'000;
+
+bool hasOpenEdges(const LargeBuffer<float> &positions, size_t faces)
+{
+    if (faces > MaxFacesChecked || !positions.data())
+        return false;
+    struct Edge
+    {
+        float p[6];
+        bool operator==(const Edge &o) const { return std::memcmp(p, o.p, sizeof p) == 0; }
+    };
+    struct Hash
+    {
+        size_t operator()(const Edge &e) const
+        {
+            size_t h = 1469598103934665603ull;
+            for (float v : e.p) {
+                quint32 bits;
+                std::memcpy(&bits, &v, sizeof bits);
+                h = (h ^ bits) * 1099511628211ull;
+            }
+            return h;
+        }
+    };
+    // Each edge goes in at its first face and out at its second.
+    std::unordered_set<Edge, Hash> unpaired;
+    unpaired.reserve(faces);
+    const float *p = positions.data();
+    for (size_t f = 0; f < faces; ++f, p += 9)
+        for (int k = 0; k < 3; ++k) {
+            const float *a = p + 3 * k, *b = p + 3 * ((k + 1) % 3);
+            if (std::memcmp(a, b, 3 * sizeof(float)) > 0)
+                std::swap(a, b);
+            Edge e;
+            std::memcpy(e.p, a, 3 * sizeof(float));
+            std::memcpy(e.p + 3, b, 3 * sizeof(float));
+            if (!unpaired.insert(e).second)
+                unpaired.erase(e);
+        }
+    return !unpaired.empty();
+}
+} // namespace
 
 namespace {
 
@@ -23,13 +70,6 @@ constexpr LoadedModel::Rgb DefaultColor{0.8f, 0.8f, 0.8f};
 constexpr uint32_t MaxMessageBytes = 4096;
 // Beyond this many transformed points the box uses each placed mesh's own box instead.
 constexpr uint64_t ExactBoxPoints = 50'000'000;
-
-std::array<unsigned char, 3> idColor(size_t faceIndex)
-{
-    const uint32_t id = uint32_t(faceIndex) + 1;
-    return {static_cast<unsigned char>((id >> 16) & 0xff),
-            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
-}
 
 bool finite(const float *values, size_t count)
 {
@@ -265,7 +305,7 @@ void buildMesh(MeshJob &job, const Sections &s, const MaterialTable &materials, 
         a.faceTexture[f] = textured && face.material != NoMaterial
                                ? materials.textures[size_t(face.material)]
                                : int16_t(NoTexture);
-        const std::array<unsigned char, 3> id = idColor(f);
+        const std::array<unsigned char, 3> id = ModelImport::faceIdColor(f);
         Vector3 corner[3];
         for (int k = 0; k < 3; ++k) {
             const size_t point = face.points[k];
@@ -376,6 +416,13 @@ void takeNotes(const Sections &s, LoadedModel &model)
 
 } // namespace
 
+std::array<unsigned char, 3> ModelImport::faceIdColor(size_t faceIndex)
+{
+    const uint32_t id = uint32_t(faceIndex) + 1;
+    return {static_cast<unsigned char>((id >> 16) & 0xff),
+            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
+}
+
 std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_t size,
                                                 QString &problem, LoadControl *control)
 {
@@ -458,6 +505,7 @@ std::unique_ptr<LoadedModel> ModelImport::build(const unsigned char *data, size_
         }
 
     measureModel(s, jobs, *model);
+    model->openEdges = hasOpenEdges(model->arrays.positions, model->faceCount);
     takeTextures(s, *model);
     takeNotes(s, *model);
     const MeshFace *faces = model->faceStore.data();

@@ -42,6 +42,8 @@ struct LoadedModel
     QStringList notes;
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
+    // Some edge borders one face only (an open sheet); models of many faces count as closed.
+    bool openEdges = false;
 };
 
 // Shared between a load and whoever waits for it: the load reports how far it got, the
@@ -77,6 +79,9 @@ public:
     // to it and waits), which must never queue behind a model being built.
     static QThreadPool &loadThreads();
     static QThreadPool &buildThreads();
+    // The colour that stands for a face in the face-id picture picking reads: face index + 1
+    // in 24 bits, red the highest byte (0 is the background).
+    static std::array<unsigned char, 3> faceIdColor(size_t faceIndex);
 
     // What the application holds for each triangle it draws: the face for placing graftals
     // (corners, edges, normal, 152 bytes), the render arrays (143), the pointer of its mesh's

@@ -82,8 +82,6 @@ public:
     const QList<QList<const MeshFace *>> &meshFaces() const { return meshFaceLists; }
     const QMap<int, Rgb> &meshColors() const { return colorsByMesh; }
     const QStringList &meshNames() const { return names; }
-    // The colour that stands for a face in the face-id picture: face index + 1 in 24 bits.
-    static std::array<unsigned char, 3> faceIdColor(int faceIndex);
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
     float extent[3] = {0, 0, 0};
@@ -138,6 +136,8 @@ public:
     void setCamera(const Camera &camera) { cam = camera; }
     void resetCamera();
     void fitModel();
+    // Stands the model on the style's up axis, the eye staying where it is.
+    void orientModel();
     // Previews of a drag: compute the matrix for the whole displacement, update the
     // eye vectors and multiply the matrix into the current OpenGL matrix.
     Matrix4 rotateCamera(double yaw, double pitch);

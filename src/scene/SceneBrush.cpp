@@ -63,7 +63,7 @@ bool Scene::projectToWindow(const Vector3 &point, QPointF &window) const
     const Matrix4 toEye = cam.modelView();
     if (toEye.transformPoint(point).z >= 0.0)
         return false;
-    const Vector3 ndc = toEye.preMultiplied(Camera::perspective(w, h)).transformPoint(point);
+    const Vector3 ndc = toEye.preMultiplied(cam.projection(w, h)).transformPoint(point);
     window = QPointF((ndc.x + 1.0) * 0.5 * w, (1.0 - ndc.y) * 0.5 * h);
     return true;
 }
@@ -85,9 +85,8 @@ void Scene::sprayAt(int x, int y, int radius, int rate)
         return;
     radius = std::clamp(radius, 1, MaxBrushRadius);
     rate = std::clamp(rate, 1, MaxSprayRate);
-    const Unprojection under(
-        cam.modelView().preMultiplied(Camera::perspective(pick.width, pick.height)), pick.width,
-        pick.height);
+    const Unprojection under(cam.modelView().preMultiplied(cam.projection(pick.width, pick.height)),
+                             pick.width, pick.height);
     const int side = 2 * radius + 1;
     for (int n = 0; n < rate; ++n) {
         // A uniformly random pixel of the circle: drawn from the square around it until
@@ -127,7 +126,7 @@ void Scene::prepareEraser()
     index.height = pick.height;
     index.columns = (pick.width + BrushIndex::Cell - 1) / BrushIndex::Cell;
     index.rows = (pick.height + BrushIndex::Cell - 1) / BrushIndex::Cell;
-    const Matrix4 toClip = index.camera.preMultiplied(Camera::perspective(pick.width, pick.height));
+    const Matrix4 toClip = index.camera.preMultiplied(cam.projection(pick.width, pick.height));
     const double *m = toClip.data();
     std::vector<quint32> cellOf;
     for (auto &[key, list] : instancesByKeyMap) {

@@ -3,6 +3,8 @@
 // its commit start from them.
 #include "Scene.h"
 
+#include "UpAxis.h"
+
 void Scene::fitModel()
 {
     cam = cam.fitted(extent, center);
@@ -10,7 +12,14 @@ void Scene::fitModel()
 
 void Scene::resetCamera()
 {
-    cam = Camera::reset(extent, center);
+    cam = Camera::reset(extent, center, upaxis::orientationFor(style.up, currentPath));
+}
+
+void Scene::orientModel()
+{
+    cam = cam.fitted(extent, center, upaxis::orientationFor(style.up, currentPath))
+              .lookingThrough(cam.cameraRotation)
+              .standingAt(cam.cameraTranslation);
 }
 
 Vector3 Scene::pitchAxis() const

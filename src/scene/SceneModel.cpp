@@ -6,13 +6,6 @@
 
 #include <QHash>
 
-std::array<unsigned char, 3> Scene::faceIdColor(int faceIndex)
-{
-    const quint32 id = quint32(faceIndex) + 1;
-    return {static_cast<unsigned char>((id >> 16) & 0xff),
-            static_cast<unsigned char>((id >> 8) & 0xff), static_cast<unsigned char>(id & 0xff)};
-}
-
 QString Scene::loadError(const QString &path, const QString &problem)
 {
     // The format as the reader took it: by the name's ending, every other file as 3DS.
@@ -94,6 +87,9 @@ void Scene::installStaged()
     names = std::move(model.meshNames);
     notes = std::move(model.notes);
     surface.build(model.arrays, model.faceCount, model.textures);
+    // A new model stands on its format's axis; open sheets show from both sides.
+    style.up = UpAxis::Default;
+    style.twoSided = model.openEdges;
     if (next->uploaded) {
         // Drawing uses the buffers only.
         takeStagedBuffers();

@@ -1,6 +1,7 @@
 #include "SceneViewFile.h"
 
 #include "SafeFile.h"
+#include "UpAxis.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -116,13 +117,16 @@ QByteArray SceneViewFile::encode() const
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 3));
     for (const MatrixField &f : Matrices)
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 16));
-    const QJsonObject root{{"format", Kind},
-                           {"version", Version},
-                           {"model", modelPath},
-                           {"camera", cam},
-                           {"shading", shadingName(style.shading)},
-                           {"outlines", style.outlines},
-                           {"graftalScale", style.graftalScale}};
+    const QJsonObject root{
+        {"format", Kind},
+        {"version", Version},
+        {"model", modelPath},
+        {"camera", cam},
+        {"shading", shadingName(style.shading)},
+        {"outlines", style.outlines},
+        {"graftalScale", style.graftalScale},
+        {"up", style.up == UpAxis::Default ? QStringLiteral("default") : upaxis::nameOf(style.up)},
+        {"twoSided", style.twoSided}};
     return QJsonDocument(root).toJson();
 }
 
@@ -163,6 +167,16 @@ bool SceneViewFile::decode(const QByteArray &bytes, QString &why)
     read.style.shading = *shading;
     read.style.outlines = outlines.toBool();
     read.style.graftalScale = scale.toDouble();
+    // Views saved before these keys: the format's up axis, and sides as the model has them.
+    const QJsonValue up = root.value(QLatin1String("up"));
+    const QJsonValue twoSided = root.value(QLatin1String("twoSided"));
+    const QString upName = up.toString();
+    if ((!up.isUndefined() && !up.isString()) ||
+        (!upaxis::fromName(upName == QLatin1String("default") ? QString() : upName,
+                           read.style.up)) ||
+        (!twoSided.isUndefined() && !twoSided.isBool()))
+        return false;
+    read.style.twoSided = twoSided.isBool() ? twoSided.toBool() : style.twoSided;
     read.modelPath = model.toString();
     *this = read;
     why.clear();
@@ -187,8 +201,13 @@ SceneViewFile::Outcome SceneViewFile::read(const QString &path, QString &why)
 Camera SceneViewFile::cameraFor(const Camera &current) const
 {
     if (camera.modelMatrix == current.modelMatrix &&
-        camera.normalization == current.normalization && camera.orientation == current.orientation)
-        return camera;
+        camera.normalization == current.normalization &&
+        camera.orientation == current.orientation) {
+        // The planes follow the model as it is now.
+        Camera c = camera;
+        c.reach = current.reach;
+        return c;
+    }
     Camera c = current.lookingThrough(camera.cameraRotation).standingAt(camera.cameraTranslation);
     c.cameraRotation = camera.cameraRotation;
     c.cameraTranslation = camera.cameraTranslation;

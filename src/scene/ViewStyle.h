@@ -9,6 +9,18 @@ enum class Shading
     Toon    // the same light in three flat bands
 };
 
+// Which of the model file's own axes stands up; Default: the one its format declares.
+enum class UpAxis
+{
+    Default,
+    PlusX,
+    PlusY,
+    PlusZ,
+    MinusX,
+    MinusY,
+    MinusZ
+};
+
 struct ViewStyle
 {
     Shading shading = Shading::Flat;
@@ -16,6 +28,9 @@ struct ViewStyle
     bool outlines = false;
     // Multiplies the drawn size of every graftal; the graftals' base sizes stay.
     double graftalScale = 1.0;
+    UpAxis up = UpAxis::Default;
+    // Back faces drawn too: open sheets show from either side.
+    bool twoSided = false;
 
     friend bool operator==(const ViewStyle &, const ViewStyle &) = default;
 };

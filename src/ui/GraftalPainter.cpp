@@ -77,6 +77,27 @@ void GraftalPainter::setOpacity(int percent)
     opacityPercent = std::clamp(percent, 1, 100);
 }
 
+BrushSettings GraftalPainter::brush() const
+{
+    BrushSettings b = shape;
+    b.size = brushPixels;
+    b.opacity = opacityPercent;
+    return b;
+}
+
+void GraftalPainter::setBrush(const BrushSettings &brush)
+{
+    shape = brush.clamped();
+    setOpacity(shape.opacity);
+    setBrushSize(shape.size);
+}
+
+void GraftalPainter::setMirror(bool on)
+{
+    mirrorOn = on;
+    update();
+}
+
 void GraftalPainter::pixmapSelected(QPair<QPixmap, QPixmap> pair)
 {
     layer.begin(drawColor);
@@ -105,19 +126,26 @@ void GraftalPainter::startStroke(const QPointF &framePos, int width, bool erase)
     erasing = erase;
     drawing = !erase;
     layer.begin(editTexture && !erase ? drawColor : QColor(Qt::black));
-    currentPoint = imagePoint(framePos);
     penWidth = width;
-    layer.dot(currentPoint, penWidth);
+    // The string's length is in screen pixels: a hand shakes as much at any zoom.
+    const double string = shape.smoothing * 0.3 / canvas.zoom();
+    stroke.start(brush(), mirrorOn, string, imagePoint(framePos), width);
     update();
 }
 
-void GraftalPainter::continueStroke(const QPointF &framePos, int width)
+void GraftalPainter::continueStroke(const QPointF &framePos, double width)
 {
-    const QPointF previous = currentPoint;
-    currentPoint = imagePoint(framePos);
-    penWidth = width;
-    layer.segment(previous, currentPoint, penWidth);
+    penWidth = int(width);
+    stroke.moveTo(imagePoint(framePos), width);
     update();
+}
+
+void GraftalPainter::finishStroke(const QPointF &framePos)
+{
+    if (drawing || erasing)
+        stroke.finish(imagePoint(framePos));
+    commitStroke();
+    drawing = erasing = false;
 }
 
 void GraftalPainter::pushHistory(const LevelPair &pair)
@@ -175,7 +203,21 @@ void GraftalPainter::fillAt(const QPointF &framePos)
     const QPointF at = canvas.toImage(framePos);
     const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
     QImage edited = editedImage();
-    const QImage region = floodfill::similarRegion(edited, pixel);
+    QImage region = floodfill::similarRegion(edited, pixel);
+    if (mirrorOn) {
+        // The fill again where the mirrored click lands, found in the image before either.
+        const QImage mirrored =
+            floodfill::similarRegion(edited, QPoint(Side - 1 - pixel.x(), pixel.y()));
+        if (region.isNull())
+            region = mirrored;
+        else if (!mirrored.isNull())
+            for (int y = 0; y < region.height(); ++y) {
+                uchar *out = region.scanLine(y);
+                const uchar *in = mirrored.constScanLine(y);
+                for (int x = 0; x < region.width(); ++x)
+                    out[x] = std::max(out[x], in[x]);
+            }
+    }
     if (region.isNull())
         return;
     layer.begin(editTexture ? drawColor : QColor(Qt::black));
@@ -272,6 +314,7 @@ void GraftalPainter::mousePressEvent(QMouseEvent *event)
         fillAt(pos);
         return;
     }
+    speed.start(pos, event->timestamp());
     startStroke(pos, brushPixels, tool == EraseTool);
 }
 
@@ -283,23 +326,22 @@ void GraftalPainter::mouseMoveEvent(QMouseEvent *event)
         canvas.pan(hover - panFrom);
         panFrom = hover;
     } else if (drawing || erasing) {
-        continueStroke(hover, brushPixels);
+        const double scale = shape.speedThins ? speed.scaleAt(hover, event->timestamp()) : 1;
+        continueStroke(hover, brushPixels * scale);
         return;
     }
     update();
 }
 
-void GraftalPainter::mouseReleaseEvent(QMouseEvent *)
+void GraftalPainter::mouseReleaseEvent(QMouseEvent *event)
 {
     if (panning) {
         panning = false;
         setCursor(spaceHeld ? Qt::OpenHandCursor : Qt::CrossCursor);
         return;
     }
-    if (drawing || erasing) {
-        commitStroke();
-        drawing = erasing = false;
-    }
+    if (drawing || erasing)
+        finishStroke(event->position());
 }
 
 void GraftalPainter::leaveEvent(QEvent *)
@@ -326,8 +368,7 @@ void GraftalPainter::tabletEvent(QTabletEvent *event)
             continueStroke(event->position(), width);
         break;
     case QEvent::TabletRelease:
-        commitStroke();
-        drawing = erasing = false;
+        finishStroke(event->position());
         break;
     default:
         break;
@@ -435,6 +476,12 @@ void GraftalPainter::paintOverlay(QPainter &p) const
             p.drawLine(QPointF(x, 0), QPointF(x, Side));
         for (double y = std::fmod(o.y(), zoom); y < Side; y += zoom)
             p.drawLine(QPointF(0, y), QPointF(Side, y));
+    }
+    if (mirrorOn) {
+        // The mirror's axis, faint, at the image's vertical centre line.
+        const double x = canvas.toFrame(QPointF(Side / 2.0, 0)).x();
+        p.setPen(QPen(QColor(40, 120, 230, 110), 1, Qt::DashLine));
+        p.drawLine(QPointF(x, 0), QPointF(x, Side));
     }
     if (hovering && !panning && !spaceHeld && (tool == DrawTool || tool == EraseTool)) {
         // The brush's outline at its size, in black and white so that it shows on any image.

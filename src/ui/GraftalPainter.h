@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BrushSettings.h"
+#include "BrushStroke.h"
 #include "CanvasView.h"
 #include "Graftal.h"
 #include "StrokeLayer.h"
@@ -54,6 +56,10 @@ public:
     QColor color() const { return drawColor; }
     int brushSize() const { return brushPixels; }
     int opacity() const { return opacityPercent; }
+    // Every brush choice, size and opacity included.
+    BrushSettings brush() const;
+    // Whether strokes, fills and erasing repeat mirrored about the vertical centre line.
+    bool mirrors() const { return mirrorOn; }
     // What a stroke lays down: black at the opacity on the mask, the colour (its own
     // alpha times the opacity) on the texture.
     QColor strokeColor() const;
@@ -79,6 +85,9 @@ public slots:
     void changeMouseMode(QAction *action);
     void setBrushSize(int pixels);
     void setOpacity(int percent);
+    // Takes every brush choice; the size through setBrushSize (its signal follows).
+    void setBrush(const BrushSettings &brush);
+    void setMirror(bool on);
     // Zoom steps toward the frame position `anchor` (+1 in, -1 out); 0 back to 100 %.
     void zoomAt(int direction, QPointF anchor);
     // The same from a key: toward the pointer while it is over the frame, else its centre.
@@ -101,7 +110,9 @@ private:
     QPointF imagePoint(const QPointF &framePos) const;
     QImage editedImage() const;
     void startStroke(const QPointF &framePos, int width, bool erase);
-    void continueStroke(const QPointF &framePos, int width);
+    void continueStroke(const QPointF &framePos, double width);
+    // Ends the stroke where the pointer let go and lands it as one step.
+    void finishStroke(const QPointF &framePos);
     void commitStroke();
     void pickAt(const QPointF &framePos);
     void fillAt(const QPointF &framePos);
@@ -114,9 +125,13 @@ private:
     QPixmap checkerTile;
     bool drawing = false;
     bool erasing = false;
-    QPointF currentPoint;
     int penWidth = 0;
     StrokeLayer layer{Side};
+    BrushStroke stroke{layer};
+    SpeedGauge speed;
+    // The brush's shape and motion; size and opacity are below.
+    BrushSettings shape;
+    bool mirrorOn = false;
     CanvasView canvas{Side};
     int editTexture = 1;
     Tool tool = DrawTool;

@@ -1,8 +1,10 @@
 #include "LevelImageFiles.h"
 
+#include "SafeFile.h"
+
+#include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
-#include <QSaveFile>
 
 namespace levelimagefiles {
 
@@ -80,12 +82,15 @@ bool exportLevel(const LevelPair &level, const QString &path, QString &why)
         p.drawPixmap(0, 0, level.first);
         p.drawPixmap(side, 0, level.second);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-        why = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    // Through the one writer of whole files: never through a link, never over a folder,
+    // a pipe or a device.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        why = QStringLiteral("%1 could not be written: the image could not be encoded").arg(path);
         return false;
     }
-    return true;
+    return safefile::write(path, bytes, why); // the reason names the file
 }
 
 } // namespace levelimagefiles

@@ -15,8 +15,24 @@ public:
 
     // Empties the layer; what follows is drawn in `color`'s red, green and blue.
     void begin(const QColor &color);
-    void dot(const QPointF &at, qreal width);
-    void segment(const QPointF &from, const QPointF &to, qreal width);
+    // The round pen; both return the pixels they may have changed.
+    QRect dot(const QPointF &at, qreal width);
+    QRect segment(const QPointF &from, const QPointF &to, qreal width);
+    // How a shaped tip's alpha falls from its centre to its edge.
+    struct Tip
+    {
+        int hardness = 100; // percent: at 100 only the edge's pixel is part covered
+        bool smoothEdge = false;
+    };
+    // A round tip of `fromWidth` at `from` swept to `to` while its width becomes `toWidth`;
+    // each pixel keeps the most the tip covered it. Returns the pixels it may have changed.
+    QRect sweep(const QPointF &from, const QPointF &to, qreal fromWidth, qreal toWidth,
+                const Tip &tip);
+    // Makes the layer the same on both sides of its vertical centre line within `area` and
+    // its mirror image, each pixel the stronger of itself and its mirror.
+    void mirror(const QRect &area);
+    // Empties the layer and keeps its colour.
+    void clear();
     // Covers every pixel where `region` (an 8-bit alpha picture of the layer's size) is set.
     void cover(const QImage &region);
 
@@ -29,7 +45,7 @@ public:
     void mergeOnto(QImage &target, qreal strength, bool erase) const;
 
 private:
-    void stroke(const QPointF &from, const QPointF &to, qreal width, bool point);
+    QRect stroke(const QPointF &from, const QPointF &to, qreal width, bool point);
 
     QImage layer;
     QColor ink;

@@ -1,5 +1,6 @@
 #include "TextureManager.h"
 
+#include "BrushPanel.h"
 #include "GraftalPainter.h"
 #include "LevelImageFiles.h"
 #include "Logger.h"
@@ -8,13 +9,19 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QMenu>
+#include <QSettings>
 #include <QSpinBox>
+#include <QToolButton>
+#include <QWidgetAction>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TextureManager::TextureManager(QWidget *parent)
     : QWidget(parent), logger(std::make_unique<Logger>(QStringLiteral("app.ui.texturemanager")))
@@ -42,6 +49,13 @@ QAction *makeAction(QObject *owner, const QString &text, const QIcon &icon, int 
     action->setCheckable(checkable);
     action->setToolTip(tip);
     return action;
+}
+
+// The brush is remembered only by a program that names itself: the application does; a test
+// that wants it sets a name and a settings folder of its own.
+bool remembersBrush()
+{
+    return !QCoreApplication::organizationName().isEmpty();
 }
 
 QSpinBox *percentBox(QWidget *owner, const QString &name, const QString &tip, int maximum,
@@ -185,6 +199,7 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     connect(painterWidget, &GraftalPainter::brushSizeChanged, sizeBox, &QSpinBox::setValue);
     connect(strengthBox, &QSpinBox::valueChanged, painterWidget, &GraftalPainter::setOpacity);
     connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::showSwatch);
+    addBrushChoices();
     zoomLabel = new QLabel(QStringLiteral(" Zoom 100 % "), brushBar);
     const QString zoomTip = QStringLiteral("Zoom (Ctrl+wheel, Ctrl++, Ctrl+-, Ctrl+0 for 100 %; "
                                            "Space+drag or the middle button pans)");
@@ -206,6 +221,96 @@ void TextureManager::buildBrushBar(QActionGroup *mouseTools)
     connect(exportLevel, &QAction::triggered, this, &TextureManager::chooseExportFile);
     brushBar->addAction(import);
     brushBar->addAction(exportLevel);
+}
+
+void TextureManager::addBrushChoices()
+{
+    brushChoices = new BrushPanel(this);
+    auto *button = new QToolButton(brushBar);
+    button->setText(QStringLiteral("Brush…"));
+    button->setAccessibleName(QStringLiteral("Brush…"));
+    button->setToolTip(
+        QStringLiteral("Brush presets, hardness, smooth edge, taper, speed thins, smoothing"));
+    button->setPopupMode(QToolButton::InstantPopup);
+    auto *menu = new QMenu(button);
+    auto *holder = new QWidgetAction(menu);
+    holder->setDefaultWidget(brushChoices);
+    menu->addAction(holder);
+    button->setMenu(menu);
+    connect(menu, &QMenu::aboutToHide, brushChoices, &BrushPanel::commitTyping);
+    brushBar->addWidget(button);
+    mirrorButton = makeAction(brushBar, QStringLiteral("Mirror"),
+                              toolicons::icon(toolicons::Kind::Mirror), 0, true,
+                              QStringLiteral("Mirror: strokes, fills and erasing repeat about the "
+                                             "vertical centre line"));
+    brushBar->addAction(mirrorButton);
+
+    connect(brushChoices, &BrushPanel::brushEdited, this, [this](const BrushSettings &b) {
+        BrushSettings next = b;
+        next.size = painterWidget->brushSize();
+        next.opacity = painterWidget->opacity();
+        applyBrush(next);
+    });
+    connect(brushChoices, &BrushPanel::presetChosen, this, &TextureManager::applyBrush);
+    connect(brushChoices, &BrushPanel::saveAsked, this, &TextureManager::saveBrushPreset);
+    // Size and opacity from the row, the keys or a preset are remembered too.
+    connect(painterWidget, &GraftalPainter::brushSizeChanged, this, &TextureManager::rememberBrush);
+    connect(strengthBox, &QSpinBox::valueChanged, this, &TextureManager::rememberBrush);
+    connect(mirrorButton, &QAction::toggled, this, [this](bool on) {
+        painterWidget->setMirror(on);
+        if (remembersBrush()) {
+            QSettings settings;
+            brushmirror::save(settings, on);
+        }
+    });
+
+    if (!remembersBrush()) {
+        presets = brushpresets::shipped();
+        brushChoices->listPresets(presets);
+        return;
+    }
+    QSettings settings;
+    presets = brushpresets::load(settings);
+    brushChoices->listPresets(presets);
+    applyBrush(BrushSettings::load(settings));
+    mirrorButton->setChecked(brushmirror::load(settings));
+}
+
+void TextureManager::applyBrush(const BrushSettings &brush)
+{
+    const BrushSettings b = brush.clamped();
+    painterWidget->setBrush(b);
+    strengthBox->setValue(b.opacity);
+    sizeBox->setValue(b.size);
+    rememberBrush();
+}
+
+void TextureManager::rememberBrush()
+{
+    const BrushSettings b = painterWidget->brush();
+    brushChoices->showBrush(b);
+    if (remembersBrush()) {
+        QSettings settings;
+        b.save(settings);
+    }
+}
+
+void TextureManager::saveBrushPreset(const QString &name)
+{
+    const BrushSettings b = painterWidget->brush();
+    if (remembersBrush()) {
+        QSettings settings;
+        brushpresets::save(settings, name, b);
+        presets = brushpresets::load(settings);
+    } else {
+        auto same = std::find_if(presets.begin(), presets.end(),
+                                 [&](const BrushPreset &p) { return p.name == name; });
+        if (same != presets.end())
+            same->brush = b;
+        else
+            presets.append({name, b});
+    }
+    brushChoices->listPresets(presets);
 }
 
 void TextureManager::coverColumnShortcuts(QWidget *area)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrushSettings.h"
 #include "Graftal.h"
 
 #include <QColor>
@@ -7,6 +8,7 @@
 #include <QWidget>
 #include <memory>
 
+class BrushPanel;
 class GraftalPainter;
 class Logger;
 class QAction;
@@ -42,6 +44,12 @@ public:
     QAction *action(const QString &text) const;
     QSpinBox *brushSizeBox() const { return sizeBox; }
     QSpinBox *opacityBox() const { return strengthBox; }
+    BrushPanel *brushPanel() const { return brushChoices; }
+
+    // Gives the painter every brush choice, shows them and remembers them.
+    void applyBrush(const BrushSettings &brush);
+    // Saves the painter's brush as the preset `name` and lists it.
+    void saveBrushPreset(const QString &name);
 
     // Brings the image file into the edited image of the current level (one undo step);
     // false with the reason shown to the user, and nothing changed, when it cannot be read.
@@ -64,6 +72,8 @@ public slots:
 private:
     void applyColor();
     void buildBrushBar(QActionGroup *mouseTools);
+    void addBrushChoices();
+    void rememberBrush();
     void showSwatch();
 
     std::unique_ptr<Logger> logger;
@@ -74,6 +84,9 @@ private:
     QSpinBox *sizeBox = nullptr;
     QSpinBox *strengthBox = nullptr;
     QLabel *zoomLabel = nullptr;
+    BrushPanel *brushChoices = nullptr;
+    QAction *mirrorButton = nullptr;
+    QList<BrushPreset> presets;
     QPixmap swatch{16, 16};
     QColor drawColor = Qt::black;
     QAction *colorButton = nullptr;

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTransform>
 
 namespace toolicons {
 
@@ -79,6 +80,19 @@ QIcon icon(Kind kind)
         p.setPen(QPen(ink, 3.5, Qt::SolidLine, Qt::RoundCap));
         arrow(p, {5, 16}, {27, 16});
         break;
+    case Kind::Mirror: { // a leaf and its reflection about a dashed axis
+        QPainterPath left;
+        left.moveTo(13, 27);
+        left.cubicTo(2, 22, 3, 10, 11, 4);
+        left.cubicTo(14, 12, 15, 20, 13, 27);
+        p.setBrush(QColor(70, 160, 80));
+        p.drawPath(left);
+        p.setBrush(QColor(70, 160, 80, 110));
+        p.drawPath(QTransform(-1, 0, 0, 1, 32, 0).map(left));
+        p.setPen(QPen(QColor(40, 120, 230), 1.5, Qt::DashLine));
+        p.drawLine(QPointF(16, 1), QPointF(16, 31));
+        break;
+    }
     }
     return QIcon(pixmap);
 }

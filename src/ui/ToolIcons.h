@@ -13,7 +13,8 @@ enum class Kind
     Duplicate,
     Remove,
     Left,
-    Right
+    Right,
+    Mirror
 };
 QIcon icon(Kind kind);
 } // namespace toolicons

@@ -22,6 +22,7 @@ GLRender::GLRender(QWidget *parent)
       theScene(std::make_unique<Scene>()), sceneRenderer(std::make_unique<SceneRenderer>())
 {
     hint = makeEmptyViewHint(this);
+    frameShade = makeRenderFrameShade(this, [this] { return renderFrame(); });
     loader = std::make_unique<ModelLoadController>(*this, *theScene);
     connect(loader.get(), &ModelLoadController::started, this, &GLRender::updateCursor);
     connect(loader.get(), &ModelLoadController::modelInstalled, this, [this] {
@@ -93,6 +94,7 @@ void GLRender::resizeEvent(QResizeEvent *event)
 {
     QOpenGLWidget::resizeEvent(event);
     updateHint();
+    frameShade->setGeometry(rect());
 }
 
 void GLRender::initializeGL()

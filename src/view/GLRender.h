@@ -2,6 +2,7 @@
 
 #include "GlSetup.h"
 #include "Graftal.h"
+#include "GraftalFit.h"
 #include "ImageExport.h"
 #include "ModelLoadController.h"
 #include "OrbitDrag.h"
@@ -10,6 +11,8 @@
 #include <QMutex>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <memory>
 
 class Logger;
@@ -58,7 +61,7 @@ public:
         MoveDrag = 2
     };
 
-    static constexpr double FittedShare = 0.02;
+    static constexpr double FittedShare = graftalfit::Share;
 
     explicit GLRender(QWidget *parent = nullptr);
     ~GLRender() override;
@@ -146,8 +149,25 @@ public slots:
     // "Fit graftal size to model": a graftal of base size 1 becomes about FittedShare of
     // the model's largest side.
     void fitGraftalScale();
-    // "Frame model" (and Home): the whole model in view, looking at its centre.
+    // "Frame model" (and Home): the whole model in view, looking at its centre, or at its
+    // largest side when the view from here would show none of it.
     void frameModel();
+    // "Up axis": the model stands on this axis of its file, seen framed from the front.
+    void setUpAxis(UpAxis up);
+    // "Two-sided": back faces drawn too.
+    void setTwoSided(bool on);
+    // "Show render frame": the view darkens what a picture of the given size leaves out.
+    void setRenderFrameShown(bool shown);
+    // The render frame shown while a caller (the turntable dialog) holds it.
+    void holdRenderFrame(bool held);
+    // The size of the pictures the render frame stands for (1280 x 720 to start).
+    void setRenderFrameSize(const QSize &pictureSize);
+
+public:
+    // The camera of a width x height picture of what the view shows within the render frame.
+    Camera pictureCamera(int width, int height) const;
+    // The render frame in widget coordinates; empty when it is not shown.
+    QRect renderFrame() const;
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -200,4 +220,8 @@ private:
     int rate = 1;
     int announcedUndo = -1;
     int announcedRedo = -1;
+    bool renderFrameToggled = false;
+    int renderFrameHolds = 0;
+    QSize renderFrameSize{1280, 720};
+    QWidget *frameShade = nullptr; // a child of the view
 };

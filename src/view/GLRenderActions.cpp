@@ -2,6 +2,7 @@
 // brush, the scene's history, the graftal scale and framing.
 #include "GLRender.h"
 
+#include "Framing.h"
 #include "ImageExport.h"
 #include "Scene.h"
 #include "SceneSession.h"
@@ -122,18 +123,85 @@ void GLRender::setGraftalScale(double scale)
 void GLRender::fitGraftalScale()
 {
     // Graftal sizes are in the model's own units, before the view's normalization.
-    const float largest = std::max({theScene->extent[0], theScene->extent[1], theScene->extent[2]});
-    if (!theScene->loaded() || !(largest > 0.0f) || !std::isfinite(largest))
+    const double scale = graftalfit::fitted(theScene->extent);
+    if (!theScene->loaded() || !(scale > 0.0))
         return;
-    setGraftalScale(FittedShare * double(largest));
+    setGraftalScale(scale);
     emit styleShown();
+    emit statusMessage(graftalfit::message(scale));
 }
 
 void GLRender::frameModel()
 {
     if (!theScene->loaded() || theScene->strokeRunning() || drag != NoDrag || orbit.active())
         return;
-    OrbitDrag::frame(*theScene);
+    // Within the render frame while it is shown, so that a turntable shows the model whole.
+    const QSize frame = renderFrame().isEmpty()
+                            ? QSize(theScene->viewportWidth, theScene->viewportHeight)
+                            : renderFrameSize;
+    makeCurrent();
+    Camera framed = framing::showingModel(*sceneRenderer, *theScene,
+                                          pictureCamera(frame.width(), frame.height()),
+                                          frame.width(), frame.height());
+    doneCurrent();
+    framed.narrowing = 1.0;
+    theScene->setCamera(framed);
     refreshPicking();
     update();
+}
+
+void GLRender::setUpAxis(UpAxis up)
+{
+    if (up == theScene->style.up || theScene->strokeRunning() || drag != NoDrag || orbit.active())
+        return;
+    theScene->style.up = up;
+    if (!theScene->loaded())
+        return;
+    // Stood anew, the model is seen from the front of its new stance.
+    theScene->resetCamera();
+    frameModel();
+}
+
+void GLRender::setTwoSided(bool on)
+{
+    if (on == theScene->style.twoSided)
+        return;
+    theScene->style.twoSided = on;
+    refreshPicking();
+    update();
+}
+
+Camera GLRender::pictureCamera(int width, int height) const
+{
+    return theScene->camera().forPicture(theScene->viewportWidth, theScene->viewportHeight, width,
+                                         height);
+}
+
+QRect GLRender::renderFrame() const
+{
+    if (!(renderFrameToggled || renderFrameHolds > 0) || renderFrameSize.isEmpty())
+        return {};
+    // The largest rectangle of the picture's aspect, centred in the view.
+    const QSize fitted = renderFrameSize.scaled(size(), Qt::KeepAspectRatio);
+    return {QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
+}
+
+void GLRender::setRenderFrameShown(bool shown)
+{
+    renderFrameToggled = shown;
+    frameShade->update();
+}
+
+void GLRender::holdRenderFrame(bool held)
+{
+    renderFrameHolds = std::max(0, renderFrameHolds + (held ? 1 : -1));
+    frameShade->update();
+}
+
+void GLRender::setRenderFrameSize(const QSize &pictureSize)
+{
+    if (pictureSize.isEmpty())
+        return;
+    renderFrameSize = pictureSize;
+    frameShade->update();
 }

@@ -1,5 +1,6 @@
 #include "SceneSession.h"
 
+#include "GraftalFit.h"
 #include "Logger.h"
 #include "ModelLoadController.h"
 #include "SafeFile.h"
@@ -89,21 +90,10 @@ bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
     // Without anybody to ask, a scene file another session saved is kept, and the graftals
     // go beside it.
     auto saveUnasked = [&] {
-        if (scene.stateFileIsOurs()) {
-            save();
-            return;
-        }
-        const QString base = scene.stateFileName().chopped(4);
-        QString beside = base + QStringLiteral(" (recovered).dat");
-        for (int n = 2; safefile::exists(beside); ++n)
-            beside = base + QStringLiteral(" (recovered %1).dat").arg(n);
-        if (scene.saveStateTo(beside))
-            logger->warn(QStringLiteral("the painted graftals were saved to %1 before %2, beside "
-                                        "the earlier %3")
-                             .arg(beside, when, scene.stateFileName()));
-        else
-            logger->error(
-                QStringLiteral("the scene could not be saved to %1 before %2").arg(beside, when));
+        if (!scene.stateFileIsOurs())
+            saveRecovered(when, QStringLiteral("beside the earlier %1").arg(scene.stateFileName()));
+        else if (!save())
+            saveRecovered(when, cannotWrite());
     };
     if (quietly) {
         saveUnasked();
@@ -134,9 +124,11 @@ bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
         return false;
     if (save())
         return true;
+    const QString recovered = saveRecovered(when, cannotWrite());
     QMessageBox::warning(
         dialogParent.window(), QStringLiteral("Save failed"),
-        QStringLiteral("The scene could not be saved to %1.").arg(scene.stateFileName()));
+        QStringLiteral("The scene could not be saved to %1.").arg(scene.stateFileName()) +
+            recoveredNote(recovered));
     // A session that ended meanwhile still ends.
     return ended && ended();
 }
@@ -158,10 +150,13 @@ void SceneSession::saveSceneInteractively()
                               QMessageBox::Save | QMessageBox::Cancel,
                               QMessageBox::Cancel) != QMessageBox::Save)
         return;
-    if (!saveSceneAndView())
-        QMessageBox::warning(&dialogParent, QStringLiteral("Save failed"),
-                             QStringLiteral("The scene could not be saved to %1.\n%2")
-                                 .arg(file, scene.stateError()));
+    if (saveSceneAndView())
+        return;
+    const QString failure = scene.stateError();
+    const QString recovered = saveRecovered(QStringLiteral("going on"), cannotWrite());
+    QMessageBox::warning(&dialogParent, QStringLiteral("Save failed"),
+                         QStringLiteral("The scene could not be saved to %1.\n%2").arg(file, failure) +
+                             recoveredNote(recovered));
 }
 
 void SceneSession::reloadSceneInteractively()
@@ -190,6 +185,55 @@ void SceneSession::reloadSceneInteractively()
     else
         notes.prepend(QStringLiteral("Scene reloaded from %1").arg(file));
     emit statusMessage(notes.join(QStringLiteral("; ")));
+}
+
+QString SceneSession::recoveredFileName() const
+{
+    // Beside the scene file, under a name short enough to be saved whatever the model's:
+    // the base is cut (at a whole character) until the name fits a folder entry.
+    constexpr qsizetype LongestFileName = 255; // bytes, on every common file system
+    const QFileInfo state(scene.stateFileName());
+    QString base = state.completeBaseName();
+    auto nameOf = [&](int n) {
+        return base + (n < 2 ? QStringLiteral(" (recovered).dat")
+                             : QStringLiteral(" (recovered %1).dat").arg(n));
+    };
+    auto fits = [&](int n) { return QFile::encodeName(nameOf(n)).size() <= LongestFileName; };
+    int n = 1;
+    for (;; ++n) {
+        while (!base.isEmpty() && !fits(n))
+            base.chop(base.size() >= 2 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+        if (!safefile::exists(state.dir().filePath(nameOf(n))))
+            break;
+    }
+    return state.dir().filePath(nameOf(n));
+}
+
+QString SceneSession::cannotWrite() const
+{
+    return QStringLiteral("as %1 could not be written").arg(scene.stateFileName());
+}
+
+QString SceneSession::saveRecovered(const QString &when, const QString &why)
+{
+    const QString beside = recoveredFileName();
+    if (!scene.saveStateTo(beside)) {
+        logger->error(
+            QStringLiteral("the scene could not be saved to %1 before %2").arg(beside, when));
+        return {};
+    }
+    const QString told =
+        QStringLiteral("The painted graftals were saved to %1 before %2, %3").arg(beside, when, why);
+    logger->warn(told);
+    emit statusMessage(told);
+    return beside;
+}
+
+QString SceneSession::recoveredNote(const QString &recovered)
+{
+    return recovered.isEmpty()
+               ? QString()
+               : QStringLiteral("\nThe painted graftals were saved to %1 instead.").arg(recovered);
 }
 
 QString SceneSession::viewFileName() const
@@ -232,24 +276,32 @@ QStringList SceneSession::restoreView(bool reloading)
     if (!scene.loaded())
         return {};
     SceneViewFile view;
+    view.style.twoSided = scene.style.twoSided; // kept when the file does not say
     QString why;
     const QString file = viewFileName();
     const SceneViewFile::Outcome outcome = view.read(file, why);
+    QStringList notes;
     if (outcome != SceneViewFile::Outcome::Read && !reloading) {
-        // Graftal sizes are in the model's units: another model starts from its own.
+        // Graftal sizes are in the model's units: another model starts from its own, fitted
+        // when a graftal of base size 1 would be far out of proportion with it.
         scene.style.graftalScale = ViewStyle().graftalScale;
+        if (graftalfit::wanted(scene.extent)) {
+            scene.style.graftalScale = graftalfit::fitted(scene.extent);
+            notes.append(graftalfit::message(scene.style.graftalScale));
+        }
         emit viewRestored();
     }
     if (outcome == SceneViewFile::Outcome::Missing)
         return reloading ? QStringList{QStringLiteral("no view was saved with it (%1 is missing)")
                                            .arg(file)}
-                         : QStringList();
+                         : notes;
     if (outcome == SceneViewFile::Outcome::Refused) {
         logger->warn(QStringLiteral("%1 is ignored: %2").arg(file, why));
-        return {QStringLiteral("%1 is ignored: %2").arg(file, why)};
+        return notes + QStringList{QStringLiteral("%1 is ignored: %2").arg(file, why)};
     }
-    scene.setCamera(view.cameraFor(scene.camera()));
     scene.style = view.style;
+    scene.orientModel();
+    scene.setCamera(view.cameraFor(scene.camera()));
     emit viewRestored();
     if (view.modelPath != QFileInfo(scene.modelPath()).absoluteFilePath())
         return {QStringLiteral("this scene was painted on %1").arg(view.modelPath)};

@@ -60,6 +60,14 @@ private:
     // notes for the status line, about a missing one only when `reloading`.
     QStringList restoreView(bool reloading);
     QString viewFileName() const;
+    // A free "(recovered)" name beside the scene file that fits a folder entry.
+    QString recoveredFileName() const;
+    // Saves the painted graftals under a "(recovered)" name when their own file cannot be
+    // written or is another session's (`why`, a clause for the message), and tells where;
+    // the name, or empty when that failed too.
+    QString saveRecovered(const QString &when, const QString &why);
+    QString cannotWrite() const;
+    static QString recoveredNote(const QString &recovered);
     // The model the view beside the scene file names when that is not the one open.
     QString otherModelOfView() const;
 

@@ -25,6 +25,7 @@ const QString Title = QStringLiteral("Render turntable");
 // line.
 class TurntableDialog : public QDialog
 {
+    Q_OBJECT
 public:
     TurntableDialog(QWidget *parent, const QString &suggested) : QDialog(parent)
     {
@@ -67,7 +68,11 @@ public:
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         form->addRow(buttons);
+        for (QSpinBox *side : {&width, &height})
+            connect(side, &QSpinBox::valueChanged, this, &TurntableDialog::sizeChanged);
     }
+
+    QSize pictureSize() const { return {width.value(), height.value()}; }
 
     TurntableRequest request() const
     {
@@ -79,6 +84,9 @@ public:
         r.output = output.text();
         return r;
     }
+
+signals:
+    void sizeChanged();
 
 private:
     QSpinBox frames, width, height;
@@ -96,6 +104,16 @@ void TurntableExport::renderInteractively(GLRender &view)
         return;
     }
     TurntableDialog dialog(&view, QFileInfo(scene.modelPath()).baseName() + QStringLiteral(".mp4"));
+    // While the dialog is open the view shows what the video will: the rest is darkened.
+    struct FrameHeld
+    {
+        GLRender &v;
+        explicit FrameHeld(GLRender &on) : v(on) { v.holdRenderFrame(true); }
+        ~FrameHeld() { v.holdRenderFrame(false); }
+    } held(view);
+    view.setRenderFrameSize(dialog.pictureSize());
+    QObject::connect(&dialog, &TurntableDialog::sizeChanged, &view,
+                     [&view, &dialog] { view.setRenderFrameSize(dialog.pictureSize()); });
     for (;;) {
         if (dialog.exec() != QDialog::Accepted)
             return;
@@ -117,7 +135,9 @@ TurntableExport::TurntableExport(GLRender &v, const TurntableRequest &r)
     : QObject(&v), view(v), request(r)
 {
     const Scene &scene = *view.scene();
-    render = std::make_unique<TurntableRender>(view.renderer(), scene, scene.camera(),
+    // What the view shows within the render frame of the video's aspect.
+    const Camera start = view.pictureCamera(request.width, request.height);
+    render = std::make_unique<TurntableRender>(view.renderer(), scene, start,
                                                settingsOf(scene.style), request);
     progress = new QProgressDialog(QStringLiteral("Rendering turntable"), QStringLiteral("Cancel"),
                                    0, render->framesToRender(), &view);
@@ -129,7 +149,7 @@ TurntableExport::TurntableExport(GLRender &v, const TurntableRequest &r)
     connect(progress, &QProgressDialog::canceled, this, [this] { end(false); });
     QString error = QString::fromLatin1(imageexport::MissedModel);
     view.makeCurrent();
-    bool begun = view.renderer().modelInView(scene, scene.camera(), request.width, request.height);
+    bool begun = view.renderer().modelInView(scene, start, request.width, request.height);
     if (begun) {
         view.renderer().prepareTextures(scene);
         begun = render->begin(error);
@@ -191,3 +211,5 @@ void TurntableExport::end(bool written, const QString &error)
     emit over(written);
     deleteLater();
 }
+
+#include "TurntableExport.moc"

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegion>
 #include <cmath>
 
 QCursor brushCursor(int radius, double devicePixelRatio, bool erasing)
@@ -36,4 +37,42 @@ QLabel *makeEmptyViewHint(QWidget *view)
     hint->setStyleSheet(QStringLiteral("color: #606060; background: transparent;"));
     hint->setAttribute(Qt::WA_TransparentForMouseEvents);
     return hint;
+}
+
+namespace {
+class RenderFrameShade : public QWidget
+{
+public:
+    RenderFrameShade(QWidget *view, std::function<QRect()> frameOf)
+        : QWidget(view), frame(std::move(frameOf))
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setGeometry(view->rect());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QRect inside = frame();
+        if (inside.isEmpty())
+            return;
+        QPainter painter(this);
+        QRegion outside(rect());
+        outside -= inside;
+        painter.setClipRegion(outside);
+        painter.fillRect(rect(), QColor(0, 0, 0, 110));
+        painter.setClipping(false);
+        painter.setPen(QPen(QColor(255, 255, 255, 160), 1.0));
+        painter.drawRect(inside.adjusted(0, 0, -1, -1));
+    }
+
+private:
+    std::function<QRect()> frame;
+};
+} // namespace
+
+QWidget *makeRenderFrameShade(QWidget *view, std::function<QRect()> frame)
+{
+    return new RenderFrameShade(view, std::move(frame));
 }

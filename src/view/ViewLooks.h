@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QCursor>
+#include <QRect>
+#include <functional>
 
 class QLabel;
 class QWidget;
@@ -14,3 +16,7 @@ QCursor brushCursor(int radius, double devicePixelRatio, bool erasing);
 
 // The grey line over an empty view that says what to do first.
 QLabel *makeEmptyViewHint(QWidget *view);
+
+// A child over the whole view that darkens what lies outside the rectangle `frame` gives
+// (nothing when it is empty); the pointer goes through it.
+QWidget *makeRenderFrameShade(QWidget *view, std::function<QRect()> frame);

@@ -11,6 +11,7 @@
 #include "GraftalPainter.h"
 #include "GraftalThumbnailNavigator.h"
 #include "LoggerOutput.h"
+#include "OrbitDrag.h"
 #include "PixmapScroller.h"
 #include "Scene.h"
 #include "TextureManager.h"
@@ -25,6 +26,7 @@
 #include <QGraphicsScene>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -44,6 +46,7 @@ private slots:
     void selectionReachesPanelsInOrder();
     void f12IsTheViewsOnceItHasTheFocus();
     void oneEditReachesStripsAndTextures();
+    void styleRowFitsGraftalsAndHomeFramesFromAnywhere();
     void cleanup() { TreeManager::destroyInstance(); }
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
@@ -114,6 +117,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {15, "Render turntable…", false},
         {0, nullptr, false},
         {13, "Frame model", false},
+        {0, "Show render frame", true},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
@@ -138,6 +142,8 @@ void TestMainWindow::toolbarsCarryTheirActions()
         QCOMPARE(view[i]->text(), text);
         QCOMPARE(view[i]->data().toInt(), expected[i].data);
         QCOMPARE(view[i]->isCheckable(), expected[i].checkable);
+        if (expected[i].data == 0) // a toggle of the view, shown by its text
+            continue;
         QVERIFY(!view[i]->icon().isNull());
         if (i == 0) {
             // Opening takes Ctrl+O and its tool tip names the formats.
@@ -146,7 +152,9 @@ void TestMainWindow::toolbarsCarryTheirActions()
             continue;
         }
         QCOMPARE(view[i]->toolTip(), expected[i].data == 13 ? text + " (Home)" : text);
-        QVERIFY(view[i]->shortcut().isEmpty());
+        // Home frames the model from anywhere in the window.
+        QCOMPARE(view[i]->shortcut(),
+                 expected[i].data == 13 ? QKeySequence(Qt::Key_Home) : QKeySequence());
     }
     for (QAction *a : tree)
         QVERIFY(!a->icon().isNull());
@@ -374,6 +382,43 @@ void TestMainWindow::oneEditReachesStripsAndTextures()
     ui.detailNavigator->pixmapSelected(1);
     QCOMPARE(g->currentLevel, 1);
     QCOMPARE(painter->currentPixmaps().first.toImage().pixelColor(200, 200).alpha(), 0);
+}
+
+void TestMainWindow::styleRowFitsGraftalsAndHomeFramesFromAnywhere()
+{
+    // A ball 1.5 across: a graftal of base size 1 would be two thirds of it.
+    ScopedWorkDir work;
+    QVERIFY(!testsupport::shapeModel("ball 0.75", QDir::currentPath()).isEmpty());
+    Tuftmill window;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    const TuftmillClass &ui = window.form();
+    QVERIFY(ui.view->openModel("ball_0.75.3ds"));
+    // Opened without a saved view, it starts fitted, and the status line says so.
+    QCOMPARE(ui.view->scene()->style.graftalScale, 0.03);
+    QCOMPARE(ui.graftalScaleBox->value(), 0.03);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QString::fromUtf8("Graftal scale fitted to this model: \u00d7 0.03"));
+    ui.graftalScaleBox->setValue(2.0);
+    QCOMPARE(ui.view->scene()->style.graftalScale, 2.0);
+    QTest::mouseClick(ui.styleToolBar->widgetForAction(ui.fitGraftalScaleAction), Qt::LeftButton);
+    QCOMPARE(ui.view->scene()->style.graftalScale, 0.03);
+    QCOMPARE(ui.graftalScaleBox->value(), 0.03);
+
+    // Home frames the model with the focus in the graftal list, far from the view.
+    Scene &scene = *ui.view->scene();
+    ui.view->frameModel();
+    const Camera framed = scene.camera();
+    scene.setCamera(framed.dolly(4.0, OrbitDrag::centreOf(scene)));
+    ui.graftalTree->setFocus();
+    QCOMPARE(window.focusWidget(), static_cast<QWidget *>(ui.graftalTree));
+    QTest::keyClick(ui.graftalTree, Qt::Key_Home);
+    QVERIFY(std::abs(scene.camera().worldEye.z - framed.worldEye.z) < 1e-6 * framed.worldEye.z);
+
+    // "Up axis" shows the format's axis and sets the style's.
+    QCOMPARE(ui.upAxisBox->currentText(), QStringLiteral("+Z"));
+    ui.upAxisBox->setCurrentIndex(0);
+    QCOMPARE(scene.style.up, UpAxis::PlusX);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestMainWindow)

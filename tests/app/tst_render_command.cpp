@@ -1,8 +1,10 @@
 // `tuftmill --render`: pictures from the command line, without a window and without a
 // display, and a clear one-line failure for everything that can go wrong.
+#include "../support/HostileOutputs.h"
 #include "../support/Models.h"
 #include "../support/RenderWorkspace.h"
 #include "../support/TestSupport.h"
+#include "../support/VideoDecode.h"
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "RenderCommand.h"
@@ -36,6 +38,23 @@ bool green(QRgb c)
     return qGreen(c) > 90 && qRed(c) < 80 && qBlue(c) < 80;
 }
 
+// Finished frames to assemble: a_ whole (1-5), f_ without frame 3, s_ with a smaller
+// frame 2, l_ with a link for frame 2.
+bool writeFrameSets(const QString &dir)
+{
+    QImage frame(32, 24, QImage::Format_RGB32);
+    bool ok = true;
+    for (int n = 1; n <= 5; ++n) {
+        frame.fill(QColor(40 * n, 90, 200));
+        const QString number = QStringLiteral("_%1.png").arg(n, 4, 10, QLatin1Char('0'));
+        ok = ok && frame.save(dir + "/a" + number);
+        ok = ok && (n == 3 || frame.save(dir + "/f" + number));
+        ok = ok && (n > 2 || (n == 1 ? frame : frame.copy(0, 0, 30, 24)).save(dir + "/s" + number));
+    }
+    return ok && QFile::copy(dir + "/a_0001.png", dir + "/l_0001.png") &&
+           QFile::link(dir + "/a_0002.png", dir + "/l_0002.png");
+}
+
 } // namespace
 
 class TestRenderCommand : public QObject
@@ -48,9 +67,15 @@ private slots:
     void rendersThroughTheDisplayToo();
     void texturesShowWhereTheModelIsLit_data();
     void texturesShowWhereTheModelIsLit();
+    void framesAnyModelWhole_data();
+    void framesAnyModelWhole();
     void failuresSayWhyInOneLine_data();
     void failuresSayWhyInOneLine();
+    void outputsAreNeverWrittenThrough_data();
+    void outputsAreNeverWrittenThrough();
     void helpAndVersionArePrinted();
+    void finishedFramesAreAssembled_data();
+    void finishedFramesAreAssembled();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -113,6 +138,11 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::newRow("fps words") << QStringList{"--render",    "m",  "--output", "o_%04d.png",
                                               "--turntable", "12", "--fps",    "fast"}
                                << true << "--fps needs a whole number";
+    QTest::newRow("up words") << QStringList{"--render", "m", "--output", "o.png", "--up", "top"}
+                              << true << "--up needs x, y, z, -x, -y or -z, not top";
+    QTest::newRow("elevation words")
+        << QStringList{"--render", "m", "--output", "o.png", "--elevation", "high"} << true
+        << "--elevation needs a number";
     QTest::newRow("degrees of a still")
         << QStringList{"--render", "m", "--output", "o.png", "--degrees", "90"} << true
         << "--degrees needs --turntable";
@@ -177,6 +207,14 @@ void TestRenderCommand::rendersWithoutADisplay()
     QCOMPARE(picture.pixelColor(2, 2), QColor(255, 250, 200)); // the scene's background
     QCOMPARE(count(plain, red), 0);
     QVERIFY(count(picture, red) > 200);   // graftals along the silhouette
+    // Fitted to the ball 20 across, the graftals are drawn at 0.4 of their size.
+    const Result fitted =
+        runTuftmill(w.dir.path(), {"--render", "sphere.3ds", "--output", "fitted.png", "--scene",
+                                   "sphere.dat", "--size", "640x360", "--graftal-scale", "fit"});
+    QCOMPARE(fitted.status, 0);
+    const int fittedRed = count(QImage(w.file("fitted.png")), red);
+    QVERIFY2(fittedRed > 20 && fittedRed < count(picture, red) * 3 / 4,
+             qPrintable(QString::number(fittedRed)));
     QVERIFY(count(picture, green) > 500); // the ball where it faces the viewer
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         picture.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/render-command.png");
@@ -263,6 +301,40 @@ void TestRenderCommand::texturesShowWhereTheModelIsLit()
              !textureShows);
 }
 
+void TestRenderCommand::framesAnyModelWhole_data()
+{
+    QTest::addColumn<int>("row");
+    const QList<testsupport::FramedShape> rows = testsupport::framedShapes();
+    for (int i = 0; i < rows.size(); ++i)
+        QTest::addRow("%d %s %s", i, qPrintable(rows[i].shape), qPrintable(rows[i].args.join(' ')))
+            << i;
+}
+
+void TestRenderCommand::framesAnyModelWhole()
+{
+    QFETCH(int, row);
+    const testsupport::FramedShape shape = testsupport::framedShapes()[row];
+    static QMap<QString, double> shares;
+    Workspace w;
+    const QString model = testsupport::shapeModel(shape.shape, w.dir.path());
+    QVERIFY(!model.isEmpty());
+    const QString output =
+        shape.frames ? QStringLiteral("f_%02d.png") : QStringLiteral("still.png");
+    QStringList line{"--render", model, "--output", output, "--size", "320x240", "--frame"};
+    if (shape.frames)
+        line << "--turntable" << QString::number(shape.frames);
+    const Result r = runTuftmill(w.dir.path(), line + shape.args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    for (int f = 1; f <= std::max(shape.frames, 1); ++f) {
+        const QString file = shape.frames ? QString::asprintf("f_%02d.png", f) : output;
+        const QImage picture(w.file(file));
+        QCOMPARE(picture.size(), QSize(320, 240));
+        QString seen;
+        QVERIFY2(testsupport::framedAsWanted(picture, shape, shares, seen),
+                 qPrintable(file + ": " + seen));
+    }
+}
+
 void TestRenderCommand::failuresSayWhyInOneLine_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -319,6 +391,23 @@ void TestRenderCommand::failuresSayWhyInOneLine_data()
               "cannot write f_0001.png: File too large");
     turntable("full disk, video", {"turn.mp4", "--size", "640x480"},
               "cannot write turn.mp4: File too large");
+    const auto assemble = [](const char *row, const QStringList &args, const char *says) {
+        QTest::newRow(row) << (QStringList{"--assemble"} + args) << QStringList{} << says;
+    };
+    assemble("assemble, a gap", {"f_%04d.png", "--output", "t.mp4"},
+             "frame 3 (f_0003.png) is missing");
+    assemble("assemble, short of --frames", {"a_%04d.png", "--frames", "2-7", "--output", "t.mp4"},
+             "frame 6 (a_0006.png) is missing");
+    assemble("assemble, no frames", {"x_%04d.png", "--output", "t.mp4"},
+             "no frames of x_%04d.png are there");
+    assemble("assemble, other size", {"s_%04d.png", "--output", "t.webm"},
+             "s_0002.png is 30x24, not 32x24 as the first frame");
+    assemble("assemble, a link", {"l_%04d.png", "--output", "t.mp4"}, "l_0002.png is a link");
+    assemble("assemble, unknown ending", {"a_%04d.png", "--output", "t.avi"},
+             "t.avi is not a .mp4 or .webm name");
+    assemble("assemble, jpeg frames", {"a_%04d.jpg", "--output", "t.mp4"}, "is not a .png name");
+    assemble("assemble, render options", {"a_%04d.png", "--output", "t.mp4", "--size", "8x8"},
+             "--size is not an option of --assemble");
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine()
@@ -342,6 +431,7 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QCOMPARE(::mkfifo(QFile::encodeName(w.file("pipe.dat")).constData(), 0644), 0);
     QVERIFY(QFile::link("/dev/zero", w.file("zero.dat")));
     QVERIFY(testsupport::writeBytes(w.file("notes.dat"), "these are notes, not a scene\n"));
+    QVERIFY(writeFrameSets(w.dir.path()));
     const QStringList before = w.written();
     // A file size limit stands in for a full disk: writes past 1 KiB fail.
     const QStringList limited{"bash", "-c", "trap '' XFSZ; ulimit -S -f 1; exec \"$0\" \"$@\""};
@@ -354,6 +444,48 @@ void TestRenderCommand::failuresSayWhyInOneLine()
     QCOMPARE(w.written(), before);
 }
 
+void TestRenderCommand::outputsAreNeverWrittenThrough_data()
+{
+    QTest::addColumn<QString>("hostile");
+    QTest::addColumn<QString>("kind"); // a still, PNG frames or a video
+    QTest::addColumn<QString>("says");
+    for (const testsupport::HostileOutput &h : testsupport::hostileOutputs())
+        for (const char *kind : {"still", "frames", "video"})
+            QTest::addRow("%s, %s", h.row, kind) << h.row << kind << h.says;
+}
+
+// Whatever stands under the output's name (for frames: the second frame's) is left as it
+// was, and so is what a link there points at; earlier frames of the user's keep their
+// bytes, and the run leaves nothing behind.
+void TestRenderCommand::outputsAreNeverWrittenThrough()
+{
+    QFETCH(QString, hostile);
+    QFETCH(QString, kind);
+    QFETCH(QString, says);
+    Workspace w;
+    const QString name = kind == "still"    ? "out.png"
+                         : kind == "frames" ? "f_0002.png"
+                                            : "turn.mp4";
+    const testsupport::HostileFolder folder(
+        hostile, w.dir.path(), name,
+        {{"f_0001.png", "the user's frame 1"}, {"f_0003.png", "the user's frame 3"}});
+    if (!folder.skipReason().isEmpty())
+        QSKIP(qPrintable(folder.skipReason()));
+    QStringList args{"--render", "sphere.3ds", "--size", "160x120", "--output"};
+    if (kind == "still")
+        args << folder.path(name);
+    else
+        args << folder.path(kind == "frames" ? "f_%04d.png" : name) << "--turntable" << "3";
+    const QStringList before = w.written();
+    const Result r = runTuftmill(w.dir.path(), args);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("tuftmill: ") && r.err.count('\n') == 1, qPrintable(r.err));
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY2(hostile == "full disk" || r.err.contains(folder.path(name)), qPrintable(r.err));
+    QVERIFY2(folder.changes().isEmpty(), qPrintable(folder.changes()));
+    QCOMPARE(w.written(), before);
+}
+
 void TestRenderCommand::helpAndVersionArePrinted()
 {
     QTemporaryDir dir;
@@ -362,7 +494,7 @@ void TestRenderCommand::helpAndVersionArePrinted()
     QVERIFY(r.out.startsWith("Usage: tuftmill"));
     for (const char *option : {"--render", "--output", "--scene", "--size", "--yaw", "--pitch",
                                "--distance", "--turntable", "--degrees", "--frames", "--fps",
-                               "--version"})
+                               "--assemble", "--up", "--elevation", "--azimuth", "--version"})
         QVERIFY2(r.out.contains(QLatin1String(option)), option);
     QCOMPARE(r.err, QString());
     // The version is the build's, whatever else is on the line.
@@ -373,6 +505,42 @@ void TestRenderCommand::helpAndVersionArePrinted()
         QCOMPARE(v.err, QString());
     }
     QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void TestRenderCommand::finishedFramesAreAssembled_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("all there") << QStringList{"--output", "t.mp4"} << 5 << "h264";
+    QTest::newRow("a part") << QStringList{"--frames", "2-3", "--output=t.webm", "--fps", "12"} << 2
+                            << "vp9";
+}
+
+void TestRenderCommand::finishedFramesAreAssembled()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, frames);
+    QFETCH(QString, codec);
+    QTemporaryDir dir;
+    QVERIFY(writeFrameSets(dir.path()));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files);
+    const Result r = runTuftmill(dir.path(), QStringList{"--assemble", "a_%04d.png"} + args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QCOMPARE(r.err, QString());
+    const QString video =
+        args.filter(QRegularExpression("\\.(mp4|webm)$")).first().section('=', -1);
+    const testsupport::Decoded v = testsupport::decode(dir.filePath(video));
+    QCOMPARE(v.frames, frames);
+    QCOMPARE(v.size, QSize(32, 24));
+    QCOMPARE(v.codec, codec);
+    // The video, and nothing half-written beside it.
+    QStringList after = QDir(dir.path()).entryList(QDir::Files);
+    after.removeAll(QStringLiteral("logger.log"));
+    QStringList expected = before;
+    expected.append(video);
+    expected.sort();
+    QCOMPARE(after, expected);
 }
 
 QTEST_MAIN(TestRenderCommand)

@@ -113,12 +113,12 @@ struct Session
     Tuftmill window;
     Scene *scene = nullptr;
 
-    explicit Session(bool paint = true)
+    explicit Session(bool paint = true, const QString &model = QStringLiteral("two.3ds"))
     {
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        testsupport::twoMeshModel().save(QStringLiteral("two.3ds"));
+        testsupport::twoMeshModel().save(model);
         GLRender *view = window.form().view;
-        QVERIFY(view->openModel(QStringLiteral("two.3ds")));
+        QVERIFY(view->openModel(model));
         scene = view->scene();
         if (paint) {
             scene->beginStroke();
@@ -150,6 +150,8 @@ private slots:
     void sessionEndDuringSaveFailedStillCloses();
     void sessionEndKeepsAnEarlierSceneFileNeverLoaded();
     void titleTellsTheModelAndUnsavedChanges();
+    void longModelNamesKeepTheirGraftals_data();
+    void longModelNamesKeepTheirGraftals();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -366,6 +368,50 @@ void TestUnsavedScene::sessionEndKeepsAnEarlierSceneFileNeverLoaded()
     QVERIFY(!s.window.isVisible());
     QCOMPARE(testsupport::readBytes(QStringLiteral("scenes/two.dat")), yesterday);
     QCOMPARE(QFileInfo(QStringLiteral("scenes/two (recovered).dat")).size(), Header + Record);
+}
+
+void TestUnsavedScene::longModelNamesKeepTheirGraftals_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("saved"); // where the graftals go
+    QTest::addColumn<bool>("told");     // the "Save failed" box says where they went
+    const QString fits = QString(246, QLatin1Char('m'));
+    QTest::newRow("250 bytes, its scene name fits")
+        << fits + ".3ds" << "scenes/" + fits + ".dat" << false;
+    // No extension: the scene's name is 4 bytes longer than any file's can be.
+    const QString cut = QString(255 - 16, QLatin1Char('m')); // " (recovered).dat"
+    QTest::newRow("255 bytes, no extension")
+        << QString(255, QLatin1Char('m')) << "scenes/" + cut + " (recovered).dat" << true;
+}
+
+// "Save current state of scene", then the end of the session: the painted graftals are on
+// disk, under the scene's name where it fits and under a shorter "(recovered)" name where it
+// does not, which the user is told.
+void TestUnsavedScene::longModelNamesKeepTheirGraftals()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, saved);
+    QFETCH(bool, told);
+    Session s(true, model);
+    testsupport::MessageBoxCatcher catcher;
+    QAction save;
+    save.setData(GLRender::SaveStateAction);
+    s.window.form().view->dispatchAction(&save);
+    QCOMPARE(catcher.seen, told ? 1 : 0);
+    if (told) {
+        QCOMPARE(catcher.title, QStringLiteral("Save failed"));
+        QVERIFY2(catcher.text.contains("The painted graftals were saved to " + saved + " instead."),
+                 qPrintable(catcher.text));
+    }
+    QCOMPARE(QFileInfo(saved).size(), Header + Record);
+    // Still unsaved under its own name, the scene goes to the "(recovered)" name again at
+    // the end of the session.
+    if (told)
+        QVERIFY(QFile::remove(saved));
+    s.window.closeForTermination();
+    QVERIFY(!s.window.isVisible());
+    QCOMPARE(QFileInfo(saved).size(), Header + Record);
+    QCOMPARE(QDir("scenes").entryList(QDir::Files | QDir::Hidden), QStringList{saved.mid(7)});
 }
 
 void TestUnsavedScene::titleTellsTheModelAndUnsavedChanges()

@@ -1,12 +1,15 @@
 #include "Desktop.h"
 
 #include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 QString Desktop::run(const QString &program, const QStringList &args, int timeoutMs)
 {
@@ -16,9 +19,73 @@ QString Desktop::run(const QString &program, const QStringList &args, int timeou
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
-void Desktop::settle(int ms)
+namespace {
+// The processes started from this test and theirs (the application, its model reader): the
+// ones whose work a step waits for.
+QList<QByteArray> descendantStats()
 {
-    QTest::qWait(ms);
+    QHash<qint64, QList<qint64>> children;
+    QHash<qint64, QByteArray> stats;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 id = pid.toLongLong(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2)
+            continue;
+        children[fields[1].toLongLong()].append(id);
+        stats.insert(id, line);
+    }
+    QList<QByteArray> found;
+    QList<qint64> open{qint64(getpid())};
+    while (!open.isEmpty())
+        for (qint64 child : children.value(open.takeLast())) {
+            open.append(child);
+            found.append(stats.value(child));
+        }
+    return found;
+}
+
+// Whether a thread of those processes runs or waits to run (or waits for the disk).
+bool anyBusy()
+{
+    for (const QByteArray &process : descendantStats()) {
+        const QByteArray pid = process.left(process.indexOf(' '));
+        for (const QString &task :
+             QDir(QStringLiteral("/proc/%1/task").arg(QString::fromLatin1(pid))).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/task/%2/stat").arg(QString::fromLatin1(pid), task));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const char state = line.size() > line.lastIndexOf(')') + 2
+                                   ? line.at(line.lastIndexOf(')') + 2)
+                                   : 'S';
+            if (state == 'R' || state == 'D')
+                return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+void Desktop::settle()
+{
+    // The server has taken every request sent so far (xdotool's connection has ended; a
+    // round trip on one of our own), so what it made of them waits at the application,
+    // which that woke. Then the step is done once every thread of the application (and of
+    // its reader) is asleep on a few looks in a row: it has handled what it was given.
+    static Display *display = XOpenDisplay(nullptr);
+    if (display)
+        XSync(display, False);
+    QElapsedTimer clock;
+    clock.start();
+    for (int quiet = 0; quiet < 3 && clock.elapsed() < 60000;) {
+        quiet = anyBusy() ? 0 : quiet + 1;
+        QTest::qWait(2); // a poll; the test's own events go on meanwhile
+    }
 }
 
 void Desktop::moveTo(QPoint p)
@@ -29,17 +96,17 @@ void Desktop::moveTo(QPoint p)
 void Desktop::click(QPoint p)
 {
     moveTo(p);
-    settle(60);
+    settle();
     xdotool({"click", "1"});
-    settle(150);
+    settle();
 }
 
 void Desktop::press(QPoint p, int button)
 {
     moveTo(p);
-    settle(60);
+    settle();
     xdotool({"mousedown", QString::number(button)});
-    settle(60);
+    settle();
 }
 
 void Desktop::moveThrough(QPoint to)
@@ -49,9 +116,9 @@ void Desktop::moveThrough(QPoint to)
 
 void Desktop::release(int button)
 {
-    settle(60);
+    settle();
     xdotool({"mouseup", QString::number(button)});
-    settle(150);
+    settle();
 }
 
 void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs, int button)
@@ -59,7 +126,12 @@ void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs, int button)
     press(from, button);
     for (int i = 1; i <= steps; ++i) {
         moveThrough(from + (to - from) * i / steps);
-        QThread::msleep(pauseMs);
+        // Each step handled before the next, as a hand moves; `pauseMs` at least between.
+        QElapsedTimer step;
+        step.start();
+        settle();
+        if (step.elapsed() < pauseMs)
+            QThread::msleep(ulong(pauseMs - step.elapsed()));
     }
     release(button);
 }
@@ -67,13 +139,13 @@ void Desktop::drag(QPoint from, QPoint to, int steps, int pauseMs, int button)
 void Desktop::key(const QString &keys)
 {
     xdotool({"key", "--delay", "40", keys});
-    settle(100);
+    settle();
 }
 
 void Desktop::type(const QString &text)
 {
     xdotool({"type", "--delay", "20", text});
-    settle(100);
+    settle();
 }
 
 bool Desktop::chooseFile(QPoint action, const QString &title, const QString &path)
@@ -98,7 +170,7 @@ bool Desktop::answerFileDialog(const QString &title, const QString &path)
         return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
         focus(dialog);
-        settle(800);
+        settle();
         key(QStringLiteral("ctrl+a"));
         type(path);
         key(QStringLiteral("Return"));
@@ -157,7 +229,7 @@ QRect Desktop::windowGeometry(qulonglong id)
 void Desktop::focus(qulonglong id)
 {
     xdotool({"windowfocus", "--sync", QString::number(id)});
-    settle(100);
+    settle();
 }
 
 bool Desktop::requestClose(qulonglong id)

@@ -25,7 +25,9 @@ public:
     static void release(int button = 1);
     static void key(const QString &keys);
     static void type(const QString &text);
-    static void settle(int ms = 300);
+    // Until the application has handled every event sent so far (the server has taken
+    // them, and no thread of the application or its reader is running).
+    static void settle();
 
     // The first visible window whose title matches, waiting for it; 0 if none came.
     static qulonglong waitForWindow(const QString &title, int timeoutMs = 30000);

@@ -30,6 +30,21 @@ QRect global(QWidget *w)
 }
 } // namespace
 
+void laidOut(QWidget &window)
+{
+    QList<QRect> before;
+    for (int round = 0; round < 100; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QList<QRect> now;
+        for (const QWidget *w : window.findChildren<QWidget *>())
+            now.append(QRect(w->mapTo(&window, QPoint(0, 0)), w->size()));
+        if (now == before)
+            return;
+        before = now;
+    }
+}
+
 WindowLayout::WindowLayout(const QString &scratchDir)
 {
     const QString previous = QDir::currentPath();
@@ -38,7 +53,7 @@ WindowLayout::WindowLayout(const QString &scratchDir)
         Tuftmill window;
         window.setAttribute(Qt::WA_DontShowOnScreen);
         window.show();
-        QTest::qWait(200);
+        laidOut(window);
         const TuftmillClass &ui = window.form();
         newGraftal = centre(ui.thumbnailNavigator->button(0));
         addLevel = centre(ui.detailNavigator->addButton());

@@ -26,6 +26,11 @@ struct WindowLayout
     QPoint detailThumbnail(int index) const { return thumbnail(detailStrip, index); }
 };
 
+class QWidget;
+// Until every layout of a window shown off screen has placed its widgets: the events that
+// showing posted are handled until no widget moves or changes size any more.
+void laidOut(QWidget &window);
+
 // How many pixels of `area` differ between two screenshots, looking at every `step`-th
 // pixel in each direction.
 int differingPixels(const QImage &a, const QImage &b, const QRect &area, int step = 1);

@@ -164,7 +164,7 @@ void TestBrushes::brushEraseUndoExportAndQuit()
                                       work.filePath("models/torus.3ds")));
     Desktop::settledScreenshot(at.view);
     Desktop::click(at.viewAction[GLRender::ReloadStateAction]);
-    Desktop::settle(500);
+    Desktop::settle();
     Desktop::click(at.viewAction[GLRender::PaintMode]);
     Desktop::drag(c + QPoint(-150, 0), c + QPoint(150, 0), 6, 30);
     Desktop::settledScreenshot(at.view);

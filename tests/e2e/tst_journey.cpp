@@ -37,7 +37,7 @@ struct Layout : WindowLayout
         QColorDialog dialog(Qt::white);
         dialog.setAttribute(Qt::WA_DontShowOnScreen);
         dialog.show();
-        QTest::qWait(100);
+        laidOut(dialog);
         for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
             if (edit->text().startsWith(QLatin1Char('#')))
                 colourField = edit->mapTo(&dialog, edit->rect().center());
@@ -126,7 +126,7 @@ void TestJourney::artistJourney()
 
     // A new graftal, drawn on its texture and its mask.
     Desktop::click(at.newGraftal);
-    Desktop::settle(500);
+    Desktop::settle();
     const QRect p = at.painter;
     for (int i = 0; i < 5; ++i)
         Desktop::drag(p.topLeft() + QPoint(60 + i * 60, 350),
@@ -137,10 +137,10 @@ void TestJourney::artistJourney()
 
     // A second level of detail, drawn too.
     Desktop::click(at.addLevel);
-    Desktop::settle(300);
+    Desktop::settle();
     Desktop::moveTo(at.detailThumbnail(1));
     Desktop::click(at.detailThumbnail(1));
-    Desktop::settle(300);
+    Desktop::settle();
     Desktop::drag(p.topLeft() + QPoint(200, 390), p.topLeft() + QPoint(200, 20), 12);
     Desktop::keep(Desktop::settledScreenshot(QRect(0, 0, 1920, 1080)), "2-drawing.png");
 
@@ -171,7 +171,7 @@ void TestJourney::artistJourney()
     Desktop::press(c + QPoint(0, 30));
     for (int up = 1; up <= 30; ++up) {
         Desktop::moveThrough(c + QPoint(0, 30 - up));
-        QThread::msleep(10);
+        Desktop::settle();
     }
     Desktop::release();
     const QImage sprayed = Desktop::settledScreenshot(at.view);
@@ -197,7 +197,7 @@ void TestJourney::artistJourney()
     // Save the scene, paint more, reload: the saved state is back.
     const QImage atSave = Desktop::settledScreenshot(at.view);
     Desktop::click(at.viewAction[6]);
-    Desktop::settle(500);
+    Desktop::settle();
     Desktop::click(at.viewAction[3]);
     Desktop::drag(c + QPoint(-100, -90), c + QPoint(100, 90), 30, 10);
     const QImage more = Desktop::settledScreenshot(at.view);

@@ -2,6 +2,7 @@
 // FFmpeg's libraries, split runs, and renders given up part way; nothing half-written is
 // ever left under the output's name.
 #include "../support/RenderWorkspace.h"
+#include "../support/VideoDecode.h"
 #include "FrameWriter.h"
 #include "HeadlessContext.h"
 #include "LoggerOutput.h"
@@ -13,68 +14,18 @@
 #include <QApplication>
 #include <QSet>
 #include <QTemporaryDir>
+#include <csignal>
+#include <cstring>
 #include <memory>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
-
 namespace {
+using testsupport::decode;
+using testsupport::Decoded;
 using testsupport::Result;
 using testsupport::runTuftmill;
 using testsupport::Workspace;
 
 const QStringList Sphere{"--render", "sphere.3ds", "--scene", "sphere.dat", "--pitch", "20"};
-
-struct Decoded
-{
-    int frames = 0;
-    QSize size;
-    QString codec;
-};
-
-// Every picture of the file's video stream, decoded.
-Decoded decode(const QString &path)
-{
-    Decoded d;
-    AVFormatContext *opened = nullptr;
-    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
-        return d;
-    const auto closeInput = [](AVFormatContext *f) { avformat_close_input(&f); };
-    const std::unique_ptr<AVFormatContext, decltype(closeInput)> format(opened, closeInput);
-    const AVCodec *decoder = nullptr;
-    const int stream = avformat_find_stream_info(opened, nullptr) < 0
-                           ? -1
-                           : av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    if (stream < 0)
-        return d;
-    const auto freeCodec = [](AVCodecContext *c) { avcodec_free_context(&c); };
-    const std::unique_ptr<AVCodecContext, decltype(freeCodec)> codec(
-        avcodec_alloc_context3(decoder), freeCodec);
-    const auto freeFrame = [](AVFrame *f) { av_frame_free(&f); };
-    const std::unique_ptr<AVFrame, decltype(freeFrame)> frame(av_frame_alloc(), freeFrame);
-    const auto freePacket = [](AVPacket *p) { av_packet_free(&p); };
-    const std::unique_ptr<AVPacket, decltype(freePacket)> packet(av_packet_alloc(), freePacket);
-    if (avcodec_parameters_to_context(codec.get(), opened->streams[stream]->codecpar) < 0 ||
-        avcodec_open2(codec.get(), decoder, nullptr) < 0)
-        return d;
-    d.codec = QString::fromLatin1(avcodec_get_name(codec->codec_id));
-    const auto drain = [&] {
-        while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
-            ++d.frames;
-            d.size = QSize(frame->width, frame->height);
-        }
-    };
-    while (av_read_frame(opened, packet.get()) >= 0) {
-        if (packet->stream_index == stream && avcodec_send_packet(codec.get(), packet.get()) >= 0)
-            drain();
-        av_packet_unref(packet.get());
-    }
-    avcodec_send_packet(codec.get(), nullptr);
-    drain();
-    return d;
-}
 
 QByteArray pixels(const QString &path)
 {
@@ -93,6 +44,8 @@ private slots:
     void rendersGivenUpLeaveNothing_data();
     void rendersGivenUpLeaveNothing();
     void aFrameNotWrittenStopsTheWriter();
+    void interruptedRunsLeaveNothing_data();
+    void interruptedRunsLeaveNothing();
     void quickFramesKeepEveryPixel_data();
     void quickFramesKeepEveryPixel();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
@@ -206,17 +159,61 @@ void TestTurntable::aFrameNotWrittenStopsTheWriter()
     frame.fill(Qt::darkCyan);
     QString error;
     FrameWriter writer;
+    // A frame of an earlier render stands under the first name: replaced whole, it is not
+    // one the writer made.
+    QVERIFY(testsupport::writeBytes(dir.filePath("f_0001.png"), "an earlier frame"));
     QVERIFY2(writer.write(frame, dir.filePath("f_0001.png"), error), qPrintable(error));
+    QVERIFY2(writer.write(frame, dir.filePath("f_0002.png"), error), qPrintable(error));
     // Handed over once the frame before is written; its own failure shows at the next call.
-    QVERIFY2(writer.write(frame, dir.filePath("gone/f_0002.png"), error), qPrintable(error));
-    QVERIFY(!writer.write(frame, dir.filePath("f_0003.png"), error));
-    QVERIFY2(error.startsWith("cannot write ") && error.contains("gone/f_0002.png"),
+    QVERIFY2(writer.write(frame, dir.filePath("gone/f_0003.png"), error), qPrintable(error));
+    QVERIFY(!writer.write(frame, dir.filePath("f_0004.png"), error));
+    QVERIFY2(error.startsWith("cannot write ") && error.contains("gone/f_0003.png"),
              qPrintable(error));
     QVERIFY(!writer.wait(error));
-    QVERIFY2(error.contains("gone/f_0002.png"), qPrintable(error));
-    QCOMPARE(writer.written(), QStringList{dir.filePath("f_0001.png")});
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"f_0001.png"});
+    QVERIFY2(error.contains("gone/f_0003.png"), qPrintable(error));
+    QCOMPARE(writer.created(), QStringList{dir.filePath("f_0002.png")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"f_0001.png", "f_0002.png"}));
     QCOMPARE(QImage(dir.filePath("f_0001.png")).pixel(3, 3), QColor(Qt::darkCyan).rgb());
+}
+
+void TestTurntable::interruptedRunsLeaveNothing_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("SIGTERM, video") << int(SIGTERM) << "turn.mp4";
+    QTest::newRow("SIGINT, frames") << int(SIGINT) << "f_%04d.png";
+    QTest::newRow("SIGHUP, video") << int(SIGHUP) << "turn.webm";
+}
+
+// A turntable stopped by a signal once something of it is on disk (the video's temporary
+// file, the first frame) ends with its one line and status 1, and leaves nothing.
+void TestTurntable::interruptedRunsLeaveNothing()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, output);
+    Workspace w;
+    QProcess run;
+    testsupport::startTuftmill(run, w.dir.path(),
+                               Sphere + QStringList{"--turntable", "100000", "--size", "160x120",
+                                                    "--output", output});
+    QVERIFY(run.waitForStarted(30000));
+    const auto begun = [&] {
+        const QStringList names = w.written();
+        return names.contains("f_0001.png") || !names.filter(".part").isEmpty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(begun() || run.state() == QProcess::NotRunning, 120000);
+    QVERIFY2(run.state() == QProcess::Running, run.readAllStandardError().constData());
+    QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+    QVERIFY(testsupport::ended(run, 120000));
+    const QString err = QString::fromLocal8Bit(run.readAllStandardError());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 1);
+    QVERIFY2(err.startsWith("tuftmill: stopped by " + QString::fromLatin1(sigabbrev_np(signal))
+                                                          .prepend("SIG")) &&
+                 err.count('\n') == 1,
+             qPrintable(err));
+    QCOMPARE(w.written(), QStringList());
 }
 
 void TestTurntable::quickFramesKeepEveryPixel_data()

@@ -16,12 +16,13 @@ fail() {
 
 # What an installed tree holds, relative to its prefix.
 files=(
+  share/doc/tuftmill/copyright share/doc/tuftmill/LICENSE
   bin/tuftmill libexec/tuftmill/tuftmill-model-reader
   "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" share/man/man1/tuftmill.1
   "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png"
   "share/icons/hicolor/128x128/apps/$id.png" "share/icons/hicolor/256x256/apps/$id.png"
   share/tuftmill/examples/models/torus.3ds share/tuftmill/examples/scenes/torus.dat
-  share/tuftmill/examples/graftals/Grass_blades.xml
+  share/tuftmill/examples/graftals/Grass_blades.xml share/tuftmill/tuftmill-turntable.sbatch
 )
 
 check_tree() {
@@ -34,6 +35,10 @@ check_tree() {
   [ ! -e "$prefix/bin/tuftmill-model-reader" ] || fail "the reader is a command on the PATH"
   desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry"
   appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo"
+  grep -q '<project_license>GPL-3.0-or-later</project_license>' \
+    "$prefix/share/metainfo/$id.metainfo.xml" || fail "the metainfo names another licence"
+  grep -q '^License: GPL-3.0-or-later$' "$prefix/share/doc/tuftmill/copyright" ||
+    fail "the copyright file names another licence"
   for size in 48 128 256; do
     [ "$(identify -format %wx%h "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png")" = \
       "${size}x$size" ] || fail "the ${size}x$size icon has another size"

@@ -110,6 +110,9 @@ class TestSharedFiles : public QObject
 private slots:
     void linksAndSpecialFilesAreLeftAlone_data();
     void linksAndSpecialFilesAreLeftAlone();
+    void aFileSwappedForALinkStays_data();
+    void aFileSwappedForALinkStays();
+    void aPackGraftalOfALongNameSaves();
     void oversizedPacksAreReadWithinLimits_data();
     void oversizedPacksAreReadWithinLimits();
     void decodedLevelsStayWithinTheirBudget();
@@ -196,6 +199,70 @@ void TestSharedFiles::linksAndSpecialFilesAreLeftAlone()
     QCOMPARE(fingerprint(outside.dir.path()), before);
     QCOMPARE(oddEntries(), specials);
     QVERIFY(!QFileInfo::exists(outside.file("new.png")));
+}
+
+void TestSharedFiles::aFileSwappedForALinkStays_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::newRow("link to a file") << "file";
+    QTest::newRow("link to nowhere") << "nowhere";
+    QTest::newRow("named pipe") << "pipe";
+}
+
+// During a session a level file of a graftal is swapped for a link (or a pipe); the
+// graftal is then renamed, so that its files move: what stands under the old name stays,
+// and the status line names it.
+void TestSharedFiles::aFileSwappedForALinkStays()
+{
+    QFETCH(QString, shape);
+    ScopedWorkDir work;
+    Outside outside;
+    writeGraftal("grass", "grass", "3", {Qt::green, Qt::blue});
+    const QByteArray before = fingerprint(outside.dir.path());
+    LibrarySession s;
+    Graftal *grass = s.graftal("grass");
+    QVERIFY(grass);
+    s.draw(grass, 0, Qt::red);
+    s.draw(grass, 1, Qt::yellow);
+    const QString at = Graftal::Directory + "/grass_001.png";
+    QVERIFY(QFile::remove(at));
+    if (shape == "pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0644), 0);
+    else
+        link(outside.file(shape == "file" ? "victim.png" : "new.png"), at);
+    const safefile::Kind kind = safefile::kindOf(at);
+    s.rename(grass, "moss");
+    QCOMPARE(s.library.saveChangedGraftals(), QStringList());
+    QCOMPARE(safefile::kindOf(at), kind);
+    QVERIFY2(s.problems.contains(safefile::refusal(at, kind)), qPrintable(s.problems.join('\n')));
+    QStringList files = onDisk();
+    files.removeAll("grass_001.png"); // listed when it links to a file
+    QCOMPARE(files, (QStringList{"moss.xml", "moss_001.png", "moss_002.png"}));
+    QCOMPARE(colourOf(grass, 0), QColor(Qt::red));
+    s.quit();
+    QCOMPARE(fingerprint(outside.dir.path()), before);
+    QVERIFY(!QFileInfo::exists(outside.file("new.png")));
+}
+
+// A name that fits a folder entry (240 bytes and "_001.png") saves, the first time and
+// every time after: the saves' temporary files have short names of their own.
+void TestSharedFiles::aPackGraftalOfALongNameSaves()
+{
+    ScopedWorkDir work;
+    const QString base(240, QLatin1Char('g'));
+    writeGraftal(base, "long", "4", {Qt::green});
+    LibrarySession s;
+    Graftal *g = s.graftal("long");
+    QVERIFY(g);
+    for (const QColor &colour : {QColor(Qt::red), QColor(Qt::blue)}) {
+        s.draw(g, 0, colour);
+        QCOMPARE(s.library.saveChangedGraftals(), QStringList());
+        QVERIFY(!g->hasUnsavedChanges());
+    }
+    QCOMPARE(onDisk(), (QStringList{base + ".xml", base + "_001.png"}));
+    QCOMPARE(QImage(Graftal::Directory + "/" + base + "_001.png").pixelColor(5, 5),
+             QColor(Qt::blue));
+    QVERIFY(s.problems.isEmpty());
 }
 
 void TestSharedFiles::oversizedPacksAreReadWithinLimits_data()

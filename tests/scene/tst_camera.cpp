@@ -185,8 +185,8 @@ namespace {
 // Where a world point shows: normalized device coordinates of a picture w x h.
 Vector3 onPicture(const Camera &c, const Vector3 &world, int w, int h)
 {
-    const Matrix4 toClip = c.cameraTranslation.preMultiplied(c.cameraRotation)
-                               .preMultiplied(Camera::perspective(w, h));
+    const Matrix4 toClip =
+        c.cameraTranslation.preMultiplied(c.cameraRotation).preMultiplied(c.projection(w, h));
     return toClip.transformPoint(world);
 }
 } // namespace

@@ -9,12 +9,16 @@
 #include "Scene.h"
 #include "StructureCheck.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 using namespace ModelTransfer;
 using testsupport::ScopedWorkDir;
@@ -398,8 +402,20 @@ void TestModelReader::cancelStopsTheReader()
     QVERIFY(testsupport::twoMeshModel().save("two.3ds"));
     const testsupport::ReaderFault slow("slow:60000");
     LoadControl control;
+    // Cancelled once the reader runs (a process of ours), or at once should it never come.
     std::thread canceller([&control] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const QByteArray self = QByteArray::number(getpid());
+        const auto readerRuns = [&] {
+            for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile stat("/proc/" + pid + "/stat");
+                const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+                if (!line.isEmpty() && line.mid(line.lastIndexOf(')') + 2).split(' ').value(1) == self)
+                    return true;
+            }
+            return false;
+        };
+        for (QDeadlineTimer wait(60000); !readerRuns() && !wait.hasExpired();)
+            std::this_thread::yield();
         control.cancel = true;
     });
     QElapsedTimer clock;

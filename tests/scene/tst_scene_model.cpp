@@ -136,11 +136,24 @@ void TestSceneModel::facesNumberAcrossMeshes()
 
 void TestSceneModel::faceIdColours()
 {
+    // The colours the model's face-id array is built with, as picking reads them back.
     using C = std::array<unsigned char, 3>;
-    QCOMPARE(Scene::faceIdColor(0), (C{0, 0, 1}));
-    QCOMPARE(Scene::faceIdColor(255), (C{0, 1, 0}));
-    QCOMPARE(Scene::faceIdColor(65535), (C{1, 0, 0}));
-    QCOMPARE(Scene::faceIdColor(0xFFFFFE), (C{255, 255, 255}));
+    QCOMPARE(ModelImport::faceIdColor(0), (C{0, 0, 1}));
+    QCOMPARE(ModelImport::faceIdColor(255), (C{0, 1, 0}));
+    QCOMPARE(ModelImport::faceIdColor(65535), (C{1, 0, 0}));
+    QCOMPARE(ModelImport::faceIdColor(0xFFFFFE), (C{255, 255, 255}));
+    ScopedWorkDir work;
+    QVERIFY(testsupport::twoMeshModel().save("two.3ds"));
+    Scene scene;
+    QString error;
+    QVERIFY2(scene.loadModel("two.3ds", error), qPrintable(error));
+    for (int f = 0; f < scene.faceCount(); ++f) {
+        const C c = ModelImport::faceIdColor(size_t(f));
+        scene.setPickPicture({{c[0], c[1], c[2]}, 1, 1});
+        QCOMPARE(scene.pickFace(0, 0), scene.face(f));
+    }
+    scene.setPickPicture({{0, 0, 0}, 1, 1}); // the background
+    QCOMPARE(scene.pickFace(0, 0), nullptr);
 }
 
 void TestSceneModel::coloursFollowMaterials()
@@ -345,16 +358,20 @@ void TestSceneModel::manyLoadsLeaveNothingBehind()
     const int children = childProcesses();
     int loaded = 0;
     for (int i = 0; i < 36; ++i) {
-        const char *faults[] = {"", "", "crash", "memory", "memory-crash", ""};
+        const char *faults[] = {"", "", "crash", "memory", "memory-crash", "hang"};
         const testsupport::ReaderFault fault(faults[i % 6]);
         if (i % 6 == 5) {
+            // Cancelled while its reader runs: the reader hangs, so the load can end only by
+            // the cancel (or, far later, by the time limit, which would show in `problem`).
             LoadControl control;
-            std::thread canceller([&control] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::thread canceller([&control, children] {
+                while (childProcesses() <= children)
+                    std::this_thread::yield();
                 control.cancel = true;
             });
-            ModelImport::load("good.3ds", problem, &control);
+            QVERIFY(!ModelImport::load("good.3ds", problem, &control));
             canceller.join();
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
         } else {
             loaded += ModelImport::load(i % 2 ? "bad.3ds" : "good.3ds", problem) != nullptr;
         }

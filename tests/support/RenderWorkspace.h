@@ -16,12 +16,12 @@ struct Result
     QString out, err;
 };
 
-// The real program in `dir`, with no display unless `display` is set; started through
+// Starts the real program in `dir`, with no display unless `display` is set; through
 // `launcher` (a command line that runs the program and arguments it is given) if any.
-inline Result runTuftmill(const QString &dir, const QStringList &args, bool display = false,
-                          const QStringList &extraEnv = {}, const QStringList &launcher = {})
+inline void startTuftmill(QProcess &p, const QString &dir, const QStringList &args,
+                          bool display = false, const QStringList &extraEnv = {},
+                          const QStringList &launcher = {})
 {
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!display) {
         env.remove(QStringLiteral("DISPLAY"));
@@ -34,6 +34,14 @@ inline Result runTuftmill(const QString &dir, const QStringList &args, bool disp
     p.setWorkingDirectory(dir);
     const QStringList line = launcher + QStringList{QStringLiteral(TUFTMILL_APP_PATH)} + args;
     p.start(line.first(), line.mid(1));
+}
+
+// The real program run to its end, as `startTuftmill` starts it.
+inline Result runTuftmill(const QString &dir, const QStringList &args, bool display = false,
+                          const QStringList &extraEnv = {}, const QStringList &launcher = {})
+{
+    QProcess p;
+    startTuftmill(p, dir, args, display, extraEnv, launcher);
     if (!p.waitForFinished(120000))
         return {};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,

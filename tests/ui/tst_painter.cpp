@@ -1,12 +1,21 @@
 #include "../support/GlTestMain.h"
 #include "../support/TestSupport.h"
+#include "BrushPanel.h"
 #include "GraftalPainter.h"
 #include "LoggerOutput.h"
+#include "TextureManager.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPainter>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabletEvent>
+#include <QTemporaryDir>
+
+Q_DECLARE_METATYPE(BrushSettings)
 
 namespace {
 LevelPair blankPair()
@@ -70,11 +79,70 @@ struct Fixture
         QVERIFY(event.isAccepted());
     }
 };
+// Alpha of one pixel of an image.
+int alphaAt(const QImage &image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y));
+}
+
+// How many pixels of column `x` are at least half covered.
+int widthAt(const QImage &image, int x)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        n += alphaAt(image, x, y) >= 128;
+    return n;
+}
+
+// Sends the mouse or the tablet along `points`, `msPerStep` apart, as one stroke.
+void replay(GraftalPainter &painter, const QList<QPoint> &points, int msPerStep, bool tablet)
+{
+    static const QPointingDevice pen(
+        QStringLiteral("pen"), 110, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    static quint64 clock = 1000;
+    for (int i = 0; i < points.size(); ++i) {
+        const QPointF at(points[i]);
+        const bool last = i == points.size() - 1 && i > 0;
+        clock += msPerStep;
+        if (tablet) {
+            const auto type = i == 0 ? QEvent::TabletPress
+                                     : last ? QEvent::TabletRelease : QEvent::TabletMove;
+            QTabletEvent e(type, &pen, at, painter.mapToGlobal(at), 1.0, 0, 0, 0, 0, 0,
+                           Qt::NoModifier, Qt::LeftButton, last ? Qt::NoButton : Qt::LeftButton);
+            e.setTimestamp(clock);
+            QCoreApplication::sendEvent(&painter, &e);
+            continue;
+        }
+        const auto type = i == 0 ? QEvent::MouseButtonPress : QEvent::MouseMove;
+        QMouseEvent e(type, at, painter.mapToGlobal(at), i == 0 ? Qt::LeftButton : Qt::NoButton,
+                      Qt::LeftButton, Qt::NoModifier);
+        e.setTimestamp(clock);
+        QCoreApplication::sendEvent(&painter, &e);
+        if (last) {
+            QMouseEvent up(QEvent::MouseButtonRelease, at, painter.mapToGlobal(at),
+                           Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            up.setTimestamp(clock);
+            QCoreApplication::sendEvent(&painter, &up);
+        }
+    }
+}
+
+// A straight path across the level, or one that zig-zags 8 pixels up and down.
+QList<QPoint> path(bool zigzag)
+{
+    QList<QPoint> points;
+    for (int x = 50; x <= 350; x += 10)
+        points.append({x, 200 + (zigzag && x < 350 ? (x / 10 % 2 ? 8 : -8) : 0)});
+    return points;
+}
 } // namespace
 
 class TestPainter : public QObject
 {
     Q_OBJECT
+    QTemporaryDir settingsHome;
 private slots:
     void emptyPainterIgnoresEverything();
     void aClickMakesARoundDotAndOneStep();
@@ -91,8 +159,20 @@ private slots:
     void pickingTakesTheColourWithAlpha();
     void zoomedStrokesLandOnThePixelUnderThePointer();
     void fillTakesTheSimilarRegionAsOneStep();
+    void brushStrokes_data();
+    void brushStrokes();
+    void presetsAndChoicesAreRemembered();
+    void initTestCase();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
+
+void TestPainter::initTestCase()
+{
+    // The brush is remembered with QSettings: here, in a folder of the test's own.
+    QVERIFY(settingsHome.isValid());
+    qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
+    QCoreApplication::setOrganizationName(QStringLiteral("TuftmillTest"));
+}
 
 void TestPainter::emptyPainterIgnoresEverything()
 {
@@ -441,6 +521,201 @@ void TestPainter::fillTakesTheSimilarRegionAsOneStep()
     QCOMPARE(at(filled, 300, 20), QColor(Qt::blue));
     f.painter.undoRedoAction(&f.undoTrigger);
     QCOMPARE(at(f.painter.currentPixmaps().first, 20, 20), QColor(Qt::red));
+}
+
+void TestPainter::brushStrokes_data()
+{
+    QTest::addColumn<BrushSettings>("brush");
+    QTest::addColumn<bool>("mirror");
+    QTest::addColumn<bool>("mask");
+    QTest::addColumn<QString>("how"); // dot, line, fast, zigzag, tablet, erase, fill
+    QTest::addColumn<QString>("check");
+    const BrushSettings pen;
+    BrushSettings soft{40, 100, 0, false, 0, false, 0};
+    BrushSettings edge{20, 100, 100, true, 0, false, 0};
+    BrushSettings tapered{30, 100, 100, false, 30, false, 0};
+    BrushSettings thinning{30, 100, 100, false, 0, true, 0};
+    BrushSettings steady{5, 100, 100, false, 0, false, 100};
+    BrushSettings shaky = steady;
+    shaky.smoothing = 0;
+    BrushSettings blade{30, 100, 70, true, 30, false, 60};
+    QTest::newRow("soft dot") << soft << false << false << "dot" << "levels";
+    QTest::newRow("soft dot on the mask") << soft << false << true << "dot" << "levels";
+    QTest::newRow("smooth edge") << edge << false << false << "dot" << "edge";
+    QTest::newRow("taper") << tapered << false << false << "line" << "taper";
+    QTest::newRow("taper on the mask") << tapered << false << true << "line" << "taper";
+    QTest::newRow("taper, smoothed") << blade << false << false << "line" << "taper";
+    QTest::newRow("taper with pressure") << tapered << false << false << "tablet" << "taper";
+    QTest::newRow("slow mouse") << thinning << false << false << "line" << "full";
+    QTest::newRow("fast mouse") << thinning << false << false << "fast" << "thin";
+    QTest::newRow("fast mouse, speed ignored") << tapered << false << false << "fast" << "full";
+    QTest::newRow("smoothed zig-zag") << steady << false << false << "zigzag" << "straight";
+    QTest::newRow("shaky zig-zag") << shaky << false << false << "zigzag" << "shaky";
+    QTest::newRow("mirrored pen") << pen << true << false << "line" << "mirror";
+    QTest::newRow("mirrored blade, mask") << blade << true << true << "zigzag" << "mirror";
+    QTest::newRow("mirrored blade, 200 %") << blade << true << false << "zoom" << "mirror";
+    QTest::newRow("mirrored erase") << soft << true << false << "erase" << "mirror";
+    QTest::newRow("mirrored fill") << pen << true << false << "fill" << "mirror";
+}
+
+void TestPainter::brushStrokes()
+{
+    QFETCH(BrushSettings, brush);
+    QFETCH(bool, mirror);
+    QFETCH(bool, mask);
+    QFETCH(QString, how);
+    QFETCH(QString, check);
+    Fixture f;
+    QPixmap start = testsupport::filledLevel(Qt::transparent);
+    if (how == "erase" || how == "fill") {
+        // Something to erase or fill: an off-centre bar and, for the fill, its mirror image.
+        QPainter p(&start);
+        p.fillRect(0, 0, 400, 400, how == "erase" ? QColor(Qt::red) : QColor(Qt::transparent));
+        p.fillRect(20, 20, 40, 60, Qt::blue);
+        if (how == "fill")
+            p.fillRect(340, 20, 40, 60, Qt::darkRed);
+    }
+    f.painter.pixmapSelected({start, start});
+    if (mask)
+        f.painter.changeDrawMode(&f.maskAction);
+    f.painter.setBrush(brush);
+    f.painter.setMirror(mirror);
+    QCOMPARE(f.painter.brush(), brush);
+    if (how == "dot") {
+        replay(f.painter, {{100, 100}, {100, 100}}, 10, false);
+    } else if (how == "fill") {
+        QAction fillTool;
+        fillTool.setData(GraftalPainter::FillTool);
+        f.painter.changeMouseMode(&fillTool);
+        QTest::mouseClick(&f.painter, Qt::LeftButton, {}, QPoint(40, 40));
+    } else {
+        if (how == "erase")
+            f.painter.changeMouseMode(&f.eraseAction);
+        if (how == "zoom")
+            f.painter.zoomAt(1, QPointF(200, 200));
+        QList<QPoint> points = path(how == "zigzag" || how == "zoom");
+        if (check == "mirror" && how != "erase")
+            for (QPoint &p : points)
+                p.rx() /= 3; // all on the left, for the mirror to repeat on the right
+        replay(f.painter, points, how == "fast" ? 2 : 100, how == "tablet");
+    }
+    // One step, which undo takes back.
+    QCOMPARE(f.painter.historySize(), 2);
+    const LevelPair after = f.painter.currentPixmaps();
+    const QImage image = (mask ? after.second : after.first).toImage().convertToFormat(
+        QImage::Format_ARGB32);
+    QVERIFY(paintedArea(mask ? after.first : after.second) == paintedArea(start));
+
+    if (check == "levels" || check == "edge") {
+        // From the centre outwards the alpha only falls, through many levels or a soft rim.
+        QSet<int> levels;
+        int partial = 0;
+        for (int x = 100, last = 255; x < 130; ++x) {
+            const int a = alphaAt(image, x, 100);
+            QVERIFY2(a <= last, qPrintable(QString("%1 at %2").arg(a).arg(x)));
+            last = a;
+            levels.insert(a);
+            partial += a > 0 && a < 255;
+        }
+        QVERIFY(alphaAt(image, 100, 100) >= 240);
+        if (check == "levels")
+            QVERIFY2(levels.size() >= 8, qPrintable(QString::number(levels.size())));
+        else
+            QVERIFY2(partial >= 2, qPrintable(QString::number(partial)));
+    } else if (check == "taper") {
+        const int middle = widthAt(image, 200);
+        QVERIFY2(middle * 10 >= brush.size * 8, qPrintable(QString::number(middle)));
+        for (int x : {62, 338})
+            QVERIFY2(widthAt(image, x) * 3 < middle,
+                     qPrintable(QString("%1 at %2 of %3").arg(widthAt(image, x)).arg(x).arg(middle)));
+    } else if (check == "full" || check == "thin") {
+        const int middle = widthAt(image, 200);
+        if (check == "full")
+            QVERIFY2(middle >= brush.size - 1, qPrintable(QString::number(middle)));
+        else
+            QVERIFY2(middle <= brush.size / 2, qPrintable(QString::number(middle)));
+    } else if (check == "straight" || check == "shaky") {
+        // Across the middle the line wanders as much as the pointer, or far less; and it
+        // ends where the pointer ended.
+        int top = 400, bottom = 0;
+        for (int y = 0; y < 400; ++y)
+            for (int x = 150; x <= 250; ++x)
+                if (alphaAt(image, x, y) >= 128) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        const int spread = bottom - top + 1 - brush.size;
+        QVERIFY2(check == "straight" ? spread <= 6 : spread >= 14, qPrintable(QString::number(spread)));
+        QCOMPARE(alphaAt(image, 350, 200), 255);
+    } else if (check == "mirror") {
+        if (how == "fill") {
+            QCOMPARE(image.pixelColor(360, 40), QColor(Qt::black));
+            QCOMPARE(image.pixelColor(39, 40), QColor(Qt::black));
+            QCOMPARE(image.pixelColor(200, 40).alpha(), 0);
+        } else if (how == "erase") {
+            QCOMPARE(alphaAt(image, 50, 200), 0);
+            QCOMPARE(alphaAt(image, 349, 200), 0);
+            QCOMPARE(alphaAt(image, 200, 300), 255);
+        } else {
+            const QRect painted = paintedArea(QPixmap::fromImage(image));
+            QVERIFY(painted.left() < 150 && painted.right() > 250);
+            QVERIFY(image == image.mirrored(true, false));
+        }
+    }
+    f.painter.undoRedoAction(&f.undoTrigger);
+    QCOMPARE((mask ? f.painter.currentPixmaps().second : f.painter.currentPixmaps().first)
+                 .toImage()
+                 .convertToFormat(QImage::Format_ARGB32),
+             start.toImage().convertToFormat(QImage::Format_ARGB32));
+}
+
+void TestPainter::presetsAndChoicesAreRemembered()
+{
+    QSettings().clear();
+    const BrushSettings mine{42, 55, 20, true, 35, true, 70};
+    {
+        TextureManager panel;
+        panel.setupToolBar();
+        GraftalPainter *painter = panel.painter();
+        QCOMPARE(painter->brush(), BrushSettings());
+        QCOMPARE(painter->mirrors(), false);
+        BrushPanel *choices = panel.brushPanel();
+        QStringList names;
+        for (int i = 0; i < choices->presetBox()->count(); ++i)
+            names.append(choices->presetBox()->itemText(i));
+        QCOMPARE(names, QStringList({"Hard pen", "Soft airbrush", "Tapered blade", "Ink"}));
+        // The boxes of the popup and the row set the painter's brush.
+        panel.brushSizeBox()->setValue(mine.size);
+        panel.opacityBox()->setValue(mine.opacity);
+        choices->hardnessBox()->setValue(mine.hardness);
+        choices->smoothEdgeBox()->setChecked(mine.smoothEdge);
+        choices->taperBox()->setValue(mine.taper);
+        choices->speedThinsBox()->setChecked(mine.speedThins);
+        choices->smoothingBox()->setValue(mine.smoothing);
+        QCOMPARE(painter->brush(), mine);
+        panel.saveBrushPreset(QStringLiteral("Mine"));
+        panel.action(QStringLiteral("Mirror"))->trigger();
+        QVERIFY(painter->mirrors());
+        // A shipped preset, then the saved one, each restore every choice.
+        QCOMPARE(choices->presetBox()->currentText(), QStringLiteral("Mine"));
+        choices->presetBox()->activated(0);
+        QCOMPARE(painter->brush(), BrushSettings());
+        QCOMPARE(choices->taperBox()->value(), 0);
+        choices->presetBox()->activated(4);
+        QCOMPARE(painter->brush(), mine);
+        choices->presetBox()->activated(2);
+        QCOMPARE(painter->brush(), brushpresets::shipped().at(2).brush);
+    }
+    // The next start finds the last brush, the mirror and the saved preset.
+    TextureManager again;
+    again.setupToolBar();
+    QCOMPARE(again.painter()->brush(), brushpresets::shipped().at(2).brush);
+    QVERIFY(again.painter()->mirrors());
+    QCOMPARE(again.brushPanel()->presetBox()->itemText(4), QStringLiteral("Mine"));
+    again.brushPanel()->presetBox()->activated(4);
+    QCOMPARE(again.painter()->brush(), mine);
+    QCOMPARE(again.brushSizeBox()->value(), mine.size);
+    QCOMPARE(again.opacityBox()->value(), mine.opacity);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestPainter)

@@ -1,4 +1,5 @@
 // The brush, the eraser, undo and redo of strokes and picture export, in the OpenGL view.
+#include "../support/HostileOutputs.h"
 #include "../support/GlTestMain.h"
 #include "../support/Models.h"
 #include "../support/SphereView.h"
@@ -439,6 +440,18 @@ void TestBrush::exportFailuresSayWhy()
     QCOMPARE(QImageReader("kept.jpg").format(), QByteArray("jpeg"));
     QVERIFY(!b.view.exportImage("kept.gif", error));
     QVERIFY2(error.contains("kept.gif is not a .png, .jpg or .jpeg name"), qPrintable(error));
+    // Nothing is written through a link, over a folder or a pipe, nor left on a full disk.
+    for (const testsupport::HostileOutput &h : testsupport::hostileOutputs()) {
+        QTemporaryDir place;
+        const testsupport::HostileFolder folder(h.row, place.path(), "out.png");
+        if (!folder.skipReason().isEmpty()) {
+            qInfo("%s: %s", h.row, qPrintable(folder.skipReason()));
+            continue;
+        }
+        QVERIFY2(!b.view.exportImage(folder.path("out.png"), error), h.row);
+        QVERIFY2(error.contains(h.says), qPrintable(h.row + QStringLiteral(": ") + error));
+        QVERIFY2(folder.changes().isEmpty(), qPrintable(h.row + QStringLiteral(": ") + folder.changes()));
+    }
     b.scene()->commitRotation(180, 0);
     QVERIFY(!b.view.exportImage("away.png", error));
     QCOMPARE(error, QString::fromLatin1(imageexport::MissedModel));

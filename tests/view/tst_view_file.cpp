@@ -36,6 +36,7 @@ class TestViewFile : public QObject
 private slots:
     void keptBesideTheScene_data();
     void keptBesideTheScene();
+    void olderViewsReadWithTheDefaults();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -64,6 +65,10 @@ void TestViewFile::keptBesideTheScene_data()
         << false << "is ignored: it is damaged";
     QTest::newRow("a word for a number") << "worldEye" << QJsonValue(QJsonArray{0, "far", 1})
                                          << QByteArray() << false << "is ignored: it is damaged";
+    QTest::newRow("unknown up axis")
+        << "up" << QJsonValue("sideways") << QByteArray() << false << "is ignored: it is damaged";
+    QTest::newRow("two-sided in words")
+        << "twoSided" << QJsonValue("yes") << QByteArray() << false << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
                                      << "is ignored: it is damaged";
 }
@@ -98,6 +103,10 @@ void TestViewFile::keptBesideTheScene()
 
     scene.setCamera(start.orbited(40, 25, Vector3::zero).dolly(0.7, Vector3::zero));
     scene.style = {Shading::Toon, true, 0.3};
+    // Stood on its file's -Y axis and drawn two-sided: both kept.
+    scene.style.up = UpAxis::MinusY;
+    scene.style.twoSided = true;
+    scene.orientModel();
     const Camera saved = scene.camera();
     const ViewStyle style = scene.style;
     QSignalSpy status(&view, &GLRender::statusMessage);
@@ -125,8 +134,8 @@ void TestViewFile::keptBesideTheScene()
     side.close();
 
     // Reloading the scene, and opening its model again, bring the view back or leave it.
-    scene.resetCamera();
     scene.style = {};
+    scene.resetCamera();
     act(GLRender::ReloadStateAction);
     QVERIFY2(status.last()[0].toString().contains(note), qPrintable(status.last()[0].toString()));
     QCOMPARE(sameCamera(scene.camera(), restored ? saved : start), true);
@@ -141,6 +150,25 @@ void TestViewFile::keptBesideTheScene()
     scene.markChanged();
     act(GLRender::SaveStateAction);
     QCOMPARE(cancel.titles, key == "model" ? QStringList{"Replace scene"} : QStringList());
+}
+
+void TestViewFile::olderViewsReadWithTheDefaults()
+{
+    // Saved before the up axis and the sides were kept: the format's axis, and the sides as
+    // the model's open edges set them before the file was read.
+    SceneViewFile written;
+    written.style.up = UpAxis::PlusX;
+    QJsonObject root = QJsonDocument::fromJson(written.encode()).object();
+    QCOMPARE(root["up"].toString(), QStringLiteral("x"));
+    root.remove("up");
+    root.remove("twoSided");
+    for (bool open : {false, true}) {
+        SceneViewFile read;
+        read.style.twoSided = open;
+        QString why;
+        QVERIFY(read.decode(QJsonDocument(root).toJson(), why));
+        QVERIFY(read.style.up == UpAxis::Default && read.style.twoSided == open);
+    }
 }
 
 TUFTMILL_GL_TEST_MAIN(TestViewFile)
