@@ -8,7 +8,8 @@ ROOT=$(pwd)
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTUFTMILL_TESTS=OFF -DTUFTMILL_BENCH=OFF
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTUFTMILL_TESTS=OFF -DTUFTMILL_BENCH=OFF \
+  -DTUFTMILL_TEST_HOOKS=OFF
 cmake --build build-release -j "$(nproc)" --target tuftmill
 
 WORKSPACE=${TUFTMILL_WORKSPACE:-$ROOT/workspace}

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 BUILD_DIR=${TUFTMILL_TEST_BUILD_DIR:-build-tests}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUFTMILL_SANITIZE=ON
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUFTMILL_SANITIZE=ON \
+  -DTUFTMILL_TEST_HOOKS=ON
 cmake --build "$BUILD_DIR" -j "$(nproc)"
 
 export ASAN_OPTIONS=detect_leaks=0

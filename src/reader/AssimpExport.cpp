@@ -1,5 +1,6 @@
 #include "AssimpExport.h"
 
+#include "GltfNodes.h"
 #include "MeshPieces.h"
 #include "ReaderFiles.h"
 #include "TextureSet.h"
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 
 using namespace ModelTransfer;
 
@@ -80,16 +82,25 @@ private:
     size_t position = 0;
 };
 
+// The files assimp opens for a model: the model itself from the bytes read, and the files
+// it names (material libraries, buffers, external references) only beneath the model's
+// folder, regular files of bounded size reached through no link. A file refused is a note
+// for the status line; the importer goes on without it where the format allows.
 class ModelFiles : public Assimp::IOSystem
 {
 public:
-    ModelFiles(const std::string &path, const unsigned char *data, size_t size, uint64_t largest)
-        : modelPath(path), modelData(data), modelSize(size), maxBytes(largest)
+    ModelFiles(const std::string &path, const unsigned char *data, size_t size, uint64_t largest,
+               TextureSet &notes)
+        : modelPath(path), folder(readerfiles::folderOf(path)), files(folder), modelData(data),
+          modelSize(size), maxBytes(largest), noted(notes)
     {
     }
     bool Exists(const char *file) const override
     {
-        return file == modelPath || readerfiles::kindOf(file) == readerfiles::Kind::Regular;
+        if (file == modelPath)
+            return true;
+        // Importers ask about names they make up as well: only what is opened is a note.
+        return files.kindOf(beneathName(file)) == readerfiles::Kind::Regular;
     }
     char getOsSeparator() const override { return '/'; }
     Assimp::IOStream *Open(const char *file, const char *mode) override
@@ -98,21 +109,86 @@ public:
             return nullptr;
         if (file == modelPath)
             return new MemoryStream(modelData, modelSize);
+        const std::string name = beneathName(file);
         std::vector<unsigned char> bytes;
         std::string problem;
-        if (readerfiles::readWhole(file, maxBytes, readerfiles::Links::Refuse, bytes, problem) !=
-            readerfiles::Read::Done)
+        readerfiles::Kind kind = readerfiles::Kind::Missing;
+        switch (files.readWhole(name, maxBytes, bytes, kind, problem)) {
+        case readerfiles::Read::Done:
+            return new MemoryStream(nullptr, 0, std::move(bytes));
+        case readerfiles::Read::TooLarge:
+            say(shortName(name) + " is larger than " + std::to_string(maxBytes >> 20) +
+                " MB; Tuftmill leaves it alone");
             return nullptr;
-        return new MemoryStream(nullptr, 0, std::move(bytes));
+        case readerfiles::Read::Failed:
+            if (kind == readerfiles::Kind::Regular)
+                say(shortName(name) + " could not be read (" + problem + ")");
+            refuse(name, kind);
+            return nullptr;
+        }
+        return nullptr;
     }
     // Assimp hands every stream it opened back here.
     void Close(Assimp::IOStream *stream) override { delete stream; }
 
 private:
-    std::string modelPath;
+    // The name relative to the model's folder, as assimp joined it to the folder; a name
+    // that does not start there stays as it is and is refused as lying outside.
+    std::string beneathName(const std::string &file) const
+    {
+        std::string name = file;
+        const std::string prefix = folder == "." ? std::string() : folder + "/";
+        if (!prefix.empty()) {
+            if (name.rfind(prefix, 0) != 0)
+                return name.empty() || name[0] == '/' ? name : "/" + name;
+            name.erase(0, prefix.size());
+        }
+        while (name.rfind("./", 0) == 0)
+            name.erase(0, 2);
+        return name;
+    }
+    void refuse(const std::string &name, readerfiles::Kind kind) const
+    {
+        // The name as the model gives it: a link may be a folder on the way.
+        const std::string shown = shortName(name);
+        switch (kind) {
+        case readerfiles::Kind::Regular:
+        case readerfiles::Kind::Missing:
+            return;
+        case readerfiles::Kind::Link:
+            say(shown + " is a link; Tuftmill leaves it alone");
+            return;
+        case readerfiles::Kind::Other:
+            say(shown + " is not a regular file; Tuftmill leaves it alone");
+            return;
+        case readerfiles::Kind::Outside:
+            say(shown + " lies outside the folder of " + noted.model() +
+                "; Tuftmill leaves it alone");
+            return;
+        }
+    }
+    static std::string shortName(const std::string &name)
+    {
+        std::string shown = name.substr(0, 120);
+        for (char &c : shown)
+            if (static_cast<unsigned char>(c) < 0x20)
+                c = ' ';
+        return shown.size() < name.size() ? shown + "…" : shown;
+    }
+    // Each line once, however often assimp asks.
+    void say(const std::string &line) const
+    {
+        if (said.insert(line).second)
+            noted.note(line);
+    }
+
+    std::string modelPath, folder;
+    readerfiles::Beneath files;
     const unsigned char *modelData;
     size_t modelSize;
     uint64_t maxBytes;
+    TextureSet &noted;
+    mutable std::set<std::string> said;
 };
 
 aiMatrix4x4 rows(float a, float b, float c, float d, float e, float f, float g, float h, float i)
@@ -153,6 +229,28 @@ std::string shortened(std::string text)
     return text;
 }
 
+// Files of points and lines only: nothing to spray on.
+constexpr const char *NoTriangles = "the file holds no triangles (only points or lines)";
+
+bool holdsSurfaces(const aiScene &scene)
+{
+    for (unsigned m = 0; m < scene.mNumMeshes; ++m)
+        if (scene.mMeshes[m]->mPrimitiveTypes &
+            (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON))
+            return true;
+    return scene.mNumMeshes == 0;
+}
+
+std::string formatName(const std::string &ext)
+{
+    static const std::map<std::string, std::string> names = {
+        {"obj", "OBJ"}, {"gltf", "glTF"},   {"glb", "GLB"},      {"fbx", "FBX"}, {"ply", "PLY"},
+        {"stl", "STL"}, {"dae", "Collada"}, {"3mf", "3MF"},      {"off", "OFF"}, {"x", "DirectX"},
+        {"ac", "AC3D"}, {"ase", "ASE"},     {"lwo", "LightWave"}};
+    const auto found = names.find(ext);
+    return found == names.end() ? "model" : found->second;
+}
+
 struct Instance
 {
     unsigned mesh;
@@ -189,12 +287,27 @@ bool instancesOf(const aiScene &scene, const aiMatrix4x4 &frame, std::vector<Ins
     return true;
 }
 
+// A material assimp made up for faces the file gives none (its "DefaultMaterial", or the
+// unnamed white one of glTF, PLY and the like, without an image) brings no colour: such
+// faces are drawn in the light grey of faces without a material, apart from the white
+// background.
+bool madeUp(const aiMaterial &m, const aiColor4D &color)
+{
+    if (m.GetTextureCount(aiTextureType_BASE_COLOR) + m.GetTextureCount(aiTextureType_DIFFUSE) > 0)
+        return false;
+    aiString name;
+    if (m.Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0)
+        return std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0;
+    return color.r == 1.0f && color.g == 1.0f && color.b == 1.0f;
+}
+
 MaterialRecord materialOf(const aiScene &scene, const aiMaterial &m, TextureSet &textures)
 {
     MaterialRecord r{{0.8f, 0.8f, 0.8f}, NoTexture};
     aiColor4D color;
-    if (m.Get(AI_MATKEY_BASE_COLOR, color) == AI_SUCCESS ||
-        m.Get(AI_MATKEY_COLOR_DIFFUSE, color) == AI_SUCCESS) {
+    if ((m.Get(AI_MATKEY_BASE_COLOR, color) == AI_SUCCESS ||
+         m.Get(AI_MATKEY_COLOR_DIFFUSE, color) == AI_SUCCESS) &&
+        !madeUp(m, color)) {
         r.diffuse[0] = color.r;
         r.diffuse[1] = color.g;
         r.diffuse[2] = color.b;
@@ -266,8 +379,13 @@ bool readsFormatOf(const std::string &path)
 int exportModel(const std::string &path, const unsigned char *data, size_t size, int resultFd,
                 const ExportLimits &limits)
 {
+    const std::string ext = extensionOf(path);
+    std::string problem;
+    if ((ext == "gltf" || ext == "glb") && !gltfnodes::check(data, size, ext == "glb", problem))
+        return writeRefusal(resultFd, problem);
+    TextureSet textures(path, limits.memoryBytes / 4);
     Assimp::Importer importer;
-    importer.SetIOHandler(new ModelFiles(path, data, size, limits.memoryBytes / 4));
+    importer.SetIOHandler(new ModelFiles(path, data, size, limits.memoryBytes / 4, textures));
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                                 aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
@@ -277,13 +395,27 @@ int exportModel(const std::string &path, const unsigned char *data, size_t size,
         const std::string error = importer.GetErrorString();
         if (error.find("bad_alloc") != std::string::npos)
             return writeRefusal(resultFd, needsMoreThan(limits.memoryBytes));
-        return writeRefusal(resultFd, error.empty() ? "the file's content could not be read"
+        if (error.find("No meshes remaining") != std::string::npos)
+            return writeRefusal(resultFd, NoTriangles);
+        // assimp asks every importer when the one of the file's format gave up early (a GLB
+        // whose chunk lengths are wrong): the file is a damaged one of its format.
+        if (error.find("No suitable reader found") != std::string::npos)
+            return writeRefusal(resultFd, "the file's content could not be read (it is not a "
+                                          "sound " +
+                                              formatName(extensionOf(path)) + " file)");
+        // A side file the model needs and Tuftmill refused: the refusal says why.
+        const std::string notes = textures.notes();
+        const std::string why =
+            notes.empty() ? std::string() : "; " + notes.substr(0, notes.find('\n'));
+        return writeRefusal(resultFd, error.empty() ? "the file's content could not be read" + why
                                                     : "the file's content could not be read (" +
-                                                          shortened(error) + ")");
+                                                          shortened(error) + why + ")");
     };
     const aiScene *scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
     if (!scene)
         return failed();
+    if (!holdsSurfaces(*scene))
+        return writeRefusal(resultFd, NoTriangles);
 
     // Cutting polygons into triangles and the steps after it only once their cost is known.
     uint64_t cornerWork = 0;
@@ -310,7 +442,6 @@ int exportModel(const std::string &path, const unsigned char *data, size_t size,
     if (faces > MaxFaces)
         return writeRefusal(resultFd, tooManyTriangles(faces));
 
-    TextureSet textures(path, limits.memoryBytes / 4);
     TransferContent content;
     for (unsigned m = 0; m < scene->mNumMaterials; ++m)
         content.materials.push_back(materialOf(*scene, *scene->mMaterials[m], textures));

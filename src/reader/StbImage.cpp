@@ -37,7 +37,12 @@ Header size(const unsigned char *data, size_t bytes, uint32_t &width, uint32_t &
     int w = 0, h = 0, channels = 0;
     if (bytes > size_t(INT_MAX))
         return Header::Unknown;
-    if (!stbi_info_from_memory(data, int(bytes), &w, &h, &channels) || w <= 0 || h <= 0) {
+    const bool read = stbi_info_from_memory(data, int(bytes), &w, &h, &channels);
+    // A BMP stored top row first says so by a negative height; its size is the magnitude
+    // (stb's decoder takes such files, its header reader passes the sign on).
+    if (read && h < 0 && h != INT_MIN && bytes >= 2 && data[0] == 'B' && data[1] == 'M')
+        h = -h;
+    if (!read || w <= 0 || h <= 0) {
         const char *why = stbi_failure_reason();
         return why && std::strcmp(why, "too large") == 0 ? Header::TooLarge : Header::Unknown;
     }

@@ -4,13 +4,13 @@
 #include "StbImage.h"
 
 #include <algorithm>
-#include <dirent.h>
 
 using namespace ModelTransfer;
 
 namespace {
 constexpr size_t MaxNotes = 12;
-// Names of the model's folder looked at for a name in another case.
+// Names of the model's folder and those below looked at for a name in another case or
+// another folder, all together.
 constexpr size_t MaxListing = 100000;
 // The largest image file read: an 8192 x 8192 image, uncompressed, and some.
 constexpr uint64_t MaxImageFileBytes = uint64_t(300) << 20;
@@ -41,7 +41,7 @@ bool staysBelow(const std::string &path)
 
 TextureSet::TextureSet(const std::string &modelPath, uint64_t budgetBytes)
     : folder(readerfiles::folderOf(modelPath)), modelName(readerfiles::nameOf(modelPath)),
-      budget(budgetBytes)
+      files(folder), budget(budgetBytes)
 {
 }
 
@@ -60,24 +60,51 @@ std::string TextureSet::notes() const
     std::string text;
     for (const std::string &line : lines)
         text += (text.empty() ? "" : "\n") + line;
+    // A character first: GCC 12 at -O3 warns falsely (-Wrestrict) about "\n" + std::string.
     if (unsaid > 0)
         text +=
-            "\n" + std::to_string(unsaid) + " more textures of " + modelName + " could not be used";
+            '\n' + std::to_string(unsaid) + " more textures of " + modelName + " could not be used";
     return text.substr(0, MaxNoteBytes);
 }
 
-std::string TextureSet::findInFolder(const std::string &name)
+std::string TextureSet::findBelow(const std::string &name)
 {
     if (!listing) {
         listing = std::make_unique<std::unordered_map<std::string, std::string>>();
-        if (DIR *dir = opendir(folder.c_str())) {
-            size_t seen = 0;
-            while (const dirent *entry = readdir(dir)) {
-                if (++seen > MaxListing)
-                    break;
-                listing->emplace(lowered(entry->d_name), entry->d_name);
+        // Level by level, so a name beside the model wins over one deeper down; the usual
+        // image folders first within a level, then by name, so the choice is the same on
+        // every machine.
+        auto usual = [](const std::string &n) {
+            const std::string l = lowered(n);
+            return l == "textures" || l == "texture" || l == "maps" || l == "images";
+        };
+        std::vector<std::string> level{"."};
+        size_t budgetLeft = MaxListing;
+        for (int depth = 0; depth <= MaxDepth && !level.empty() && budgetLeft > 0; ++depth) {
+            std::vector<std::string> next;
+            for (const std::string &at : level) {
+                std::vector<readerfiles::Beneath::Entry> entries;
+                if (!files.list(at, budgetLeft, entries))
+                    continue;
+                budgetLeft -= std::min(budgetLeft, entries.size() + 1);
+                std::vector<std::string> folders;
+                for (const readerfiles::Beneath::Entry &e : entries) {
+                    std::string path = at == "." ? std::string() : at + '/';
+                    path += e.name;
+                    if (e.folder)
+                        folders.push_back(path);
+                    else
+                        listing->emplace(lowered(e.name), path);
+                }
+                std::sort(folders.begin(), folders.end(),
+                          [&](const std::string &x, const std::string &y) {
+                              const bool ux = usual(readerfiles::nameOf(x));
+                              const bool uy = usual(readerfiles::nameOf(y));
+                              return ux != uy ? ux : x < y;
+                          });
+                next.insert(next.end(), folders.begin(), folders.end());
             }
-            closedir(dir);
+            level = std::move(next);
         }
     }
     const auto found = listing->find(lowered(name));
@@ -99,6 +126,9 @@ int32_t TextureSet::fromFile(const std::string &storedName)
     int32_t &index = byKey["file:" + stored];
     index = NoTexture;
 
+    // The stored path when it stays below the folder, the bare name beside the model,
+    // then the name in any case beside the model or below it. A link met on the way
+    // stops the search: the file the model names is that one.
     std::vector<std::string> candidates;
     if (staysBelow(stored))
         candidates.push_back(stored);
@@ -107,21 +137,20 @@ int32_t TextureSet::fromFile(const std::string &storedName)
     std::string path;
     readerfiles::Kind kind = readerfiles::Kind::Missing;
     for (const std::string &c : candidates) {
-        kind = readerfiles::kindOf(folder + "/" + c);
+        kind = files.kindOf(c);
         if (kind != readerfiles::Kind::Missing) {
-            path = folder + "/" + c;
+            path = c;
             break;
         }
     }
     if (kind == readerfiles::Kind::Missing) {
-        const std::string other = findInFolder(bare);
-        if (!other.empty()) {
-            path = folder + "/" + other;
-            kind = readerfiles::kindOf(path);
-        }
+        path = findBelow(bare);
+        if (!path.empty())
+            kind = files.kindOf(path);
     }
     switch (kind) {
     case readerfiles::Kind::Missing:
+    case readerfiles::Kind::Outside:
         note(bare + " was not found beside " + modelName);
         return index;
     case readerfiles::Kind::Link:
@@ -135,8 +164,7 @@ int32_t TextureSet::fromFile(const std::string &storedName)
     }
     std::vector<unsigned char> bytes;
     std::string problem;
-    switch (readerfiles::readWhole(path, MaxImageFileBytes, readerfiles::Links::Refuse, bytes,
-                                   problem)) {
+    switch (files.readWhole(path, MaxImageFileBytes, bytes, kind, problem)) {
     case readerfiles::Read::TooLarge:
         note(bare + " is larger than " + std::to_string(MaxImageFileBytes >> 20) +
              " MB; Tuftmill leaves it alone");

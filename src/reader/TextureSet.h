@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReaderFiles.h"
 #include "TransferWriter.h"
 
 #include <cstdint>
@@ -25,8 +26,9 @@ public:
 
     // A file the model names: looked up beside the model by the stored name (a relative
     // path staying below the model's folder, then the bare name), then by the bare name
-    // in any case ("TEST.PNG" finds "test.png"). Returns the image's index or
-    // ModelTransfer::NoTexture.
+    // in any case ("TEST.PNG" finds "test.png"), beside the model first, then in its
+    // folders down to MaxDepth levels (textures/, maps/, ...). Never above the model's
+    // folder, never through a link. Returns the image's index or ModelTransfer::NoTexture.
     int32_t fromFile(const std::string &storedName);
     // An encoded image held in the model file, known by `key`.
     int32_t fromBytes(const std::string &key, const std::string &shownName,
@@ -38,20 +40,27 @@ public:
     const std::vector<TextureImage> &images() const { return decoded; }
     // The status-line lines, '\n' between them.
     std::string notes() const;
+    // A line about the model's files for the status line (kept with the textures' own).
+    void note(const std::string &line);
+    const std::string &model() const { return modelName; }
+
+    // Folder levels below the model's searched for an image by its name.
+    static constexpr int MaxDepth = 3;
 
 private:
     int32_t decode(const std::string &shownName, const unsigned char *data, size_t size);
     int32_t keep(const std::string &shownName, TextureImage image);
-    void note(const std::string &line);
-    std::string findInFolder(const std::string &name);
+    std::string findBelow(const std::string &name);
 
     std::string folder, modelName;
+    readerfiles::Beneath files;
     uint64_t budget, used = 0;
     std::unordered_map<std::string, int32_t> byKey;
     std::vector<TextureImage> decoded;
     std::vector<std::string> lines;
     size_t unsaid = 0;
-    // The model folder's names by their lower-case form, read at the first name that is
-    // not found as it is stored.
+    // The names of the model's folder and the folders below it by their lower-case form
+    // (each to its path, the shallowest first), read at the first name that is not found
+    // as it is stored.
     std::unique_ptr<std::unordered_map<std::string, std::string>> listing;
 };

@@ -83,9 +83,10 @@ uint64_t parseCount(const char *text)
 }
 
 // Faults on purpose, for the tests of what the application makes of a reader that
-// crashes, hangs, runs out of memory or is slow. Never set outside the tests.
+// crashes, hangs, runs out of memory or is slow. Only a build made for the tests has it.
 void testFault()
 {
+#ifdef TUFTMILL_TEST_HOOKS
     const char *fault = std::getenv("TUFTMILL_READER_TEST_FAULT");
     if (!fault || !*fault)
         return;
@@ -114,6 +115,7 @@ void testFault()
     }
     if (what.rfind("slow:", 0) == 0)
         usleep(useconds_t(parseCount(what.c_str() + 5) * 1000));
+#endif
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <unordered_set>
+#include <unistd.h>
 #include <vector>
 
 using namespace ModelTransfer;
@@ -126,6 +127,8 @@ struct Sections
     const char *notes = nullptr;
 };
 
+std::atomic<uint64_t> pretendedMemory{0};
+
 QString invalid(const QString &what)
 {
     return QStringLiteral("the model reader handed back an invalid model (%1)").arg(what);
@@ -166,6 +169,14 @@ bool checkSections(const unsigned char *data, size_t size, Sections &s, QString 
         h.faceCount > MaxFaces || h.textureCount > MaxTextures || h.noteBytes > MaxNoteBytes ||
         h.texelBytes > size) {
         problem = invalid(QStringLiteral("counts out of range"));
+        return false;
+    }
+    const uint64_t needed = uint64_t(h.faceCount) * ModelImport::BytesPerFace;
+    if (needed > ModelImport::machineMemory()) {
+        problem = QStringLiteral("its %1 triangles need about %2 MB; this machine has %3 MB")
+                      .arg(h.faceCount)
+                      .arg(needed >> 20)
+                      .arg(ModelImport::machineMemory() >> 20);
         return false;
     }
     const Layout l = Layout::of(h);
@@ -532,4 +543,18 @@ QThreadPool &ModelImport::buildThreads()
 {
     static QThreadPool pool;
     return pool;
+}
+
+uint64_t ModelImport::machineMemory()
+{
+    const uint64_t pretended = pretendedMemory.load();
+    if (pretended > 0)
+        return pretended;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : UINT64_MAX;
+}
+
+void ModelImport::setMachineMemoryForTests(uint64_t bytes)
+{
+    pretendedMemory.store(bytes);
 }

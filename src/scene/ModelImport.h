@@ -82,4 +82,14 @@ public:
     // The colour that stands for a face in the face-id picture picking reads: face index + 1
     // in 24 bits, red the highest byte (0 is the background).
     static std::array<unsigned char, 3> faceIdColor(size_t faceIndex);
+
+    // What the application holds for each triangle it draws: the face for placing graftals
+    // (corners, edges, normal, 152 bytes), the render arrays (143), the pointer of its mesh's
+    // list and OpenGL's copy of the arrays, about 440 bytes measured; counted generously. A
+    // model whose triangles would need more than the machine's memory is refused before
+    // anything is built.
+    static constexpr uint64_t BytesPerFace = 512;
+    // The machine's physical memory; tests may pretend another (0: the machine's again).
+    static uint64_t machineMemory();
+    static void setMachineMemoryForTests(uint64_t bytes);
 };

@@ -4,9 +4,31 @@
 #include "Logger.h"
 #include "ModelImport.h"
 
+#include <QHash>
+
 QString Scene::loadError(const QString &path, const QString &problem)
 {
-    QString error = QStringLiteral("3DS file couldn't be loaded");
+    // The format as the reader took it: by the name's ending, every other file as 3DS.
+    static const QHash<QString, QString> formats = {
+        {QStringLiteral("obj"), QStringLiteral("OBJ")},
+        {QStringLiteral("gltf"), QStringLiteral("glTF")},
+        {QStringLiteral("glb"), QStringLiteral("glTF")},
+        {QStringLiteral("fbx"), QStringLiteral("FBX")},
+        {QStringLiteral("ply"), QStringLiteral("PLY")},
+        {QStringLiteral("stl"), QStringLiteral("STL")},
+        {QStringLiteral("dae"), QStringLiteral("Collada")},
+        {QStringLiteral("3mf"), QStringLiteral("3MF")},
+        {QStringLiteral("off"), QStringLiteral("OFF")},
+        {QStringLiteral("x"), QStringLiteral("DirectX")},
+        {QStringLiteral("ac"), QStringLiteral("AC3D")},
+        {QStringLiteral("ase"), QStringLiteral("ASE")},
+        {QStringLiteral("lwo"), QStringLiteral("LightWave")}};
+    const QString name = path.section(QLatin1Char('/'), -1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString format =
+        dot < 0 ? QString() : formats.value(name.mid(dot + 1).toLower(), QString());
+    QString error = QStringLiteral("%1 file couldn't be loaded")
+                        .arg(format.isEmpty() ? QStringLiteral("3DS") : format);
     if (!problem.isEmpty())
         error += QStringLiteral("\n%1: %2").arg(path, problem);
     return error;

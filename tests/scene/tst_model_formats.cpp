@@ -8,7 +8,9 @@
 #include "Scene.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +21,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::ScopedWorkDir;
 
@@ -231,24 +235,55 @@ QByteArray same(QByteArray b)
     return b;
 }
 
-// Writes the files and returns the model's name: box.* or bad.*, not its materials.
+// Writes the files (folders on the way made) and returns the model's name: box.* or bad.*
+// in any folder, not its materials. "<fifo>" makes a named pipe.
 QString write(const Files &files)
 {
     QString model;
     for (auto f = files.begin(); f != files.end(); ++f) {
+        QDir().mkpath(QFileInfo(f.key()).path());
+        const QByteArray name = QFile::encodeName(f.key());
         if (f.value() == "<dir>") {
             QDir().mkdir(f.key());
+        } else if (f.value() == "<fifo>") {
+            mkfifo(name.constData(), 0600);
         } else if (f.value().startsWith("->")) {
-            QFile::link(QString::fromUtf8(f.value().mid(2)), f.key());
+            symlink(f.value().mid(2).constData(), name.constData());
         } else {
             QFile out(f.key());
             out.open(QIODevice::WriteOnly);
             out.write(f.value());
         }
-        if ((f.key().startsWith("box.") || f.key().startsWith("bad.")) && !f.key().endsWith(".mtl"))
+        const QString base = QFileInfo(f.key()).fileName();
+        if ((base.startsWith("box.") || base.startsWith("bad.")) && !base.endsWith(".mtl"))
             model = f.key();
     }
     return model;
+}
+
+// The glTF box's own buffer: a model that reads it from the decoy loads.
+QByteArray boxBuffer()
+{
+    const QByteArray json = gltfBox(false, false);
+    const int at = int(json.indexOf("base64,")) + 7;
+    return QByteArray::fromBase64(json.mid(at, json.indexOf('"', at) - at));
+}
+
+// A 2 x 2 BMP stored top row first (height -2), red at the top left: a 54-byte header, then
+// rows of two BGR pixels padded to four bytes.
+QByteArray topDownBmp()
+{
+    return QByteArray::fromHex(
+        "424d4600000000000000360000002800000002000000feffffff010018000000000000"
+        "000000000000000000000000000000000000000000ffff00000000ff0000ff00000000");
+}
+
+// A glTF box whose one buffer is the file `uri`.
+QByteArray gltfFrom(const QByteArray &uri)
+{
+    QByteArray json = gltfBox(false, false);
+    const int at = int(json.indexOf("data:"));
+    return json.left(at) + uri + json.mid(json.indexOf('"', at));
 }
 
 // The 3DS box with texture coordinates and one material whose map is `texture`.
@@ -285,8 +320,11 @@ private slots:
     void texturesGoIntoOpenGl();
     void rootsTakeTheTexturesColour_data();
     void rootsTakeTheTexturesColour();
+    void sideFilesStayBelowTheModel_data();
+    void sideFilesStayBelowTheModel();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
+    void modelsBeyondTheMachinesMemoryAreRefused();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -294,18 +332,21 @@ void TestModelFormats::formatsStandUp_data()
 {
     QTest::addColumn<Files>("files");
     QTest::addColumn<int>("faces");
-    QTest::addColumn<float>("width"); // along x
-    auto row = [](const char *name, const Files &files, int faces = 12, float width = 1) {
-        QTest::newRow(name) << files << faces << width;
+    QTest::addColumn<float>("width");   // along x
+    QTest::addColumn<QColor>("colour"); // of the first corner
+    // Faces the file gives no colour are light grey, apart from the white background.
+    auto row = [](const char *name, const Files &files, int faces = 12, float width = 1,
+                  const QColor &colour = QColor::fromRgbF(0.8f, 0.8f, 0.8f)) {
+        QTest::newRow(name) << files << faces << width << colour;
     };
-    row("3ds, z up", {{"box.3ds", box3ds({})}});
+    row("3ds, z up", {{"box.3ds", box3ds({})}}, 12, 1, QColor::fromRgbF(0.2f, 0.4f, 0.6f));
     row("obj", {{"box.obj", objBox()}});
-    row("ply with point colours", {{"box.ply", plyBox()}});
+    row("ply with point colours", {{"box.ply", plyBox()}}, 12, 1, Qt::green);
     row("stl text", {{"box.stl", stlBox(false)}});
     row("stl binary", {{"box.stl", stlBox(true)}});
     row("gltf", {{"box.gltf", gltfBox(false, false)}});
     row("gltf, one mesh on two nodes", {{"box.gltf", gltfBox(false, true)}}, 24, 6);
-    row("glb", {{"box.glb", gltfBox(true, false)}});
+    row("glb", {{"box.glb", gltfBox(true, false)}}, 12, 1, Qt::white); // its texture's own
     row("collada, y up", {{"box.dae", exported("collada", "dae", 1, same)}});
     row("collada, z up", {{"box.dae", exported("collada", "dae", 2, [](QByteArray b) {
                                return b.replace("Y_UP", "Z_UP");
@@ -315,7 +356,9 @@ void TestModelFormats::formatsStandUp_data()
                            return b.replace("\"UpAxis\", \"int\", \"Integer\", \"\", 1",
                                             "\"UpAxis\", \"int\", \"Integer\", \"\", 2");
                        })}});
-    row("directx", {{"box.x", exported("x", "x", 1, same)}});
+    // assimp's DirectX reader gives faces without a material its own mid grey.
+    row("directx", {{"box.x", exported("x", "x", 1, same)}}, 12, 1,
+        QColor::fromRgbF(0.5f, 0.5f, 0.5f));
 }
 
 void TestModelFormats::formatsStandUp()
@@ -344,10 +387,9 @@ void TestModelFormats::formatsStandUp()
             out += double(n[k]) * double(p[k] - centre[k]);
         QVERIFY2(out > 0, qPrintable(QString::number(f)));
     }
-    if (QTest::currentDataTag() == QByteArray("ply with point colours"))
-        QCOMPARE((std::array<float, 3>{model->arrays.colors[0], model->arrays.colors[1],
-                                       model->arrays.colors[2]}),
-                 (std::array<float, 3>{0, 1, 0}));
+    QFETCH(QColor, colour);
+    const float *c = model->arrays.colors.data();
+    QCOMPARE(QColor::fromRgbF(c[0], c[1], c[2]).rgb(), colour.rgb());
 }
 
 void TestModelFormats::texturesAndNotes_data()
@@ -380,6 +422,15 @@ void TestModelFormats::texturesAndNotes_data()
         << objWith("skin.png", {{"skin.png", "not a picture"}})
         << QStringLiteral("skin.png is not an image Tuftmill reads (PNG, JPEG, BMP or TGA)");
     QTest::newRow("glb: held in the file") << Files{{"box.glb", gltfBox(true, false)}} << QString();
+    QTest::newRow("obj: a BMP stored top row first")
+        << objWith("skin.bmp", {{"skin.bmp", topDownBmp()}}) << QString();
+    QTest::newRow("obj: in Textures/, in another case")
+        << objWith("skin.png", {{"Textures/SKIN.PNG", png()}}) << QString();
+    QTest::newRow("obj: three folders down")
+        << objWith("skin.png", {{"a/b/c/skin.png", png()}}) << QString();
+    QTest::newRow("obj: four folders down, too deep")
+        << objWith("skin.png", {{"a/b/c/d/skin.png", png()}})
+        << QStringLiteral("skin.png was not found beside box.obj");
 }
 
 void TestModelFormats::texturesAndNotes()
@@ -505,41 +556,211 @@ void TestModelFormats::rootsTakeTheTexturesColour()
     image.setPixelColor(1, 1, Qt::white);
     SurfaceColours surface;
     surface.build(arrays, 2, {image});
-    const std::optional<SurfaceColours::Rgb> c =
-        surface.at(face, barycentric.x(), barycentric.y());
+    const std::optional<SurfaceColours::Rgb> c = surface.at(face, barycentric.x(), barycentric.y());
     QCOMPARE(c.has_value(), colour.isValid());
     if (c)
         QCOMPARE(QColor::fromRgbF((*c)[0], (*c)[1], (*c)[2]), colour);
+}
+
+void TestModelFormats::sideFilesStayBelowTheModel_data()
+{
+    // The model lies in m/; decoy/ beside it holds a green material, a far triangle and an
+    // image. "@" stands for the absolute path of the folder holding both.
+    QTest::addColumn<Files>("files");
+    QTest::addColumn<QString>("note"); // the status line's note, or the refusal's reason
+    QTest::addColumn<bool>("loads");
+    const QByteArray box = objBox("mtllib NAME\nusemtl evil\n");
+    auto obj = [&](const QByteArray &mtl, const Files &more) {
+        Files f = more;
+        f.insert("m/box.obj", QByteArray(box).replace("NAME", mtl));
+        return f;
+    };
+    auto objMap = [&](const QByteArray &map, const Files &more) {
+        Files f = more;
+        f.insert("m/box.obj", QByteArray(box).replace("NAME", "box.mtl"));
+        f.insert("m/box.mtl", "newmtl evil\nKd 0.2 0.4 0.6\nmap_Kd " + map + "\n");
+        return f;
+    };
+    auto gltf = [&](const QByteArray &uri, const Files &more) {
+        Files f = more;
+        f.insert("m/box.gltf", gltfFrom(uri));
+        return f;
+    };
+    auto outside = [](const char *name, const char *model) {
+        return QStringLiteral("%1 lies outside the folder of %2; Tuftmill leaves it alone")
+            .arg(QLatin1String(name), QLatin1String(model));
+    };
+    auto link = [](const char *name) {
+        return QStringLiteral("%1 is a link; Tuftmill leaves it alone").arg(QLatin1String(name));
+    };
+    auto special = [](const char *name) {
+        return QStringLiteral("%1 is not a regular file; Tuftmill leaves it alone")
+            .arg(QLatin1String(name));
+    };
+    const QString notFound = QStringLiteral("skin.png was not found beside box.obj");
+    QTest::newRow("mtl: ../") << obj("../decoy/evil.mtl", {})
+                              << outside("../decoy/evil.mtl", "box.obj") << true;
+    QTest::newRow("mtl: absolute")
+        << obj("@/decoy/evil.mtl", {}) << outside("@/decoy/evil.mtl", "box.obj") << true;
+    QTest::newRow("mtl: a link") << obj("evil.mtl", {{"m/evil.mtl", "->../decoy/evil.mtl"}})
+                                 << link("evil.mtl") << true;
+    QTest::newRow("mtl: a linked folder")
+        << obj("sub/evil.mtl", {{"m/sub", "->../decoy"}}) << link("sub/evil.mtl") << true;
+    QTest::newRow("mtl: a linked folder two down")
+        << obj("a/sub/evil.mtl", {{"m/a/sub", "->../../decoy"}}) << link("a/sub/evil.mtl") << true;
+    QTest::newRow("mtl: a link to a device")
+        << obj("zero.mtl", {{"m/zero.mtl", "->/dev/zero"}}) << link("zero.mtl") << true;
+    QTest::newRow("mtl: a device by ../")
+        << obj("../../../../../../../../../../dev/zero", {})
+        << outside("../../../../../../../../../../dev/zero", "box.obj") << true;
+    QTest::newRow("mtl: a named pipe")
+        << obj("pipe.mtl", {{"m/pipe.mtl", "<fifo>"}}) << special("pipe.mtl") << true;
+    QTest::newRow("buffer: ../") << gltf("../decoy/d.bin", {})
+                                 << outside("../decoy/d.bin", "box.gltf") << false;
+    QTest::newRow("buffer: a linked folder")
+        << gltf("sub/d.bin", {{"m/sub", "->../decoy"}}) << link("sub/d.bin") << false;
+    QTest::newRow("buffer: a named pipe")
+        << gltf("pipe.bin", {{"m/pipe.bin", "<fifo>"}}) << special("pipe.bin") << false;
+    QTest::newRow("buffer: /etc/passwd by ../")
+        << gltf("../../../../../../../../../../etc/passwd", {})
+        << outside("../../../../../../../../../../etc/passwd", "box.gltf") << false;
+    QTest::newRow("texture: ../ finds nothing above")
+        << objMap("../decoy/skin.png", {}) << notFound << true;
+    QTest::newRow("texture: above the model's folder")
+        << objMap("skin.png", {}) << notFound << true;
+    QTest::newRow("texture: a linked folder")
+        << objMap("sub/skin.png", {{"m/sub", "->../decoy"}}) << link("skin.png") << true;
+    QTest::newRow("texture of a 3ds: a linked folder")
+        << Files{{"m/box.3ds", box3ds(QStringLiteral("sub/skin.png"))}, {"m/sub", "->../decoy"}}
+        << link("skin.png") << true;
+    QTest::newRow("texture: textures/ is a link, never searched")
+        << objMap("skin.png", {{"m/textures", "->../decoy"}}) << notFound << true;
+}
+
+void TestModelFormats::sideFilesStayBelowTheModel()
+{
+    QFETCH(Files, files);
+    QFETCH(QString, note);
+    QFETCH(bool, loads);
+    ScopedWorkDir work;
+    const testsupport::ShortReaderLimits limits;
+    const QByteArray here = QFile::encodeName(QDir::currentPath());
+    Files all{{"decoy/evil.mtl", "newmtl evil\nKd 0.1 0.9 0.1\nmap_Kd skin.png\n"},
+              {"decoy/d.bin", boxBuffer()},
+              {"decoy/skin.png", png()}};
+    for (auto f = files.begin(); f != files.end(); ++f)
+        all.insert(f.key(),
+                   f.key().endsWith(".3ds") ? f.value() : QByteArray(f.value()).replace("@", here));
+    note.replace(QLatin1Char('@'), QString::fromUtf8(here));
+    const QString model = write(all);
+    auto decoyHash = [] {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        QStringList names;
+        for (QDirIterator it(QStringLiteral("decoy"), QDir::Files); it.hasNext();)
+            names << it.next();
+        names.sort();
+        for (const QString &n : names)
+            hash.addData(n.toUtf8() + testsupport::readBytes(n));
+        return hash.result();
+    };
+    const QByteArray before = decoyHash();
+
+    QString problem;
+    const std::unique_ptr<LoadedModel> loaded = ModelImport::load(model, problem);
+    QCOMPARE(decoyHash(), before);
+    if (!loads) {
+        QVERIFY(!loaded);
+        QVERIFY2(problem.contains(note), qPrintable(problem));
+        return;
+    }
+    QVERIFY2(loaded, qPrintable(problem));
+    QVERIFY2(loaded->notes.contains(note), qPrintable(loaded->notes.join('\n')));
+    // Nothing of the decoy shows: no green, no image.
+    QCOMPARE(int(loaded->faceCount), 12);
+    QVERIFY(loaded->textures.isEmpty());
+    for (size_t i = 0; i < loaded->faceCount * 9; i += 3)
+        QVERIFY2(loaded->arrays.colors[i + 1] < 0.85f, qPrintable(QString::number(i)));
 }
 
 void TestModelFormats::damagedFilesAreRefused_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("first");  // the message's first line
+    QTest::addColumn<QString>("reason"); // what the reason says, or empty
     QTest::newRow("obj face past its points")
-        << "bad.obj" << QByteArray("v 0 0 0\nv 1 0 0\nf 1 2 3000000000\n");
+        << "bad.obj" << QByteArray("v 0 0 0\nv 1 0 0\nf 1 2 3000000000\n")
+        << "OBJ file couldn't be loaded" << QString();
+    QTest::newRow("obj of points and lines only")
+        << "bad.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\np 1 2 3\nl 1 2\n")
+        << "OBJ file couldn't be loaded"
+        << "the file holds no triangles (only points or lines)";
     QByteArray glb = gltfBox(true, false);
     qToLittleEndian<quint32>(0x7FFFFFF0, glb.data() + 12); // the JSON chunk's length
-    QTest::newRow("glb chunk past its end") << "bad.glb" << glb;
+    QTest::newRow("glb chunk past its end")
+        << "bad.glb" << glb << "glTF file couldn't be loaded"
+        << "the file's content could not be read (it is not a sound GLB file)";
     QTest::newRow("ply of a billion points")
         << "bad.ply"
         << QByteArray("ply\nformat binary_little_endian 1.0\nelement vertex 1000000000\n"
                       "property float x\nproperty float y\nproperty float z\nelement face 1\n"
                       "property list uchar int vertex_indices\nend_header\n") +
-               QByteArray(64, '\x7f');
+               QByteArray(64, '\x7f')
+        << "PLY file couldn't be loaded" << QString();
+    // Nine levels of nodes each naming the next eight times: 8^9 placements from 600 bytes.
+    QByteArray nodes;
+    for (int i = 1; i <= 9; ++i)
+        nodes += "{\"children\":[" + (QByteArray::number(i) + ",").repeated(8).chopped(1) + "]},";
+    auto withNodes = [](const QByteArray &n) {
+        return gltfBox(false, false).replace(R"("nodes":[{"mesh":0}])", "\"nodes\":[" + n + "]");
+    };
+    QTest::newRow("gltf nodes unfolding into millions")
+        << "bad.gltf" << withNodes(nodes + "{\"mesh\":0}") << "glTF file couldn't be loaded"
+        << "the file has more objects than Tuftmill reads (at most 20000)";
+    QTest::newRow("gltf nodes in a loop")
+        << "bad.gltf" << withNodes(R"({"children":[1]},{"children":[0],"mesh":0})")
+        << "glTF file couldn't be loaded"
+        << "the file's nodes hold one another in a loop";
+    QTest::newRow("3ds cut short")
+        << "bad.3ds" << box3ds({}).left(40) << "3DS file couldn't be loaded" << QString();
 }
 
 void TestModelFormats::damagedFilesAreRefused()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, first);
+    QFETCH(QString, reason);
     ScopedWorkDir work;
     const testsupport::ShortReaderLimits limits;
     write({{name, bytes}});
     QString problem;
     QVERIFY(!ModelImport::load(name, problem));
-    QVERIFY2(!problem.isEmpty() && !problem.contains("crashed") && !problem.contains("invalid"),
+    QVERIFY2(!problem.isEmpty() && !problem.contains("crashed") && !problem.contains("invalid") &&
+                 !problem.contains("No suitable reader"),
              qPrintable(problem));
+    if (!reason.isEmpty())
+        QCOMPARE(problem, reason);
+    const QString message = Scene::loadError(name, problem);
+    QCOMPARE(message.section('\n', 0, 0), first);
+    QCOMPARE(message.section('\n', 1), name + ": " + problem);
+}
+
+void TestModelFormats::modelsBeyondTheMachinesMemoryAreRefused()
+{
+    // The box's 12 triangles in a machine of just too little memory, then of just enough.
+    ScopedWorkDir work;
+    write({{"box.obj", objBox()}});
+    for (const uint64_t faces : {11, 12}) {
+        ModelImport::setMachineMemoryForTests(faces * ModelImport::BytesPerFace);
+        QString problem;
+        const std::unique_ptr<LoadedModel> model = ModelImport::load("box.obj", problem);
+        ModelImport::setMachineMemoryForTests(0);
+        QCOMPARE(bool(model), faces == 12);
+        if (faces == 11)
+            QCOMPARE(problem,
+                     QStringLiteral("its 12 triangles need about 0 MB; this machine has 0 MB"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestModelFormats)
