@@ -18,6 +18,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -32,7 +34,28 @@ struct Decoded
     int frames = 0;
     QSize size;
     QString codec;
+    QImage first; // converted by the matrix and range the stream is tagged with
+    QStringList tags; // colour space, primaries, transfer, range
 };
+
+// A decoded picture in RGB, read as a player does: by its tags.
+QImage toRgb(const AVFrame *frame)
+{
+    QImage image(frame->width, frame->height, QImage::Format_RGBX8888);
+    SwsContext *s = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
+                                   frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BICUBIC,
+                                   nullptr, nullptr, nullptr);
+    if (!s)
+        return {};
+    const int *table = sws_getCoefficients(frame->colorspace);
+    sws_setColorspaceDetails(s, table, frame->color_range == AVCOL_RANGE_JPEG, table, 1, 0,
+                             1 << 16, 1 << 16);
+    uint8_t *rows[1] = {image.bits()};
+    const int stride[1] = {int(image.bytesPerLine())};
+    sws_scale(s, frame->data, frame->linesize, 0, frame->height, rows, stride);
+    sws_freeContext(s);
+    return image;
+}
 
 // Every picture of the file's video stream, decoded.
 Decoded decode(const QString &path)
@@ -62,6 +85,14 @@ Decoded decode(const QString &path)
     d.codec = QString::fromLatin1(avcodec_get_name(codec->codec_id));
     const auto drain = [&] {
         while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
+            if (d.frames == 0) {
+                d.first = toRgb(frame.get());
+                for (const char *tag : {av_color_space_name(frame->colorspace),
+                                        av_color_primaries_name(frame->color_primaries),
+                                        av_color_transfer_name(frame->color_trc),
+                                        av_color_range_name(frame->color_range)})
+                    d.tags.append(QString::fromLatin1(tag ? tag : "?"));
+            }
             ++d.frames;
             d.size = QSize(frame->width, frame->height);
         }
@@ -150,6 +181,17 @@ void TestTurntable::videosHoldEveryFrame()
     QCOMPARE(video.codec, codec);
     QCOMPARE(video.frames, 12);
     QCOMPARE(video.size, QSize(160, 120));
+    // Its colours are the picture's: tagged, and decoded by the tags within a few levels.
+    QCOMPARE(video.tags, (QStringList{"bt709", "bt709", "bt709", "tv"}));
+    const QImage still = QImage(w.file("still.png")).convertToFormat(QImage::Format_RGBX8888);
+    QCOMPARE(video.first.size(), still.size());
+    qint64 off = 0;
+    for (int y = 0; y < still.height(); ++y)
+        for (int x = 0; x < still.width() * 4; ++x)
+            if (x % 4 != 3)
+                off += std::abs(int(still.constScanLine(y)[x]) - int(video.first.constScanLine(y)[x]));
+    const double mean = double(off) / (3.0 * still.width() * still.height());
+    QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
     // The video is a new file like the still: the temporary's own mode does not stay.
     QCOMPARE(QFileInfo(w.file(output)).permissions(), QFileInfo(w.file("still.png")).permissions());
     QCOMPARE(w.written(), (QStringList{"still.png", output}));
