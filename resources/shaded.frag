@@ -3,10 +3,13 @@
 // instead of their material's. With GRAFTAL it colours graftals instead, as the flat
 // shader does, under a mesh colour lit as the model is at the graftal's root (it comes in
 // the vertex colour's red, green and blue; its alpha is the fade). Each use is a program of
-// its own, so that none pays for the others' branches pixel by pixel.
+// its own, so that none pays for the others' branches pixel by pixel. Graftals keep the
+// texels in alphaRange, their levels moved by lodBias, as the flat shader's do.
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
 uniform sampler2D maskSampler;
+uniform vec2 alphaRange;
+uniform float lodBias;
 varying vec3 eyeNormal;
 
 // Keep in step with SceneRenderer's own copy for graftal roots.
@@ -25,12 +28,15 @@ float light(vec3 normal)
 void main()
 {
 #ifdef GRAFTAL
-    vec4 tex = texture2D(texSampler, gl_TexCoord[0].st);
-    vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st);
+    vec4 tex = texture2D(texSampler, gl_TexCoord[0].st, lodBias);
+    vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st, lodBias);
     mask.rgb = meshColor * gl_Color.rgb;
+    mask.a = mask.a < 0.2 ? 0.0 : mask.a;
     vec4 s = vec4(mask.a);
     vec4 color = tex * (vec4(1.0) - s) + mask * s;
     color.a *= gl_Color.a;
+    if (color.a < alphaRange.x || color.a >= alphaRange.y)
+        discard;
     gl_FragColor = color;
 #else
     // Faces seen from behind (open models) are lit from their front.

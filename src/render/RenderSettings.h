@@ -12,6 +12,9 @@ struct RenderSettings
     bool overlays = true;
     // Shows the last face-id picture instead of the scene (a debugging view).
     bool pickPicture = false;
+    // How many times the view's size the picture is: the graftals' levels of detail are
+    // chosen as the view would (an export at twice the size shows what the view showed).
+    double detailScale = 1.0;
 };
 
 // The settings that draw a scene in its own style.

@@ -10,15 +10,16 @@
 #include "VisibleFace.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 
-namespace {
 // The shader's uniforms, looked up by name in the current program; a name the program
 // lacks is -1, which OpenGL ignores.
-struct Uniforms
+struct SceneRenderer::Uniforms
 {
-    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1;
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, alphaRange = -1,
+          lodBias = -1;
     // Without a program (its shader did not build) nothing is set.
     bool valid = false;
 
@@ -34,10 +35,13 @@ struct Uniforms
         u.meshColor = glGetUniformLocation(GLuint(program), "meshColor");
         u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
+        u.alphaRange = glGetUniformLocation(GLuint(program), "alphaRange");
+        u.lodBias = glGetUniformLocation(GLuint(program), "lodBias");
         return u;
     }
 };
 
+namespace {
 // The light of the shaded and toon modes, as the shader has it: from the upper left of
 // the eye, coming along with the camera.
 const Vector3 TowardsLight = Vector3(-0.4, 0.6, 0.8).normalized();
@@ -325,7 +329,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     // be filled first; the time it takes is the same.
     if (finishModelFirst)
         glFinish();
-    drawGraftals(scene, camera, style);
+    drawGraftals(scene, camera, settings);
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
@@ -394,10 +398,14 @@ void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
 
-void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style)
+void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
+                                 const RenderSettings &settings)
 {
+    const ViewStyle &style = settings.style;
     // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
     const bool litRoots = style.shading != Shading::Flat && lit.valid();
+    GLint previousProgram = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previousProgram);
     if (litRoots)
         glUseProgram(lit.graftals.name());
     const Uniforms uniforms = Uniforms::current();
@@ -406,8 +414,10 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
     // Colours blend by the graftal's alpha; the picture itself stays opaque, or the
     // window would show through wherever a graftal is translucent.
     glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
-    if (uniforms.valid)
+    if (uniforms.valid) {
         glUniform1i(uniforms.isGraftal, 1);
+        glUniform1f(uniforms.lodBias, float(std::log2(std::max(settings.detailScale, 1e-3))));
+    }
 
     drawOrder = scene.allInstances().empty() ? scene.collectInstances() : scene.allInstances();
     // Farthest first, so that nearer graftals blend over farther ones.
@@ -420,8 +430,33 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
     for (size_t i = 0; i < byDistance.size(); ++i)
         drawOrder[i] = byDistance[i].second;
 
+    // The opaque texels first, with their depth, so that whatever they cover stays hidden
+    // in any order; then the translucent ones, farthest first, without depth, blended over
+    // them. Texels fainter than a 64th are clear: they hide nothing and draw nothing.
+    constexpr float OpaqueFrom = 0.9f, ClearBelow = 1.0f / 64.0f;
+    const float ranges[2][2] = {{OpaqueFrom, 2.0f}, {ClearBelow, OpaqueFrom}};
+    for (const auto &range : ranges) {
+        glDepthMask(range[0] == OpaqueFrom ? GL_TRUE : GL_FALSE);
+        if (uniforms.valid)
+            glUniform2f(uniforms.alphaRange, range[0], range[1]);
+        else if (range[0] != OpaqueFrom)
+            break; // without a program every texel is drawn once, as it comes
+        drawGraftalPass(scene, camera, style, uniforms);
+    }
+    // Leaves the state as it found it: what draws next is no graftal.
+    if (uniforms.valid)
+        glUniform1i(uniforms.isGraftal, 0);
+    glDepthMask(GL_TRUE);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glUseProgram(GLuint(previousProgram));
+}
+
+void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
+                                    const ViewStyle &style, const Uniforms &uniforms) const
+{
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
+    const bool litRoots = style.shading != Shading::Flat && lit.valid();
     const bool toon = style.shading == Shading::Toon;
     const Matrix4 toEye = camera.modelView();
     const Vector3 origin = toEye.transformPoint(Vector3::zero);
@@ -466,6 +501,10 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
                        {tint[0] * shade, tint[1] * shade, tint[2] * shade});
     }
     drawQuads(batch);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void SceneRenderer::drawPickPicture(const Scene &scene) const
@@ -574,16 +613,6 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
         std::memcpy(image.scanLine(bottom), spare.data(), row);
     }
     return image;
-}
-
-void SceneRenderer::setPixmapTexture(const QImage &picture)
-{
-    pixmapTexture = GlTexture(genTexture());
-    const QImage image = picture.convertToFormat(QImage::Format_RGBA8888).mirrored();
-    glBindTexture(GL_TEXTURE_2D, pixmapTexture.get());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, image.constBits());
 }
 
 void SceneRenderer::drawAxes() const

@@ -30,7 +30,6 @@ public:
     // What a frame draws.
     enum Flag
     {
-        PickPass = 1,
         ShowPickBuffer = 2
     };
 
@@ -74,9 +73,6 @@ public:
     // The same by drawing the face-id picture, whatever the faces' shapes.
     bool modelDrawnInView(const Scene &scene, const Camera &camera, int width, int height);
 
-    // A texture of a picture, kept until the next one replaces it (nothing draws it).
-    void setPixmapTexture(const QImage &image);
-
     // The instances in the order the last frame drew them, farthest first; good until the
     // scene's instances next change.
     const std::vector<GraftalInstance *> &lastDrawOrder() const { return drawOrder; }
@@ -96,7 +92,11 @@ private:
     void drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
                    Shading shading = Shading::Flat) const;
     void drawTexturedRange(const Scene &scene, const ModelBuffers &b, Shading shading) const;
-    void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
+    struct Uniforms;
+    void drawGraftals(const Scene &scene, const Camera &camera, const RenderSettings &settings);
+    // One pass over the graftals in the last draw order, the program's uniforms set.
+    void drawGraftalPass(const Scene &scene, const Camera &camera, const ViewStyle &style,
+                         const Uniforms &uniforms) const;
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
     // `box` (normalised device coordinates x0, y0, x1, y1).
@@ -148,6 +148,5 @@ private:
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;
-    GlTexture pixmapTexture;
     std::vector<GraftalInstance *> drawOrder;
 };

@@ -165,16 +165,6 @@ void GLRender::modelLoadEnded(bool loaded)
     emit modelLoadFinished(loaded);
 }
 
-void GLRender::newTexture(QPixmap *pixmap)
-{
-    if (!pixmap || !gl2)
-        return;
-    makeCurrent();
-    sceneRenderer->setPixmapTexture(pixmap->toImage());
-    doneCurrent();
-    update();
-}
-
 void GLRender::finishStroke()
 {
     theScene->endStroke();

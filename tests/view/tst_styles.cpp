@@ -8,6 +8,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "Scene.h"
+#include "RenderSettings.h"
 #include "SceneRenderer.h"
 
 #include <QPainter>
@@ -64,6 +65,43 @@ double differingShare(const QImage &a, const QImage &b)
         }
     return double(off) / double(a.width() * a.height());
 }
+
+// A picture of the view's scene through its renderer, in the scene's style changed by `how`.
+template <typename Change>
+QImage pictureOf(testsupport::SphereView &v, Change how, int width = 400, int height = 300)
+{
+    RenderSettings settings = settingsOf(v.scene()->style);
+    how(settings);
+    v.view.makeCurrent();
+    QString error;
+    v.view.renderer().prepareTextures(*v.scene());
+    const QImage image = v.view.renderer().picture(*v.scene(), v.scene()->camera(), settings,
+                                                   width, height, error);
+    v.view.doneCurrent();
+    if (qEnvironmentVariableIsSet("TUFTMILL_KEEP_PICTURES"))
+        image.save(QStringLiteral("/tmp/%1-%2x%3.png")
+                       .arg(QString::fromLatin1(QTest::currentDataTag()))
+                       .arg(width)
+                       .arg(height));
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+bool near(QRgb p, QRgb q, int levels)
+{
+    return std::abs(qRed(p) - qRed(q)) <= levels && std::abs(qGreen(p) - qGreen(q)) <= levels &&
+           std::abs(qBlue(p) - qBlue(q)) <= levels;
+}
+
+// Stands a graftal on every `step`-th face of the ball from `first` on.
+void dress(testsupport::SphereView &v, Graftal *g, int first, int step)
+{
+    Scene &scene = *v.scene();
+    int faces = 0;
+    for (const auto &mesh : scene.meshFaces())
+        faces += int(mesh.size());
+    for (int f = first; f < faces; f += step)
+        scene.addInstance(scene.face(f), {0.3, 0.3}, g);
+}
 } // namespace
 
 class TestStyles : public QObject
@@ -73,6 +111,8 @@ private slots:
     void stylesDrawTheirLightAndLines_data();
     void stylesDrawTheirLightAndLines();
     void graftalTexturesHaveNoDarkFringes();
+    void finishedFrames_data();
+    void finishedFrames();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -154,6 +194,104 @@ void TestStyles::graftalTexturesHaveNoDarkFringes()
                                     .arg(texels[i + 3])));
     }
     v.view.doneCurrent();
+}
+
+// What a row of the finished-frame table checks.
+enum class Check
+{
+    Overlap,     // bars on clear cards: both halves together show what each shows alone
+    ExportDetail // a picture at twice the size shows the graftals' levels the view shows
+};
+
+void TestStyles::finishedFrames_data()
+{
+    QTest::addColumn<int>("check");
+    QTest::addColumn<int>("shading");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<bool>("outlines");
+    QTest::newRow("overlap-flat") << int(Check::Overlap) << int(Shading::Flat) << 1.0 << false;
+    QTest::newRow("overlap-shaded-large")
+        << int(Check::Overlap) << int(Shading::Shaded) << 2.5 << false;
+    QTest::newRow("overlap-toon-outlines-small")
+        << int(Check::Overlap) << int(Shading::Toon) << 0.6 << true;
+    QTest::newRow("export-detail") << int(Check::ExportDetail) << int(Shading::Flat) << 5.0 << false;
+}
+
+void TestStyles::finishedFrames()
+{
+    QFETCH(int, check);
+    QFETCH(int, shading);
+    QFETCH(double, scale);
+    QFETCH(bool, outlines);
+    testsupport::SphereView v({Qt::red});
+    Graftal *g = v.graftals[0];
+    // Overlaps seen from above, where cards nearer the eye are drawn before others behind
+    // their ends.
+    v.scene()->commitTranslation(0, 0, -20);
+    if (Check(check) == Check::Overlap)
+        v.scene()->commitRotation(0, 30);
+    const auto style = [&](RenderSettings &s) {
+        s.style.shading = Shading(shading);
+        s.style.graftalScale = scale;
+        s.style.outlines = outlines;
+    };
+    const QImage bare = pictureOf(v, style);
+    QPixmap bar(400, 400), clear(400, 400);
+    bar.fill(Qt::transparent);
+    clear.fill(Qt::transparent);
+    QPainter(&bar).fillRect(170, 0, 60, 400, QColor(200, 30, 160));
+
+    if (Check(check) == Check::Overlap) {
+        // Bars on clear cards, half of them on the even faces, half on the odd.
+        g->setLevel(0, {bar, clear});
+        v.view.bindTexturesForGraftal(g);
+        QImage halves[2];
+        for (int half = 0; half < 2; ++half) {
+            v.scene()->clearInstances();
+            dress(v, g, half, 2);
+            halves[half] = pictureOf(v, style);
+        }
+        v.scene()->clearInstances();
+        dress(v, g, 0, 1);
+        const QImage both = pictureOf(v, style);
+        qint64 shown = 0, lost = 0;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x) {
+                const auto barAt = [&](const QImage &i) {
+                    return !near(i.pixel(x, y), bare.pixel(x, y), 24);
+                };
+                if (barAt(halves[0]) || barAt(halves[1])) {
+                    ++shown;
+                    lost += !barAt(both);
+                }
+            }
+        QVERIFY2(shown > 2000, qPrintable(QString::number(shown)));
+        QVERIFY2(double(lost) <= 0.005 * double(shown),
+                 qPrintable(QStringLiteral("%1 of %2 bar pixels lost").arg(lost).arg(shown)));
+    } else {
+        // Red near, blue far: the levels of detail show in the colours.
+        g->setLevel(0, {testsupport::filledLevel(Qt::red), clear});
+        g->addLevel();
+        g->setLevel(1, {testsupport::filledLevel(Qt::blue), clear});
+        v.view.bindTexturesForGraftal(g);
+        dress(v, g, 0, 3);
+        const auto redShare = [](const QImage &i) {
+            qint64 red = 0, blue = 0;
+            for (int y = 0; y < i.height(); ++y)
+                for (int x = 0; x < i.width(); ++x) {
+                    const QRgb c = i.pixel(x, y);
+                    red += qRed(c) > 150 && qBlue(c) < 100 && qGreen(c) < 100;
+                    blue += qBlue(c) > 150 && qRed(c) < 100 && qGreen(c) < 100;
+                }
+            return double(red) / double(std::max<qint64>(red + blue, 1));
+        };
+        const double view = redShare(pictureOf(v, style));
+        const double twice = redShare(pictureOf(
+            v, [&](RenderSettings &s) { style(s), s.detailScale = 2.0; }, 800, 600));
+        QVERIFY2(view > 0.1 && view < 0.9, qPrintable(QString::number(view)));
+        QVERIFY2(std::abs(twice - view) < 0.05,
+                 qPrintable(QStringLiteral("%1 red in the view, %2 at twice its size").arg(view).arg(twice)));
+    }
 }
 
 TUFTMILL_GL_TEST_MAIN(TestStyles)
