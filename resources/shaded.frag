@@ -1,5 +1,5 @@
-// The model lit by a light that follows the camera, smoothly ("Shaded") or, with TOON
-// defined, in three flat bands ("Toon"); with TEXTURED, faces show their texture's colour
+// The model lit by a light that follows the camera or the model, smoothly ("Shaded") or, with TOON
+// defined, in flat bands ("Toon"); with TEXTURED, faces show their texture's colour
 // instead of their material's. With GRAFTAL it colours graftals instead, as the flat
 // shader does, under a mesh colour lit as the model is at the graftal's root (it comes in
 // the vertex colour's red, green and blue; its alpha is the fade). Each use is a program of
@@ -12,14 +12,18 @@ uniform vec2 alphaRange;
 uniform float lodBias;
 varying vec3 eyeNormal;
 
-// Keep in step with SceneRenderer's own copy for graftal roots.
-const vec3 towardsLight = vec3(-0.3713907, 0.5570860, 0.7427814); // (-0.4, 0.6, 0.8) unit
+// The light's direction in eye coordinates, and the bands of TOON; graftal roots are lit
+// alike by SceneRenderer on the processor.
+uniform vec3 towardsLight;
+uniform float bands;
 
 float light(vec3 normal)
 {
     float d = max(dot(normalize(normal), towardsLight), 0.0);
 #ifdef TOON
-    return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+    if (bands == 3.0)
+        return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+    return 0.42 + 0.58 * floor(min(d, 0.999) * bands) / (bands - 1.0);
 #else
     return 0.3 + 0.7 * d;
 #endif

@@ -42,15 +42,18 @@ struct SceneRenderer::Uniforms
 };
 
 namespace {
-// The light of the shaded and toon modes, as the shader has it: from the upper left of
-// the eye, coming along with the camera.
+// The light of the shaded and toon modes, from the upper left front: of the eye when it
+// comes along with the camera, of the model when it stays with the model.
 const Vector3 TowardsLight = Vector3(-0.4, 0.6, 0.8).normalized();
 
-float lightFor(const Vector3 &eyeNormal, bool toon)
+// The light on a root whose normal points `eyeNormal`, as the lit programs have it.
+float lightFor(const Vector3 &eyeNormal, const Vector3 &towards, bool toon, int bands)
 {
-    const double d = std::max(Vector3::dot(eyeNormal.normalized(), TowardsLight), 0.0);
-    if (toon)
+    const double d = std::max(Vector3::dot(eyeNormal.normalized(), towards), 0.0);
+    if (toon && bands == 3)
         return d > 0.6 ? 1.0f : (d > 0.25 ? 0.7f : 0.42f);
+    if (toon)
+        return float(0.42 + 0.58 * std::floor(std::min(d, 0.999) * bands) / (bands - 1));
     return float(0.3 + 0.7 * d);
 }
 
@@ -199,10 +202,16 @@ std::array<float, 4> screenBoxOf(const Scene &scene, int width, int height)
 }
 } // namespace
 
-void SceneRenderer::drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const
+void SceneRenderer::drawOutlinedPicture(int width, int height, const std::array<float, 4> &box,
+                                        const ViewStyle &style) const
 {
     const GLuint p = outlineProgram.name();
     glUseProgram(p);
+    const int lineWidth = std::clamp(style.outlineWidth, 1, 16); // twice 8 when supersampled
+    glUniform2f(outlineProgram.uniform("reach"), float(lineWidth / 2), float(lineWidth - lineWidth / 2));
+    const unsigned int c = style.outlineColor;
+    glUniform3f(outlineProgram.uniform("lineColor"), float((c >> 16) & 0xff) / 255.0f,
+                float((c >> 8) & 0xff) / 255.0f, float(c & 0xff) / 255.0f);
     glUniform1i(outlineProgram.uniform("colorSampler"), 0);
     glUniform1i(outlineProgram.uniform("depthSampler"), 1);
     glUniform2f(outlineProgram.uniform("texel"), 1.0f / float(width), 1.0f / float(height));
@@ -283,6 +292,31 @@ void SceneRenderer::applyCamera(const Camera &camera, int width, int height) con
     camera.cameraTranslation.glMultiply();
 }
 
+Vector3 SceneRenderer::lightTowards(const Camera &camera, const ViewStyle &style)
+{
+    if (!style.lightOnModel)
+        return TowardsLight;
+    // Kept in the frame the model stands in, which the camera turns about.
+    const Matrix4 &turn = camera.cameraRotation;
+    return (turn.transformPoint(TowardsLight) - turn.transformPoint(Vector3::zero)).normalized();
+}
+
+void SceneRenderer::setLight(const Camera &camera, const ViewStyle &style) const
+{
+    if (!lit.valid())
+        return;
+    const Vector3 l = lightTowards(camera, style);
+    GLint previous = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    for (const ShaderProgram *p : {&lit.model[0][0], &lit.model[0][1], &lit.model[1][0],
+                                   &lit.model[1][1], &lit.graftals}) {
+        glUseProgram(p->name());
+        glUniform3f(p->uniform("towardsLight"), float(l.x), float(l.y), float(l.z));
+        glUniform1f(p->uniform("bands"), float(std::clamp(style.bands, 2, 6)));
+    }
+    glUseProgram(GLuint(previous));
+}
+
 void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                          int width, int height)
 {
@@ -303,6 +337,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         glBindFramebuffer(GL_FRAMEBUFFER, outlineTarget.framebuffer());
         clear(scene, false);
     }
+    setLight(camera, style);
     const StyleProgram styled(*this, style.shading);
     applyCamera(camera, width, height);
     if (settings.overlays && scene.axesShown())
@@ -320,7 +355,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         drawTrail(scene);
     if (outlined) {
         glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
-        drawOutlinedPicture(width, height, box);
+        drawOutlinedPicture(width, height, box, style);
         styled.reuse(*this, style.shading);
     }
     // A software renderer sorts what is drawn into bins ahead of filling pixels: left to
@@ -460,6 +495,7 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
     const bool toon = style.shading == Shading::Toon;
     const Matrix4 toEye = camera.modelView();
     const Vector3 origin = toEye.transformPoint(Vector3::zero);
+    const Vector3 light = lightTowards(camera, style);
     GraftalInstance::QuadBatch batch;
     const Graftal *boundGraftal = nullptr;
     // The mesh whose colour the shader has; on a textured face the root's colour comes
@@ -495,7 +531,9 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
             boundGraftal = g;
         }
         const float shade =
-            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
+            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, light, toon,
+                                style.bands)
+                     : 1.0f;
         const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
         instance->draw(batch, camera.viewDir, style.graftalScale,
                        {tint[0] * shade, tint[1] * shade, tint[2] * shade});
@@ -579,26 +617,74 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
     }
     while (glGetError() != GL_NO_ERROR) {
     }
+    // Antialiased pictures take their samples from a multisampled target as far as OpenGL
+    // goes here, then from one twice the size, halved.
+    const int asked = settings.style.antialiasing ? std::clamp(settings.samples, 1, 16) : 1;
+    GLint maxSamples = 1;
+    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
+    int samples = asked, factor = 1;
+    // Outlines are drawn from a picture of the model, pixel by pixel: their edges and the
+    // model's under them take their samples from the picture at twice the size.
+    const bool outlined = settings.style.outlines;
+    if ((samples > std::max(maxSamples, 1) || (outlined && samples > 1)) &&
+        2 * std::max(width, height) <= maxSide) {
+        factor = 2;
+        samples = outlined ? 1 : samples / 4;
+    }
+    samples = std::clamp(samples, 1, std::max(maxSamples, 1));
+    const int drawWidth = width * factor, drawHeight = height * factor;
+    RenderSettings forFile = settings;
+    forFile.overlays = false;
+    forFile.pickPicture = false;
+    forFile.style.outlineWidth = settings.style.outlineWidth * factor;
+    forFile.detailScale = settings.detailScale * factor;
     bool drawn = false;
-    if (pictureTarget.resize(width, height)) {
+    const bool sampled = samples > 1 || factor > 1;
+    if (pictureTarget.resize(width, height) &&
+        (!sampled || sampledTarget.resize(drawWidth, drawHeight, samples)) &&
+        (samples == 1 || factor == 1 || resolvedTarget.resize(drawWidth, drawHeight))) {
+        {
+            const OffscreenTarget::Binding binding(sampled ? sampledTarget : pictureTarget);
+            glMatrixMode(GL_PROJECTION);
+            glPushMatrix();
+            if (samples > 1)
+                glEnable(GL_MULTISAMPLE);
+            finishModelFirst = true;
+            draw(scene, camera, forFile, drawWidth, drawHeight);
+            finishModelFirst = false;
+            glDisable(GL_MULTISAMPLE);
+            glMatrixMode(GL_PROJECTION);
+            glPopMatrix();
+            glMatrixMode(GL_MODELVIEW);
+        }
+        if (sampled) {
+            GLint previous = 0;
+            glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
+            // Multisamples resolve at their own size; twice the size halves by averaging.
+            const auto blit = [](const OffscreenTarget &from, const OffscreenTarget &to) {
+                glBindFramebuffer(GL_READ_FRAMEBUFFER, from.framebuffer());
+                glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to.framebuffer());
+                glBlitFramebuffer(0, 0, from.width(), from.height(), 0, 0, to.width(), to.height(),
+                                  GL_COLOR_BUFFER_BIT,
+                                  from.width() == to.width() ? GL_NEAREST : GL_LINEAR);
+            };
+            if (samples > 1 && factor > 1) {
+                blit(sampledTarget, resolvedTarget);
+                blit(resolvedTarget, pictureTarget);
+            } else {
+                blit(sampledTarget, pictureTarget);
+            }
+            glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
+        }
         const OffscreenTarget::Binding binding(pictureTarget);
-        glMatrixMode(GL_PROJECTION);
-        glPushMatrix();
-        RenderSettings forFile = settings;
-        forFile.overlays = false;
-        forFile.pickPicture = false;
-        finishModelFirst = true;
-        draw(scene, camera, forFile, width, height);
-        finishModelFirst = false;
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
         drawn = glGetError() == GL_NO_ERROR;
-        glMatrixMode(GL_PROJECTION);
-        glPopMatrix();
-        glMatrixMode(GL_MODELVIEW);
     }
     if (!drawn) {
         pictureTarget = OffscreenTarget();
+        sampledTarget = OffscreenTarget();
+        resolvedTarget = OffscreenTarget();
         error = QStringLiteral("OpenGL could not draw a picture of %1 x %2 pixels")
                     .arg(width)
                     .arg(height);

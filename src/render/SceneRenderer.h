@@ -5,6 +5,7 @@
 #include "OffscreenTarget.h"
 #include "RenderSettings.h"
 #include "ShaderProgram.h"
+#include "Vector3.h"
 
 #include <QImage>
 #include <QString>
@@ -100,7 +101,11 @@ private:
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
     // `box` (normalised device coordinates x0, y0, x1, y1).
-    void drawOutlinedPicture(int width, int height, const std::array<float, 4> &box) const;
+    void drawOutlinedPicture(int width, int height, const std::array<float, 4> &box,
+                             const ViewStyle &style) const;
+    // Where the light comes from, in eye coordinates, and the lit programs told so.
+    static Vector3 lightTowards(const Camera &camera, const ViewStyle &style);
+    void setLight(const Camera &camera, const ViewStyle &style) const;
 
     // The program of a shading for as long as it lives; the program there was after.
     class StyleProgram
@@ -148,5 +153,7 @@ private:
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;
+    // An antialiased picture's samples, and at twice its size, those resolved.
+    OffscreenTarget sampledTarget, resolvedTarget;
     std::vector<GraftalInstance *> drawOrder;
 };

@@ -52,7 +52,7 @@ bool exportImage(GLRender &view, const QString &path, QString &error)
     Logger logger(QStringLiteral("app.gl.render"));
     constexpr int Scale = 2;
     const int width = scene.viewportWidth * Scale, height = scene.viewportHeight * Scale;
-    RenderSettings settings = settingsOf(scene.style);
+    RenderSettings settings = settingsOf(scene.style, PictureSamples);
     settings.detailScale = Scale;
     view.makeCurrent();
     SceneRenderer &renderer = view.renderer();

@@ -118,7 +118,7 @@ TurntableExport::TurntableExport(GLRender &v, const TurntableRequest &r)
 {
     const Scene &scene = *view.scene();
     render = std::make_unique<TurntableRender>(view.renderer(), scene, scene.camera(),
-                                               settingsOf(scene.style), request);
+                                               settingsOf(scene.style, PictureSamples), request);
     progress = new QProgressDialog(QStringLiteral("Rendering turntable"), QStringLiteral("Cancel"),
                                    0, render->framesToRender(), &view);
     progress->setWindowTitle(QStringLiteral("Rendering turntable"));
