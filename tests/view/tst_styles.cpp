@@ -200,7 +200,9 @@ void TestStyles::graftalTexturesHaveNoDarkFringes()
 enum class Check
 {
     Overlap,     // bars on clear cards: both halves together show what each shows alone
-    ExportDetail // a picture at twice the size shows the graftals' levels the view shows
+    ExportDetail, // a picture at twice the size shows the graftals' levels the view shows
+    Ring,         // an antialiased ball on white has in-between pixels round it, `param` samples
+    LineWidth     // lines `param` pixels wide: twice the pixels of lines half as wide
 };
 
 void TestStyles::finishedFrames_data()
@@ -209,12 +211,20 @@ void TestStyles::finishedFrames_data()
     QTest::addColumn<int>("shading");
     QTest::addColumn<double>("scale");
     QTest::addColumn<bool>("outlines");
-    QTest::newRow("overlap-flat") << int(Check::Overlap) << int(Shading::Flat) << 1.0 << false;
-    QTest::newRow("overlap-shaded-large")
-        << int(Check::Overlap) << int(Shading::Shaded) << 2.5 << false;
+    QTest::addColumn<int>("param");
+    QTest::newRow("overlap-flat") << int(Check::Overlap) << int(Shading::Flat) << 1.0 << false << 1;
+    QTest::newRow("overlap-shaded-large-antialiased")
+        << int(Check::Overlap) << int(Shading::Shaded) << 2.5 << false << 4;
     QTest::newRow("overlap-toon-outlines-small")
-        << int(Check::Overlap) << int(Shading::Toon) << 0.6 << true;
-    QTest::newRow("export-detail") << int(Check::ExportDetail) << int(Shading::Flat) << 5.0 << false;
+        << int(Check::Overlap) << int(Shading::Toon) << 0.6 << true << 1;
+    QTest::newRow("export-detail")
+        << int(Check::ExportDetail) << int(Shading::Flat) << 5.0 << false << 1;
+    QTest::newRow("ring-none") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 1;
+    QTest::newRow("ring-2") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 2;
+    QTest::newRow("ring-4") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 4;
+    QTest::newRow("ring-16-outlines") << int(Check::Ring) << int(Shading::Flat) << 1.0 << true << 16;
+    QTest::newRow("lines-4") << int(Check::LineWidth) << int(Shading::Flat) << 1.0 << true << 4;
+    QTest::newRow("lines-6-toon") << int(Check::LineWidth) << int(Shading::Toon) << 1.0 << true << 6;
 }
 
 void TestStyles::finishedFrames()
@@ -223,17 +233,20 @@ void TestStyles::finishedFrames()
     QFETCH(int, shading);
     QFETCH(double, scale);
     QFETCH(bool, outlines);
+    QFETCH(int, param);
     testsupport::SphereView v({Qt::red});
     Graftal *g = v.graftals[0];
     // Overlaps seen from above, where cards nearer the eye are drawn before others behind
-    // their ends.
-    v.scene()->commitTranslation(0, 0, -20);
+    // their ends; the ball whole for its edges.
+    const bool whole = Check(check) == Check::Ring || Check(check) == Check::LineWidth;
+    v.scene()->commitTranslation(0, 0, whole ? -150 : -20);
     if (Check(check) == Check::Overlap)
         v.scene()->commitRotation(0, 30);
     const auto style = [&](RenderSettings &s) {
         s.style.shading = Shading(shading);
         s.style.graftalScale = scale;
         s.style.outlines = outlines;
+        s.samples = Check(check) == Check::LineWidth ? 1 : param;
     };
     const QImage bare = pictureOf(v, style);
     QPixmap bar(400, 400), clear(400, 400);
@@ -268,6 +281,40 @@ void TestStyles::finishedFrames()
         QVERIFY2(shown > 2000, qPrintable(QString::number(shown)));
         QVERIFY2(double(lost) <= 0.005 * double(shown),
                  qPrintable(QStringLiteral("%1 of %2 bar pixels lost").arg(lost).arg(shown)));
+    } else if (Check(check) == Check::Ring) {
+        // In-between: neither the background, nor the ball, nor a line.
+        const QRgb background = bare.pixel(0, 0), ball = bare.pixel(200, 150);
+        int between = 0;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x) {
+                const QRgb c = bare.pixel(x, y);
+                between += !near(c, background, 8) && !near(c, ball, 8) && !dark(c);
+            }
+        // The ball is some 60 pixels across: a ring of about 200 pixels.
+        QVERIFY2(param == 1 ? between < 10 : between > 150, qPrintable(QString::number(between)));
+        // Off, the samples are not taken: today's pixels.
+        const QImage off = pictureOf(v, [&](RenderSettings &s) { style(s), s.style.antialiasing = false; });
+        QCOMPARE(off == pictureOf(v, [&](RenderSettings &s) { style(s), s.samples = 1; }), true);
+    } else if (Check(check) == Check::LineWidth) {
+        const auto lines = [&](const QImage &i, QRgb colour) {
+            int n = 0;
+            for (int y = 0; y < i.height(); ++y)
+                for (int x = 0; x < i.width(); ++x)
+                    n += near(i.pixel(x, y), colour, 40);
+            return n;
+        };
+        const QImage half = pictureOf(v, [&](RenderSettings &s) {
+            style(s), s.style.outlineWidth = param / 2;
+        });
+        const QImage full = pictureOf(v, [&](RenderSettings &s) {
+            style(s), s.style.outlineWidth = param, s.style.outlineColor = 0xff8000;
+        });
+        const int narrow = lines(half, qRgb(0x14, 0x14, 0x1a)), wide = lines(full, qRgb(255, 128, 0));
+        QVERIFY2(narrow > 100, qPrintable(QString::number(narrow)));
+        QVERIFY2(wide > 1.6 * narrow && wide < 2.4 * narrow,
+                 qPrintable(QStringLiteral("%1 line pixels at %2, %3 at %4")
+                                .arg(narrow).arg(param / 2).arg(wide).arg(param)));
+        QCOMPARE(lines(full, qRgb(0x14, 0x14, 0x1a)), 0);
     } else {
         // Red near, blue far: the levels of detail show in the colours.
         g->setLevel(0, {testsupport::filledLevel(Qt::red), clear});
