@@ -51,6 +51,12 @@ struct TuftmillClass
     QToolBar *styleToolBar = nullptr;
     QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
     QAction *outlinesAction = nullptr;
+    // The finishing choices: lines, light, bands, antialiasing.
+    QSpinBox *outlineWidthBox = nullptr;
+    QAction *outlineColorAction = nullptr;
+    QComboBox *lightBox = nullptr; // "follows camera", "fixed to model"
+    QSpinBox *bandsBox = nullptr;
+    QAction *antialiasingAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

@@ -367,6 +367,73 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     drawGraftals(scene, camera, settings);
 }
 
+void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
+                                 const RenderSettings &settings, int width, int height)
+{
+    // Antialiased frames take their samples from a multisampled target as far as OpenGL
+    // goes here, then from one twice the size, halved.
+    const int asked = settings.style.antialiasing && !settings.pickPicture
+                          ? std::clamp(settings.samples, 1, 16)
+                          : 1;
+    GLint maxSamples = 1, maxSide = 0;
+    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSide);
+    int samples = asked, factor = 1;
+    // Outlines are drawn from a picture of the model, pixel by pixel: their edges and the
+    // model's under them take their samples from the picture at twice the size.
+    const bool outlined = settings.style.outlines;
+    if ((samples > std::max(maxSamples, 1) || (outlined && samples > 1)) &&
+        2 * std::max(width, height) <= maxSide) {
+        factor = 2;
+        samples = outlined ? 1 : samples / 4;
+    }
+    samples = std::clamp(samples, 1, std::max(maxSamples, 1));
+    const int drawWidth = width * factor, drawHeight = height * factor;
+    if ((samples == 1 && factor == 1) || !OffscreenTarget::supported() ||
+        !sampledTarget.resize(drawWidth, drawHeight, samples) ||
+        (samples > 1 && factor > 1 && !resolvedTarget.resize(drawWidth, drawHeight))) {
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        draw(scene, camera, settings, width, height);
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        return;
+    }
+    RenderSettings scaled = settings;
+    scaled.style.outlineWidth = settings.style.outlineWidth * factor;
+    scaled.detailScale = settings.detailScale * factor;
+    GLint target = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &target);
+    {
+        const OffscreenTarget::Binding binding(sampledTarget);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        if (samples > 1)
+            glEnable(GL_MULTISAMPLE);
+        draw(scene, camera, scaled, drawWidth, drawHeight);
+        glDisable(GL_MULTISAMPLE);
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+    }
+    // Multisamples resolve at their own size; twice the size halves by averaging.
+    const auto blit = [](GLuint from, GLuint to, int fromWidth, int fromHeight, int toWidth,
+                         int toHeight) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
+        glBlitFramebuffer(0, 0, fromWidth, fromHeight, 0, 0, toWidth, toHeight,
+                          GL_COLOR_BUFFER_BIT, fromWidth == toWidth ? GL_NEAREST : GL_LINEAR);
+    };
+    GLuint source = sampledTarget.framebuffer();
+    if (samples > 1 && factor > 1) {
+        blit(source, resolvedTarget.framebuffer(), drawWidth, drawHeight, drawWidth, drawHeight);
+        source = resolvedTarget.framebuffer();
+    }
+    blit(source, GLuint(target), drawWidth, drawHeight, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
+}
+
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
                               Shading shading) const
 {
@@ -617,66 +684,15 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
     }
     while (glGetError() != GL_NO_ERROR) {
     }
-    // Antialiased pictures take their samples from a multisampled target as far as OpenGL
-    // goes here, then from one twice the size, halved.
-    const int asked = settings.style.antialiasing ? std::clamp(settings.samples, 1, 16) : 1;
-    GLint maxSamples = 1;
-    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
-    int samples = asked, factor = 1;
-    // Outlines are drawn from a picture of the model, pixel by pixel: their edges and the
-    // model's under them take their samples from the picture at twice the size.
-    const bool outlined = settings.style.outlines;
-    if ((samples > std::max(maxSamples, 1) || (outlined && samples > 1)) &&
-        2 * std::max(width, height) <= maxSide) {
-        factor = 2;
-        samples = outlined ? 1 : samples / 4;
-    }
-    samples = std::clamp(samples, 1, std::max(maxSamples, 1));
-    const int drawWidth = width * factor, drawHeight = height * factor;
-    RenderSettings forFile = settings;
-    forFile.overlays = false;
-    forFile.pickPicture = false;
-    forFile.style.outlineWidth = settings.style.outlineWidth * factor;
-    forFile.detailScale = settings.detailScale * factor;
     bool drawn = false;
-    const bool sampled = samples > 1 || factor > 1;
-    if (pictureTarget.resize(width, height) &&
-        (!sampled || sampledTarget.resize(drawWidth, drawHeight, samples)) &&
-        (samples == 1 || factor == 1 || resolvedTarget.resize(drawWidth, drawHeight))) {
-        {
-            const OffscreenTarget::Binding binding(sampled ? sampledTarget : pictureTarget);
-            glMatrixMode(GL_PROJECTION);
-            glPushMatrix();
-            if (samples > 1)
-                glEnable(GL_MULTISAMPLE);
-            finishModelFirst = true;
-            draw(scene, camera, forFile, drawWidth, drawHeight);
-            finishModelFirst = false;
-            glDisable(GL_MULTISAMPLE);
-            glMatrixMode(GL_PROJECTION);
-            glPopMatrix();
-            glMatrixMode(GL_MODELVIEW);
-        }
-        if (sampled) {
-            GLint previous = 0;
-            glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
-            // Multisamples resolve at their own size; twice the size halves by averaging.
-            const auto blit = [](const OffscreenTarget &from, const OffscreenTarget &to) {
-                glBindFramebuffer(GL_READ_FRAMEBUFFER, from.framebuffer());
-                glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to.framebuffer());
-                glBlitFramebuffer(0, 0, from.width(), from.height(), 0, 0, to.width(), to.height(),
-                                  GL_COLOR_BUFFER_BIT,
-                                  from.width() == to.width() ? GL_NEAREST : GL_LINEAR);
-            };
-            if (samples > 1 && factor > 1) {
-                blit(sampledTarget, resolvedTarget);
-                blit(resolvedTarget, pictureTarget);
-            } else {
-                blit(sampledTarget, pictureTarget);
-            }
-            glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
-        }
+    if (pictureTarget.resize(width, height)) {
         const OffscreenTarget::Binding binding(pictureTarget);
+        RenderSettings forFile = settings;
+        forFile.overlays = false;
+        forFile.pickPicture = false;
+        finishModelFirst = true;
+        drawFinished(scene, camera, forFile, width, height);
+        finishModelFirst = false;
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
         drawn = glGetError() == GL_NO_ERROR;

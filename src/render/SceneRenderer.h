@@ -60,6 +60,11 @@ public:
     // and its graftals as the camera sees them (only the background without OpenGL 2.0).
     void draw(const Scene &scene, const Camera &camera, const RenderSettings &settings, int width,
               int height);
+    // The same with the samples the settings ask for where the style is antialiased,
+    // taken off screen and resolved into the bound framebuffer (without them where OpenGL
+    // cannot take them).
+    void drawFinished(const Scene &scene, const Camera &camera, const RenderSettings &settings,
+                      int width, int height);
     // Makes the face-id picture of the scene's camera at the scene's viewport size and
     // gives it to the scene to pick from.
     void refreshPicking(Scene &scene);

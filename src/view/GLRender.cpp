@@ -140,10 +140,10 @@ void GLRender::paintGL()
     const Camera shown = !dragging          ? theScene->camera()
                          : drag == MoveDrag ? theScene->previewMove(dx, dy)
                                             : theScene->previewTurn(dx, dy);
-    RenderSettings settings = settingsOf(theScene->style);
+    RenderSettings settings = settingsOf(theScene->style, PictureSamples);
     settings.pickPicture = (flags & SceneRenderer::ShowPickBuffer) != 0;
-    sceneRenderer->draw(*theScene, shown, settings, theScene->viewportWidth,
-                        theScene->viewportHeight);
+    sceneRenderer->drawFinished(*theScene, shown, settings, theScene->viewportWidth,
+                                theScene->viewportHeight);
     if (gl2 && theScene->loaded() && !settings.pickPicture)
         theScene->recordEye();
 }
