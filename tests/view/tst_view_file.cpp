@@ -64,6 +64,12 @@ void TestViewFile::keptBesideTheScene_data()
         << false << "is ignored: it is damaged";
     QTest::newRow("a word for a number") << "worldEye" << QJsonValue(QJsonArray{0, "far", 1})
                                          << QByteArray() << false << "is ignored: it is damaged";
+    QTest::newRow("lines too wide") << "outlineWidth" << QJsonValue(9) << QByteArray() << false
+                                    << "is ignored: it is damaged";
+    QTest::newRow("a colour half written") << "outlineColor" << QJsonValue("#12") << QByteArray()
+                                           << false << "is ignored: it is damaged";
+    QTest::newRow("a light from nowhere") << "light" << QJsonValue("sun") << QByteArray() << false
+                                          << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
                                      << "is ignored: it is damaged";
 }
@@ -98,6 +104,11 @@ void TestViewFile::keptBesideTheScene()
 
     scene.setCamera(start.orbited(40, 25, Vector3::zero).dolly(0.7, Vector3::zero));
     scene.style = {Shading::Toon, true, 0.3};
+    scene.style.outlineWidth = 5;
+    scene.style.outlineColor = 0x102030;
+    scene.style.lightOnModel = true;
+    scene.style.bands = 4;
+    scene.style.antialiasing = false;
     const Camera saved = scene.camera();
     const ViewStyle style = scene.style;
     QSignalSpy status(&view, &GLRender::statusMessage);
