@@ -3,21 +3,32 @@
 // graftal's texture with the colour of the mesh underneath: where the mask is opaque
 // the mesh colour shows, elsewhere the texture. The vertex alpha carries the fade
 // towards surfaces that face the viewer, so it scales the graftal's alpha.
+// Graftals are drawn in two passes, the opaque texels first with their depth, then the
+// translucent ones over them; each pass keeps the texels whose alpha is in alphaRange
+// [from, to), so that clear texels hide nothing behind them. Where the mask is faint the
+// mesh colour stays off the card, or its edge would show as a halo beside the model.
+// lodBias moves the choice of the texture's levels (a picture drawn at twice the view's
+// size shows the view's levels).
 uniform bool isGraftal;
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
 uniform sampler2D maskSampler;
+uniform vec2 alphaRange;
+uniform float lodBias;
 
 void main()
 {
     vec4 color = gl_Color;
     if (isGraftal) {
-        vec4 tex = texture2D(texSampler, gl_TexCoord[0].st);
-        vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st);
+        vec4 tex = texture2D(texSampler, gl_TexCoord[0].st, lodBias);
+        vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st, lodBias);
         mask.rgb = meshColor;
+        mask.a = mask.a < 0.2 ? 0.0 : mask.a;
         vec4 s = vec4(mask.a);
         color = tex * (vec4(1.0) - s) + mask * s;
         color.a *= gl_Color.a;
+        if (color.a < alphaRange.x || color.a >= alphaRange.y)
+            discard;
     }
     gl_FragColor = color;
 }

@@ -7,16 +7,20 @@ uniform sampler2D depthSampler;
 uniform vec2 texel; // one pixel in texture coordinates
 uniform float nearPlane;
 uniform float farPlane;
+// How far the neighbours are, in pixels, below and to the left (x) and above and to the
+// right (y): a line is about x + y pixels wide (1 and 1 for two pixels, 0 and 1 for one).
+uniform vec2 reach;
+uniform vec3 lineColor;
 
 void main()
 {
     vec2 at = gl_TexCoord[0].st;
     float c = texture2D(depthSampler, at).r;
     // Left, right, below, above.
-    vec4 n = vec4(texture2D(depthSampler, at - vec2(texel.x, 0.0)).r,
-                  texture2D(depthSampler, at + vec2(texel.x, 0.0)).r,
-                  texture2D(depthSampler, at - vec2(0.0, texel.y)).r,
-                  texture2D(depthSampler, at + vec2(0.0, texel.y)).r);
+    vec4 n = vec4(texture2D(depthSampler, at - vec2(reach.x * texel.x, 0.0)).r,
+                  texture2D(depthSampler, at + vec2(reach.y * texel.x, 0.0)).r,
+                  texture2D(depthSampler, at - vec2(0.0, reach.x * texel.y)).r,
+                  texture2D(depthSampler, at + vec2(0.0, reach.y * texel.y)).r);
     // A silhouette where a neighbour's distance from the eye differs from this pixel's by
     // more than 3 %. The distance is near * far / w with w = far - depth * (far - near), so
     // |1/w_n - 1/w_c| > 0.03 / w_c comes to |w_c - w_n| > 0.03 w_n: no division.
@@ -24,11 +28,17 @@ void main()
     float wc = farPlane - c * span;
     vec4 wn = vec4(farPlane) - n * span;
     bool silhouette = any(greaterThan(abs(vec4(wc) - wn), 0.03 * wn));
-    vec2 bends = abs(n.xz + n.yw - vec2(2.0 * c));
-    vec2 slopes = abs(n.yw - n.xz);
+    // The slopes on either side, per pixel, for the crease's bend.
+    float low = max(reach.x, 1.0);
+    vec4 m = reach.x < 0.5 ? vec4(texture2D(depthSampler, at - vec2(texel.x, 0.0)).r, n.y,
+                                  texture2D(depthSampler, at - vec2(0.0, texel.y)).r, n.w)
+                           : n;
+    vec2 below = (vec2(c) - m.xz) / low, above = (m.yw - vec2(c)) / reach.y;
+    vec2 bends = abs(above - below);
+    vec2 slopes = abs(above + below);
     bool crease = c < 1.0 && bends.x + bends.y > 0.6 * (slopes.x + slopes.y) + 1e-6;
     vec4 color = texture2D(colorSampler, at);
-    gl_FragColor = (silhouette || crease) ? vec4(0.08, 0.08, 0.1, 1.0) : color;
+    gl_FragColor = (silhouette || crease) ? vec4(lineColor, 1.0) : color;
     // Lines drawn beside the model (on the background) take the nearer depth, so that
     // graftals standing in front of the silhouette still show.
     gl_FragDepth = silhouette ? min(min(min(n.x, n.y), min(n.z, n.w)), c) : c;

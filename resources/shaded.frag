@@ -1,22 +1,29 @@
-// The model lit by a light that follows the camera, smoothly ("Shaded") or, with TOON
-// defined, in three flat bands ("Toon"); with TEXTURED, faces show their texture's colour
+// The model lit by a light that follows the camera or the model, smoothly ("Shaded") or, with TOON
+// defined, in flat bands ("Toon"); with TEXTURED, faces show their texture's colour
 // instead of their material's. With GRAFTAL it colours graftals instead, as the flat
 // shader does, under a mesh colour lit as the model is at the graftal's root (it comes in
 // the vertex colour's red, green and blue; its alpha is the fade). Each use is a program of
-// its own, so that none pays for the others' branches pixel by pixel.
+// its own, so that none pays for the others' branches pixel by pixel. Graftals keep the
+// texels in alphaRange, their levels moved by lodBias, as the flat shader's do.
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
 uniform sampler2D maskSampler;
+uniform vec2 alphaRange;
+uniform float lodBias;
 varying vec3 eyeNormal;
 
-// Keep in step with SceneRenderer's own copy for graftal roots.
-const vec3 towardsLight = vec3(-0.3713907, 0.5570860, 0.7427814); // (-0.4, 0.6, 0.8) unit
+// The light's direction in eye coordinates, and the bands of TOON; graftal roots are lit
+// alike by SceneRenderer on the processor.
+uniform vec3 towardsLight;
+uniform float bands;
 
 float light(vec3 normal)
 {
     float d = max(dot(normalize(normal), towardsLight), 0.0);
 #ifdef TOON
-    return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+    if (bands == 3.0)
+        return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
+    return 0.42 + 0.58 * floor(min(d, 0.999) * bands) / (bands - 1.0);
 #else
     return 0.3 + 0.7 * d;
 #endif
@@ -25,12 +32,15 @@ float light(vec3 normal)
 void main()
 {
 #ifdef GRAFTAL
-    vec4 tex = texture2D(texSampler, gl_TexCoord[0].st);
-    vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st);
+    vec4 tex = texture2D(texSampler, gl_TexCoord[0].st, lodBias);
+    vec4 mask = texture2D(maskSampler, gl_TexCoord[0].st, lodBias);
     mask.rgb = meshColor * gl_Color.rgb;
+    mask.a = mask.a < 0.2 ? 0.0 : mask.a;
     vec4 s = vec4(mask.a);
     vec4 color = tex * (vec4(1.0) - s) + mask * s;
     color.a *= gl_Color.a;
+    if (color.a < alphaRange.x || color.a >= alphaRange.y)
+        discard;
     gl_FragColor = color;
 #else
     // Faces seen from behind (open models) are lit from their front.

@@ -30,10 +30,12 @@
 #include <utility>
 
 namespace {
-const QStringList ValueOptions = {"--render",        "--output",    "--scene",     "--size",
-                                  "--yaw",           "--pitch",     "--distance",  "--shading",
-                                  "--graftal-scale", "--turntable", "--degrees",   "--frames",
-                                  "--fps",           "--up",        "--elevation", "--azimuth"};
+const QStringList ValueOptions = {
+    "--render",        "--output",        "--scene",     "--size",      "--yaw",
+    "--pitch",         "--distance",      "--shading",   "--graftal-scale",
+    "--turntable",     "--degrees",       "--frames",    "--fps",       "--up",
+    "--elevation",     "--azimuth",       "--outline-width", "--outline-color",
+    "--light",         "--bands",         "--samples"};
 const QStringList FlagOptions = {"--frame", "--outlines"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -154,6 +156,13 @@ QString RenderCommand::usage()
         "  --graftal-scale S|fit  multiply the drawn size of every graftal (default 1);\n"
         "                         fit: a graftal of base size 1 is 2 % of the model's\n"
         "                         largest side (\"Fit graftal size to model\")\n"
+        "  --outline-width N      outlines N pixels wide, 1 to 8 (default 2)\n"
+        "  --outline-color '#RRGGBB'  the outlines' colour (default #14141a)\n"
+        "  --light camera|model   the light follows the camera (default) or stays with\n"
+        "                         the model as it turns\n"
+        "  --bands N              bands of toon shading, 2 to 6 (default 3)\n"
+        "  --samples N            antialiasing samples a pixel: 1 (none), 2, 4, 8 or 16\n"
+        "                         (default 4)\n"
         "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
         "                         model's centre from the start view; --output is then a\n"
         "                         pattern such as frames/horse_%04d.png (one PNG per\n"
@@ -263,6 +272,42 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 return false;
             }
             options.up = up;
+        } else if (name == QLatin1String("--outline-width") || name == QLatin1String("--bands") ||
+                   name == QLatin1String("--samples")) {
+            const int n = value.toInt();
+            const bool width = name == QLatin1String("--outline-width");
+            const bool bands = name == QLatin1String("--bands");
+            const bool fits = QString::number(n) == value &&
+                              (width   ? n >= 1 && n <= 8
+                               : bands ? n >= 2 && n <= 6
+                                       : QList<int>{1, 2, 4, 8, 16}.contains(n));
+            if (!fits) {
+                error = QStringLiteral("%1 needs %2, not %3")
+                            .arg(name,
+                                 width   ? QStringLiteral("a whole number from 1 to 8")
+                                 : bands ? QStringLiteral("a whole number from 2 to 6")
+                                         : QStringLiteral("1, 2, 4, 8 or 16"),
+                                 value);
+                return false;
+            }
+            if (width)
+                options.outlineWidth = n;
+            else if (bands)
+                options.bands = n;
+            else
+                options.samples = n;
+        } else if (name == QLatin1String("--outline-color")) {
+            options.outlineColor = colorNamed(value);
+            if (!options.outlineColor) {
+                error = QStringLiteral("--outline-color needs #RRGGBB, not %1").arg(value);
+                return false;
+            }
+        } else if (name == QLatin1String("--light")) {
+            if (value != QLatin1String("camera") && value != QLatin1String("model")) {
+                error = QStringLiteral("--light needs camera or model, not %1").arg(value);
+                return false;
+            }
+            options.lightOnModel = value == QLatin1String("model");
         } else if (name == QLatin1String("--graftal-scale")) {
             double scale = 0.0;
             if (!number(scale))
@@ -485,6 +530,18 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         scene.style.graftalScale = *options.graftalScale;
     if (options.fitGraftalScale && graftalfit::fitted(scene.extent) > 0.0)
         scene.style.graftalScale = graftalfit::fitted(scene.extent);
+    if (options.outlineWidth)
+        scene.style.outlineWidth = *options.outlineWidth;
+    if (options.outlineColor)
+        scene.style.outlineColor = *options.outlineColor;
+    if (options.lightOnModel)
+        scene.style.lightOnModel = *options.lightOnModel;
+    if (options.bands)
+        scene.style.bands = *options.bands;
+    // The line's samples are the picture's antialiasing, whatever the view had.
+    scene.style.antialiasing = options.samples > 1;
+    RenderSettings settings = settingsOf(scene.style);
+    settings.samples = options.samples;
     if (!renderer.modelInView(scene, scene.camera(), options.width, options.height))
         return fail(QString::fromLatin1(imageexport::MissedModel));
 
@@ -495,8 +552,7 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         // SIGINT, SIGTERM and SIGHUP end the run between frames through the usual way out,
         // which removes the video's temporary file and the frames the run made.
         TerminationWatcher interruption;
-        TurntableRender turntable(renderer, scene, scene.camera(), settingsOf(scene.style),
-                                  requestOf(options));
+        TurntableRender turntable(renderer, scene, scene.camera(), settings, requestOf(options));
         bool ok = turntable.begin(error);
         int signal = 0;
         while (ok && !turntable.done() && !(signal = interruption.takeSignal()))
@@ -516,8 +572,8 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
     // A link or a special file at the name is refused before the drawing.
     if (!safefile::replaceable(options.output, error))
         return fail(error);
-    const QImage image = renderer.picture(scene, scene.camera(), settingsOf(scene.style),
-                                          options.width, options.height, error);
+    const QImage image = renderer.picture(scene, scene.camera(), settings, options.width,
+                                          options.height, error);
     if (image.isNull())
         return fail(QStringLiteral("cannot draw the picture: %1").arg(error));
     if (!picturefile::write(image, options.output, error))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RenderSettings.h"
+
 #include "ViewStyle.h"
 
 #include <QString>
@@ -32,6 +34,10 @@ public:
         std::optional<UpAxis> up;
         // Orbiting about the model's centre from the start (or framed) view, in degrees.
         double elevation = 0.0, azimuth = 0.0;
+        std::optional<int> outlineWidth, bands;
+        std::optional<unsigned int> outlineColor;
+        std::optional<bool> lightOnModel;
+        int samples = PictureSamples; // a pixel's samples, 1 without antialiasing
         // A turntable of this many frames (0: a still), the camera orbiting by `degrees`.
         int turntable = 0;
         double degrees = 360.0;

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QColorDialog>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -160,6 +161,29 @@ void Tuftmill::connectPanels()
             [this](int index) { ui.view->setUpAxis(UpAxis(index + 1)); });
     connect(ui.twoSidedAction, &QAction::toggled, ui.view, &GLRender::setTwoSided);
     connect(ui.renderFrameAction, &QAction::toggled, ui.view, &GLRender::setRenderFrameShown);
+    const auto restyle = [this](auto change) {
+        return [this, change](auto value) {
+            change(ui.view->scene()->style, value);
+            ui.view->update();
+        };
+    };
+    connect(ui.outlineWidthBox, &QSpinBox::valueChanged, this,
+            restyle([](ViewStyle &s, int n) { s.outlineWidth = n; }));
+    connect(ui.bandsBox, &QSpinBox::valueChanged, this,
+            restyle([](ViewStyle &s, int n) { s.bands = n; }));
+    connect(ui.lightBox, &QComboBox::currentIndexChanged, this,
+            restyle([](ViewStyle &s, int index) { s.lightOnModel = index == 1; }));
+    connect(ui.antialiasingAction, &QAction::toggled, this,
+            restyle([](ViewStyle &s, bool on) { s.antialiasing = on; }));
+    connect(ui.outlineColorAction, &QAction::triggered, this, [this] {
+        ViewStyle &style = ui.view->scene()->style;
+        const QColor chosen = QColorDialog::getColor(QColor(QRgb(style.outlineColor)), this,
+                                                     QStringLiteral("Outline colour"));
+        if (!chosen.isValid())
+            return;
+        style.outlineColor = chosen.rgb() & 0xffffffu;
+        ui.view->update();
+    });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
 }
@@ -200,6 +224,12 @@ void Tuftmill::showViewStyle()
     const QSignalBlocker quietScale(ui.graftalScaleBox);
     const QSignalBlocker quietUp(ui.upAxisBox);
     const QSignalBlocker quietSides(ui.twoSidedAction);
+    const QSignalBlocker quietWidth(ui.outlineWidthBox), quietBands(ui.bandsBox),
+        quietLight(ui.lightBox), quietSamples(ui.antialiasingAction);
+    ui.outlineWidthBox->setValue(style.outlineWidth);
+    ui.bandsBox->setValue(style.bands);
+    ui.lightBox->setCurrentIndex(style.lightOnModel ? 1 : 0);
+    ui.antialiasingAction->setChecked(style.antialiasing);
     ui.shadingBox->setCurrentIndex(int(style.shading));
     ui.outlinesAction->setChecked(style.outlines);
     ui.graftalScaleBox->setValue(style.graftalScale);

@@ -208,6 +208,30 @@ void TuftmillClass::setupUi(Tuftmill *w)
     outlinesAction = styleToolBar->addAction(QStringLiteral("Outlines"));
     outlinesAction->setCheckable(true);
     outlinesAction->setToolTip(QStringLiteral("Outlines"));
+    const auto spin = [&](const QString &name, int low, int high, int value) {
+        auto *box = new QSpinBox(styleToolBar);
+        box->setRange(low, high);
+        box->setValue(value);
+        box->setAccessibleName(name);
+        box->setToolTip(name);
+        styleToolBar->addWidget(new QLabel(QLatin1Char(' ') + name + QLatin1Char(' '), styleToolBar));
+        styleToolBar->addWidget(box);
+        return box;
+    };
+    outlineWidthBox = spin(QStringLiteral("Outline width"), 1, 8, 2);
+    outlineColorAction = styleToolBar->addAction(QStringLiteral("Outline colour…"));
+    outlineColorAction->setToolTip(QStringLiteral("Outline colour"));
+    lightBox = new QComboBox(styleToolBar);
+    lightBox->addItems({QStringLiteral("follows camera"), QStringLiteral("fixed to model")});
+    lightBox->setAccessibleName(QStringLiteral("Light"));
+    lightBox->setToolTip(QStringLiteral("Light"));
+    styleToolBar->addWidget(new QLabel(QStringLiteral(" Light "), styleToolBar));
+    styleToolBar->addWidget(lightBox);
+    bandsBox = spin(QStringLiteral("Bands"), 2, 6, 3);
+    antialiasingAction = styleToolBar->addAction(QStringLiteral("Antialiasing"));
+    antialiasingAction->setCheckable(true);
+    antialiasingAction->setChecked(true);
+    antialiasingAction->setToolTip(QStringLiteral("Antialiasing"));
     // The graftals' drawn size, in the model's units.
     styleToolBar->addSeparator();
     graftalScaleBox = new QDoubleSpinBox(styleToolBar);

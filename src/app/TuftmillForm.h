@@ -54,6 +54,12 @@ struct TuftmillClass
     QComboBox *upAxisBox = nullptr; // "+X" … "−Z" in the order of UpAxis from PlusX
     QAction *twoSidedAction = nullptr;
     QAction *renderFrameAction = nullptr; // "Show render frame", in the view's tool row
+    // The finishing choices: lines, light, bands, antialiasing.
+    QSpinBox *outlineWidthBox = nullptr;
+    QAction *outlineColorAction = nullptr;
+    QComboBox *lightBox = nullptr; // "follows camera", "fixed to model"
+    QSpinBox *bandsBox = nullptr;
+    QAction *antialiasingAction = nullptr;
 
     void setupUi(Tuftmill *window);
 };

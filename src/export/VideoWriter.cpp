@@ -209,6 +209,12 @@ bool VideoWriter::open(const QString &path, int width, int height, int fps, QStr
     c->width = width;
     c->height = height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
+    // Untagged, players guess the matrix by the picture's size (BT.601 below HD, BT.709
+    // above): every size is tagged BT.709 in limited range and converted with that matrix.
+    c->colorspace = AVCOL_SPC_BT709;
+    c->color_primaries = AVCOL_PRI_BT709;
+    c->color_trc = AVCOL_TRC_BT709;
+    c->color_range = AVCOL_RANGE_MPEG;
     c->time_base = AVRational{1, fps};
     c->framerate = AVRational{fps, 1};
     c->gop_size = 2 * fps;
@@ -251,13 +257,19 @@ bool VideoWriter::open(const QString &path, int width, int height, int fps, QStr
     s.frame->format = c->pix_fmt;
     s.frame->width = width;
     s.frame->height = height;
+    s.frame->colorspace = c->colorspace;
+    s.frame->color_primaries = c->color_primaries;
+    s.frame->color_trc = c->color_trc;
+    s.frame->color_range = c->color_range;
     if (av_frame_get_buffer(s.frame.get(), 0) < 0) {
         error = QStringLiteral("out of memory for the video");
         return false;
     }
     s.scale.reset(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, c->pix_fmt,
                                  SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!s.scale) {
+    const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    if (!s.scale ||
+        sws_setColorspaceDetails(s.scale.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0) {
         error = QStringLiteral("cannot convert pictures for the video");
         return false;
     }

@@ -389,6 +389,9 @@ int exportModel(const std::string &path, const unsigned char *data, size_t size,
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                                 aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+    // A face is degenerate when its corners meet, not when it is small: a model a millimetre
+    // across keeps all its faces.
+    importer.SetPropertyBool(AI_CONFIG_PP_FD_CHECKAREA, false);
     importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
 
     auto failed = [&]() {

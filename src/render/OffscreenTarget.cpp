@@ -7,9 +7,9 @@ bool OffscreenTarget::supported()
     return GLEW_VERSION_3_0 || GLEW_ARB_framebuffer_object;
 }
 
-bool OffscreenTarget::resize(int width, int height)
+bool OffscreenTarget::resize(int width, int height, int samples)
 {
-    if (frame && width == targetWidth && height == targetHeight)
+    if (frame && width == targetWidth && height == targetHeight && samples == targetSamples)
         return complete;
     frame.reset();
     color.reset();
@@ -38,10 +38,11 @@ bool OffscreenTarget::resize(int width, int height)
         glGenRenderbuffers(2, ids);
         color = GlRenderbuffer(ids[0]);
         depth = GlRenderbuffer(ids[1]);
+        const GLsizei n = samples > 1 ? samples : 0;
         glBindRenderbuffer(GL_RENDERBUFFER, color.get());
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, n, GL_RGBA8, width, height);
         glBindRenderbuffer(GL_RENDERBUFFER, depth.get());
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, n, GL_DEPTH_COMPONENT24, width, height);
         glBindRenderbuffer(GL_RENDERBUFFER, 0);
     }
 
@@ -63,6 +64,7 @@ bool OffscreenTarget::resize(int width, int height)
     glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
     targetWidth = width;
     targetHeight = height;
+    targetSamples = samples;
     return complete;
 }
 

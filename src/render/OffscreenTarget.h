@@ -12,9 +12,10 @@ public:
 
     // Whether OpenGL here has framebuffer objects at all.
     static bool supported();
-    // Makes the target width x height unless it is that already; false when OpenGL
-    // cannot make it complete.
-    bool resize(int width, int height);
+    // Makes the target width x height (of `samples` samples a pixel when above 1, for a
+    // target of renderbuffers) unless it is that already; false when OpenGL cannot make
+    // it complete.
+    bool resize(int width, int height, int samples = 1);
     GLuint framebuffer() const { return frame.get(); }
     int width() const { return targetWidth; }
     int height() const { return targetHeight; }
@@ -44,5 +45,6 @@ private:
     bool textures = false;
     int targetWidth = 0;
     int targetHeight = 0;
+    int targetSamples = 1;
     bool complete = false;
 };

@@ -12,12 +12,23 @@ struct RenderSettings
     bool overlays = true;
     // Shows the last face-id picture instead of the scene (a debugging view).
     bool pickPicture = false;
+    // How many times the view's size the picture is: the graftals' levels of detail are
+    // chosen as the view would (an export at twice the size shows what the view showed).
+    double detailScale = 1.0;
+    // Samples a pixel of a picture (1, 2, 4, 8 or 16) when the style is antialiased:
+    // multisampled as far as OpenGL here goes, supersampled beyond.
+    int samples = 1;
 };
 
-// The settings that draw a scene in its own style.
-inline RenderSettings settingsOf(const ViewStyle &style)
+// The settings that draw a scene in its own style, with `samples` a pixel where the style
+// is antialiased.
+inline RenderSettings settingsOf(const ViewStyle &style, int samples = 1)
 {
     RenderSettings settings;
     settings.style = style;
+    settings.samples = samples;
     return settings;
 }
+
+// A picture's samples a pixel when antialiased, unless the render command says others.
+constexpr int PictureSamples = 4;

@@ -10,15 +10,16 @@
 #include "VisibleFace.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 
-namespace {
 // The shader's uniforms, looked up by name in the current program; a name the program
 // lacks is -1, which OpenGL ignores.
-struct Uniforms
+struct SceneRenderer::Uniforms
 {
-    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1;
+    GLint isGraftal = -1, meshColor = -1, texSampler = -1, maskSampler = -1, alphaRange = -1,
+          lodBias = -1;
     // Without a program (its shader did not build) nothing is set.
     bool valid = false;
 
@@ -34,19 +35,25 @@ struct Uniforms
         u.meshColor = glGetUniformLocation(GLuint(program), "meshColor");
         u.texSampler = glGetUniformLocation(GLuint(program), "texSampler");
         u.maskSampler = glGetUniformLocation(GLuint(program), "maskSampler");
+        u.alphaRange = glGetUniformLocation(GLuint(program), "alphaRange");
+        u.lodBias = glGetUniformLocation(GLuint(program), "lodBias");
         return u;
     }
 };
 
-// The light of the shaded and toon modes, as the shader has it: from the upper left of
-// the eye, coming along with the camera.
+namespace {
+// The light of the shaded and toon modes, from the upper left front: of the eye when it
+// comes along with the camera, of the model when it stays with the model.
 const Vector3 TowardsLight = Vector3(-0.4, 0.6, 0.8).normalized();
 
-float lightFor(const Vector3 &eyeNormal, bool toon)
+// The light on a root whose normal points `eyeNormal`, as the lit programs have it.
+float lightFor(const Vector3 &eyeNormal, const Vector3 &towards, bool toon, int bands)
 {
-    const double d = std::max(Vector3::dot(eyeNormal.normalized(), TowardsLight), 0.0);
-    if (toon)
+    const double d = std::max(Vector3::dot(eyeNormal.normalized(), towards), 0.0);
+    if (toon && bands == 3)
         return d > 0.6 ? 1.0f : (d > 0.25 ? 0.7f : 0.42f);
+    if (toon)
+        return float(0.42 + 0.58 * std::floor(std::min(d, 0.999) * bands) / (bands - 1));
     return float(0.3 + 0.7 * d);
 }
 
@@ -196,11 +203,17 @@ std::array<float, 4> screenBoxOf(const Scene &scene, int width, int height)
 } // namespace
 
 void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int height,
-                                        const std::array<float, 4> &box) const
+                                        const std::array<float, 4> &box,
+                                        const ViewStyle &style) const
 {
     const Camera::DepthRange depth = camera.depthRange();
     const GLuint p = outlineProgram.name();
     glUseProgram(p);
+    const int lineWidth = std::clamp(style.outlineWidth, 1, 16); // twice 8 when supersampled
+    glUniform2f(outlineProgram.uniform("reach"), float(lineWidth / 2), float(lineWidth - lineWidth / 2));
+    const unsigned int c = style.outlineColor;
+    glUniform3f(outlineProgram.uniform("lineColor"), float((c >> 16) & 0xff) / 255.0f,
+                float((c >> 8) & 0xff) / 255.0f, float(c & 0xff) / 255.0f);
     glUniform1i(outlineProgram.uniform("colorSampler"), 0);
     glUniform1i(outlineProgram.uniform("depthSampler"), 1);
     glUniform2f(outlineProgram.uniform("texel"), 1.0f / float(width), 1.0f / float(height));
@@ -281,6 +294,31 @@ void SceneRenderer::applyCamera(const Camera &camera, int width, int height) con
     camera.cameraTranslation.glMultiply();
 }
 
+Vector3 SceneRenderer::lightTowards(const Camera &camera, const ViewStyle &style)
+{
+    if (!style.lightOnModel)
+        return TowardsLight;
+    // Kept in the frame the model stands in, which the camera turns about.
+    const Matrix4 &turn = camera.cameraRotation;
+    return (turn.transformPoint(TowardsLight) - turn.transformPoint(Vector3::zero)).normalized();
+}
+
+void SceneRenderer::setLight(const Camera &camera, const ViewStyle &style) const
+{
+    if (!lit.valid())
+        return;
+    const Vector3 l = lightTowards(camera, style);
+    GLint previous = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    for (const ShaderProgram *p : {&lit.model[0][0], &lit.model[0][1], &lit.model[1][0],
+                                   &lit.model[1][1], &lit.graftals}) {
+        glUseProgram(p->name());
+        glUniform3f(p->uniform("towardsLight"), float(l.x), float(l.y), float(l.z));
+        glUniform1f(p->uniform("bands"), float(std::clamp(style.bands, 2, 6)));
+    }
+    glUseProgram(GLuint(previous));
+}
+
 void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                          int width, int height)
 {
@@ -301,6 +339,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         glBindFramebuffer(GL_FRAMEBUFFER, outlineTarget.framebuffer());
         clear(scene, false);
     }
+    setLight(camera, style);
     const StyleProgram styled(*this, style.shading);
     applyCamera(camera, width, height);
     if (settings.overlays && scene.axesShown())
@@ -318,7 +357,7 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         drawTrail(scene);
     if (outlined) {
         glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
-        drawOutlinedPicture(camera, width, height, box);
+        drawOutlinedPicture(camera, width, height, box, style);
         styled.reuse(*this, style.shading);
     }
     // A software renderer sorts what is drawn into bins ahead of filling pixels: left to
@@ -327,7 +366,74 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     // be filled first; the time it takes is the same.
     if (finishModelFirst)
         glFinish();
-    drawGraftals(scene, camera, style);
+    drawGraftals(scene, camera, settings);
+}
+
+void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
+                                 const RenderSettings &settings, int width, int height)
+{
+    // Antialiased frames take their samples from a multisampled target as far as OpenGL
+    // goes here, then from one twice the size, halved.
+    const int asked = settings.style.antialiasing && !settings.pickPicture
+                          ? std::clamp(settings.samples, 1, 16)
+                          : 1;
+    GLint maxSamples = 1, maxSide = 0;
+    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSide);
+    int samples = asked, factor = 1;
+    // Outlines are drawn from a picture of the model, pixel by pixel: their edges and the
+    // model's under them take their samples from the picture at twice the size.
+    const bool outlined = settings.style.outlines;
+    if ((samples > std::max(maxSamples, 1) || (outlined && samples > 1)) &&
+        2 * std::max(width, height) <= maxSide) {
+        factor = 2;
+        samples = outlined ? 1 : samples / 4;
+    }
+    samples = std::clamp(samples, 1, std::max(maxSamples, 1));
+    const int drawWidth = width * factor, drawHeight = height * factor;
+    if ((samples == 1 && factor == 1) || !OffscreenTarget::supported() ||
+        !sampledTarget.resize(drawWidth, drawHeight, samples) ||
+        (samples > 1 && factor > 1 && !resolvedTarget.resize(drawWidth, drawHeight))) {
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        draw(scene, camera, settings, width, height);
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        return;
+    }
+    RenderSettings scaled = settings;
+    scaled.style.outlineWidth = settings.style.outlineWidth * factor;
+    scaled.detailScale = settings.detailScale * factor;
+    GLint target = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &target);
+    {
+        const OffscreenTarget::Binding binding(sampledTarget);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        if (samples > 1)
+            glEnable(GL_MULTISAMPLE);
+        draw(scene, camera, scaled, drawWidth, drawHeight);
+        glDisable(GL_MULTISAMPLE);
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+    }
+    // Multisamples resolve at their own size; twice the size halves by averaging.
+    const auto blit = [](GLuint from, GLuint to, int fromWidth, int fromHeight, int toWidth,
+                         int toHeight) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
+        glBlitFramebuffer(0, 0, fromWidth, fromHeight, 0, 0, toWidth, toHeight,
+                          GL_COLOR_BUFFER_BIT, fromWidth == toWidth ? GL_NEAREST : GL_LINEAR);
+    };
+    GLuint source = sampledTarget.framebuffer();
+    if (samples > 1 && factor > 1) {
+        blit(source, resolvedTarget.framebuffer(), drawWidth, drawHeight, drawWidth, drawHeight);
+        source = resolvedTarget.framebuffer();
+    }
+    blit(source, GLuint(target), drawWidth, drawHeight, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
@@ -402,10 +508,14 @@ void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
 
-void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style)
+void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
+                                 const RenderSettings &settings)
 {
+    const ViewStyle &style = settings.style;
     // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
     const bool litRoots = style.shading != Shading::Flat && lit.valid();
+    GLint previousProgram = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previousProgram);
     if (litRoots)
         glUseProgram(lit.graftals.name());
     const Uniforms uniforms = Uniforms::current();
@@ -414,8 +524,10 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
     // Colours blend by the graftal's alpha; the picture itself stays opaque, or the
     // window would show through wherever a graftal is translucent.
     glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
-    if (uniforms.valid)
+    if (uniforms.valid) {
         glUniform1i(uniforms.isGraftal, 1);
+        glUniform1f(uniforms.lodBias, float(std::log2(std::max(settings.detailScale, 1e-3))));
+    }
 
     drawOrder = scene.allInstances().empty() ? scene.collectInstances() : scene.allInstances();
     // Farthest first, so that nearer graftals blend over farther ones.
@@ -428,11 +540,37 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
     for (size_t i = 0; i < byDistance.size(); ++i)
         drawOrder[i] = byDistance[i].second;
 
+    // The opaque texels first, with their depth, so that whatever they cover stays hidden
+    // in any order; then the translucent ones, farthest first, without depth, blended over
+    // them. Texels fainter than a 64th are clear: they hide nothing and draw nothing.
+    constexpr float OpaqueFrom = 0.9f, ClearBelow = 1.0f / 64.0f;
+    const float ranges[2][2] = {{OpaqueFrom, 2.0f}, {ClearBelow, OpaqueFrom}};
+    for (const auto &range : ranges) {
+        glDepthMask(range[0] == OpaqueFrom ? GL_TRUE : GL_FALSE);
+        if (uniforms.valid)
+            glUniform2f(uniforms.alphaRange, range[0], range[1]);
+        else if (range[0] != OpaqueFrom)
+            break; // without a program every texel is drawn once, as it comes
+        drawGraftalPass(scene, camera, style, uniforms);
+    }
+    // Leaves the state as it found it: what draws next is no graftal.
+    if (uniforms.valid)
+        glUniform1i(uniforms.isGraftal, 0);
+    glDepthMask(GL_TRUE);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glUseProgram(GLuint(previousProgram));
+}
+
+void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
+                                    const ViewStyle &style, const Uniforms &uniforms) const
+{
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
+    const bool litRoots = style.shading != Shading::Flat && lit.valid();
     const bool toon = style.shading == Shading::Toon;
     const Matrix4 toEye = camera.modelView();
     const Vector3 origin = toEye.transformPoint(Vector3::zero);
+    const Vector3 light = lightTowards(camera, style);
     GraftalInstance::QuadBatch batch;
     const Graftal *boundGraftal = nullptr;
     // The mesh whose colour the shader has; on a textured face the root's colour comes
@@ -468,12 +606,18 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera, const
             boundGraftal = g;
         }
         const float shade =
-            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, toon) : 1.0f;
+            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, light, toon,
+                                style.bands)
+                     : 1.0f;
         const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
         instance->draw(batch, camera.viewDir, style.graftalScale,
                        {tint[0] * shade, tint[1] * shade, tint[2] * shade});
     }
     drawQuads(batch);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void SceneRenderer::drawPickPicture(const Scene &scene) const
@@ -551,23 +695,20 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
     bool drawn = false;
     if (pictureTarget.resize(width, height)) {
         const OffscreenTarget::Binding binding(pictureTarget);
-        glMatrixMode(GL_PROJECTION);
-        glPushMatrix();
         RenderSettings forFile = settings;
         forFile.overlays = false;
         forFile.pickPicture = false;
         finishModelFirst = true;
-        draw(scene, camera, forFile, width, height);
+        drawFinished(scene, camera, forFile, width, height);
         finishModelFirst = false;
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
         drawn = glGetError() == GL_NO_ERROR;
-        glMatrixMode(GL_PROJECTION);
-        glPopMatrix();
-        glMatrixMode(GL_MODELVIEW);
     }
     if (!drawn) {
         pictureTarget = OffscreenTarget();
+        sampledTarget = OffscreenTarget();
+        resolvedTarget = OffscreenTarget();
         error = QStringLiteral("OpenGL could not draw a picture of %1 x %2 pixels")
                     .arg(width)
                     .arg(height);
@@ -582,16 +723,6 @@ QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
         std::memcpy(image.scanLine(bottom), spare.data(), row);
     }
     return image;
-}
-
-void SceneRenderer::setPixmapTexture(const QImage &picture)
-{
-    pixmapTexture = GlTexture(genTexture());
-    const QImage image = picture.convertToFormat(QImage::Format_RGBA8888).mirrored();
-    glBindTexture(GL_TEXTURE_2D, pixmapTexture.get());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, image.constBits());
 }
 
 void SceneRenderer::drawAxes() const

@@ -5,6 +5,7 @@
 #include "OffscreenTarget.h"
 #include "RenderSettings.h"
 #include "ShaderProgram.h"
+#include "Vector3.h"
 
 #include <QImage>
 #include <QString>
@@ -30,7 +31,6 @@ public:
     // What a frame draws.
     enum Flag
     {
-        PickPass = 1,
         ShowPickBuffer = 2
     };
 
@@ -60,6 +60,11 @@ public:
     // and its graftals as the camera sees them (only the background without OpenGL 2.0).
     void draw(const Scene &scene, const Camera &camera, const RenderSettings &settings, int width,
               int height);
+    // The same with the samples the settings ask for where the style is antialiased,
+    // taken off screen and resolved into the bound framebuffer (without them where OpenGL
+    // cannot take them).
+    void drawFinished(const Scene &scene, const Camera &camera, const RenderSettings &settings,
+                      int width, int height);
     // Makes the face-id picture of the scene's camera at the scene's viewport size and
     // gives it to the scene to pick from.
     void refreshPicking(Scene &scene);
@@ -73,9 +78,6 @@ public:
     bool modelInView(const Scene &scene, const Camera &camera, int width, int height);
     // The same by drawing the face-id picture, whatever the faces' shapes.
     bool modelDrawnInView(const Scene &scene, const Camera &camera, int width, int height);
-
-    // A texture of a picture, kept until the next one replaces it (nothing draws it).
-    void setPixmapTexture(const QImage &image);
 
     // The instances in the order the last frame drew them, farthest first; good until the
     // scene's instances next change.
@@ -96,12 +98,19 @@ private:
     void drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
                    Shading shading = Shading::Flat) const;
     void drawTexturedRange(const Scene &scene, const ModelBuffers &b, Shading shading) const;
-    void drawGraftals(const Scene &scene, const Camera &camera, const ViewStyle &style);
+    struct Uniforms;
+    void drawGraftals(const Scene &scene, const Camera &camera, const RenderSettings &settings);
+    // One pass over the graftals in the last draw order, the program's uniforms set.
+    void drawGraftalPass(const Scene &scene, const Camera &camera, const ViewStyle &style,
+                         const Uniforms &uniforms) const;
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
     // `box` (normalised device coordinates x0, y0, x1, y1).
     void drawOutlinedPicture(const Camera &camera, int width, int height,
-                             const std::array<float, 4> &box) const;
+                             const std::array<float, 4> &box, const ViewStyle &style) const;
+    // Where the light comes from, in eye coordinates, and the lit programs told so.
+    static Vector3 lightTowards(const Camera &camera, const ViewStyle &style);
+    void setLight(const Camera &camera, const ViewStyle &style) const;
 
     // The program of a shading for as long as it lives; the program there was after.
     class StyleProgram
@@ -149,6 +158,7 @@ private:
     GraftalTextures graftalTextures;
     OffscreenTarget pickTarget;
     OffscreenTarget pictureTarget;
-    GlTexture pixmapTexture;
+    // An antialiased picture's samples, and at twice its size, those resolved.
+    OffscreenTarget sampledTarget, resolvedTarget;
     std::vector<GraftalInstance *> drawOrder;
 };

@@ -68,6 +68,19 @@ std::optional<Shading> shadingNamed(const QString &name)
     return std::nullopt;
 }
 
+} // namespace
+
+std::optional<unsigned int> colorNamed(const QString &name)
+{
+    if (name.size() != 7 || !name.startsWith(QLatin1Char('#')))
+        return std::nullopt;
+    for (QChar c : name.mid(1))
+        if (!c.isDigit() && !QStringLiteral("abcdefABCDEF").contains(c))
+            return std::nullopt;
+    return name.mid(1).toUInt(nullptr, 16);
+}
+
+namespace {
 struct VectorField
 {
     const char *name;
@@ -117,16 +130,22 @@ QByteArray SceneViewFile::encode() const
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 3));
     for (const MatrixField &f : Matrices)
         cam.insert(QLatin1String(f.name), numbers((camera.*f.member).data(), 16));
-    const QJsonObject root{
-        {"format", Kind},
-        {"version", Version},
-        {"model", modelPath},
-        {"camera", cam},
-        {"shading", shadingName(style.shading)},
-        {"outlines", style.outlines},
-        {"graftalScale", style.graftalScale},
-        {"up", style.up == UpAxis::Default ? QStringLiteral("default") : upaxis::nameOf(style.up)},
-        {"twoSided", style.twoSided}};
+    QJsonObject root{{"format", Kind},
+                           {"version", Version},
+                           {"model", modelPath},
+                           {"camera", cam},
+                           {"shading", shadingName(style.shading)},
+                           {"outlines", style.outlines},
+                           {"graftalScale", style.graftalScale},
+                           {"up", style.up == UpAxis::Default ? QStringLiteral("default") : upaxis::nameOf(style.up)},
+                           {"twoSided", style.twoSided}};
+    root.insert(QLatin1String("outlineWidth"), style.outlineWidth);
+    root.insert(QLatin1String("outlineColor"),
+                QStringLiteral("#%1").arg(style.outlineColor, 6, 16, QLatin1Char('0')));
+    root.insert(QLatin1String("light"), style.lightOnModel ? QStringLiteral("model")
+                                                           : QStringLiteral("camera"));
+    root.insert(QLatin1String("bands"), style.bands);
+    root.insert(QLatin1String("antialiasing"), style.antialiasing);
     return QJsonDocument(root).toJson();
 }
 
@@ -177,6 +196,22 @@ bool SceneViewFile::decode(const QByteArray &bytes, QString &why)
         (!twoSided.isUndefined() && !twoSided.isBool()))
         return false;
     read.style.twoSided = twoSided.isBool() ? twoSided.toBool() : style.twoSided;
+    // The finishing choices came later: a view without them has their defaults.
+    const ViewStyle defaults;
+    const int width = root.value(QLatin1String("outlineWidth")).toInt(defaults.outlineWidth);
+    const int bands = root.value(QLatin1String("bands")).toInt(defaults.bands);
+    const std::optional<unsigned int> color =
+        colorNamed(root.value(QLatin1String("outlineColor")).toString(QStringLiteral("#14141a")));
+    const QString light = root.value(QLatin1String("light")).toString(QStringLiteral("camera"));
+    if (width < 1 || width > 8 || bands < 2 || bands > 6 || !color ||
+        (light != QLatin1String("camera") && light != QLatin1String("model")))
+        return false;
+    read.style.outlineWidth = width;
+    read.style.outlineColor = *color;
+    read.style.lightOnModel = light == QLatin1String("model");
+    read.style.bands = bands;
+    read.style.antialiasing =
+        root.value(QLatin1String("antialiasing")).toBool(defaults.antialiasing);
     read.modelPath = model.toString();
     *this = read;
     why.clear();

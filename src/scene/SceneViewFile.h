@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "Camera.h"
 #include "ViewStyle.h"
 
@@ -49,3 +51,6 @@ struct SceneViewFile
 
     static QString shadingName(Shading shading);
 };
+
+// A colour written "#RRGGBB" as 0xRRGGBB; missing for anything else.
+std::optional<unsigned int> colorNamed(const QString &name);

@@ -31,6 +31,15 @@ struct ViewStyle
     UpAxis up = UpAxis::Default;
     // Back faces drawn too: open sheets show from either side.
     bool twoSided = false;
+    // The lines' width in pixels (1 to 8) and colour (0xRRGGBB).
+    int outlineWidth = 2;
+    unsigned int outlineColor = 0x14141a;
+    // Whether the shaded modes' light turns with the camera or stays with the model (from
+    // the model's upper left front), and how many flat bands "Toon" has (2 to 6).
+    bool lightOnModel = false;
+    int bands = 3;
+    // Edges drawn smooth by several samples a pixel.
+    bool antialiasing = true;
 
     friend bool operator==(const ViewStyle &, const ViewStyle &) = default;
 };

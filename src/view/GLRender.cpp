@@ -142,10 +142,10 @@ void GLRender::paintGL()
     const Camera shown = !dragging          ? theScene->camera()
                          : drag == MoveDrag ? theScene->previewMove(dx, dy)
                                             : theScene->previewTurn(dx, dy);
-    RenderSettings settings = settingsOf(theScene->style);
+    RenderSettings settings = settingsOf(theScene->style, PictureSamples);
     settings.pickPicture = (flags & SceneRenderer::ShowPickBuffer) != 0;
-    sceneRenderer->draw(*theScene, shown, settings, theScene->viewportWidth,
-                        theScene->viewportHeight);
+    sceneRenderer->drawFinished(*theScene, shown, settings, theScene->viewportWidth,
+                                theScene->viewportHeight);
     if (gl2 && theScene->loaded() && !settings.pickPicture)
         theScene->recordEye();
 }
@@ -165,16 +165,6 @@ void GLRender::modelLoadEnded(bool loaded)
     // A new model starts a new history.
     announceHistory();
     emit modelLoadFinished(loaded);
-}
-
-void GLRender::newTexture(QPixmap *pixmap)
-{
-    if (!pixmap || !gl2)
-        return;
-    makeCurrent();
-    sceneRenderer->setPixmapTexture(pixmap->toImage());
-    doneCurrent();
-    update();
 }
 
 void GLRender::finishStroke()

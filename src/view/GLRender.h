@@ -138,7 +138,6 @@ public slots:
     void setSprayRate(int graftals);
     void undoSceneChange() { stepHistory(false); }
     void redoSceneChange() { stepHistory(true); }
-    void newTexture(QPixmap *pixmap);
     void dispatchAction(QAction *action);
     void currentGraftalChanged(Graftal *g);
     void bindTexturesForGraftal(Graftal *g);

@@ -50,12 +50,15 @@ bool exportImage(GLRender &view, const QString &path, QString &error)
     if (!picturefile::formatFor(path, format, error))
         return false;
     Logger logger(QStringLiteral("app.gl.render"));
-    const int width = scene.viewportWidth * 2, height = scene.viewportHeight * 2;
+    constexpr int Scale = 2;
+    const int width = scene.viewportWidth * Scale, height = scene.viewportHeight * Scale;
+    RenderSettings settings = settingsOf(scene.style, PictureSamples);
+    settings.detailScale = Scale;
     view.makeCurrent();
     SceneRenderer &renderer = view.renderer();
     const bool inView = renderer.modelInView(scene, scene.camera(), width, height);
     renderer.prepareTextures(scene);
-    const QImage image = inView ? renderer.picture(scene, scene.camera(), settingsOf(scene.style),
+    const QImage image = inView ? renderer.picture(scene, scene.camera(), settings,
                                                    width, height, error)
                                 : QImage();
     view.doneCurrent();

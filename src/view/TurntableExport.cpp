@@ -138,7 +138,7 @@ TurntableExport::TurntableExport(GLRender &v, const TurntableRequest &r)
     // What the view shows within the render frame of the video's aspect.
     const Camera start = view.pictureCamera(request.width, request.height);
     render = std::make_unique<TurntableRender>(view.renderer(), scene, start,
-                                               settingsOf(scene.style), request);
+                                               settingsOf(scene.style, PictureSamples), request);
     progress = new QProgressDialog(QStringLiteral("Rendering turntable"), QStringLiteral("Cancel"),
                                    0, render->framesToRender(), &view);
     progress->setWindowTitle(QStringLiteral("Rendering turntable"));

@@ -12,6 +12,7 @@
 
 #include <QDataStream>
 #include <QPainter>
+#include <tuple>
 #include <QProcessEnvironment>
 #include <cmath>
 #include <sys/stat.h>
@@ -73,6 +74,8 @@ private slots:
     void failuresSayWhyInOneLine();
     void outputsAreNeverWrittenThrough_data();
     void outputsAreNeverWrittenThrough();
+    void lightStaysWithTheModel_data();
+    void lightStaysWithTheModel();
     void helpAndVersionArePrinted();
     void finishedFramesAreAssembled_data();
     void finishedFramesAreAssembled();
@@ -102,7 +105,12 @@ void TestRenderCommand::optionsAreRead_data()
                                         "--shading",
                                         "toon",
                                         "--outlines",
-                                        "--graftal-scale=0.5"}
+                                        "--graftal-scale=0.5",
+                                        "--outline-width", "4",
+                                        "--outline-color", "#A0b0C0",
+                                        "--light=model",
+                                        "--bands", "5",
+                                        "--samples", "16"}
                          << true << QString();
     QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
     QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
@@ -143,6 +151,15 @@ void TestRenderCommand::optionsAreRead_data()
     QTest::newRow("elevation words")
         << QStringList{"--render", "m", "--output", "o.png", "--elevation", "high"} << true
         << "--elevation needs a number";
+    for (const auto &[option, value, problem] :
+         {std::tuple{"--outline-width", "9", "--outline-width needs a whole number from 1 to 8"},
+          std::tuple{"--bands", "1", "--bands needs a whole number from 2 to 6"},
+          std::tuple{"--samples", "3", "--samples needs 1, 2, 4, 8 or 16"},
+          std::tuple{"--outline-color", "#12345", "--outline-color needs #RRGGBB"},
+          std::tuple{"--outline-color", "#12345g", "--outline-color needs #RRGGBB"},
+          std::tuple{"--light", "sun", "--light needs camera or model"}})
+        QTest::newRow(option) << QStringList{"--render", "m", "--output", "o.png", option, value}
+                              << true << problem;
     QTest::newRow("degrees of a still")
         << QStringList{"--render", "m", "--output", "o.png", "--degrees", "90"} << true
         << "--degrees needs --turntable";
@@ -171,6 +188,11 @@ void TestRenderCommand::optionsAreRead()
         QVERIFY(o.frame && o.outlines);
         QCOMPARE(o.shading, std::optional(Shading::Toon));
         QCOMPARE(o.graftalScale, std::optional(0.5));
+        QCOMPARE(o.outlineWidth, std::optional(4));
+        QCOMPARE(o.outlineColor, std::optional(0xa0b0c0u));
+        QCOMPARE(o.lightOnModel, std::optional(true));
+        QCOMPARE(o.bands, std::optional(5));
+        QCOMPARE(o.samples, 16);
     }
 }
 
@@ -333,6 +355,40 @@ void TestRenderCommand::framesAnyModelWhole()
         QVERIFY2(testsupport::framedAsWanted(picture, shape, shares, seen),
                  qPrintable(file + ": " + seen));
     }
+}
+
+void TestRenderCommand::lightStaysWithTheModel_data()
+{
+    QTest::addColumn<QString>("light");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("camera") << "camera" << false;
+    QTest::newRow("model") << "model" << true;
+}
+
+void TestRenderCommand::lightStaysWithTheModel()
+{
+    // A ball looks the same from all round under a light that follows the camera; under a
+    // light that stays with it, a quarter turn shows its lit side moving away.
+    QFETCH(QString, light);
+    QFETCH(bool, moves);
+    Workspace w;
+    const Result r = runTuftmill(
+        w.dir.path(), {"--render", "sphere.3ds", "--output", "f_%02d.png", "--size", "160x120",
+                       "--frame", "--shading", "toon", "--light", light, "--turntable", "4",
+                       "--frames", "1-2"});
+    QCOMPARE(r.status, 0);
+    const QImage a(w.file("f_01.png")), b(w.file("f_02.png"));
+    QCOMPARE(a.size(), b.size());
+    int model = 0, changed = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            model += p != qRgb(255, 255, 255);
+            changed += std::abs(qGreen(p) - qGreen(q)) > 30;
+        }
+    QVERIFY2(model > 3000, qPrintable(QString::number(model)));
+    QVERIFY2((changed > model / 10) == moves,
+             qPrintable(QStringLiteral("%1 of %2 pixels changed").arg(changed).arg(model)));
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

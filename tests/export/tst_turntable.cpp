@@ -103,6 +103,17 @@ void TestTurntable::videosHoldEveryFrame()
     QCOMPARE(video.codec, codec);
     QCOMPARE(video.frames, 12);
     QCOMPARE(video.size, QSize(160, 120));
+    // Its colours are the picture's: tagged, and decoded by the tags within a few levels.
+    QCOMPARE(video.tags, (QStringList{"bt709", "bt709", "bt709", "tv"}));
+    const QImage still = QImage(w.file("still.png")).convertToFormat(QImage::Format_RGBX8888);
+    QCOMPARE(video.first.size(), still.size());
+    qint64 off = 0;
+    for (int y = 0; y < still.height(); ++y)
+        for (int x = 0; x < still.width() * 4; ++x)
+            if (x % 4 != 3)
+                off += std::abs(int(still.constScanLine(y)[x]) - int(video.first.constScanLine(y)[x]));
+    const double mean = double(off) / (3.0 * still.width() * still.height());
+    QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
     // The video is a new file like the still: the temporary's own mode does not stay.
     QCOMPARE(QFileInfo(w.file(output)).permissions(), QFileInfo(w.file("still.png")).permissions());
     QCOMPARE(w.written(), (QStringList{"still.png", output}));

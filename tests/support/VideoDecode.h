@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFile>
+#include <QImage>
+#include <QStringList>
 #include <QSize>
 #include <QString>
 #include <memory>
@@ -8,6 +10,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 namespace testsupport {
@@ -17,7 +21,29 @@ struct Decoded
     int frames = 0;
     QSize size;
     QString codec;
+    QImage first; // converted by the matrix and range the stream is tagged with
+    QStringList tags; // colour space, primaries, transfer, range
 };
+
+// A decoded picture in RGB, read as a player does: by its tags.
+inline QImage toRgb(const AVFrame *frame)
+{
+    QImage image(frame->width, frame->height, QImage::Format_RGBX8888);
+    SwsContext *s = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
+                                   frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BICUBIC,
+                                   nullptr, nullptr, nullptr);
+    if (!s)
+        return {};
+    const int *table = sws_getCoefficients(frame->colorspace);
+    sws_setColorspaceDetails(s, table, frame->color_range == AVCOL_RANGE_JPEG, table, 1, 0,
+                             1 << 16, 1 << 16);
+    uint8_t *rows[1] = {image.bits()};
+    const int stride[1] = {int(image.bytesPerLine())};
+    sws_scale(s, frame->data, frame->linesize, 0, frame->height, rows, stride);
+    sws_freeContext(s);
+    return image;
+}
+
 
 // Every picture of the file's video stream, decoded.
 inline Decoded decode(const QString &path)
@@ -47,6 +73,14 @@ inline Decoded decode(const QString &path)
     d.codec = QString::fromLatin1(avcodec_get_name(codec->codec_id));
     const auto drain = [&] {
         while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
+            if (d.frames == 0) {
+                d.first = toRgb(frame.get());
+                for (const char *tag : {av_color_space_name(frame->colorspace),
+                                        av_color_primaries_name(frame->color_primaries),
+                                        av_color_transfer_name(frame->color_trc),
+                                        av_color_range_name(frame->color_range)})
+                    d.tags.append(QString::fromLatin1(tag ? tag : "?"));
+            }
             ++d.frames;
             d.size = QSize(frame->width, frame->height);
         }

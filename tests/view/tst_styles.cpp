@@ -8,6 +8,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "Scene.h"
+#include "RenderSettings.h"
 #include "SceneRenderer.h"
 
 #include <QPainter>
@@ -64,6 +65,43 @@ double differingShare(const QImage &a, const QImage &b)
         }
     return double(off) / double(a.width() * a.height());
 }
+
+// A picture of the view's scene through its renderer, in the scene's style changed by `how`.
+template <typename Change>
+QImage pictureOf(testsupport::SphereView &v, Change how, int width = 400, int height = 300)
+{
+    RenderSettings settings = settingsOf(v.scene()->style);
+    how(settings);
+    v.view.makeCurrent();
+    QString error;
+    v.view.renderer().prepareTextures(*v.scene());
+    const QImage image = v.view.renderer().picture(*v.scene(), v.scene()->camera(), settings,
+                                                   width, height, error);
+    v.view.doneCurrent();
+    if (qEnvironmentVariableIsSet("TUFTMILL_KEEP_PICTURES"))
+        image.save(QStringLiteral("/tmp/%1-%2x%3.png")
+                       .arg(QString::fromLatin1(QTest::currentDataTag()))
+                       .arg(width)
+                       .arg(height));
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+bool near(QRgb p, QRgb q, int levels)
+{
+    return std::abs(qRed(p) - qRed(q)) <= levels && std::abs(qGreen(p) - qGreen(q)) <= levels &&
+           std::abs(qBlue(p) - qBlue(q)) <= levels;
+}
+
+// Stands a graftal on every `step`-th face of the ball from `first` on.
+void dress(testsupport::SphereView &v, Graftal *g, int first, int step)
+{
+    Scene &scene = *v.scene();
+    int faces = 0;
+    for (const auto &mesh : scene.meshFaces())
+        faces += int(mesh.size());
+    for (int f = first; f < faces; f += step)
+        scene.addInstance(scene.face(f), {0.3, 0.3}, g);
+}
 } // namespace
 
 class TestStyles : public QObject
@@ -73,6 +111,8 @@ private slots:
     void stylesDrawTheirLightAndLines_data();
     void stylesDrawTheirLightAndLines();
     void graftalTexturesHaveNoDarkFringes();
+    void finishedFrames_data();
+    void finishedFrames();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -101,6 +141,7 @@ void TestStyles::stylesDrawTheirLightAndLines()
     v.scene()->commitTranslation(0, 0, -150);
     v.scene()->style.shading = Shading(shading);
     v.scene()->style.outlines = outlines;
+    v.scene()->style.antialiasing = false; // the look without it is the one of the baselines
     QVERIFY2(v.view.renderer().styleLog().isEmpty(), qPrintable(v.view.renderer().styleLog()));
     const QImage image = v.view.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
     const Look look = lookAt(image, qRgb(255, 255, 255));
@@ -154,6 +195,151 @@ void TestStyles::graftalTexturesHaveNoDarkFringes()
                                     .arg(texels[i + 3])));
     }
     v.view.doneCurrent();
+}
+
+// What a row of the finished-frame table checks.
+enum class Check
+{
+    Overlap,     // bars on clear cards: both halves together show what each shows alone
+    ExportDetail, // a picture at twice the size shows the graftals' levels the view shows
+    Ring,         // an antialiased ball on white has in-between pixels round it, `param` samples
+    LineWidth     // lines `param` pixels wide: twice the pixels of lines half as wide
+};
+
+void TestStyles::finishedFrames_data()
+{
+    QTest::addColumn<int>("check");
+    QTest::addColumn<int>("shading");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<bool>("outlines");
+    QTest::addColumn<int>("param");
+    QTest::newRow("overlap-flat") << int(Check::Overlap) << int(Shading::Flat) << 1.0 << false << 1;
+    QTest::newRow("overlap-shaded-large-antialiased")
+        << int(Check::Overlap) << int(Shading::Shaded) << 2.5 << false << 4;
+    QTest::newRow("overlap-toon-outlines-small")
+        << int(Check::Overlap) << int(Shading::Toon) << 0.6 << true << 1;
+    QTest::newRow("export-detail")
+        << int(Check::ExportDetail) << int(Shading::Flat) << 5.0 << false << 1;
+    QTest::newRow("ring-none") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 1;
+    QTest::newRow("ring-2") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 2;
+    QTest::newRow("ring-4") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 4;
+    QTest::newRow("ring-16-outlines") << int(Check::Ring) << int(Shading::Flat) << 1.0 << true << 16;
+    QTest::newRow("lines-4") << int(Check::LineWidth) << int(Shading::Flat) << 1.0 << true << 4;
+    QTest::newRow("lines-6-toon") << int(Check::LineWidth) << int(Shading::Toon) << 1.0 << true << 6;
+}
+
+void TestStyles::finishedFrames()
+{
+    QFETCH(int, check);
+    QFETCH(int, shading);
+    QFETCH(double, scale);
+    QFETCH(bool, outlines);
+    QFETCH(int, param);
+    testsupport::SphereView v({Qt::red});
+    Graftal *g = v.graftals[0];
+    // Overlaps seen from above, where cards nearer the eye are drawn before others behind
+    // their ends; the ball whole for its edges.
+    const bool whole = Check(check) == Check::Ring || Check(check) == Check::LineWidth;
+    v.scene()->commitTranslation(0, 0, whole ? -150 : -20);
+    if (Check(check) == Check::Overlap)
+        v.scene()->commitRotation(0, 30);
+    const auto style = [&](RenderSettings &s) {
+        s.style.shading = Shading(shading);
+        s.style.graftalScale = scale;
+        s.style.outlines = outlines;
+        s.samples = Check(check) == Check::LineWidth ? 1 : param;
+    };
+    const QImage bare = pictureOf(v, style);
+    QPixmap bar(400, 400), clear(400, 400);
+    bar.fill(Qt::transparent);
+    clear.fill(Qt::transparent);
+    QPainter(&bar).fillRect(170, 0, 60, 400, QColor(200, 30, 160));
+
+    if (Check(check) == Check::Overlap) {
+        // Bars on clear cards, half of them on the even faces, half on the odd.
+        g->setLevel(0, {bar, clear});
+        v.view.bindTexturesForGraftal(g);
+        QImage halves[2];
+        for (int half = 0; half < 2; ++half) {
+            v.scene()->clearInstances();
+            dress(v, g, half, 2);
+            halves[half] = pictureOf(v, style);
+        }
+        v.scene()->clearInstances();
+        dress(v, g, 0, 1);
+        const QImage both = pictureOf(v, style);
+        qint64 shown = 0, lost = 0;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x) {
+                const auto barAt = [&](const QImage &i) {
+                    return !near(i.pixel(x, y), bare.pixel(x, y), 24);
+                };
+                if (barAt(halves[0]) || barAt(halves[1])) {
+                    ++shown;
+                    lost += !barAt(both);
+                }
+            }
+        QVERIFY2(shown > 2000, qPrintable(QString::number(shown)));
+        QVERIFY2(double(lost) <= 0.005 * double(shown),
+                 qPrintable(QStringLiteral("%1 of %2 bar pixels lost").arg(lost).arg(shown)));
+    } else if (Check(check) == Check::Ring) {
+        // In-between: neither the background, nor the ball, nor a line.
+        const QRgb background = bare.pixel(0, 0), ball = bare.pixel(200, 150);
+        int between = 0;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x) {
+                const QRgb c = bare.pixel(x, y);
+                between += !near(c, background, 8) && !near(c, ball, 8) && !dark(c);
+            }
+        // The ball is some 60 pixels across: a ring of about 200 pixels.
+        QVERIFY2(param == 1 ? between < 10 : between > 150, qPrintable(QString::number(between)));
+        // Off, the samples are not taken: today's pixels.
+        const QImage off = pictureOf(v, [&](RenderSettings &s) { style(s), s.style.antialiasing = false; });
+        QCOMPARE(off == pictureOf(v, [&](RenderSettings &s) { style(s), s.samples = 1; }), true);
+    } else if (Check(check) == Check::LineWidth) {
+        const auto lines = [&](const QImage &i, QRgb colour) {
+            int n = 0;
+            for (int y = 0; y < i.height(); ++y)
+                for (int x = 0; x < i.width(); ++x)
+                    n += near(i.pixel(x, y), colour, 40);
+            return n;
+        };
+        const QImage half = pictureOf(v, [&](RenderSettings &s) {
+            style(s), s.style.outlineWidth = param / 2;
+        });
+        const QImage full = pictureOf(v, [&](RenderSettings &s) {
+            style(s), s.style.outlineWidth = param, s.style.outlineColor = 0xff8000;
+        });
+        const int narrow = lines(half, qRgb(0x14, 0x14, 0x1a)), wide = lines(full, qRgb(255, 128, 0));
+        QVERIFY2(narrow > 100, qPrintable(QString::number(narrow)));
+        QVERIFY2(wide > 1.6 * narrow && wide < 2.4 * narrow,
+                 qPrintable(QStringLiteral("%1 line pixels at %2, %3 at %4")
+                                .arg(narrow).arg(param / 2).arg(wide).arg(param)));
+        QCOMPARE(lines(full, qRgb(0x14, 0x14, 0x1a)), 0);
+    } else {
+        // Red near, blue far: the levels of detail show in the colours.
+        g->setLevel(0, {testsupport::filledLevel(Qt::red), clear});
+        g->addLevel();
+        g->setLevel(1, {testsupport::filledLevel(Qt::blue), clear});
+        v.view.bindTexturesForGraftal(g);
+        dress(v, g, 0, 3);
+        const auto redShare = [](const QImage &i) {
+            qint64 red = 0, blue = 0;
+            for (int y = 0; y < i.height(); ++y)
+                for (int x = 0; x < i.width(); ++x) {
+                    const QRgb c = i.pixel(x, y);
+                    red += qRed(c) > 150 && qBlue(c) < 100 && qGreen(c) < 100;
+                    blue += qBlue(c) > 150 && qRed(c) < 100 && qGreen(c) < 100;
+                }
+            return double(red) / double(std::max<qint64>(red + blue, 1));
+        };
+        const double view = redShare(pictureOf(v, style));
+        const double twice = redShare(pictureOf(
+            v, [&](RenderSettings &s) { style(s), s.detailScale = 2.0; }, 800, 600));
+        QVERIFY2(view > 0.1 && view < 0.9, qPrintable(QString::number(view)));
+        QVERIFY2(std::abs(twice - view) < 0.05,
+                 qPrintable(QStringLiteral("%1 red in the view, %2 at twice its size").arg(view).arg(twice)));
+    }
 }
 
 TUFTMILL_GL_TEST_MAIN(TestStyles)

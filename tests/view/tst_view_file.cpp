@@ -69,6 +69,12 @@ void TestViewFile::keptBesideTheScene_data()
         << "up" << QJsonValue("sideways") << QByteArray() << false << "is ignored: it is damaged";
     QTest::newRow("two-sided in words")
         << "twoSided" << QJsonValue("yes") << QByteArray() << false << "is ignored: it is damaged";
+    QTest::newRow("lines too wide") << "outlineWidth" << QJsonValue(9) << QByteArray() << false
+                                    << "is ignored: it is damaged";
+    QTest::newRow("a colour half written") << "outlineColor" << QJsonValue("#12") << QByteArray()
+                                           << false << "is ignored: it is damaged";
+    QTest::newRow("a light from nowhere") << "light" << QJsonValue("sun") << QByteArray() << false
+                                          << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
                                      << "is ignored: it is damaged";
 }
@@ -107,6 +113,11 @@ void TestViewFile::keptBesideTheScene()
     scene.style.up = UpAxis::MinusY;
     scene.style.twoSided = true;
     scene.orientModel();
+    scene.style.outlineWidth = 5;
+    scene.style.outlineColor = 0x102030;
+    scene.style.lightOnModel = true;
+    scene.style.bands = 4;
+    scene.style.antialiasing = false;
     const Camera saved = scene.camera();
     const ViewStyle style = scene.style;
     QSignalSpy status(&view, &GLRender::statusMessage);
