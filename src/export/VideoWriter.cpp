@@ -125,6 +125,10 @@ struct VideoWriter::State
                             .arg(avError(rc));
                 return false;
             }
+            // Each picture lasts one tick of the codec's clock; without it the container
+            // counts the stream one frame short and players may drop the last picture.
+            if (packet->duration <= 0)
+                packet->duration = 1;
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             rc = av_interleaved_write_frame(format.get(), packet.get());

@@ -84,16 +84,21 @@ void TestTurntable::videosHoldEveryFrame_data()
 {
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("codec");
-    QTest::newRow("mp4") << "turn.mp4" << "h264";
-    QTest::newRow("webm") << "turn.webm" << "vp9";
+    QTest::addColumn<int>("frames");
+    QTest::newRow("mp4") << "turn.mp4" << "h264" << 12;
+    QTest::newRow("webm") << "turn.webm" << "vp9" << 12;
+    // Four pictures once decoded as three: the container counted the stream a frame short.
+    QTest::newRow("mp4 of four") << "turn.mp4" << "h264" << 4;
 }
 
 void TestTurntable::videosHoldEveryFrame()
 {
     QFETCH(QString, output);
     QFETCH(QString, codec);
+    QFETCH(int, frames);
     Workspace w(true);
-    for (const QStringList &how : {QStringList{"--turntable", "12", "--fps", "12", "--output", output},
+    for (const QStringList &how : {QStringList{"--turntable", QString::number(frames), "--fps",
+                                               "12", "--output", output},
                                    QStringList{"--output", "still.png"}}) {
         const Result r = runTuftmill(w.dir.path(), Sphere + QStringList{"--size", "160x120"} + how);
         QCOMPARE(r.status, 0);
@@ -101,7 +106,7 @@ void TestTurntable::videosHoldEveryFrame()
     }
     const Decoded video = decode(w.file(output));
     QCOMPARE(video.codec, codec);
-    QCOMPARE(video.frames, 12);
+    QCOMPARE(video.frames, frames);
     QCOMPARE(video.size, QSize(160, 120));
     // Its colours are the picture's: tagged, and decoded by the tags within a few levels.
     QCOMPARE(video.tags, (QStringList{"bt709", "bt709", "bt709", "tv"}));
