@@ -60,7 +60,8 @@ WindowLayout::WindowLayout(const QString &scratchDir)
         sprayRate = centre(ui.sprayRateBox);
         shading = centre(ui.shadingBox);
         outlines = centre(ui.styleToolBar->widgetForAction(ui.outlinesAction));
-        window.close();
+        // Not closed: a closed window leaves its off-screen size in the settings, which
+        // the program started next would take.
     }
     TreeManager::destroyInstance();
     QDir::setCurrent(previous);
