@@ -64,7 +64,9 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
         ui.treeManager->addGraftal();
     ui.treeManager->startAutosave(autosaveIntervalMs());
     restoreSettings();
-    if (settings->restoreWindow(*this)) {
+    // A window that was maximised starts maximised as on the first start: its saved place
+    // is of no use then (and off by the menu bar's height on a bare X server).
+    if (settings->restoreWindow(*this) && !(windowState() & Qt::WindowMaximized)) {
         show();
         return;
     }
