@@ -1,11 +1,16 @@
 #include "Tuftmill.h"
 
+#include "AppSettings.h"
 #include "Configurator.h"
 #include "GLRender.h"
 #include "Graftal.h"
+#include "GraftalPainter.h"
 #include "GraftalDetailNavigator.h"
 #include "GraftalThumbnailNavigator.h"
 #include "Logger.h"
+#include "MainMenu.h"
+#include "ModelLoadController.h"
+#include "PainterKeys.h"
 #include "Scene.h"
 #include "SceneSession.h"
 #include "TextureManager.h"
@@ -17,15 +22,24 @@
 #include <QColorDialog>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
@@ -44,10 +58,20 @@ Tuftmill::Tuftmill(QWidget *parent, Qt::WindowFlags flags)
     // A status line, there from the start so that nothing moves when it first speaks.
     statusBar();
     connectPanels();
+    mainMenu = new MainMenu(ui);
+    connectMenu();
+    new PainterKeys(*ui.textureManager->painter(), this);
     updateTitle();
     if (!ui.treeManager->loadAllGraftals())
         ui.treeManager->addGraftal();
     ui.treeManager->startAutosave(autosaveIntervalMs());
+    restoreSettings();
+    // A window that was maximised starts maximised as on the first start: its saved place
+    // is of no use then (and off by the menu bar's height on a bare X server).
+    if (settings->restoreWindow(*this) && !(windowState() & Qt::WindowMaximized)) {
+        show();
+        return;
+    }
     // Without a window manager (a bare X server) maximising is only a hint that nobody
     // honours; start at the screen's full available size so the window looks the same.
     if (QScreen *screen = this->screen())
@@ -103,8 +127,12 @@ void Tuftmill::connectPanels()
     connect(this, &Tuftmill::afterLoaded, library, &TreeManager::flushChangedTexturesToOpenGL);
     connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::graftalSelected, library,
             &TreeManager::setSelected);
-    connect(ui.viewToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
-    connect(ui.styleToolBar, &QToolBar::actionTriggered, ui.view, &GLRender::dispatchAction);
+    // Each tool action, from its button, the menu bar or its key.
+    const QList<QAction *> tools = ui.viewToolBar->actions() << ui.fitGraftalScaleAction;
+    for (QAction *action : tools)
+        if (action->data().isValid())
+            connect(action, &QAction::triggered, ui.view,
+                    [view = ui.view, action] { view->dispatchAction(action); });
     connect(library, &TreeManager::selectedChanged, ui.view, &GLRender::currentGraftalChanged);
     connect(library, &TreeManager::reloadTextures, ui.view, &GLRender::bindTexturesForGraftal);
     connect(library, &TreeManager::selectedChanged, ui.configurator,
@@ -135,6 +163,7 @@ void Tuftmill::connectPanels()
     connect(library, &TreeManager::graftalRemoved, ui.view, &GLRender::removeInstancesOf);
     // What the library must tell without stopping the user goes into the status line.
     connect(library, &TreeManager::problemReported, this, [this](const QString &message) {
+        libraryProblem = message;
         if (message.isEmpty())
             statusBar()->clearMessage();
         else
@@ -186,6 +215,117 @@ void Tuftmill::connectPanels()
     });
     connect(ui.view, &GLRender::undoAvailable, ui.undoSceneAction, &QAction::setEnabled);
     connect(ui.view, &GLRender::redoAvailable, ui.redoSceneAction, &QAction::setEnabled);
+}
+
+void Tuftmill::connectMenu()
+{
+    settings = std::make_unique<AppSettings>();
+    MainMenu &m = *mainMenu;
+    connect(m.openModelAction, &QAction::triggered, this,
+            [this] { sceneSession->openModelWithSceneInteractively(settings->lastModelFolder()); });
+    connect(&m, &MainMenu::recentModelChosen, this,
+            [this](const QString &path) { sceneSession->openModelWithScene(path); });
+    connect(m.forgetMissingAction, &QAction::triggered, this, [this] {
+        settings->forgetMissingModels();
+        mainMenu->showRecentModels(settings->recentModels());
+    });
+    connect(ui.view, &GLRender::modelLoadFinished, this, [this](bool loaded) {
+        if (!loaded)
+            return;
+        settings->rememberModel(ui.view->scene()->modelPath());
+        mainMenu->showRecentModels(settings->recentModels());
+    });
+    connect(m.openWorkspaceAction, &QAction::triggered, this, &Tuftmill::openWorkspace);
+    connect(m.quitAction, &QAction::triggered, this, &QWidget::close);
+    connect(m.shortcutsAction, &QAction::triggered, this, &Tuftmill::showShortcuts);
+    connect(m.aboutAction, &QAction::triggered, this, &Tuftmill::showAbout);
+    // Notes about a model go when another one opens; confirmations after a while; what
+    // the library still has to tell comes back when they go.
+    connect(&ui.view->modelLoader(), &ModelLoadController::started, this,
+            &Tuftmill::showStandingProblem);
+    connect(sceneSession.get(), &SceneSession::confirmed, this,
+            [this](const QString &message) { statusBar()->showMessage(message, ConfirmationMs); });
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty() && !libraryProblem.isEmpty())
+            statusBar()->showMessage(libraryProblem);
+    });
+    ui.view->setAcceptDrops(true);
+    ui.view->installEventFilter(this);
+}
+
+void Tuftmill::restoreSettings()
+{
+    ui.brushRadiusBox->setValue(settings->brushRadius(ui.brushRadiusBox->value()));
+    ui.sprayRateBox->setValue(settings->sprayRate(ui.sprayRateBox->value()));
+    mainMenu->showRecentModels(settings->recentModels());
+}
+
+void Tuftmill::showStandingProblem()
+{
+    if (libraryProblem.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(libraryProblem);
+}
+
+bool Tuftmill::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != ui.view ||
+        (event->type() != QEvent::DragEnter && event->type() != QEvent::Drop))
+        return QMainWindow::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const QList<QUrl> urls = drop->mimeData()->urls();
+    const QString path = urls.size() == 1 && urls[0].isLocalFile() ? urls[0].toLocalFile() : QString();
+    if (!SceneSession::isModelFile(path) || !QFileInfo(path).isFile())
+        return QMainWindow::eventFilter(watched, event);
+    drop->acceptProposedAction();
+    // The question about the painted scene waits until the drop is over.
+    if (event->type() == QEvent::Drop)
+        QTimer::singleShot(0, this, [this, path] { sceneSession->openModelWithScene(path); });
+    return true;
+}
+
+void Tuftmill::openWorkspace()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open workspace"),
+                                                             QDir::currentPath());
+    if (folder.isEmpty() || QDir(folder) == QDir::current())
+        return;
+    // Everything is saved or settled as for quitting; then Tuftmill starts again there.
+    if (close() && !QProcess::startDetached(QCoreApplication::applicationFilePath(),
+                                            {QStringLiteral("--workspace"), folder}))
+        coreLogger->error(QStringLiteral("cannot start Tuftmill in %1").arg(folder));
+}
+
+void Tuftmill::showShortcuts()
+{
+    if (!shortcutsDialog) {
+        shortcutsDialog = new QDialog(this);
+        shortcutsDialog->setWindowTitle(QStringLiteral("Keyboard shortcuts"));
+        auto *layout = new QVBoxLayout(shortcutsDialog);
+        auto *scroller = new QScrollArea(shortcutsDialog);
+        auto *page = new QLabel(MainMenu::shortcutsPage());
+        page->setObjectName(QStringLiteral("shortcutsPage"));
+        page->setTextFormat(Qt::RichText);
+        page->setMargin(8);
+        scroller->setWidget(page);
+        layout->addWidget(scroller);
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, shortcutsDialog);
+        connect(buttons, &QDialogButtonBox::rejected, shortcutsDialog, &QDialog::close);
+        layout->addWidget(buttons);
+        shortcutsDialog->resize(page->sizeHint().width() + 60, 640);
+    }
+    shortcutsDialog->show();
+    shortcutsDialog->raise();
+}
+
+void Tuftmill::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("About Tuftmill"),
+                       QStringLiteral("<h3>Tuftmill %1</h3><p>Draw graftals (fur, grass, leaves) "
+                                      "and spray them onto 3D models.</p><p>Licence: "
+                                      "GPL-3.0-or-later</p>")
+                           .arg(QStringLiteral(TUFTMILL_VERSION)));
 }
 
 void Tuftmill::removeSelectedGraftal()
@@ -271,6 +411,10 @@ void Tuftmill::closeEvent(QCloseEvent *event)
     if (!terminating && ui.treeManager && !graftalsSavedForClosing()) {
         event->ignore();
         return;
+    }
+    if (settings) {
+        settings->saveWindow(*this);
+        settings->saveBrush(ui.brushRadiusBox->value(), ui.sprayRateBox->value());
     }
     event->accept();
 }

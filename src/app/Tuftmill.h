@@ -5,7 +5,10 @@
 #include <QMainWindow>
 #include <memory>
 
+class AppSettings;
 class Logger;
+class MainMenu;
+class QDialog;
 class SceneSession;
 
 // The single top-level window: builds every panel, lays them out and wires them
@@ -23,6 +26,9 @@ public:
     bool startedUp() const { return directoriesMade; }
 
     const TuftmillClass &form() const { return ui; }
+    MainMenu &menu() const { return *mainMenu; }
+    // How long a confirmation stays in the status line.
+    static constexpr int ConfirmationMs = 5000;
 
     // Makes "graftals" then "scenes" in the working directory where missing; stops at
     // the first one that cannot be made.
@@ -44,6 +50,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // A model file dropped onto the view opens with its scene, like "Open model…".
+    bool eventFilter(QObject *watched, QEvent *event) override;
     // Asks "Unsaved scene" when the painted scene changed since it was loaded or saved.
     void closeEvent(QCloseEvent *event) override;
 
@@ -57,12 +65,25 @@ private:
     void updateTitle();
     // The style controls show the scene's view style.
     void showViewStyle();
+    // The menu bar's own commands, the settings kept between runs.
+    void connectMenu();
+    void restoreSettings();
+    // "Open workspace…": the folder, the questions of closing, then Tuftmill again there.
+    void openWorkspace();
+    void showShortcuts();
+    void showAbout();
+    // The problem the library reports until it is solved, or nothing.
+    void showStandingProblem();
 
     TuftmillClass ui;
     // The painted scene's questions and files; lent to the view, gone before it.
     std::unique_ptr<SceneSession> sceneSession;
     std::unique_ptr<Logger> mainLogger;
     std::unique_ptr<Logger> coreLogger;
+    std::unique_ptr<AppSettings> settings;
+    MainMenu *mainMenu = nullptr;
+    QDialog *shortcutsDialog = nullptr;
+    QString libraryProblem;
     bool directoriesMade = false;
     bool terminating = false;
 };

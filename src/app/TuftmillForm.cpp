@@ -115,9 +115,9 @@ void TuftmillClass::setupUi(Tuftmill *w)
     viewToolBar = new QToolBar(viewColumn);
     QAction *open = addToolAction(viewToolBar, 1, QStringLiteral("Open 3DS file"),
                                   QStringLiteral(":/icons/fileopen.png"));
-    open->setToolTip(QStringLiteral("Open a model (Ctrl+O): 3DS, OBJ, glTF, FBX, PLY, STL, "
-                                    "Collada, 3MF, OFF, DirectX, AC3D, ASE or LightWave"));
-    open->setShortcut(QKeySequence::Open);
+    // The model alone; Ctrl+O is the menu's "Open model…", which brings its scene too.
+    open->setToolTip(QStringLiteral("Open a model without its scene: 3DS, OBJ, glTF, FBX, PLY, "
+                                    "STL, Collada, 3MF, OFF, DirectX, AC3D, ASE or LightWave"));
     viewToolBar->addSeparator();
     modeGroup = new QActionGroup(viewToolBar);
     modeGroup->setExclusive(true);
@@ -172,10 +172,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
     addToolAction(viewToolBar, 5, QStringLiteral("Set background color"),
                   QStringLiteral(":/icons/colorize.png"));
     viewToolBar->addSeparator();
-    addToolAction(viewToolBar, 6, QStringLiteral("Save current state of scene"),
-                  QStringLiteral(":/icons/filesave.png"));
-    addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"),
-                  QStringLiteral(":/icons/rotate.png"));
+    saveSceneAction = addToolAction(viewToolBar, 6, QStringLiteral("Save current state of scene"),
+                                    QStringLiteral(":/icons/filesave.png"));
+    reloadSceneAction =
+        addToolAction(viewToolBar, 7, QStringLiteral("Reload state for scene from disk"),
+                      QStringLiteral(":/icons/rotate.png"));
     exportAction =
         addToolAction(viewToolBar, GLRender::ExportAction, QStringLiteral("Export image"),
                       QStringLiteral(":/icons/export_image.png"));

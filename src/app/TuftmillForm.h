@@ -43,6 +43,8 @@ struct TuftmillClass
     QSpinBox *sprayRateBox = nullptr;
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
+    QAction *saveSceneAction = nullptr;
+    QAction *reloadSceneAction = nullptr;
     QAction *exportAction = nullptr;
     QAction *turntableAction = nullptr;
     QAction *frameAction = nullptr;

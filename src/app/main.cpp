@@ -6,11 +6,14 @@
 #include "TerminationWatcher.h"
 #include "TreeManager.h"
 #include "Tuftmill.h"
+#include "Workspace.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <cstdio>
+#include <vector>
 
 namespace {
 // The model reader is beside the program in the build tree. Installed, it is a helper in
@@ -38,6 +41,28 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    // `--workspace DIR` and `--workspace-default` move into the workspace before anything
+    // is written, the log included; the rest of the command line goes on without them.
+    workspace::Choice place;
+    QString error;
+    if (!workspace::takeOptions(arguments, place, error) ||
+        (place.wanted() &&
+         !workspace::enter(place,
+                           QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() +
+                               QStringLiteral("/" TUFTMILL_EXAMPLES_FROM_BIN),
+                           error))) {
+        std::fprintf(stderr, "tuftmill: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::vector<QByteArray> kept{QByteArray(argv[0])};
+    for (const QString &a : std::as_const(arguments))
+        kept.push_back(a.toLocal8Bit());
+    std::vector<char *> keptArgv;
+    for (QByteArray &a : kept)
+        keptArgv.push_back(a.data());
+    keptArgv.push_back(nullptr);
+    argc = int(kept.size());
+    argv = keptArgv.data();
     if (RenderCommand::wanted(arguments))
         return RenderCommand::run(argc, argv);
 

@@ -11,8 +11,10 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QWidget>
+#include <utility>
 
 SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget &parent)
     : scene(painted), loader(models), dialogParent(parent),
@@ -24,10 +26,20 @@ SceneSession::SceneSession(Scene &painted, ModelLoadController &models, QWidget 
     // A model comes with the view its scene was saved with, before its first pick picture;
     // textures it could not show are named in the status line.
     connect(&loader, &ModelLoadController::modelInstalled, this, [this] {
-        const QStringList notes = scene.modelNotes() + restoreView(false);
+        const QString opened =
+            std::exchange(sceneFollowsModel, false) ? loadSceneOfModel() : QString();
+        QStringList notes = scene.modelNotes() + restoreView(false);
+        if (notes.isEmpty() && !opened.isEmpty()) {
+            emit statusMessage(opened);
+            emit confirmed(opened);
+            return;
+        }
+        if (!opened.isEmpty())
+            notes.prepend(opened);
         if (!notes.isEmpty())
             emit statusMessage(notes.join(QStringLiteral("; ")));
     });
+    connect(&loader, &ModelLoadController::finished, this, [this] { sceneFollowsModel = false; });
 }
 
 SceneSession::~SceneSession()
@@ -35,7 +47,7 @@ SceneSession::~SceneSession()
     loader.askBeforeReplacing = nullptr;
 }
 
-void SceneSession::openModelInteractively()
+QString SceneSession::modelFilters()
 {
     // Every format the model reader takes, then each on its own.
     static const QStringList formats = {
@@ -52,14 +64,70 @@ void SceneSession::openModelInteractively()
     const QString filters =
         QStringLiteral("All models (%1);;").arg(patterns.join(QLatin1Char(' '))) +
         formats.join(QStringLiteral(";;"));
-    const QString name =
-        QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"), QString(), filters);
+    return filters;
+}
+
+bool SceneSession::isModelFile(const QString &path)
+{
+    static const QStringList suffixes = {
+        QStringLiteral("3ds"), QStringLiteral("obj"), QStringLiteral("gltf"), QStringLiteral("glb"),
+        QStringLiteral("fbx"), QStringLiteral("ply"), QStringLiteral("stl"),  QStringLiteral("dae"),
+        QStringLiteral("3mf"), QStringLiteral("off"), QStringLiteral("x"),    QStringLiteral("ac"),
+        QStringLiteral("ase"), QStringLiteral("lwo")};
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+void SceneSession::openModelInteractively()
+{
+    const QString name = QFileDialog::getOpenFileName(nullptr, QStringLiteral("Open 3DS model"),
+                                                      QString(), modelFilters());
     // A new model takes the painted graftals with it.
     if (name.isEmpty() ||
         !settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(name).fileName())))
         return;
     loader.load(name);
     loader.rememberQuestionAt(scene.stateId());
+}
+
+QString SceneSession::openModelWithSceneInteractively(const QString &folder)
+{
+    const QString name = QFileDialog::getOpenFileName(dialogParent.window(),
+                                                      QStringLiteral("Open model"), folder,
+                                                      modelFilters());
+    return !name.isEmpty() && openModelWithScene(name) ? name : QString();
+}
+
+bool SceneSession::openModelWithScene(const QString &path)
+{
+    if (!settleUnsavedScene(QStringLiteral("opening %1").arg(QFileInfo(path).fileName())))
+        return false;
+    loader.load(path);
+    loader.rememberQuestionAt(scene.stateId());
+    sceneFollowsModel = true;
+    return true;
+}
+
+QString SceneSession::loadSceneOfModel()
+{
+    const QString model = QFileInfo(scene.modelPath()).fileName();
+    const QString file = scene.stateFileName();
+    if (!safefile::exists(file))
+        return QStringLiteral("Opened %1; no scene is saved for it yet (%2)").arg(model, file);
+    QString error;
+    qint64 records = 0, used = 0;
+    if (!scene.loadStateFrom(file, error, &records, &used)) {
+        logger->warn(QStringLiteral("the scene %1 of %2 is not loaded: %3").arg(file, model, error));
+        return QStringLiteral("Opened %1 without its scene: %2 could not be loaded: %3")
+            .arg(model, file, error);
+    }
+    emit historyChanged();
+    emit sceneChanged();
+    const QLocale english(QLocale::English);
+    QString opened = QStringLiteral("Opened %1 with %2 painted graftals from %3")
+                         .arg(model, english.toString(used), file);
+    if (used < records)
+        opened += QStringLiteral(" (%1 of them could not be placed)").arg(english.toString(records - used));
+    return opened;
 }
 
 bool SceneSession::settleUnsavedScene(const QString &when, bool quietly,
@@ -185,6 +253,8 @@ void SceneSession::reloadSceneInteractively()
     else
         notes.prepend(QStringLiteral("Scene reloaded from %1").arg(file));
     emit statusMessage(notes.join(QStringLiteral("; ")));
+    if (notes.size() == 1 && used == records)
+        emit confirmed(notes.first());
 }
 
 QString SceneSession::recoveredFileName() const
@@ -258,6 +328,7 @@ bool SceneSession::saveSceneAndView()
         return true;
     }
     emit statusMessage(QStringLiteral("Scene saved to %1").arg(scene.stateFileName()));
+    emit confirmed(QStringLiteral("Scene saved to %1").arg(scene.stateFileName()));
     return true;
 }
 

@@ -34,6 +34,14 @@ public:
     // "Open 3DS file": the file dialog, then the question about the painted scene, then
     // the load.
     void openModelInteractively();
+    // "Open model…": like "Open 3DS file" but the painted graftals saved with the model
+    // come too; the dialog starts in `folder`. The file chosen, empty when cancelled.
+    QString openModelWithSceneInteractively(const QString &folder);
+    // Opens `path` with its saved scene and view, after the question about the painted
+    // scene; false when the user chose to stay.
+    bool openModelWithScene(const QString &path);
+    // True for a file whose name ends in a model format the reader takes.
+    static bool isModelFile(const QString &path);
     // "Save current state of scene": asks before replacing a scene painted on another
     // model, and says when the save failed.
     void saveSceneInteractively();
@@ -50,6 +58,9 @@ signals:
     void sceneChanged();
     // A line for the window's status bar.
     void statusMessage(const QString &message);
+    // Follows the status message that confirms something went as asked: it may go after
+    // a while, where a problem stays until it is solved.
+    void confirmed(const QString &message);
     // The camera and the view style came back from the view saved with the scene.
     void viewRestored();
 
@@ -70,9 +81,15 @@ private:
     static QString recoveredNote(const QString &recovered);
     // The model the view beside the scene file names when that is not the one open.
     QString otherModelOfView() const;
+    // The dialog's filter of every model format, then each on its own.
+    static QString modelFilters();
+    // Loads the scene file of the model just installed; the status line's words for it.
+    QString loadSceneOfModel();
 
     Scene &scene;
     ModelLoadController &loader;
     QWidget &dialogParent;
     std::unique_ptr<Logger> logger;
+    // The model loading now came through "Open model…": its scene follows it.
+    bool sceneFollowsModel = false;
 };

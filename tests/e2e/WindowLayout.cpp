@@ -64,6 +64,7 @@ WindowLayout::WindowLayout(const QString &scratchDir)
         detailStrip = global(ui.detailNavigator->scroller()->viewport());
         graftalStrip = global(ui.thumbnailNavigator->scroller()->viewport());
         thumbnailSide = ui.detailNavigator->scroller()->side();
+        graftalSide = ui.thumbnailNavigator->scroller()->side();
         maskAction = centre(
             ui.textureManager->toolBar()->widgetForAction(ui.textureManager->action("Mask")));
         textureAction = centre(
@@ -75,7 +76,8 @@ WindowLayout::WindowLayout(const QString &scratchDir)
         sprayRate = centre(ui.sprayRateBox);
         shading = centre(ui.shadingBox);
         outlines = centre(ui.styleToolBar->widgetForAction(ui.outlinesAction));
-        window.close();
+        // Not closed: a closed window leaves its off-screen size in the settings, which
+        // the program started next would take.
     }
     TreeManager::destroyInstance();
     QDir::setCurrent(previous);
@@ -83,8 +85,10 @@ WindowLayout::WindowLayout(const QString &scratchDir)
 
 QPoint WindowLayout::thumbnail(const QRect &strip, int index) const
 {
-    const int x = PixmapScroller::Margin + index * (thumbnailSide + PixmapScroller::Spacing);
-    return strip.topLeft() + QPoint(x + thumbnailSide / 2, thumbnailSide / 2);
+    // The strips share the column's height unevenly: each has its own thumbnail size.
+    const int side = strip == graftalStrip ? graftalSide : thumbnailSide;
+    const int x = PixmapScroller::Margin + index * (side + PixmapScroller::Spacing);
+    return strip.topLeft() + QPoint(x + side / 2, side / 2);
 }
 
 int differingPixels(const QImage &a, const QImage &b, const QRect &area, int step)

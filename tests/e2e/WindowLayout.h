@@ -12,7 +12,7 @@ struct WindowLayout
 {
     QPoint newGraftal, addLevel, nameField, baseSizeField;
     QRect painter, view, detailStrip, graftalStrip;
-    int thumbnailSide = 0;
+    int thumbnailSide = 0, graftalSide = 0; // the level strip's, the graftal strip's
     QPoint maskAction, textureAction;
     QMap<int, QPoint> viewAction; // by the action's data
     QPoint brushRadius, sprayRate;
