@@ -2,9 +2,6 @@
 
 #include "GlSetup.h"
 
-#include "ShaderProgram.h"
-
-#include <QFile>
 #include <QSurfaceFormat>
 
 namespace {
@@ -40,36 +37,6 @@ bool loadEntryPoints(QString &error)
                 .arg(status)
                 .arg(QString::fromLatin1(version ? version : "unknown"));
     return false;
-}
-
-void buildObjectColorProgram(unsigned int &shaderName, unsigned int &programName, QString &log)
-{
-    QFile file(QStringLiteral(":object_color.frag"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        log = QStringLiteral("the fragment shader resource cannot be opened");
-        return;
-    }
-    const QByteArray source = file.readAll();
-    const char *text = source.constData();
-
-    const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint compiled = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-    if (!compiled)
-        log = glInfoLog(shader, false);
-
-    const GLuint program = glCreateProgram();
-    glAttachShader(program, shader);
-    glLinkProgram(program);
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (!linked)
-        log += (log.isEmpty() ? QString() : QStringLiteral("\n")) + glInfoLog(program, true);
-    glUseProgram(program);
-    shaderName = shader;
-    programName = program;
 }
 
 } // namespace glsetup

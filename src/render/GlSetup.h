@@ -1,7 +1,7 @@
 #pragma once
 
-// OpenGL set-up: entry points and the shader program. Each needs the OpenGL context
-// current.
+// OpenGL set-up: the surface format and the entry points (shader programs are built by
+// ShaderProgram). Loading the entry points needs the OpenGL context current.
 
 #include <QString>
 
@@ -15,10 +15,5 @@ void setDefaultSurfaceFormat();
 bool loadEntryPoints(QString &error);
 // Test-only: makes loadEntryPoints behave as if OpenGL 2.0 were missing.
 void simulateMissingOpenGl2(bool missing);
-
-// Compiles and links the built-in fragment shader `object_color.frag` and makes it the
-// current program; `log` gets the compiler's and linker's complaints. The names are
-// returned for their owner to keep.
-void buildObjectColorProgram(unsigned int &shader, unsigned int &program, QString &log);
 
 } // namespace glsetup

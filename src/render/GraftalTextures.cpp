@@ -2,6 +2,7 @@
 
 #include "GraftalTextures.h"
 
+#include "GlPass.h"
 #include "Graftal.h"
 
 #include <QImage>
@@ -120,12 +121,11 @@ void GraftalTextures::build(const Graftal *g)
 
     const int last = g->levelCount() - 1;
     const double step = last * 0.125 + 0.5;
-    GLint previousUnit = GL_TEXTURE0;
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &previousUnit);
+    GlPass keep;
+    keep.textures();
     for (int unit = 0; unit < 2; ++unit) {
         glActiveTexture(GLenum(GL_TEXTURE0 + unit));
         glBindTexture(GL_TEXTURE_2D, unit == 0 ? entry.texture.get() : entry.mask.get());
-        glEnable(GL_TEXTURE_2D);
         // A graftal is one picture, not a tile: near its edges the filter of the coarse
         // levels must not reach round to the opposite edge (the roots would show as a
         // line along the top of every small graftal).
@@ -149,5 +149,4 @@ void GraftalTextures::build(const Graftal *g)
                          GL_UNSIGNED_BYTE, image.constBits());
         }
     }
-    glActiveTexture(GLenum(previousUnit));
 }

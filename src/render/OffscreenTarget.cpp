@@ -20,6 +20,8 @@ bool OffscreenTarget::resize(int width, int height, int samples)
     glGenFramebuffers(1, &id);
     frame = GlFramebuffer(id);
     if (textures) {
+        GlPass keep;
+        keep.textures();
         auto texture = [width, height](GlTexture &map, GLint format, GLenum layout, GLenum type) {
             map = GlTexture(genTexture());
             glBindTexture(GL_TEXTURE_2D, map.get());
@@ -32,7 +34,6 @@ bool OffscreenTarget::resize(int width, int height, int samples)
         texture(colorMap, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
         texture(depthMap, GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_MODE, GL_NONE);
-        glBindTexture(GL_TEXTURE_2D, 0);
     } else {
         GLuint ids[2] = {0, 0};
         glGenRenderbuffers(2, ids);
@@ -46,8 +47,8 @@ bool OffscreenTarget::resize(int width, int height, int samples)
         glBindRenderbuffer(GL_RENDERBUFFER, 0);
     }
 
-    GLint previous = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
+    GlPass keep;
+    keep.target();
     glBindFramebuffer(GL_FRAMEBUFFER, frame.get());
     if (textures) {
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorMap.get(),
@@ -61,7 +62,6 @@ bool OffscreenTarget::resize(int width, int height, int samples)
                                   depth.get());
     }
     complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
     targetWidth = width;
     targetHeight = height;
     targetSamples = samples;
@@ -70,14 +70,9 @@ bool OffscreenTarget::resize(int width, int height, int samples)
 
 OffscreenTarget::Binding::Binding(const OffscreenTarget &target)
 {
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
-    glGetIntegerv(GL_VIEWPORT, previousViewport);
+    previous.target();
     glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer());
     glViewport(0, 0, target.width(), target.height());
 }
 
-OffscreenTarget::Binding::~Binding()
-{
-    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previousFramebuffer));
-    glViewport(previousViewport[0], previousViewport[1], previousViewport[2], previousViewport[3]);
-}
+OffscreenTarget::Binding::~Binding() = default;

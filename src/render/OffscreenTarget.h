@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GlObjects.h"
+#include "GlPass.h"
 
 // A framebuffer object of a colour and a depth renderbuffer, for drawing what must not
 // show in the view (the face-id picture) or is larger than it (pictures for files).
@@ -34,8 +35,7 @@ public:
         Binding &operator=(const Binding &) = delete;
 
     private:
-        GLint previousFramebuffer = 0;
-        GLint previousViewport[4] = {0, 0, 0, 0};
+        GlPass previous;
     };
 
 private:

@@ -3,6 +3,7 @@
 #include "SceneRenderer.h"
 
 #include "Camera.h"
+#include "GlPass.h"
 #include "GlSetup.h"
 #include "Graftal.h"
 #include "Logger.h"
@@ -86,18 +87,11 @@ SceneRenderer::~SceneRenderer() = default;
 
 bool SceneRenderer::initialize(QString &error)
 {
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_CULL_FACE);
-    glEnable(GL_BLEND);
-    glEnable(GL_TEXTURE_2D);
     usable = glsetup::loadEntryPoints(error);
     if (!usable)
         return false;
-    GLuint shaderName = 0, programName = 0;
-    glsetup::buildObjectColorProgram(shaderName, programName, shaderMessages);
-    shader = GlShader(shaderName);
-    program = GlProgram(programName);
+    // Without the flat program the fixed pipeline draws the model and the graftals.
+    flatProgram.build({QStringLiteral(":object_color.frag")}, shaderMessages);
     // The shaded modes and outlines need programs of their own; without them every
     // style draws flat, without lines.
     QString problem;
@@ -133,28 +127,22 @@ bool SceneRenderer::LitPrograms::build(QString &problem)
     return true;
 }
 
-SceneRenderer::StyleProgram::StyleProgram(const SceneRenderer &renderer, Shading shading)
+GLuint SceneRenderer::modelProgram(Shading shading) const
 {
-    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
-    if (shading == Shading::Flat || !renderer.lit.valid())
-        return;
-    glUseProgram(renderer.lit.of(shading, false).name());
-    switched = true;
+    return shading == Shading::Flat || !lit.valid() ? flatProgram.name()
+                                                    : lit.of(shading, false).name();
 }
 
-SceneRenderer::StyleProgram::~StyleProgram()
+void SceneRenderer::modelPass(GlPass &pass, const Scene &scene)
 {
-    if (switched)
-        glUseProgram(GLuint(previous));
-}
-
-void SceneRenderer::StyleProgram::reuse(const SceneRenderer &renderer, Shading shading) const
-{
-    if (switched) {
-        glUseProgram(renderer.lit.of(shading, false).name());
-    } else {
-        glUseProgram(GLuint(previous));
-    }
+    // Open sheets show from behind too (every pass, picking included).
+    pass.enable(GL_DEPTH_TEST)
+        .depthFunc(GL_LESS)
+        .depthMask(true)
+        .disable(GL_BLEND)
+        .disable(GL_POLYGON_OFFSET_FILL)
+        .enable(GL_CULL_FACE, !scene.style.twoSided)
+        .textures();
 }
 
 bool SceneRenderer::outlinesReady(int width, int height)
@@ -207,13 +195,21 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
                                         const ViewStyle &style) const
 {
     const Camera::DepthRange depth = camera.depthRange();
-    const GLuint p = outlineProgram.name();
-    glUseProgram(p);
+    // Every pixel of the quad takes the picture's depth, whatever is there.
+    GlPass pass;
+    pass.program(outlineProgram.name())
+        .textures()
+        .enable(GL_DEPTH_TEST)
+        .depthFunc(GL_ALWAYS)
+        .depthMask(true)
+        .disable(GL_BLEND)
+        .disable(GL_CULL_FACE)
+        .disable(GL_POLYGON_OFFSET_FILL);
     const int lineWidth = std::clamp(style.outlineWidth, 1, 16); // twice 8 when supersampled
     glUniform2f(outlineProgram.uniform("reach"), float(lineWidth / 2), float(lineWidth - lineWidth / 2));
-    const unsigned int c = style.outlineColor;
-    glUniform3f(outlineProgram.uniform("lineColor"), float((c >> 16) & 0xff) / 255.0f,
-                float((c >> 8) & 0xff) / 255.0f, float(c & 0xff) / 255.0f);
+    const unsigned int rgb = style.outlineColor;
+    glUniform3f(outlineProgram.uniform("lineColor"), float((rgb >> 16) & 0xff) / 255.0f,
+                float((rgb >> 8) & 0xff) / 255.0f, float(rgb & 0xff) / 255.0f);
     glUniform1i(outlineProgram.uniform("colorSampler"), 0);
     glUniform1i(outlineProgram.uniform("depthSampler"), 1);
     glUniform2f(outlineProgram.uniform("texel"), 1.0f / float(width), 1.0f / float(height));
@@ -229,7 +225,6 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    glDepthFunc(GL_ALWAYS);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
     // Only where the model can be: the screen around it already has the background.
@@ -239,7 +234,6 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
         glVertex2f(c[0], c[1]);
     }
     glEnd();
-    glDepthFunc(GL_LESS);
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -273,6 +267,8 @@ void SceneRenderer::prepareTextures(const Scene &scene)
 
 void SceneRenderer::clear(const Scene &scene, bool pick) const
 {
+    GlPass pass;
+    pass.depthMask(true);
     if (pick) {
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     } else {
@@ -322,6 +318,8 @@ void SceneRenderer::setLight(const Camera &camera, const ViewStyle &style) const
 void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                          int width, int height)
 {
+    GlPass frame;
+    frame.target();
     if (usable && settings.pickPicture) {
         drawPickPicture(scene);
         return;
@@ -340,25 +338,28 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         clear(scene, false);
     }
     setLight(camera, style);
-    const StyleProgram styled(*this, style.shading);
     applyCamera(camera, width, height);
-    if (settings.overlays && scene.axesShown())
-        drawAxes();
-    // Textures show where the model is lit; "Flat" keeps the materials' colours.
-    const bool textured = style.shading != Shading::Flat && lit.valid();
-    drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
-              style.shading);
     // Overlays may stand anywhere; without them the lines need only the model's part.
     const bool overlaid = settings.overlays && (scene.axesShown() || scene.trailShown());
-    const std::array<float, 4> box = outlined && !overlaid
-                                         ? screenBoxOf(scene, width, height)
-                                         : std::array<float, 4>{-1.0f, -1.0f, 1.0f, 1.0f};
-    if (settings.overlays && scene.trailShown())
-        drawTrail(scene);
+    std::array<float, 4> box = {-1.0f, -1.0f, 1.0f, 1.0f};
+    {
+        GlPass pass;
+        modelPass(pass, scene);
+        pass.program(modelProgram(style.shading));
+        if (settings.overlays && scene.axesShown())
+            drawAxes();
+        // Textures show where the model is lit; "Flat" keeps the materials' colours.
+        const bool textured = style.shading != Shading::Flat && lit.valid();
+        drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
+                  style.shading);
+        if (outlined && !overlaid)
+            box = screenBoxOf(scene, width, height);
+        if (settings.overlays && scene.trailShown())
+            drawTrail(scene);
+    }
     if (outlined) {
         glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
         drawOutlinedPicture(camera, width, height, box, style);
-        styled.reuse(*this, style.shading);
     }
     // A software renderer sorts what is drawn into bins ahead of filling pixels: left to
     // run on, it holds the bins of the whole model and of every graftal quad at once, and
@@ -405,16 +406,15 @@ void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
     RenderSettings scaled = settings;
     scaled.style.outlineWidth = settings.style.outlineWidth * factor;
     scaled.detailScale = settings.detailScale * factor;
+    GlPass pass;
+    pass.target().enable(GL_MULTISAMPLE, samples > 1);
     GLint target = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &target);
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
     {
         const OffscreenTarget::Binding binding(sampledTarget);
         glMatrixMode(GL_PROJECTION);
         glPushMatrix();
-        if (samples > 1)
-            glEnable(GL_MULTISAMPLE);
         draw(scene, camera, scaled, drawWidth, drawHeight);
-        glDisable(GL_MULTISAMPLE);
         glMatrixMode(GL_PROJECTION);
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
@@ -433,7 +433,6 @@ void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
         source = resolvedTarget.framebuffer();
     }
     blit(source, GLuint(target), drawWidth, drawHeight, width, height);
-    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
@@ -449,10 +448,6 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     if (scene.modelBuffers().empty())
         return;
-    // Open sheets show from behind too (every pass, picking included).
-    const bool twoSided = scene.style.twoSided;
-    if (twoSided)
-        glDisable(GL_CULL_FACE);
     const bool textured = colours == ModelColours::Textured && shading != Shading::Flat;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
@@ -480,8 +475,6 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_COLOR_ARRAY);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
-    if (twoSided)
-        glEnable(GL_CULL_FACE);
 }
 
 void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
@@ -503,7 +496,6 @@ void SceneRenderer::drawTexturedRange(const Scene &scene, const ModelBuffers &b,
         glDrawElements(GL_TRIANGLES, e.count, GL_UNSIGNED_INT, nullptr);
     }
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    glBindTexture(GL_TEXTURE_2D, 0);
     glUseProgram(lit.of(shading, false).name());
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
@@ -514,16 +506,25 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
     const ViewStyle &style = settings.style;
     // In the shaded modes the mesh colour at a graftal's root is lit as the model is there.
     const bool litRoots = style.shading != Shading::Flat && lit.valid();
-    GLint previousProgram = 0;
-    glGetIntegerv(GL_CURRENT_PROGRAM, &previousProgram);
-    if (litRoots)
-        glUseProgram(lit.graftals.name());
+    // Colours blend by the graftal's alpha; the picture itself stays opaque, or the
+    // window would show through wherever a graftal is translucent. Cards seen from
+    // behind are not drawn.
+    GlPass pass;
+    pass.program(litRoots ? lit.graftals.name() : flatProgram.name())
+        .textures()
+        .enable(GL_BLEND)
+        .blendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE)
+        .enable(GL_DEPTH_TEST)
+        .depthFunc(GL_LESS)
+        .depthMask(true)
+        .enable(GL_CULL_FACE)
+        .disable(GL_POLYGON_OFFSET_FILL);
     const Uniforms uniforms = Uniforms::current();
+    // Without a program the fixed pipeline's texturing shows them.
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    // Colours blend by the graftal's alpha; the picture itself stays opaque, or the
-    // window would show through wherever a graftal is translucent.
-    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
     if (uniforms.valid) {
         glUniform1i(uniforms.isGraftal, 1);
         glUniform1f(uniforms.lodBias, float(std::log2(std::max(settings.detailScale, 1e-3))));
@@ -553,12 +554,9 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
             break; // without a program every texel is drawn once, as it comes
         drawGraftalPass(scene, camera, style, uniforms);
     }
-    // Leaves the state as it found it: what draws next is no graftal.
+    // The flat program's next use is no graftal.
     if (uniforms.valid)
         glUniform1i(uniforms.isGraftal, 0);
-    glDepthMask(GL_TRUE);
-    glBlendFunc(GL_ONE, GL_ZERO);
-    glUseProgram(GLuint(previousProgram));
 }
 
 void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
@@ -614,14 +612,12 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
                        {tint[0] * shade, tint[1] * shade, tint[2] * shade});
     }
     drawQuads(batch);
-    glActiveTexture(GL_TEXTURE1);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void SceneRenderer::drawPickPicture(const Scene &scene) const
 {
+    GlPass pass;
+    pass.program(flatProgram.name()).disable(GL_BLEND).disable(GL_DEPTH_TEST);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
@@ -641,26 +637,41 @@ void SceneRenderer::refreshPicking(Scene &scene)
         return;
     // Off screen where OpenGL can, so that the picture never shows in the view.
     const bool offscreen = OffscreenTarget::supported() && pickTarget.resize(w, h);
-    std::optional<OffscreenTarget::Binding> binding;
-    GLint previousViewport[4] = {0, 0, 0, 0};
-    glGetIntegerv(GL_VIEWPORT, previousViewport);
-    if (offscreen)
-        binding.emplace(pickTarget);
-
-    clear(scene, true);
-    applyCamera(scene.camera(), w, h);
-    drawModel(scene, scene.camera(), ModelColours::FaceIds);
-
+    const OffscreenTarget *target = offscreen ? &pickTarget : nullptr;
+    drawFaceIds(scene, scene.camera(), target, w, h);
     Scene::PickPicture pick;
     pick.rgb.assign(size_t(w + 1) * size_t(h + 1) * 3, 0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, pick.rgb.data());
+    readFaceIds(target, 0, h, w, pick.rgb.data());
     pick.width = w;
     pick.height = h;
     scene.setPickPicture(std::move(pick));
-    binding.reset();
-    glViewport(previousViewport[0], previousViewport[1], previousViewport[2], previousViewport[3]);
     glFlush();
+}
+
+void SceneRenderer::drawFaceIds(const Scene &scene, const Camera &camera,
+                                const OffscreenTarget *target, int width, int height) const
+{
+    // Exact colours: one sample a pixel, nothing blended or dithered.
+    GlPass pass;
+    pass.target();
+    if (target)
+        glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer());
+    modelPass(pass, scene);
+    pass.program(flatProgram.name()).disable(GL_MULTISAMPLE).disable(GL_DITHER);
+    clear(scene, true);
+    applyCamera(camera, width, height);
+    drawModel(scene, camera, ModelColours::FaceIds);
+}
+
+void SceneRenderer::readFaceIds(const OffscreenTarget *target, int y, int rows, int width,
+                                unsigned char *rgb)
+{
+    GlPass pass;
+    pass.target();
+    if (target)
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, target->framebuffer());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, y, width, rows, GL_RGB, GL_UNSIGNED_BYTE, rgb);
 }
 
 QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,
@@ -770,17 +781,13 @@ bool SceneRenderer::modelDrawnInView(const Scene &scene, const Camera &camera, i
 {
     if (!usable || !scene.loaded() || !scene.glReady() || !pictureTarget.resize(width, height))
         return true;
-    const OffscreenTarget::Binding binding(pictureTarget);
-    clear(scene, true);
-    applyCamera(camera, width, height);
-    drawModel(scene, camera, ModelColours::FaceIds);
+    drawFaceIds(scene, camera, &pictureTarget, width, height);
     // Read in strips: a picture of 8192 x 8192 would need 200 MB at once.
     constexpr int Strip = 64;
     std::vector<unsigned char> rows(size_t(width) * Strip * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     for (int y = 0; y < height; y += Strip) {
         const int n = std::min(Strip, height - y);
-        glReadPixels(0, y, width, n, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+        readFaceIds(&pictureTarget, y, n, width, rows.data());
         const auto end = rows.begin() + std::ptrdiff_t(size_t(width) * size_t(n) * 3);
         if (std::any_of(rows.begin(), end, [](unsigned char c) { return c != 0; }))
             return true;

@@ -13,6 +13,7 @@
 #include <vector>
 
 struct Camera;
+class GlPass;
 class GraftalInstance;
 struct ModelBuffers;
 class Scene;
@@ -39,8 +40,9 @@ public:
     SceneRenderer(const SceneRenderer &) = delete;
     SceneRenderer &operator=(const SceneRenderer &) = delete;
 
-    // Loads OpenGL's entry points, sets up depth testing, culling, blending and texturing
-    // and builds the shader program (its complaints in shaderLog). False with the reason
+    // Loads OpenGL's entry points and builds the shader programs (the flat one's complaints
+    // in shaderLog). Each pass sets the OpenGL state it draws with and puts back what it
+    // found, so that a frame leaves the context as it was. False with the reason
     // when OpenGL 2.0 is missing: nothing can be drawn then.
     bool initialize(QString &error);
     bool ready() const { return usable; }
@@ -112,21 +114,17 @@ private:
     static Vector3 lightTowards(const Camera &camera, const ViewStyle &style);
     void setLight(const Camera &camera, const ViewStyle &style) const;
 
-    // The program of a shading for as long as it lives; the program there was after.
-    class StyleProgram
-    {
-    public:
-        StyleProgram(const SceneRenderer &renderer, Shading shading);
-        ~StyleProgram();
-        StyleProgram(const StyleProgram &) = delete;
-        StyleProgram &operator=(const StyleProgram &) = delete;
-        // Makes it current again after another program was used.
-        void reuse(const SceneRenderer &renderer, Shading shading) const;
-
-    private:
-        GLint previous = 0;
-        bool switched = false;
-    };
+    // The program that draws the model in a shading (0 when none built: the fixed pipeline).
+    GLuint modelProgram(Shading shading) const;
+    // The state every pass that draws the model's faces sets: depth tested and written,
+    // nothing blended, faces seen from behind culled unless the scene shows them.
+    static void modelPass(GlPass &pass, const Scene &scene);
+    // The face-id picture of `camera` at width x height into `target` (the bound
+    // framebuffer when null), and `rows` of it from `y` up read back as RGB.
+    void drawFaceIds(const Scene &scene, const Camera &camera, const OffscreenTarget *target,
+                     int width, int height) const;
+    static void readFaceIds(const OffscreenTarget *target, int y, int rows, int width,
+                            unsigned char *rgb);
     void drawPickPicture(const Scene &scene) const;
     void drawAxes() const;
     void drawTrail(const Scene &scene) const;
@@ -134,8 +132,8 @@ private:
     bool usable = false;
     bool finishModelFirst = false; // while a picture draws: the model's pixels before graftals
     QString shaderMessages;
-    GlShader shader;
-    GlProgram program;
+    // Colours the model by its materials, and the graftals, without light.
+    ShaderProgram flatProgram;
     // The lit programs, one for each thing they draw so that none pays pixel by pixel for
     // another's branches: the model smooth or in bands, each with and without a texture,
     // and the graftals, whose roots are lit on the processor.

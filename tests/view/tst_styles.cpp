@@ -9,6 +9,7 @@
 #include "LoggerOutput.h"
 #include "Scene.h"
 #include "RenderSettings.h"
+#include "OffscreenTarget.h"
 #include "SceneRenderer.h"
 
 #include <QPainter>
@@ -90,6 +91,35 @@ bool near(QRgb p, QRgb q, int levels)
 {
     return std::abs(qRed(p) - qRed(q)) <= levels && std::abs(qGreen(p) - qGreen(q)) <= levels &&
            std::abs(qBlue(p) - qBlue(q)) <= levels;
+}
+
+// The OpenGL state the renderer's passes set, as OpenGL tells it.
+std::vector<GLint> drawingState()
+{
+    std::vector<GLint> state;
+    for (GLenum capability : {GL_BLEND, GL_DEPTH_TEST, GL_CULL_FACE, GL_POLYGON_OFFSET_FILL,
+                              GL_MULTISAMPLE, GL_DITHER})
+        state.push_back(glIsEnabled(capability));
+    for (GLenum value : {GL_BLEND_SRC_RGB, GL_BLEND_DST_RGB, GL_BLEND_SRC_ALPHA, GL_BLEND_DST_ALPHA,
+                         GL_DEPTH_WRITEMASK, GL_DEPTH_FUNC, GL_CURRENT_PROGRAM, GL_ACTIVE_TEXTURE,
+                         GL_DRAW_FRAMEBUFFER_BINDING, GL_READ_FRAMEBUFFER_BINDING}) {
+        GLint v = 0;
+        glGetIntegerv(value, &v);
+        state.push_back(v);
+    }
+    GLint active = 0, viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+    for (GLenum unit : {GL_TEXTURE0, GL_TEXTURE1}) {
+        glActiveTexture(unit);
+        GLint bound = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        state.push_back(bound);
+        state.push_back(glIsEnabled(GL_TEXTURE_2D));
+    }
+    glActiveTexture(GLenum(active));
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    state.insert(state.end(), viewport, viewport + 4);
+    return state;
 }
 
 // Stands a graftal on every `step`-th face of the ball from `first` on.
@@ -203,7 +233,8 @@ enum class Check
     Overlap,     // bars on clear cards: both halves together show what each shows alone
     ExportDetail, // a picture at twice the size shows the graftals' levels the view shows
     Ring,         // an antialiased ball on white has in-between pixels round it, `param` samples
-    LineWidth     // lines `param` pixels wide: twice the pixels of lines half as wide
+    LineWidth,    // lines `param` pixels wide: twice the pixels of lines half as wide
+    State         // drawing with `param` samples leaves OpenGL's state as it was and needs none
 };
 
 void TestStyles::finishedFrames_data()
@@ -226,6 +257,11 @@ void TestStyles::finishedFrames_data()
     QTest::newRow("ring-16-outlines") << int(Check::Ring) << int(Shading::Flat) << 1.0 << true << 16;
     QTest::newRow("lines-4") << int(Check::LineWidth) << int(Shading::Flat) << 1.0 << true << 4;
     QTest::newRow("lines-6-toon") << int(Check::LineWidth) << int(Shading::Toon) << 1.0 << true << 6;
+    QTest::newRow("state-flat") << int(Check::State) << int(Shading::Flat) << 1.0 << false << 1;
+    QTest::newRow("state-shaded-antialiased") << int(Check::State) << int(Shading::Shaded) << 1.0 << false << 4;
+    QTest::newRow("state-toon-outlines") << int(Check::State) << int(Shading::Toon) << 1.0 << true << 1;
+    QTest::newRow("state-shaded-outlines-supersampled")
+        << int(Check::State) << int(Shading::Shaded) << 1.0 << true << 16;
 }
 
 void TestStyles::finishedFrames()
@@ -316,6 +352,52 @@ void TestStyles::finishedFrames()
                  qPrintable(QStringLiteral("%1 line pixels at %2, %3 at %4")
                                 .arg(narrow).arg(param / 2).arg(wide).arg(param)));
         QCOMPARE(lines(full, qRgb(0x14, 0x14, 0x1a)), 0);
+    } else if (Check(check) == Check::State) {
+        dress(v, g, 0, 5);
+        const QImage before = pictureOf(v, style);
+        v.view.refreshPicking();
+        const std::vector<unsigned char> ids = v.scene()->pickPicture().rgb;
+        // Every switch turned the other way and state no pass wants: kept through every kind
+        // of drawing, and the pictures as before.
+        v.view.makeCurrent();
+        for (GLenum capability : {GL_BLEND, GL_DEPTH_TEST, GL_CULL_FACE, GL_POLYGON_OFFSET_FILL,
+                                  GL_MULTISAMPLE, GL_DITHER})
+            glIsEnabled(capability) ? glDisable(capability) : glEnable(capability);
+        OffscreenTarget own, read;
+        QVERIFY(own.resize(64, 48) && read.resize(32, 32));
+        GlTexture stray(genTexture());
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, own.framebuffer());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, read.framebuffer());
+        glViewport(3, 5, 40, 30);
+        glBlendFuncSeparate(GL_ONE, GL_ONE, GL_ONE, GL_ONE);
+        glPolygonOffset(8.0f, 512.0f);
+        glDepthMask(GL_FALSE);
+        glDepthFunc(GL_GREATER);
+        glUseProgram(0);
+        for (GLenum unit : {GL_TEXTURE0, GL_TEXTURE1}) {
+            glActiveTexture(unit);
+            glBindTexture(GL_TEXTURE_2D, stray.get());
+            glIsEnabled(GL_TEXTURE_2D) ? glDisable(GL_TEXTURE_2D) : glEnable(GL_TEXTURE_2D);
+        }
+        const std::vector<GLint> odd = drawingState();
+        RenderSettings settings = settingsOf(v.scene()->style);
+        style(settings);
+        QString error;
+        for (int time = 0; time < 2; ++time) {
+            const QImage again =
+                v.view.renderer().picture(*v.scene(), v.scene()->camera(), settings, 400, 300, error);
+            QCOMPARE(drawingState(), odd);
+            QVERIFY2(again.convertToFormat(QImage::Format_RGB32) == before, qPrintable(error));
+        }
+        v.view.renderer().drawFinished(*v.scene(), v.scene()->camera(), settings, 64, 48);
+        QCOMPARE(drawingState(), odd);
+        v.view.renderer().refreshPicking(*v.scene());
+        QCOMPARE(drawingState(), odd);
+        QVERIFY(v.view.renderer().modelDrawnInView(*v.scene(), v.scene()->camera(), 400, 300));
+        QCOMPARE(drawingState(), odd);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        v.view.doneCurrent();
+        QVERIFY(v.scene()->pickPicture().rgb == ids);
     } else {
         // Red near, blue far: the levels of detail show in the colours.
         g->setLevel(0, {testsupport::filledLevel(Qt::red), clear});
