@@ -8,7 +8,9 @@
 // [from, to), so that clear texels hide nothing behind them. Where the mask is faint the
 // mesh colour stays off the card, or its edge would show as a halo beside the model.
 // lodBias moves the choice of the texture's levels (a picture drawn at twice the view's
-// size shows the view's levels).
+// size shows the view's levels). The secondary colour's red says how much of a graftal the
+// fade would hide where every graftal is shown (0 otherwise): that much pale blue, halved,
+// is mixed in.
 uniform bool isGraftal;
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
@@ -27,6 +29,8 @@ void main()
         vec4 s = vec4(mask.a);
         color = tex * (vec4(1.0) - s) + mask * s;
         color.a *= gl_Color.a;
+        // Where every graftal is shown, those the fade would hide are tinted pale blue.
+        color.rgb = mix(color.rgb, vec3(0.6, 0.8, 1.0), 0.5 * gl_SecondaryColor.r);
         if (color.a < alphaRange.x || color.a >= alphaRange.y)
             discard;
     }

@@ -39,6 +39,8 @@ void main()
     vec4 s = vec4(mask.a);
     vec4 color = tex * (vec4(1.0) - s) + mask * s;
     color.a *= gl_Color.a;
+    // Where every graftal is shown, those the fade would hide are tinted pale blue.
+    color.rgb = mix(color.rgb, vec3(0.6, 0.8, 1.0), 0.5 * gl_SecondaryColor.r);
     if (color.a < alphaRange.x || color.a >= alphaRange.y)
         discard;
     gl_FragColor = color;

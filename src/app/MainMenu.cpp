@@ -125,6 +125,7 @@ void MainMenu::buildView(QMenu *menu)
     menu->addAction(ui.antialiasingAction);
     menu->addAction(ui.twoSidedAction);
     menu->addAction(ui.renderFrameAction);
+    menu->addAction(ui.showAllAction);
     menu->addSeparator();
     menu->addActions(ui.modeGroup->actions());
 }
@@ -160,6 +161,7 @@ QList<QPair<QString, QString>> MainMenu::keyTable()
         key("Ctrl+Shift+Z or Ctrl+Y", "Redo a painter change (focus in the left column)"),
         key("", "3D view (once clicked, while a model is open)"),
         key("Home", "Frame the model"),
+        key("S", "Show every graftal, those the fade hides tinted (again: as pictures show them)"),
         key("Ctrl+Z", "Undo a scene change"),
         key("Ctrl+Shift+Z or Ctrl+Y", "Redo a scene change"),
         key("Wheel", "Move the camera nearer or farther"),

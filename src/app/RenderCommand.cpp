@@ -35,8 +35,8 @@ const QStringList ValueOptions = {
     "--pitch",         "--distance",      "--shading",   "--graftal-scale",
     "--turntable",     "--degrees",       "--frames",    "--fps",       "--up",
     "--elevation",     "--azimuth",       "--outline-width", "--outline-color",
-    "--light",         "--bands",         "--samples"};
-const QStringList FlagOptions = {"--frame", "--outlines"};
+    "--light",         "--bands",         "--samples",   "--fade"};
+const QStringList FlagOptions = {"--frame", "--outlines", "--show-all"};
 
 // Where the command's own lines go: standard error as it was when the command started.
 int commandOutput = STDERR_FILENO;
@@ -163,6 +163,11 @@ QString RenderCommand::usage()
         "  --bands N              bands of toon shading, 2 to 6 (default 3)\n"
         "  --samples N            antialiasing samples a pixel: 1 (none), 2, 4, 8 or 16\n"
         "                         (default 4)\n"
+        "  --fade FROM:TO         graftals fade out between these facings of their faces\n"
+        "                         (0 at the silhouette, 1 face on; 0 <= FROM < TO <= 1;\n"
+        "                         default 0.5:0.7, or the view saved with the scene)\n"
+        "  --show-all             draw every graftal whole whatever its facing, those\n"
+        "                         the fade would hide tinted (\"Show every graftal\")\n"
         "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
         "                         model's centre from the start view; --output is then a\n"
         "                         pattern such as frames/horse_%04d.png (one PNG per\n"
@@ -195,7 +200,9 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
             continue;
         }
         if (FlagOptions.contains(a)) {
-            (a == QLatin1String("--frame") ? options.frame : options.outlines) = true;
+            (a == QLatin1String("--frame")      ? options.frame
+             : a == QLatin1String("--show-all") ? options.showAll
+                                                : options.outlines) = true;
             continue;
         }
         QString name = a, value;
@@ -308,6 +315,17 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 return false;
             }
             options.lightOnModel = value == QLatin1String("model");
+        } else if (name == QLatin1String("--fade")) {
+            bool fromOk = false, toOk = false;
+            const FadeRange fade{value.section(QLatin1Char(':'), 0, 0).toDouble(&fromOk),
+                                 value.section(QLatin1Char(':'), 1).toDouble(&toOk)};
+            if (!fromOk || !toOk || value.count(QLatin1Char(':')) != 1 || !fade.valid()) {
+                error = QStringLiteral("--fade needs FROM:TO, two numbers with 0 <= FROM < TO "
+                                       "<= 1, not %1")
+                            .arg(value);
+                return false;
+            }
+            options.fade = fade;
         } else if (name == QLatin1String("--graftal-scale")) {
             double scale = 0.0;
             if (!number(scale))
@@ -538,10 +556,13 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         scene.style.lightOnModel = *options.lightOnModel;
     if (options.bands)
         scene.style.bands = *options.bands;
+    if (options.fade)
+        scene.style.fade = *options.fade;
     // The line's samples are the picture's antialiasing, whatever the view had.
     scene.style.antialiasing = options.samples > 1;
     RenderSettings settings = settingsOf(scene.style);
     settings.samples = options.samples;
+    settings.showAllGraftals = options.showAll;
     if (!renderer.modelInView(scene, scene.camera(), options.width, options.height))
         return fail(QString::fromLatin1(imageexport::MissedModel));
 

@@ -38,6 +38,8 @@ public:
         std::optional<unsigned int> outlineColor;
         std::optional<bool> lightOnModel;
         int samples = PictureSamples; // a pixel's samples, 1 without antialiasing
+        std::optional<FadeRange> fade;
+        bool showAll = false; // every graftal whole, as "Show every graftal" draws them
         // A turntable of this many frames (0: a still), the camera orbiting by `degrees`.
         int turntable = 0;
         double degrees = 360.0;

@@ -177,6 +177,13 @@ void Tuftmill::connectPanels()
     connect(ui.graftalScaleBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setGraftalScale);
     connect(ui.view, &GLRender::styleShown, this, &Tuftmill::showViewStyle);
     connect(ui.view, &GLRender::sceneStatusChanged, this, &Tuftmill::updateTitle);
+    // The graftal counts stand at the status line's end, beside its messages.
+    auto *counts = new QLabel(statusBar());
+    counts->setObjectName(QStringLiteral("graftalCounts"));
+    statusBar()->addPermanentWidget(counts);
+    connect(ui.view, &GLRender::graftalCountsChanged, counts, &QLabel::setText);
+    connect(ui.configurator, &Configurator::configurationChanged, ui.view,
+            &GLRender::announceCounts);
     // How the view draws the scene.
     connect(ui.shadingBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         ui.view->scene()->style.shading = Shading(index);
@@ -190,6 +197,8 @@ void Tuftmill::connectPanels()
             [this](int index) { ui.view->setUpAxis(UpAxis(index + 1)); });
     connect(ui.twoSidedAction, &QAction::toggled, ui.view, &GLRender::setTwoSided);
     connect(ui.renderFrameAction, &QAction::toggled, ui.view, &GLRender::setRenderFrameShown);
+    connect(ui.showAllAction, &QAction::toggled, ui.view, &GLRender::setShowAllGraftals);
+    connect(ui.view, &GLRender::showAllGraftalsChanged, ui.showAllAction, &QAction::setChecked);
     const auto restyle = [this](auto change) {
         return [this, change](auto value) {
             change(ui.view->scene()->style, value);
@@ -202,6 +211,18 @@ void Tuftmill::connectPanels()
             restyle([](ViewStyle &s, int n) { s.bands = n; }));
     connect(ui.lightBox, &QComboBox::currentIndexChanged, this,
             restyle([](ViewStyle &s, int index) { s.lightOnModel = index == 1; }));
+    // The fade's two ends stay apart by a step: moving one past the other moves that too.
+    const auto fadeEnd = [this](QDoubleSpinBox *moved, QDoubleSpinBox *other, bool isFrom) {
+        connect(moved, &QDoubleSpinBox::valueChanged, this, [this, other, isFrom](double value) {
+            if (isFrom ? value >= other->value() - 0.001 : value <= other->value() + 0.001)
+                other->setValue(isFrom ? value + 0.05 : value - 0.05);
+            ViewStyle &style = ui.view->scene()->style;
+            style.fade = {ui.fadeFromBox->value(), ui.fadeToBox->value()};
+            ui.view->update();
+        });
+    };
+    fadeEnd(ui.fadeFromBox, ui.fadeToBox, true);
+    fadeEnd(ui.fadeToBox, ui.fadeFromBox, false);
     connect(ui.antialiasingAction, &QAction::toggled, this,
             restyle([](ViewStyle &s, bool on) { s.antialiasing = on; }));
     connect(ui.outlineColorAction, &QAction::triggered, this, [this] {
@@ -365,7 +386,10 @@ void Tuftmill::showViewStyle()
     const QSignalBlocker quietUp(ui.upAxisBox);
     const QSignalBlocker quietSides(ui.twoSidedAction);
     const QSignalBlocker quietWidth(ui.outlineWidthBox), quietBands(ui.bandsBox),
-        quietLight(ui.lightBox), quietSamples(ui.antialiasingAction);
+        quietLight(ui.lightBox), quietSamples(ui.antialiasingAction), quietFrom(ui.fadeFromBox),
+        quietTo(ui.fadeToBox);
+    ui.fadeFromBox->setValue(style.fade.from);
+    ui.fadeToBox->setValue(style.fade.to);
     ui.outlineWidthBox->setValue(style.outlineWidth);
     ui.bandsBox->setValue(style.bands);
     ui.lightBox->setCurrentIndex(style.lightOnModel ? 1 : 0);

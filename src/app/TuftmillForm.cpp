@@ -195,6 +195,10 @@ void TuftmillClass::setupUi(Tuftmill *w)
     renderFrameAction->setCheckable(true);
     renderFrameAction->setToolTip(
         QStringLiteral("Show render frame: darken what a turntable of the chosen size leaves out"));
+    showAllAction = viewToolBar->addAction(QStringLiteral("Show every graftal"));
+    showAllAction->setCheckable(true);
+    showAllAction->setToolTip(QStringLiteral(
+        "Show every graftal (S): whole, whatever its facing; those the fade hides tinted"));
     viewColumnLayout->addWidget(viewToolBar, 0);
     // A second row: how the model and its graftals are drawn.
     styleToolBar = new QToolBar(viewColumn);
@@ -247,6 +251,22 @@ void TuftmillClass::setupUi(Tuftmill *w)
     fitGraftalScaleAction = namedToolAction(styleToolBar, GLRender::FitGraftalScaleAction,
                                             QStringLiteral("Fit graftal size to model"),
                                             QStringLiteral(":/icons/fit_graftal_scale.png"));
+    // Where graftals fade away as their faces turn towards the eye.
+    const auto fadeSpin = [&](const QString &name, double low, double value) {
+        auto *box = new QDoubleSpinBox(styleToolBar);
+        box->setRange(low, low + 0.95);
+        box->setSingleStep(0.05);
+        box->setDecimals(2);
+        box->setValue(value);
+        box->setAccessibleName(name);
+        box->setToolTip(name + QStringLiteral(" (how far a face turns towards the eye: 0 at the "
+                                              "silhouette, 1 face on)"));
+        styleToolBar->addWidget(new QLabel(QLatin1Char(' ') + name + QLatin1Char(' '), styleToolBar));
+        styleToolBar->addWidget(box);
+        return box;
+    };
+    fadeFromBox = fadeSpin(QStringLiteral("Fade from"), 0.0, FadeRange::DefaultFrom);
+    fadeToBox = fadeSpin(QStringLiteral("Fade to"), 0.05, FadeRange::DefaultTo);
     // Which axis of the model's file stands up, and whether back faces are drawn.
     styleToolBar->addSeparator();
     upAxisBox = new QComboBox(styleToolBar);

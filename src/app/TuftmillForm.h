@@ -56,11 +56,13 @@ struct TuftmillClass
     QComboBox *upAxisBox = nullptr; // "+X" … "−Z" in the order of UpAxis from PlusX
     QAction *twoSidedAction = nullptr;
     QAction *renderFrameAction = nullptr; // "Show render frame", in the view's tool row
+    QAction *showAllAction = nullptr;     // "Show every graftal", beside it
     // The finishing choices: lines, light, bands, antialiasing.
     QSpinBox *outlineWidthBox = nullptr;
     QAction *outlineColorAction = nullptr;
     QComboBox *lightBox = nullptr; // "follows camera", "fixed to model"
     QSpinBox *bandsBox = nullptr;
+    QDoubleSpinBox *fadeFromBox = nullptr, *fadeToBox = nullptr; // "Fade from" < "Fade to"
     QAction *antialiasingAction = nullptr;
 
     void setupUi(Tuftmill *window);

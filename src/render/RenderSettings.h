@@ -18,6 +18,11 @@ struct RenderSettings
     // Samples a pixel of a picture (1, 2, 4, 8 or 16) when the style is antialiased:
     // multisampled as far as OpenGL here goes, supersampled beyond.
     int samples = 1;
+    // Every graftal drawn whole whatever its facing, those the fade would hide tinted
+    // ("Show every graftal"); pictures leave it off unless asked.
+    bool showAllGraftals = false;
+
+    GraftalFade graftalFade() const { return {style.fade, showAllGraftals}; }
 };
 
 // The settings that draw a scene in its own style, with `samples` a pixel where the style

@@ -71,7 +71,18 @@ void drawQuads(GraftalInstance::QuadBatch &batch)
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         glTexCoordPointer(2, GL_FLOAT, 0, batch.texCoords.data());
     }
+    // The shaders tint a graftal by its secondary colour's red: how much of it the fade
+    // would hide, where every graftal is shown (0 otherwise).
+    const bool marked = !batch.marks.empty();
+    if (marked) {
+        glEnableClientState(GL_SECONDARY_COLOR_ARRAY);
+        glSecondaryColorPointer(3, GL_FLOAT, 0, batch.marks.data());
+    }
     glDrawArrays(GL_QUADS, 0, batch.vertexCount());
+    if (marked) {
+        glDisableClientState(GL_SECONDARY_COLOR_ARRAY);
+        glSecondaryColor3f(0.0f, 0.0f, 0.0f);
+    }
     for (GLenum unit : {GL_TEXTURE1, GL_TEXTURE0}) {
         glClientActiveTexture(unit);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -552,7 +563,7 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
             glUniform2f(uniforms.alphaRange, range[0], range[1]);
         else if (range[0] != OpaqueFrom)
             break; // without a program every texel is drawn once, as it comes
-        drawGraftalPass(scene, camera, style, uniforms);
+        drawGraftalPass(scene, camera, settings, uniforms);
     }
     // The flat program's next use is no graftal.
     if (uniforms.valid)
@@ -560,8 +571,10 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
 }
 
 void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
-                                    const ViewStyle &style, const Uniforms &uniforms) const
+                                    const RenderSettings &settings, const Uniforms &uniforms) const
 {
+    const ViewStyle &style = settings.style;
+    const GraftalFade fade = settings.graftalFade();
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
     const bool litRoots = style.shading != Shading::Flat && lit.valid();
@@ -609,7 +622,7 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
                      : 1.0f;
         const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
         instance->draw(batch, camera.viewDir, style.graftalScale,
-                       {tint[0] * shade, tint[1] * shade, tint[2] * shade});
+                       {tint[0] * shade, tint[1] * shade, tint[2] * shade}, fade);
     }
     drawQuads(batch);
 }

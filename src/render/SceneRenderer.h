@@ -103,7 +103,7 @@ private:
     struct Uniforms;
     void drawGraftals(const Scene &scene, const Camera &camera, const RenderSettings &settings);
     // One pass over the graftals in the last draw order, the program's uniforms set.
-    void drawGraftalPass(const Scene &scene, const Camera &camera, const ViewStyle &style,
+    void drawGraftalPass(const Scene &scene, const Camera &camera, const RenderSettings &settings,
                          const Uniforms &uniforms) const;
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GraftalFade.h"
 #include "Vector3.h"
 
 #include <QPointF>
@@ -18,11 +19,14 @@ class GraftalInstance
 {
 public:
     // What a draw would put on screen: the fade, the half size and the four corners
-    // (lower left, lower right, upper right, upper left as seen from the eye).
+    // (lower left, lower right, upper right, upper left as seen from the eye). `hidden` is
+    // how much of the graftal the fade takes away (0 none, 1 all); where every graftal is
+    // shown, the quad is whole and `hidden` marks it.
     struct Quad
     {
         double alpha = 0.0;
         double size = 0.0;
+        double hidden = 0.0;
         bool visible = false;
         Vector3 corners[4];
     };
@@ -48,9 +52,11 @@ public:
 
     // Vertices of quads waiting to be drawn together: positions, colours (with the fade in
     // alpha) and texture coordinates, four vertices per quad.
+    // `marks` (red, green, blue a vertex, the quad's `hidden` in red) only where every
+    // graftal is shown.
     struct QuadBatch
     {
-        std::vector<float> positions, colors, texCoords;
+        std::vector<float> positions, colors, texCoords, marks;
         bool empty() const { return positions.empty(); }
         int vertexCount() const { return int(positions.size() / 3); }
         void clear()
@@ -58,18 +64,20 @@ public:
             positions.clear();
             colors.clear();
             texCoords.clear();
+            marks.clear();
         }
     };
 
     double distanceSquaredToEye(const Vector3 &eye) const;
     // The quad as seen along the view direction (model coordinates, unit length), its size
-    // times `scale`.
-    Quad quad(const Vector3 &viewDir, double scale = 1.0) const;
+    // times `scale`, faded as `fade` says.
+    Quad quad(const Vector3 &viewDir, double scale = 1.0, const GraftalFade &fade = {}) const;
     // Adds the textured quad to the batch; nothing when it would not show. `tint` goes
     // into its vertices' red, green and blue: the light on the model at its root (white
     // unlit), times the texture's colour there on a textured face.
     void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0,
-              const std::array<float, 3> &tint = {1.0f, 1.0f, 1.0f}) const;
+              const std::array<float, 3> &tint = {1.0f, 1.0f, 1.0f},
+              const GraftalFade &fade = {}) const;
 
 private:
     Graftal *drawnGraftal;

@@ -146,6 +146,8 @@ QByteArray SceneViewFile::encode() const
                                                            : QStringLiteral("camera"));
     root.insert(QLatin1String("bands"), style.bands);
     root.insert(QLatin1String("antialiasing"), style.antialiasing);
+    root.insert(QLatin1String("fadeFrom"), style.fade.from);
+    root.insert(QLatin1String("fadeTo"), style.fade.to);
     return QJsonDocument(root).toJson();
 }
 
@@ -212,6 +214,14 @@ bool SceneViewFile::decode(const QByteArray &bytes, QString &why)
     read.style.bands = bands;
     read.style.antialiasing =
         root.value(QLatin1String("antialiasing")).toBool(defaults.antialiasing);
+    const QJsonValue fadeFrom = root.value(QLatin1String("fadeFrom"));
+    const QJsonValue fadeTo = root.value(QLatin1String("fadeTo"));
+    if ((!fadeFrom.isUndefined() && !fadeFrom.isDouble()) ||
+        (!fadeTo.isUndefined() && !fadeTo.isDouble()))
+        return false;
+    read.style.fade = {fadeFrom.toDouble(defaults.fade.from), fadeTo.toDouble(defaults.fade.to)};
+    if (!read.style.fade.valid())
+        return false;
     read.modelPath = model.toString();
     *this = read;
     why.clear();

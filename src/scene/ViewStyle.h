@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GraftalFade.h"
+
 // How the scene's model and graftals are drawn, beyond what the scene file records: kept
 // with the scene's view, chosen in the view toolbar or on the render command's line.
 enum class Shading
@@ -40,6 +42,8 @@ struct ViewStyle
     int bands = 3;
     // Edges drawn smooth by several samples a pixel.
     bool antialiasing = true;
+    // Where graftals fade away as their faces turn towards the eye ("Fade from", "Fade to").
+    FadeRange fade;
 
     friend bool operator==(const ViewStyle &, const ViewStyle &) = default;
 };

@@ -144,6 +144,7 @@ void GLRender::paintGL()
                                             : theScene->previewTurn(dx, dy);
     RenderSettings settings = settingsOf(theScene->style, PictureSamples);
     settings.pickPicture = (flags & SceneRenderer::ShowPickBuffer) != 0;
+    settings.showAllGraftals = showAllGraftals;
     sceneRenderer->drawFinished(*theScene, shown, settings, theScene->viewportWidth,
                                 theScene->viewportHeight);
     if (gl2 && theScene->loaded() && !settings.pickPicture)
@@ -176,6 +177,7 @@ void GLRender::finishStroke()
 void GLRender::currentGraftalChanged(Graftal *g)
 {
     theScene->setCurrentGraftal(g);
+    announceCounts();
     prepareEraserSoon();
     // A graftal without textures would paint as black squares.
     if (g)
@@ -316,6 +318,8 @@ void GLRender::keyPressEvent(QKeyEvent *event)
         theScene->toggleTrail();
     else if (event->key() == Qt::Key_Home)
         frameModel();
+    else if (event->key() == Qt::Key_S && !(event->modifiers() & ~Qt::KeypadModifier))
+        setShowAllGraftals(!showAllGraftals);
     // Ctrl+Z undoes the last stroke; Ctrl+Shift+Z and Ctrl+Y redo it.
     else if (control && event->key() == Qt::Key_Z && !(event->modifiers() & Qt::ShiftModifier))
         undoSceneChange();

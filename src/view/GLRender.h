@@ -77,6 +77,9 @@ public:
     QPoint pressPosition() const { return pressPos; }
     QPoint dragDelta() const { return delta; }
     int renderFlags() const { return flags; }
+    bool showsAllGraftals() const { return showAllGraftals; }
+    // The line graftalCountsChanged tells.
+    QString graftalCountLine() const;
     // Whether OpenGL 2.0 was found and the view draws; false after the "Failure" message.
     bool openGlReady() const { return gl2; }
     const QString &shaderLog() const { return sceneRenderer->shaderLog(); }
@@ -132,6 +135,11 @@ signals:
     void styleShown();
     // The scene may have changed against its file (a stroke, undo, redo, a save, a load).
     void sceneStatusChanged();
+    // "Show every graftal" was turned on or off (its key over the view, or the call).
+    void showAllGraftalsChanged(bool on);
+    // The scene's graftal count and the selected graftal's, for the status line ("4,210
+    // graftals, 1,380 of Grass blades"), after every change of them; empty without a model.
+    void graftalCountsChanged(const QString &line);
 
 public slots:
     void setBrushRadius(int pixels);
@@ -161,6 +169,11 @@ public slots:
     void holdRenderFrame(bool held);
     // The size of the pictures the render frame stands for (1280 x 720 to start).
     void setRenderFrameSize(const QSize &pictureSize);
+    // "Show every graftal" (and S over the view): every painted graftal drawn whole
+    // whatever its facing, those the fade would hide tinted; pictures stay as they are.
+    void setShowAllGraftals(bool on);
+    // Tells the graftal counts again (the selected graftal was renamed, say).
+    void announceCounts();
 
 public:
     // The camera of a width x height picture of what the view shows within the render frame.
@@ -223,4 +236,5 @@ private:
     int renderFrameHolds = 0;
     QSize renderFrameSize{1280, 720};
     QWidget *frameShade = nullptr; // a child of the view
+    bool showAllGraftals = false;
 };

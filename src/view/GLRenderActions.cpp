@@ -9,6 +9,7 @@
 #include "TurntableExport.h"
 
 #include <QAction>
+#include <QLocale>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -83,6 +84,7 @@ void GLRender::prepareEraserSoon()
 void GLRender::announceHistory()
 {
     emit sceneStatusChanged();
+    announceCounts();
     const int canUndo = theScene->canUndo(), canRedo = theScene->canRedo();
     if (canUndo != announcedUndo) {
         announcedUndo = canUndo;
@@ -204,4 +206,32 @@ void GLRender::setRenderFrameSize(const QSize &pictureSize)
         return;
     renderFrameSize = pictureSize;
     frameShade->update();
+}
+
+void GLRender::setShowAllGraftals(bool on)
+{
+    if (on == showAllGraftals)
+        return;
+    showAllGraftals = on;
+    emit showAllGraftalsChanged(on);
+    update();
+}
+
+QString GLRender::graftalCountLine() const
+{
+    if (!theScene->loaded())
+        return {};
+    const QLocale english(QLocale::English);
+    const int total = theScene->instanceCount();
+    QString line = english.toString(total) +
+                   (total == 1 ? QStringLiteral(" graftal") : QStringLiteral(" graftals"));
+    if (const Graftal *g = theScene->currentGraftal())
+        line += QStringLiteral(", %1 of %2")
+                    .arg(english.toString(theScene->instanceCountOf(g)), g->name());
+    return line;
+}
+
+void GLRender::announceCounts()
+{
+    emit graftalCountsChanged(graftalCountLine());
 }

@@ -24,6 +24,7 @@
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGraphicsScene>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QSpinBox>
@@ -119,6 +120,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {0, nullptr, false},
         {13, "Frame model", false},
         {0, "Show render frame", true},
+        {0, "Show every graftal", true},
     };
     const QList<QAction *> view = ui.viewToolBar->actions();
     QCOMPARE(view.size(), int(std::size(expected)));
@@ -401,6 +403,19 @@ void TestMainWindow::styleRowFitsGraftalsAndHomeFramesFromAnywhere()
     QCOMPARE(ui.graftalScaleBox->value(), 0.03);
     QCOMPARE(window.statusBar()->currentMessage(),
              QString::fromUtf8("Graftal scale fitted to this model: \u00d7 0.03"));
+    // The counts stand at the status line's end, beside its messages.
+    QCOMPARE(window.statusBar()->findChild<QLabel *>("graftalCounts")->text(),
+             QStringLiteral("0 graftals, 0 of Untitled 1"));
+    // The fade's ends never cross: one moved past the other takes it along.
+    ui.fadeFromBox->setValue(0.8);
+    QCOMPARE(ui.view->scene()->style.fade, (FadeRange{0.8, 0.85}));
+    ui.fadeToBox->setValue(0.3);
+    QCOMPARE(ui.view->scene()->style.fade, (FadeRange{0.25, 0.3}));
+    // "Show every graftal" and S over the view are one toggle.
+    ui.showAllAction->trigger();
+    QVERIFY(ui.view->showsAllGraftals());
+    QTest::keyClick(ui.view, Qt::Key_S);
+    QVERIFY(!ui.view->showsAllGraftals() && !ui.showAllAction->isChecked());
     ui.graftalScaleBox->setValue(2.0);
     QCOMPARE(ui.view->scene()->style.graftalScale, 2.0);
     QTest::mouseClick(ui.styleToolBar->widgetForAction(ui.fitGraftalScaleAction), Qt::LeftButton);

@@ -76,6 +76,7 @@ private slots:
     void outputsAreNeverWrittenThrough();
     void lightStaysWithTheModel_data();
     void lightStaysWithTheModel();
+    void fadeChoiceShowsInPictures();
     void helpAndVersionArePrinted();
     void finishedFramesAreAssembled_data();
     void finishedFramesAreAssembled();
@@ -110,7 +111,9 @@ void TestRenderCommand::optionsAreRead_data()
                                         "--outline-color", "#A0b0C0",
                                         "--light=model",
                                         "--bands", "5",
-                                        "--samples", "16"}
+                                        "--samples", "16",
+                                        "--fade", "0.25:0.9",
+                                        "--show-all"}
                          << true << QString();
     QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
     QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
@@ -157,7 +160,11 @@ void TestRenderCommand::optionsAreRead_data()
           std::tuple{"--samples", "3", "--samples needs 1, 2, 4, 8 or 16"},
           std::tuple{"--outline-color", "#12345", "--outline-color needs #RRGGBB"},
           std::tuple{"--outline-color", "#12345g", "--outline-color needs #RRGGBB"},
-          std::tuple{"--light", "sun", "--light needs camera or model"}})
+          std::tuple{"--light", "sun", "--light needs camera or model"},
+          std::tuple{"--fade", "0.5:0.5", "--fade needs FROM:TO"},
+          std::tuple{"--fade", "near:far", "--fade needs FROM:TO"},
+          std::tuple{"--fade", "0.5:1.2", "--fade needs FROM:TO"},
+          std::tuple{"--fade", "0.6", "--fade needs FROM:TO"}})
         QTest::newRow(option) << QStringList{"--render", "m", "--output", "o.png", option, value}
                               << true << problem;
     QTest::newRow("degrees of a still")
@@ -193,6 +200,8 @@ void TestRenderCommand::optionsAreRead()
         QCOMPARE(o.lightOnModel, std::optional(true));
         QCOMPARE(o.bands, std::optional(5));
         QCOMPARE(o.samples, 16);
+        QCOMPARE(o.fade, std::optional(FadeRange{0.25, 0.9}));
+        QVERIFY(o.showAll);
     }
 }
 
@@ -389,6 +398,55 @@ void TestRenderCommand::lightStaysWithTheModel()
     QVERIFY2(model > 3000, qPrintable(QString::number(model)));
     QVERIFY2((changed > model / 10) == moves,
              qPrintable(QStringLiteral("%1 of %2 pixels changed").arg(changed).arg(model)));
+}
+
+void TestRenderCommand::fadeChoiceShowsInPictures()
+{
+    // The dressed ball as pictures drew it before the fade could be chosen, then with other
+    // fades and with every graftal shown.
+    Workspace w;
+    const auto render = [&](const QStringList &how) {
+        const QString out = QStringLiteral("fade%1.png").arg(how.join(QString()));
+        const Result r = runTuftmill(w.dir.path(), QStringList{"--render", "sphere.3ds", "--scene",
+                                                               "sphere.dat", "--size", "320x240",
+                                                               "--output", out} +
+                                                       how);
+        return r.status == 0 && r.err.isEmpty() ? QImage(w.file(out)) : QImage();
+    };
+    const auto graftal = [](QRgb c) { return qRed(c) > 150 && qRed(c) > qGreen(c) + 50; };
+    const auto tinted = [](QRgb c) {
+        return qRed(c) > 150 && qBlue(c) > 80 && qRed(c) > qGreen(c) + 40 && qBlue(c) > qGreen(c) + 10;
+    };
+    const QImage plain = render({}), named = render({"--fade", "0.5:0.7"}),
+                 wide = render({"--fade", "0.9:0.95"}), all = render({"--show-all"});
+    QVERIFY(!plain.isNull() && !named.isNull() && !wide.isNull() && !all.isNull());
+    const QImage before(testsupport::realModel(QStringLiteral("styles/render-dressed.png")));
+    QCOMPARE(plain.size(), before.size());
+    qint64 off = 0;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x)
+            off += (plain.pixel(x, y) | 0xff000000u) != (before.pixel(x, y) | 0xff000000u);
+    QVERIFY2(off <= plain.width() * plain.height() / 1000, qPrintable(QString::number(off)));
+    QCOMPARE(named, plain);
+    // The wide fade adds graftals where the default shows the bare ball facing the eye.
+    const int shown = count(plain, graftal), ball = count(plain, green);
+    int added = 0;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x)
+            added += green(plain.pixel(x, y)) && !green(wide.pixel(x, y));
+    QVERIFY2(count(wide, graftal) > shown && added > ball / 5,
+             qPrintable(QStringLiteral("%1 graftal pixels, %2 with the wide fade, on %3 of %4 "
+                                       "pixels of the bare ball")
+                            .arg(shown)
+                            .arg(count(wide, graftal))
+                            .arg(added)
+                            .arg(ball)));
+    QCOMPARE(count(plain, tinted), 0);
+    QVERIFY(count(all, tinted) > 20 * 20);
+    QVERIFY(count(all, graftal) > shown);
+    if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
+        for (const auto &[image, name] : {std::pair{&wide, "wide"}, std::pair{&all, "all"}})
+            image->save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/fade-" + name + ".png");
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

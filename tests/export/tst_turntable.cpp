@@ -48,6 +48,8 @@ private slots:
     void interruptedRunsLeaveNothing();
     void quickFramesKeepEveryPixel_data();
     void quickFramesKeepEveryPixel();
+    void graftalsNeverPop_data();
+    void graftalsNeverPop();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -266,6 +268,53 @@ void TestTurntable::quickFramesKeepEveryPixel()
     QCOMPARE(back.hasAlphaChannel(), picture.hasAlphaChannel());
     QCOMPARE(back.convertToFormat(QImage::Format_ARGB32),
              picture.convertToFormat(QImage::Format_ARGB32));
+}
+
+void TestTurntable::graftalsNeverPop_data()
+{
+    QTest::addColumn<QString>("fade");
+    QTest::newRow("default fade") << "0.5:0.7";
+    QTest::newRow("wide fade") << "0.9:0.95";
+}
+
+void TestTurntable::graftalsNeverPop()
+{
+    // Turned a quarter of a degree a frame, the dressed ball changes by about as much from
+    // each frame to the next: graftals grow and fade in and out, none appears or goes at once.
+    QFETCH(QString, fade);
+    Workspace w;
+    constexpr int Frames = 40;
+    const Result r = runTuftmill(w.dir.path(), Sphere + QStringList{"--size", "320x240", "--fade",
+                                                                    fade, "--turntable",
+                                                                    QString::number(Frames),
+                                                                    "--degrees", "10", "--output",
+                                                                    "t_%04d.png"});
+    QCOMPARE(r.status, 0);
+    std::vector<double> changes;
+    QImage previous;
+    for (int n = 1; n <= Frames; ++n) {
+        const QImage frame =
+            QImage(w.file(QStringLiteral("t_%1.png").arg(n, 4, 10, QLatin1Char('0'))))
+                .convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!frame.isNull());
+        if (!previous.isNull()) {
+            qint64 change = 0; // over every channel; the alpha channels are alike
+            for (qsizetype i = 0; i < frame.sizeInBytes(); ++i)
+                change += std::abs(frame.constBits()[i] - previous.constBits()[i]);
+            changes.push_back(double(change));
+        }
+        previous = frame;
+    }
+    std::vector<double> sorted = changes;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    QVERIFY2(median > 0, "the turntable does not turn");
+    QString all;
+    for (double c : changes)
+        all += QString::number(c / median, 'f', 2) + QLatin1Char(' ');
+    // Smooth changes stay within about a third of the median here; graftals that jumped to
+    // their size at a facing made frames of 2 to 4 times it.
+    QVERIFY2(sorted.back() <= 1.6 * median, qPrintable(all));
 }
 
 QTEST_MAIN(TestTurntable)

@@ -12,6 +12,7 @@
 #include <set>
 
 using testsupport::ScopedWorkDir;
+Q_DECLARE_METATYPE(GraftalFade)
 
 namespace {
 // A seed after which the random source returns 32767.
@@ -137,13 +138,29 @@ void TestPlacement::quadFollowsTheSurfaceAngle_data()
     QTest::addColumn<double>("alpha");
     QTest::addColumn<double>("size");
     QTest::addColumn<bool>("visible");
-    QTest::newRow("facing the viewer") << 1.0 << 0.0 << 0.0 << false;
-    QTest::newRow("silhouette") << 0.0 << 1.0 << 2.0 << true;
-    QTest::newRow("just below 0.1") << 0.099 << 1.0 << 2.0 << true;
-    QTest::newRow("0.35: half size") << 0.35 << 1.0 << 1.0 << true;
-    QTest::newRow("0.55: fading") << 0.55 << 0.75 << 0.2 << true;
-    QTest::newRow("0.6: gone") << 0.6 << 0.5 << 0.0 << false;
-    QTest::newRow("facing away") << -0.8 << 1.0 << 2.0 << true;
+    QTest::addColumn<GraftalFade>("fade");
+    QTest::addColumn<double>("hidden"); // what the fade takes away, where every one shows
+    const GraftalFade plain, wide{{0.9, 0.95}}, narrow{{0.2, 0.3}}, all{{}, true};
+    QTest::newRow("facing the viewer") << 1.0 << 0.0 << 0.0 << false << plain << 0.0;
+    QTest::newRow("silhouette") << 0.0 << 1.0 << 2.0 << true << plain << 0.0;
+    QTest::newRow("just below 0.1") << 0.099 << 1.0 << 2.0 << true << plain << 0.0;
+    QTest::newRow("0.35: half size") << 0.35 << 1.0 << 1.0 << true << plain << 0.0;
+    QTest::newRow("0.55: fading") << 0.55 << 0.75 << 0.2 << true << plain << 0.0;
+    QTest::newRow("0.6: gone") << 0.6 << 0.5 << 0.0 << false << plain << 0.0;
+    QTest::newRow("facing away") << -0.8 << 1.0 << 2.0 << true << plain << 0.0;
+    // Other ranges stretch the same rules: whole below a fifth of `from`, half size at
+    // 0.7 × `from`, gone half way through the fade.
+    QTest::newRow("wide, 0.7: whole alpha") << 0.7 << 1.0 << 4.0 * (0.6 - 0.35 / 0.9) << true
+                                            << wide << 0.0;
+    QTest::newRow("wide, 0.63: half size") << 0.63 << 1.0 << 1.0 << true << wide << 0.0;
+    QTest::newRow("wide, 0.925: gone") << 0.925 << 0.5 << 0.0 << false << wide << 0.0;
+    QTest::newRow("narrow, 0.25: gone") << 0.25 << 0.5 << 0.0 << false << narrow << 0.0;
+    QTest::newRow("narrow, 0.02: whole") << 0.02 << 1.0 << 2.0 << true << narrow << 0.0;
+    // Shown whole and opaque, marked by what the fade would take.
+    QTest::newRow("all, facing the viewer") << 0.9 << 1.0 << 2.0 << true << all << 1.0;
+    QTest::newRow("all, fading") << 0.55 << 1.0 << 2.0 << true << all << 1.0 - 0.75 * 0.1;
+    QTest::newRow("all, half size") << 0.35 << 1.0 << 2.0 << true << all << 0.5;
+    QTest::newRow("all, silhouette") << 0.0 << 1.0 << 2.0 << true << all << 0.0;
 }
 
 void TestPlacement::quadFollowsTheSurfaceAngle()
@@ -152,6 +169,8 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     QFETCH(double, alpha);
     QFETCH(double, size);
     QFETCH(bool, visible);
+    QFETCH(GraftalFade, fade);
+    QFETCH(double, hidden);
     const MeshFace floor({0, 0, 0}, {10, 0, 0}, {0, 10, 0}, 0, 0); // normal +z
     auto g = Graftal::create(1, "g");
     g->setBaseSize(2.0);
@@ -159,8 +178,9 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     // A view direction whose angle to the floor gives the wanted d.
     const Vector3 viewDir(0, std::sqrt(std::max(0.0, 1 - d * d)), -d);
     GraftalInstance instance(&floor, {0.2, 0.3}, g.get());
-    const GraftalInstance::Quad q = instance.quad(viewDir);
-    QVERIFY(std::abs(q.alpha - alpha) < 1e-9);
+    const GraftalInstance::Quad q = instance.quad(viewDir, 1.0, fade);
+    QVERIFY2(std::abs(q.alpha - alpha) < 1e-9, qPrintable(QString::number(q.alpha)));
+    QVERIFY2(std::abs(q.hidden - hidden) < 1e-9, qPrintable(QString::number(q.hidden)));
     QVERIFY2(std::abs(q.size - size) < 1e-9, qPrintable(QString::number(q.size)));
     QCOMPARE(q.visible, visible);
     if (visible) {
@@ -172,7 +192,10 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     QCOMPARE(instance.distanceSquaredToEye(eye),
              Vector3::dot(instance.position - eye, instance.position - eye));
     g->setBaseSize(0.0009);
-    QVERIFY(!instance.quad(viewDir).visible);
+    QVERIFY(!instance.quad(viewDir, 1.0, fade).visible);
+    // The default range leaves every facing as it is, bit for bit: today's quads.
+    for (int i = -1000; i <= 1000; ++i)
+        QCOMPARE(FadeRange{}.onDefaultRange(i / 1000.0), i / 1000.0);
 }
 
 void TestPlacement::densityStrokeCountsFromThePress()

@@ -11,6 +11,7 @@
 #include "TreeManager.h"
 
 #include <QAction>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -24,6 +25,12 @@ int countPixels(const QImage &image, const std::function<bool(const QColor &)> &
         for (int x = 0; x < image.width(); ++x)
             n += wanted(image.pixelColor(x, y));
     return n;
+}
+
+QByteArray describe(const QColor &c)
+{
+    return QByteArray::number(c.red()) + "," + QByteArray::number(c.green()) + "," +
+           QByteArray::number(c.blue());
 }
 
 bool reddish(const QColor &c)
@@ -54,6 +61,8 @@ private slots:
     void densityStrokeAddsAndTakesAway();
     void savePaintMoreReload();
     void nothingHappensWithoutAModelOrOffIt();
+    void countsFollowEveryChange();
+    void everyGraftalShowsInTheViewOnly();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -165,6 +174,99 @@ void TestDressing::nothingHappensWithoutAModelOrOffIt()
     reload.setData(7);
     view.dispatchAction(&reload); // no model: nothing to reload into
     QCOMPARE(view.scene()->instanceCount(), 0);
+}
+
+void TestDressing::countsFollowEveryChange()
+{
+    testsupport::SphereView v({Qt::blue, Qt::red});
+    Graftal *moss = v.graftals[0], *grass = v.graftals[1];
+    moss->setName(QStringLiteral("Moss"));
+    grass->setName(QStringLiteral("Grass blades"));
+    QSignalSpy told(&v.view, &GLRender::graftalCountsChanged);
+    const QPoint middle = testsupport::SphereView::centre;
+    const auto click = [&](int mode) {
+        v.act(mode);
+        v.drag(middle, middle, 0);
+    };
+    const auto select = [&](Graftal *g) { v.library->setSelected(g); };
+    const struct
+    {
+        const char *change;
+        std::function<void()> make;
+        const char *line;
+    } steps[] = {
+        {"a stroke", [&] { click(GLRender::PaintMode); }, "1 graftal, 1 of Grass blades"},
+        {"a density change",
+         [&] {
+             v.act(GLRender::DensityMode);
+             v.drag(middle, middle - QPoint(0, 300), 3); // four graftals a pixel
+         },
+         "1,201 graftals, 1,201 of Grass blades"},
+        {"another graftal selected", [&] { select(moss); }, "1,201 graftals, 0 of Moss"},
+        {"its stroke", [&] { click(GLRender::PaintMode); }, "1,202 graftals, 1 of Moss"},
+        {"a save", [&] { v.act(GLRender::SaveStateAction); }, "1,202 graftals, 1 of Moss"},
+        {"an erase",
+         [&] {
+             v.view.setBrushRadius(40);
+             click(GLRender::EraseMode);
+         },
+         "1,201 graftals, 0 of Moss"},
+        {"an undo", [&] { v.act(GLRender::UndoAction); }, "1,202 graftals, 1 of Moss"},
+        {"a redo", [&] { v.act(GLRender::RedoAction); }, "1,201 graftals, 0 of Moss"},
+        {"none selected", [&] { v.view.currentGraftalChanged(nullptr); }, "1,201 graftals"},
+        {"a load",
+         [&] {
+             testsupport::MessageBoxCatcher discard(QMessageBox::Discard);
+             v.act(GLRender::ReloadStateAction);
+         },
+         "1,202 graftals"},
+    };
+    for (const auto &step : steps) {
+        told.clear();
+        step.make();
+        QVERIFY2(!told.isEmpty(), step.change);
+        QCOMPARE(told.last()[0].toString(), QString::fromUtf8(step.line));
+    }
+}
+
+void TestDressing::everyGraftalShowsInTheViewOnly()
+{
+    // The ball dressed all over; facing the eye, its middle shows no graftal until every
+    // graftal is shown, tinted there, while pictures stay as they were.
+    Dressing d;
+    Scene &scene = *d.view.scene();
+    for (int f = 0; f < scene.faceCount(); ++f)
+        scene.addInstance(scene.face(f), {0.3, 0.3}, d.graftal);
+    const auto tinted = [](const QColor &c) {
+        return c.red() > 150 && c.blue() > 80 && c.red() > c.green() + 40 && c.blue() > c.green() + 10;
+    };
+    const auto picture = [&] {
+        d.view.makeCurrent();
+        QString error;
+        const QImage image = d.view.renderer().picture(scene, scene.camera(),
+                                                       settingsOf(scene.style), 400, 300, error);
+        d.view.doneCurrent();
+        return image.convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage plain = d.view.grabFramebuffer(), plainPicture = picture();
+    QTest::keyClick(&d.view, Qt::Key_S);
+    QVERIFY(d.view.showsAllGraftals());
+    const QImage all = d.view.grabFramebuffer();
+    if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS")) {
+        plain.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/faded.png");
+        all.save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/show-all.png");
+    }
+    QCOMPARE(countPixels(plain, tinted), 0);
+    QVERIFY(!reddish(plain.pixelColor(150, 150)));
+
+    QVERIFY2(tinted(all.pixelColor(150, 150)), describe(all.pixelColor(150, 150)));
+    QVERIFY(countPixels(all, tinted) > 20 * 20);
+    // Graftals cover far more of the ball than before.
+    const auto graftal = [](const QColor &c) { return c.red() > c.green() + 40; };
+    QVERIFY(countPixels(all, graftal) > countPixels(plain, graftal) * 3 / 2);
+    QCOMPARE(picture(), plainPicture);
+    QTest::keyClick(&d.view, Qt::Key_S);
+    QCOMPARE(d.view.grabFramebuffer(), plain);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestDressing)

@@ -77,6 +77,12 @@ void TestViewFile::keptBesideTheScene_data()
                                           << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
                                      << "is ignored: it is damaged";
+    QTest::newRow("fade past its end") << "fadeFrom" << QJsonValue(0.9) << QByteArray() << false
+                                       << "is ignored: it is damaged";
+    QTest::newRow("fade in words") << "fadeTo" << QJsonValue("far") << QByteArray() << false
+                                   << "is ignored: it is damaged";
+    QTest::newRow("fade beyond face on") << "fadeTo" << QJsonValue(1.5) << QByteArray() << false
+                                         << "is ignored: it is damaged";
 }
 
 void TestViewFile::keptBesideTheScene()
@@ -118,6 +124,7 @@ void TestViewFile::keptBesideTheScene()
     scene.style.lightOnModel = true;
     scene.style.bands = 4;
     scene.style.antialiasing = false;
+    scene.style.fade = {0.35, 0.85};
     const Camera saved = scene.camera();
     const ViewStyle style = scene.style;
     QSignalSpy status(&view, &GLRender::statusMessage);
@@ -171,14 +178,20 @@ void TestViewFile::olderViewsReadWithTheDefaults()
     written.style.up = UpAxis::PlusX;
     QJsonObject root = QJsonDocument::fromJson(written.encode()).object();
     QCOMPARE(root["up"].toString(), QStringLiteral("x"));
+    written.style.fade = {0.2, 0.4};
+    root = QJsonDocument::fromJson(written.encode()).object();
+    QCOMPARE(root["fadeFrom"].toDouble(), 0.2);
     root.remove("up");
     root.remove("twoSided");
+    root.remove("fadeFrom");
+    root.remove("fadeTo");
     for (bool open : {false, true}) {
         SceneViewFile read;
         read.style.twoSided = open;
         QString why;
         QVERIFY(read.decode(QJsonDocument(root).toJson(), why));
         QVERIFY(read.style.up == UpAxis::Default && read.style.twoSided == open);
+        QVERIFY(read.style.fade == FadeRange{});
     }
 }
 
