@@ -29,6 +29,15 @@ float light(vec3 normal)
 #endif
 }
 
+// A graftal instance's own tint, in its third texture coordinates: its brightness factor
+// and the cosine and sine of its hue's turn about the grey axis; (1, 1, 0) leaves the
+// colour exactly as it is.
+vec3 tinted(vec3 c, vec3 t)
+{
+    const vec3 grey = vec3(0.5773502691896258);
+    return t.x * (c * t.y + cross(grey, c) * t.z + grey * (dot(grey, c) * (1.0 - t.y)));
+}
+
 void main()
 {
 #ifdef GRAFTAL
@@ -39,6 +48,7 @@ void main()
     vec4 s = vec4(mask.a);
     vec4 color = tex * (vec4(1.0) - s) + mask * s;
     color.a *= gl_Color.a;
+    color.rgb = tinted(color.rgb, gl_TexCoord[2].xyz);
     // Where every graftal is shown, those the fade would hide are tinted pale blue.
     color.rgb = mix(color.rgb, vec3(0.6, 0.8, 1.0), 0.5 * gl_SecondaryColor.r);
     if (color.a < alphaRange.x || color.a >= alphaRange.y)

@@ -117,6 +117,9 @@ void Tuftmill::connectPanels()
             &TreeManager::graftalPixmapChanged);
     connect(ui.configurator, &Configurator::configurationChanged, library,
             &TreeManager::graftalParametersChanged);
+    // A graftal's size and variation show at once.
+    connect(ui.configurator, &Configurator::configurationChanged, ui.view,
+            [view = ui.view] { view->update(); });
     connect(this, &Tuftmill::aboutToQuit, library, &TreeManager::beforeQuitHook);
     connect(ui.thumbnailNavigator, &GraftalThumbnailNavigator::dispatchAddGraftal, library,
             &TreeManager::addGraftal);

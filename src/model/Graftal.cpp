@@ -182,6 +182,17 @@ bool writeFile(const QString &file, const QByteArray &bytes, QStringList &failur
     return false;
 }
 
+// Removes a regular file of the graftal directory; a link or a special file there is not
+// ours and stays.
+bool removeRegularFile(const QString &file, QString &why)
+{
+    QFile f(inDirectory(file));
+    if (!isRegularFile(file) || f.remove())
+        return true;
+    why = QStringLiteral("%1 could not be removed: %2").arg(f.fileName(), f.errorString());
+    return false;
+}
+
 bool samePixmap(const QPixmap &a, const QPixmap &b)
 {
     if (a.cacheKey() == b.cacheKey())
@@ -274,6 +285,12 @@ std::unique_ptr<Graftal> Graftal::load(const QString &name, QString &error,
     }
     g->setName(config.value(nameKey).toString());
     g->setBaseSize(config.value(QStringLiteral("baseSize")).toDouble());
+    QStringList notes;
+    g->varied = g->savedVariation =
+        GraftalVariation::read(inDirectory(GraftalVariation::fileName(name)), notes);
+    for (const QString &note : std::as_const(notes))
+        g->logger->warn(note);
+    g->warnings += notes;
     // The files a graftal was loaded from stay its own, whatever its name would make of
     // them: a copied parameter file or a name made unique earlier keeps its files.
     g->baseFileName = name;
@@ -547,7 +564,7 @@ bool Graftal::writableBase(const QString &base, int levelCount)
         return kind != safefile::Kind::Link &&
                (kind != safefile::Kind::Special || QFileInfo(inDirectory(file)).isDir());
     };
-    if (!writable(base + QStringLiteral(".xml")))
+    if (!writable(base + QStringLiteral(".xml")) || !writable(GraftalVariation::fileName(base)))
         return false;
     for (int i = 0; i < levelCount; ++i)
         if (!writable(levelFileName(base, i)))
@@ -700,6 +717,7 @@ std::unique_ptr<Graftal> Graftal::duplicate(int id, const QString &name) const
 {
     std::unique_ptr<Graftal> copy = create(id, name);
     copy->setBaseSize(size);
+    copy->varied = varied;
     const QList<LevelPair> &source = levels();
     copy->setLevel(0, {source[0].first.copy(), source[0].second.copy()});
     for (int i = 1; i < source.size(); ++i)
@@ -714,6 +732,8 @@ QStringList Graftal::storedFiles() const
     QStringList files;
     if (!storedBaseName.isEmpty() && isRegularFile(storedBaseName + QStringLiteral(".xml")))
         files << storedBaseName + QStringLiteral(".xml");
+    if (!storedBaseName.isEmpty() && isRegularFile(GraftalVariation::fileName(storedBaseName)))
+        files << GraftalVariation::fileName(storedBaseName);
     for (const QString &file : ownFiles)
         if (isRegularFile(file))
             files << file;
@@ -783,7 +803,7 @@ bool Graftal::hasLeftoverFiles() const
 bool Graftal::hasUnsavedChanges() const
 {
     if (storedBaseName.isEmpty() || renamedSinceStored() || arrangementChanged ||
-        config->toString() != savedParameters)
+        config->toString() != savedParameters || varied != savedVariation)
         return true;
     return std::any_of(levelState.cbegin(), levelState.cend(), [](const LevelState &state) {
         return state.changed || state.file.isEmpty();
@@ -887,6 +907,7 @@ bool Graftal::save(QString *error)
     const QString target = baseFileName;
     const QString earlier = storedBaseName;
     const bool moving = !earlier.isEmpty() && earlier != target;
+    const bool freshBase = moving || earlier.isEmpty();
     QStringList failures;
 
     // Every level whose file is not as it should be. All bytes are in hand before anything
@@ -980,6 +1001,11 @@ bool Graftal::save(QString *error)
         waiting = blocked;
     }
 
+    // The variation file goes with the level files, before the parameter file moves: a save
+    // cut short leaves the graftal on its earlier files with its earlier variation.
+    const GraftalVariation onEarlierFiles = savedVariation;
+    if (failures.isEmpty())
+        saveVariation(target, freshBase, failures);
     if (moving) {
         // The parameter file moves only once every level file under the new name is
         // complete; until then the graftal stays on its earlier files.
@@ -990,9 +1016,15 @@ bool Graftal::save(QString *error)
             failures.append(why);
         if (!failures.isEmpty()) {
             removeFiles(written);
+            QString kept;
+            removeRegularFile(GraftalVariation::fileName(target), kept);
+            savedVariation = onEarlierFiles;
             return finishSave(failures, error);
         }
         storedBaseName = target;
+        why.clear();
+        if (!removeRegularFile(GraftalVariation::fileName(earlier), why))
+            logger->warn(why);
     }
     for (const LevelWrite &w : std::as_const(writes)) {
         if (!w.written)
@@ -1045,6 +1077,21 @@ bool Graftal::save(QString *error)
     }
 
     return finishSave(failures, error);
+}
+
+void Graftal::saveVariation(const QString &base, bool newBase, QStringList &failures)
+{
+    // A file that could not be read is left as it is until the variation is changed.
+    const QString file = GraftalVariation::fileName(base);
+    if (!newBase && varied == savedVariation && (varied.none() || isRegularFile(file)))
+        return;
+    QString why;
+    if (varied.none() ? !removeRegularFile(file, why) : !writeFile(file, varied.toJson(), failures)) {
+        if (!why.isEmpty())
+            failures.append(why);
+        return;
+    }
+    savedVariation = varied;
 }
 
 bool Graftal::finishSave(QStringList failures, QString *error)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GraftalVariation.h"
+
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -54,6 +56,10 @@ public:
     void setId(unsigned int id);
     void setName(const QString &name);
     void setBaseSize(double size);
+    // How far its instances may differ from one another; kept in the file
+    // GraftalVariation::fileName(base) beside the parameters, none when all is zero.
+    const GraftalVariation &variation() const { return varied; }
+    void setVariation(const GraftalVariation &variation) { varied = variation; }
     // The stored id was no id of 32 bits (too large, negative, not a number): the graftal
     // has id 0 until the library gives it a fresh one.
     bool storedIdUnusable() const { return idUnusable; }
@@ -119,9 +125,11 @@ public:
     // Moves level `from` to the place `to`, the others closing up; the files follow at the
     // next save.
     bool moveLevel(int from, int to);
-    // A new graftal with this one's base size and a copy of every level, not on disk yet.
+    // A new graftal with this one's base size, variation and a copy of every level, not on
+    // disk yet.
     std::unique_ptr<Graftal> duplicate(int id, const QString &name) const;
-    // The files on disk that hold this graftal: its parameter file and level files.
+    // The files on disk that hold this graftal: its parameter file, level files and
+    // variation file.
     QStringList storedFiles() const;
     QPixmap levelPreview(int index) const;
     QImage levelTexture(int index, const QSize &size) const;
@@ -195,6 +203,9 @@ private:
     bool finishSave(QStringList failures, QString *error);
     // Level 0 is another picture now: the thumbnail is made again.
     void levelZeroReplaced();
+    // The variation file under `base` as the variation is now: written, or removed when
+    // there is no variation. Only when it may differ from what is there.
+    void saveVariation(const QString &base, bool newBase, QStringList &failures);
     // A free level file name under `base` beyond every level, for a file that must step
     // aside during a save.
     QString spareLevelFile(const QString &base) const;
@@ -209,6 +220,8 @@ private:
     QSet<QString> ownFiles; // level files loaded or written, until they are removed
     QStringList leftAlone;
     double size = 1.0;
+    GraftalVariation varied;
+    GraftalVariation savedVariation; // what the variation file under storedBaseName holds
     // A level whose images are null is not decoded at the moment (levelResident).
     QList<LevelPair> levelList;
     QList<LevelState> levelState;

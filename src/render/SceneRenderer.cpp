@@ -78,7 +78,21 @@ void drawQuads(GraftalInstance::QuadBatch &batch)
         glEnableClientState(GL_SECONDARY_COLOR_ARRAY);
         glSecondaryColorPointer(3, GL_FLOAT, 0, batch.marks.data());
     }
+    // The third set of coordinates carries each vertex's tint (brightness, hue's cosine and
+    // sine); without tints every vertex has the one that changes nothing.
+    const bool tinted = !batch.tints.empty();
+    if (tinted) {
+        glClientActiveTexture(GL_TEXTURE2);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(3, GL_FLOAT, 0, batch.tints.data());
+    } else {
+        glMultiTexCoord3f(GL_TEXTURE2, 1.0f, 1.0f, 0.0f);
+    }
     glDrawArrays(GL_QUADS, 0, batch.vertexCount());
+    if (tinted) {
+        glClientActiveTexture(GL_TEXTURE2);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    }
     if (marked) {
         glDisableClientState(GL_SECONDARY_COLOR_ARRAY);
         glSecondaryColor3f(0.0f, 0.0f, 0.0f);

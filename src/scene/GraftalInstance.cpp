@@ -23,11 +23,30 @@ double GraftalInstance::distanceSquaredToEye(const Vector3 &eye) const
     return Vector3::dot(d, d);
 }
 
+const InstanceVariation *GraftalInstance::variation() const
+{
+    const GraftalVariation &amounts = drawnGraftal->variation();
+    if (amounts.none()) {
+        varied.reset();
+        return nullptr;
+    }
+    if (!varied || varied->amounts != amounts)
+        varied = std::make_unique<Varied>(
+            Varied{amounts, InstanceVariation::drawn(amounts, InstanceVariation::seedOf(*standsOn,
+                                                                                        barycentric),
+                                                     *standsOn, normal)});
+    return &varied->drawn;
+}
+
 GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale,
                                             const GraftalFade &fade) const
 {
     Quad q;
-    const Vector3 side = Vector3::cross(viewDir, normal).normalized();
+    // The fade and the shrinking follow the surface; the card stands along `up`, its size
+    // and half width varied when its graftal varies.
+    const InstanceVariation *varies = variation();
+    const Vector3 &up = varies && varies->leans ? varies->up : normal;
+    const Vector3 side = Vector3::cross(viewDir, up).normalized();
     // 1 when the face looks straight at the viewer, 0 at a silhouette; the rules below are
     // those of the default fade range.
     const double d = fade.range.onDefaultRange(Vector3::dot(viewDir.negated(), normal));
@@ -39,7 +58,7 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale
     else
         q.alpha = 0.0;
 
-    const double whole = drawnGraftal->baseSize() * scale;
+    const double whole = drawnGraftal->baseSize() * scale * (varies ? varies->size : 1.0);
     double s = whole;
     if (d >= 0.1)
         s = d < 0.6 ? s * 2.0 * (0.6 - d) : 0.0;
@@ -52,12 +71,13 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale
         q.visible = s >= 0.001;
     }
 
-    const Vector3 a = position - s * side;
-    const Vector3 b = position + s * side;
+    const double halfWidth = varies ? s * varies->width : s;
+    const Vector3 a = position - halfWidth * side;
+    const Vector3 b = position + halfWidth * side;
     q.corners[0] = a;
     q.corners[1] = b;
-    q.corners[2] = b + 2.0 * s * normal;
-    q.corners[3] = a + 2.0 * s * normal;
+    q.corners[2] = b + 2.0 * s * up;
+    q.corners[3] = a + 2.0 * s * up;
     return q;
 }
 
@@ -68,6 +88,14 @@ void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scal
     if (!q.visible)
         return;
     static const float texCoords[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    const InstanceVariation *varies = variation();
+    if (varies && drawnGraftal->variation().tinted() && batch.tints.empty()) {
+        // From the first tinted quad on the batch carries tints; those before it keep
+        // their colours.
+        batch.tints.reserve(batch.positions.capacity());
+        for (int i = 0; i < batch.vertexCount(); ++i)
+            batch.tints.insert(batch.tints.end(), {1.0f, 1.0f, 0.0f});
+    }
     for (int i = 0; i < 4; ++i) {
         batch.positions.insert(batch.positions.end(), {float(q.corners[i].x), float(q.corners[i].y),
                                                        float(q.corners[i].z)});
@@ -75,5 +103,11 @@ void GraftalInstance::draw(QuadBatch &batch, const Vector3 &viewDir, double scal
         batch.texCoords.insert(batch.texCoords.end(), {texCoords[i][0], texCoords[i][1]});
         if (fade.showAll)
             batch.marks.insert(batch.marks.end(), {float(q.hidden), 0.0f, 0.0f});
+        if (!batch.tints.empty()) {
+            if (varies)
+                batch.tints.insert(batch.tints.end(), {varies->value, varies->hueCos, varies->hueSin});
+            else
+                batch.tints.insert(batch.tints.end(), {1.0f, 1.0f, 0.0f});
+        }
     }
 }

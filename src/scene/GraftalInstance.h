@@ -1,11 +1,14 @@
 #pragma once
 
 #include "GraftalFade.h"
+#include "GraftalVariation.h"
+#include "InstanceVariation.h"
 #include "Vector3.h"
 
 #include <QPointF>
 #include <array>
 #include <QtGlobal>
+#include <memory>
 #include <vector>
 
 class Graftal;
@@ -13,8 +16,8 @@ class MeshFace;
 
 // One graftal standing on a face of the model at barycentric coordinates (u, v). It is
 // drawn for the eye and view direction of the camera it is drawn with, and reads its
-// graftal's base size at every draw, so it follows the camera and every edit of the
-// graftal.
+// graftal's base size and variation at every draw, so it follows the camera and every edit
+// of the graftal.
 class GraftalInstance
 {
 public:
@@ -53,10 +56,12 @@ public:
     // Vertices of quads waiting to be drawn together: positions, colours (with the fade in
     // alpha) and texture coordinates, four vertices per quad.
     // `marks` (red, green, blue a vertex, the quad's `hidden` in red) only where every
-    // graftal is shown.
+    // graftal is shown; `tints`, once a quad of a graftal with tint variation is among
+    // them, for every vertex: the brightness factor and the cosine and sine of the hue's
+    // turn (1, 1, 0 changes nothing).
     struct QuadBatch
     {
-        std::vector<float> positions, colors, texCoords, marks;
+        std::vector<float> positions, colors, texCoords, marks, tints;
         bool empty() const { return positions.empty(); }
         int vertexCount() const { return int(positions.size() / 3); }
         void clear()
@@ -65,10 +70,14 @@ public:
             colors.clear();
             texCoords.clear();
             marks.clear();
+            tints.clear();
         }
     };
 
     double distanceSquaredToEye(const Vector3 &eye) const;
+    // How this instance differs from its graftal; null when the graftal has no variation.
+    // Drawn once and kept until the graftal's variation changes.
+    const InstanceVariation *variation() const;
     // The quad as seen along the view direction (model coordinates, unit length), its size
     // times `scale`, faded as `fade` says.
     Quad quad(const Vector3 &viewDir, double scale = 1.0, const GraftalFade &fade = {}) const;
@@ -80,9 +89,17 @@ public:
               const GraftalFade &fade = {}) const;
 
 private:
+    // The variation as last drawn and the amounts it was drawn from.
+    struct Varied
+    {
+        GraftalVariation amounts;
+        InstanceVariation drawn;
+    };
+
     Graftal *drawnGraftal;
     const MeshFace *standsOn;
     quint64 madeAs;
+    mutable std::unique_ptr<Varied> varied; // only while the graftal has variation
     static inline int live = 0;
     static inline quint64 made = 0;
 };

@@ -6,6 +6,7 @@
 #include "../support/TestSupport.h"
 #include "../support/VideoDecode.h"
 #include "Graftal.h"
+#include "GraftalVariation.h"
 #include "LoggerOutput.h"
 #include "RenderCommand.h"
 #include "SceneViewFile.h"
@@ -77,6 +78,8 @@ private slots:
     void lightStaysWithTheModel_data();
     void lightStaysWithTheModel();
     void fadeChoiceShowsInPictures();
+    void variationIsSeededByPlace_data();
+    void variationIsSeededByPlace();
     void helpAndVersionArePrinted();
     void finishedFramesAreAssembled_data();
     void finishedFramesAreAssembled();
@@ -447,6 +450,58 @@ void TestRenderCommand::fadeChoiceShowsInPictures()
     if (qEnvironmentVariableIsSet("TUFTMILL_SHOTS"))
         for (const auto &[image, name] : {std::pair{&wide, "wide"}, std::pair{&all, "all"}})
             image->save(qEnvironmentVariable("TUFTMILL_SHOTS") + "/fade-" + name + ".png");
+}
+
+void TestRenderCommand::variationIsSeededByPlace_data()
+{
+    QTest::addColumn<QString>("shading");
+    QTest::newRow("flat") << "flat";
+    QTest::newRow("shaded") << "shaded";
+}
+
+// Without a variation file a picture is what it was before graftals could vary, pixel for
+// pixel (the baselines were drawn by that program; TUFTMILL_UPDATE_BASELINES=1 with
+// TUFTMILL_BASELINE_APP naming it draws them again). With one, the graftals differ from one
+// another, the same way in every run and in a turntable split into parts.
+void TestRenderCommand::variationIsSeededByPlace()
+{
+    QFETCH(QString, shading);
+    Workspace w;
+    const QStringList still{"--render", "sphere.3ds", "--scene", "sphere.dat", "--frame",
+                            "--size", "320x240", "--shading", shading};
+    const QString baseline = testsupport::realModel("variation/unvaried-" + shading + ".png");
+    if (qEnvironmentVariableIsSet("TUFTMILL_UPDATE_BASELINES")) {
+        const QStringList old{"sh", "-c", "shift; exec \"$0\" \"$@\"",
+                              qEnvironmentVariable("TUFTMILL_BASELINE_APP")};
+        QCOMPARE(runTuftmill(w.dir.path(), still + QStringList{"--output", baseline}, false, {}, old)
+                     .status,
+                 0);
+    }
+    QCOMPARE(runTuftmill(w.dir.path(), still + QStringList{"--output", "plain.png"}).status, 0);
+    const QImage plain = QImage(w.file("plain.png")).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(plain, QImage(baseline).convertToFormat(QImage::Format_RGB32));
+
+    QVERIFY(testsupport::writeBytes(w.file("graftals/Red.variation.json"),
+                                    GraftalVariation{0.3, 0.2, 15, 40, 0.3}.toJson()));
+    // A turntable in two parts is the whole one, byte for byte.
+    const QStringList turn = still.mid(0, 5) + QStringList{"--turntable", "4"} + still.mid(5);
+    for (const QStringList &run : {turn + QStringList{"--output", "w_%02d.png"},
+                                   turn + QStringList{"--output", "p_%02d.png", "--frames", "1-2"},
+                                   turn + QStringList{"--output", "p_%02d.png", "--frames", "3-4"}})
+        QCOMPARE(runTuftmill(w.dir.path(), run).status, 0);
+    for (int f = 1; f <= 4; ++f) {
+        const QByteArray whole = testsupport::readBytes(w.file(QString::asprintf("w_%02d.png", f)));
+        QVERIFY(!whole.isEmpty());
+        QCOMPARE(testsupport::readBytes(w.file(QString::asprintf("p_%02d.png", f))), whole);
+    }
+    // Pure red before; now reds turned towards orange and towards crimson.
+    const QImage varied = QImage(w.file("w_01.png")).convertToFormat(QImage::Format_RGB32);
+    const auto redCard = [](QRgb c) { return qRed(c) > 2 * qMax(qGreen(c), qBlue(c)) + 40; };
+    const int reds = count(plain, redCard);
+    const int warmer = count(varied, [&](QRgb c) { return redCard(c) && qGreen(c) > qBlue(c) + 12; });
+    const int cooler = count(varied, [&](QRgb c) { return redCard(c) && qBlue(c) > qGreen(c) + 12; });
+    QVERIFY2(reds > 2000 && warmer > reds / 20 && cooler > reds / 20,
+             qPrintable(QStringLiteral("%1 red, %2 warmer, %3 cooler").arg(reds).arg(warmer).arg(cooler)));
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

@@ -34,6 +34,12 @@ void makeGraftalDir()
 {
     QVERIFY(QDir().mkpath(Graftal::Directory));
 }
+
+// Size, width, lean, hue and value.
+GraftalVariation variationOf(const QList<double> &a)
+{
+    return {a.value(0), a.value(1), a.value(2), a.value(3), a.value(4)};
+}
 } // namespace
 
 class TestGraftal : public QObject
@@ -55,6 +61,8 @@ private slots:
     void damagedXmlIsReportedAndUntouched();
     void missingXmlGivesDefaultsAndPngLevels();
     void failedSaveIsReportedAndKeepsOldFiles();
+    void variationFileIsReadSafely_data();
+    void variationFileIsReadSafely();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -386,6 +394,62 @@ void TestGraftal::failedSaveIsReportedAndKeepsOldFiles()
     QVERIFY(testsupport::readBytes(work.file("graftals/blocked_002.png")) !=
             before); // the rest still saved
     QCOMPARE(QDir(work.file("graftals")).entryList(QDir::Files).size(), 1);
+}
+
+void TestGraftal::variationFileIsReadSafely_data()
+{
+    QTest::addColumn<QByteArray>("file"); // "link": a link to a good file
+    QTest::addColumn<QList<double>>("read");
+    QTest::addColumn<QString>("note");
+    const QByteArray head = R"({"format": "tuftmill-variation", "version": 1)";
+    QTest::newRow("written") << variationOf({0.3, 0.2, 15, 10, 0.2}).toJson()
+                             << QList<double>{0.3, 0.2, 15, 10, 0.2} << QString();
+    QTest::newRow("some keys") << head + R"(, "lean": 30})" << QList<double>{0, 0, 30} << QString();
+    QTest::newRow("bad values, the others kept")
+        << head + R"(, "size": "big", "width": 0.25, "lean": 200, "hue": -5, "value": 1})"
+        << QList<double>{0, 0.25, 0, 0, 1} << R"("size" must be a number from 0 to 0.9)";
+    QTest::newRow("unknown key") << head + R"(, "colour": 3, "size": 0.1})" << QList<double>{0.1}
+                                 << R"(the key "colour" is not known)";
+    QTest::newRow("bad JSON") << head + R"(, "size")" << QList<double>{} << "is not a variation file";
+    QTest::newRow("newer") << QByteArray(R"({"format": "tuftmill-variation", "version": 2})")
+                           << QList<double>{} << "of version 1";
+    QTest::newRow("too large") << head + QByteArray(70000, ' ') + "}" << QList<double>{}
+                               << "is larger than Tuftmill reads";
+    QTest::newRow("a link") << QByteArray("link") << QList<double>{} << "is a link";
+}
+
+// What a variation file holds is read through the workspace's file rules; what cannot be
+// taken is named and left out, the rest kept, and the file stays as it was until the
+// variation changes. Saving writes the amounts, and no file once they are all zero.
+void TestGraftal::variationFileIsReadSafely()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QList<double>, read);
+    QFETCH(QString, note);
+    ScopedWorkDir work;
+    makeGraftalDir();
+    QVERIFY(Graftal::create(4, QStringLiteral("Sward"))->save());
+    const QByteArray xml = testsupport::readBytes("graftals/Sward.xml");
+    const QString path = "graftals/Sward.variation.json";
+    QVERIFY(file == "link" ? testsupport::writeBytes("good.json", variationOf({0.5}).toJson()) &&
+                                 QFile::link(work.file("good.json"), path)
+                           : testsupport::writeBytes(path, file));
+    QString error;
+    auto g = Graftal::load(QStringLiteral("Sward"), error);
+    QCOMPARE(g->variation(), variationOf(read));
+    QCOMPARE(g->loadWarnings().join(' ').contains(note), true);
+    QCOMPARE(g->loadWarnings().isEmpty(), note.isEmpty());
+    QVERIFY(!g->hasUnsavedChanges() && g->save());
+    QCOMPARE(testsupport::readBytes(path), file == "link" ? variationOf({0.5}).toJson() : file);
+    if (file == "link")
+        return;
+    g->setVariation(variationOf({0, 0, 5}));
+    QVERIFY(g->save());
+    QCOMPARE(testsupport::readBytes(path), variationOf({0, 0, 5}).toJson());
+    g->setVariation({});
+    QVERIFY(g->save());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(testsupport::readBytes("graftals/Sward.xml"), xml);
 }
 
 QTEST_MAIN(TestGraftal)

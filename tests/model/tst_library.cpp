@@ -132,6 +132,8 @@ void TestLibrary::killedAtAnyStepOfARename()
 {
     ScopedWorkDir work;
     copyLeafAs("Leaf");
+    const GraftalVariation varied{0.25, 0.1, 20, 12, 0.3};
+    QVERIFY(writeBytes("graftals/Leaf.variation.json", varied.toJson()));
     int instants = 0;
     const auto keep = [&] {
         const QString dir = QStringLiteral("at-kill/%1/graftals").arg(instants++);
@@ -171,6 +173,7 @@ void TestLibrary::killedAtAnyStepOfARename()
             Graftal *g = s.library.listedGraftals().first();
             QCOMPARE(g->levels().size(), 4);
             QVERIFY(samePixels(g->levels()[3].first.toImage(), sampleTexture(3)));
+            QCOMPARE(g->variation(), varied);
             QVERIFY(s.problems.isEmpty());
             s.rename(g, "Moss");
             s.quit();
@@ -739,9 +742,11 @@ void TestLibrary::graftalsDuplicatedAndRemovedAcrossARestart()
         moss->addLevel();
         s.draw(moss, 0, Qt::red);
         s.draw(moss, 1, Qt::blue);
+        moss->setVariation({0.3, 0, 10, 0, 0});
         s.quit();
     }
     const QStringList mossFiles = onDisk();
+    QVERIFY(mossFiles.contains("Moss.variation.json"));
     {
         Session s;
         Graftal *moss = s.graftal("Moss");
@@ -765,6 +770,7 @@ void TestLibrary::graftalsDuplicatedAndRemovedAcrossARestart()
     QCOMPARE(copy->id(), copyId);
     QCOMPARE(colourOf(copy, 0), QColor(Qt::red));
     QCOMPARE(colourOf(copy, 1), QColor(Qt::blue));
+    QCOMPARE(copy->variation(), GraftalVariation({0.3, 0, 10, 0, 0}));
     qputenv("HOME", home);
     data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
 }

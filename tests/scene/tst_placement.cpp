@@ -7,6 +7,7 @@
 #include "TreeManager.h"
 
 #include <QDataStream>
+#include <QSet>
 #include <QTreeWidget>
 #include <cmath>
 #include <set>
@@ -80,6 +81,7 @@ private slots:
     void instancesAreFiledByMeshAndGraftal();
     void quadFollowsTheSurfaceAngle_data();
     void quadFollowsTheSurfaceAngle();
+    void variationIsSeededByPlace();
     void densityStrokeCountsFromThePress();
     void densityStrokeLeavesOthersAlone();
     void densityFaceChoice();
@@ -196,6 +198,35 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     // The default range leaves every facing as it is, bit for bit: today's quads.
     for (int i = -1000; i <= 1000; ++i)
         QCOMPARE(FadeRange{}.onDefaultRange(i / 1000.0), i / 1000.0);
+}
+
+// Each instance varies by where it stands, within the graftal's amounts: the same place
+// gives the same quad, other places others; back at none the quad is the graftal's own.
+void TestPlacement::variationIsSeededByPlace()
+{
+    const MeshFace floor({0, 0, 0}, {10, 0, 0}, {0, 10, 0}, 2, 7); // normal +z
+    auto g = Graftal::create(1, "g");
+    const Vector3 viewDir = Vector3(0, 1, -0.2).normalized();
+    const GraftalInstance plainOne(&floor, {0.2, 0.3}, g.get());
+    const GraftalInstance::Quad plain = plainOne.quad(viewDir);
+    g->setVariation({0.3, 0.5, 25, 0, 0});
+    QSet<double> sizes, leans;
+    for (int i = 1; i <= 100; ++i) {
+        const GraftalInstance one(&floor, {0.2, 0.001 * i}, g.get()), twin(&floor, {0.2, 0.001 * i}, g.get());
+        const GraftalInstance::Quad q = one.quad(viewDir), t = twin.quad(viewDir);
+        QVERIFY(std::equal(q.corners, q.corners + 4, t.corners));
+        const double width = std::sqrt((q.corners[1] - q.corners[0]).lengthSquared() /
+                                       (plain.corners[1] - plain.corners[0]).lengthSquared());
+        const double lean = std::acos(std::min(1.0, (q.corners[3] - q.corners[0]).z / (2 * q.size)));
+        QVERIFY(std::abs(q.size / plain.size - 1) <= 0.3 + 1e-9 && lean <= 25 * M_PI / 180 + 1e-9);
+        QVERIFY(std::abs(width * plain.size / q.size - 1) <= 0.5 + 1e-9);
+        sizes.insert(q.size);
+        leans.insert(std::round(lean * 180 / M_PI));
+    }
+    QVERIFY(sizes.size() == 100 && leans.size() > 15);
+    g->setVariation({});
+    const GraftalInstance::Quad back = plainOne.quad(viewDir);
+    QVERIFY(std::equal(back.corners, back.corners + 4, plain.corners) && !plainOne.variation());
 }
 
 void TestPlacement::densityStrokeCountsFromThePress()

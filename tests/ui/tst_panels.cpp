@@ -374,6 +374,19 @@ void TestPanels::propertiesPanelClampsAndCommits()
     QTest::keyClicks(properties.baseSizeField(), QStringLiteral("99"));
     QTest::keyClick(properties.baseSizeField(), Qt::Key_Return);
     QVERIFY(g->baseSize() <= 20.0);
+
+    // The variation below it, in per cent and degrees; an amount with more digits than its
+    // field shows stays unless edited.
+    g->setVariation({0.3333, 0, 0, 0, 0});
+    properties.graftalSelected(g.get());
+    const qsizetype before = configured.size();
+    emit properties.sizeVariationField()->editingFinished();
+    QCOMPARE(g->variation().size, 0.3333);
+    for (QDoubleSpinBox *field : {properties.widthVariationField(), properties.leanField(),
+                                  properties.hueVariationField(), properties.valueVariationField()})
+        field->setValue(20), emit field->editingFinished();
+    QCOMPARE(g->variation(), GraftalVariation({0.3333, 0.2, 20, 20, 0.2}));
+    QCOMPARE(configured.size(), before + 4); // one for each change
 }
 
 void TestPanels::nameFieldRefusesControlCharacters()

@@ -11,6 +11,7 @@
 #include "RenderSettings.h"
 #include "OffscreenTarget.h"
 #include "SceneRenderer.h"
+#include "TreeManager.h"
 
 #include <QPainter>
 #include <QSet>
@@ -143,6 +144,7 @@ private slots:
     void graftalTexturesHaveNoDarkFringes();
     void finishedFrames_data();
     void finishedFrames();
+    void variedGraftalsLookAlikeEverywhere();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -422,6 +424,35 @@ void TestStyles::finishedFrames()
         QVERIFY2(std::abs(twice - view) < 0.05,
                  qPrintable(QStringLiteral("%1 red in the view, %2 at twice its size").arg(view).arg(twice)));
     }
+}
+
+// Varied graftals look the same in the window, in a picture of the same view and after the
+// graftal and the scene are saved and read again: each instance's variation comes from
+// where it stands.
+void TestStyles::variedGraftalsLookAlikeEverywhere()
+{
+    testsupport::SphereView v({Qt::red});
+    v.scene()->style.shading = Shading::Toon;
+    v.scene()->style.antialiasing = false; // the window's frame is then the picture's
+    Graftal *g = v.graftals.first();
+    dress(v, g, 0, 2);
+    const GraftalVariation amounts{0.3, 0.2, 15, 40, 0.3};
+    g->setVariation(amounts);
+    const QImage picture = pictureOf(v, [](RenderSettings &) {});
+    QCOMPARE(v.view.grabFramebuffer().convertToFormat(QImage::Format_RGB32), picture);
+
+    QDir().mkdir(Graftal::Directory);
+    QVERIFY(v.library->saveGraftal(g) && v.scene()->saveStateTo("scenes/sphere.dat"));
+    v.scene()->removeInstancesOf(g); // nothing is left pointing at the library's graftals
+    TreeManager::destroyInstance();
+    v.library = TreeManager::instance(&v.tree);
+    QVERIFY(v.library->loadAllGraftals());
+    v.scene()->setGraftalLookup(v.library);
+    QCOMPARE(v.library->listedGraftals().first()->variation(), amounts);
+    v.view.currentGraftalChanged(v.library->listedGraftals().first());
+    QString error;
+    QVERIFY2(v.scene()->loadStateFrom("scenes/sphere.dat", error), qPrintable(error));
+    QCOMPARE(pictureOf(v, [](RenderSettings &) {}), picture);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestStyles)
