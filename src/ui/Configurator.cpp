@@ -59,7 +59,7 @@ void Configurator::setupTabs()
         spin->setRange(0.0, most);
         spin->setDecimals(1);
         spin->setSingleStep(suffix == QLatin1String(" %") ? 5.0 : 1.0);
-        spin->setPrefix(QStringLiteral("± "));
+        spin->setPrefix(column == 1 ? QStringLiteral("± ") : QStringLiteral("hue ± "));
         spin->setSuffix(suffix);
         spin->setToolTip(tip);
         if (!label.isEmpty())
