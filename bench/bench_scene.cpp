@@ -180,6 +180,52 @@ void spreadGraftals(Scene *scene, Graftal *g, int count)
     scene->endDensityStroke();
 }
 
+// "Paint density" at radius 100 along a path over 100,000 graftals spread on the model: a
+// stroke that fills, the same stroke again, and one that thins to half the density.
+void densityFigures(Scene *scene, Graftal *g, QPoint middle)
+{
+    // A density at which a circle of radius 100 on the model wants about 3,000 graftals.
+    double density = 1.0;
+    for (int tries = 0; tries < 24; ++tries) {
+        scene->beginStroke();
+        const int n = scene->paintDensityAt(middle.x(), middle.y() - 300, 100, density, false);
+        scene->endStroke();
+        scene->undo();
+        if (n >= 300) {
+            density *= 3000.0 / n;
+            break;
+        }
+        density *= 10.0;
+    }
+    spreadGraftals(scene, g, 100000);
+    const auto stroke = [&](double perUnit, bool thin, int &changed) {
+        std::vector<double> times;
+        scene->beginStroke();
+        for (int event = 0; event < 41; ++event) {
+            const double t = threadCpuMs();
+            changed += scene->paintDensityAt(middle.x() - 400 + event * 20, middle.y() + event * 2,
+                                             100, perUnit, thin);
+            times.push_back(threadCpuMs() - t);
+        }
+        const double t = threadCpuMs();
+        scene->endStroke();
+        const double end = threadCpuMs() - t;
+        const double longest = *std::max_element(times.begin(), times.end());
+        std::printf(
+            "  median %.3f ms CPU, longest %.3f ms (target < 2), end of the stroke %.2f ms\n",
+            medianOf(times), longest, end);
+    };
+    int added = 0, again = 0, thinned = 0;
+    std::printf("density brush, radius 100, 41 events 20 px apart, %.4g graftals per unit^2:\n",
+                density);
+    stroke(density, false, added);
+    std::printf("  filling: %d graftals added\n", added);
+    stroke(density, false, again);
+    std::printf("  the same path again: %d added\n", again);
+    stroke(density / 2, true, thinned);
+    std::printf("  thinning to half (Shift): %d taken off\n", -thinned);
+}
+
 // The brush, the eraser and the history on 100,000 graftals (rendering excluded).
 void brushFigures(GLRender &view, Graftal *g)
 {
@@ -239,6 +285,8 @@ void brushFigures(GLRender &view, Graftal *g)
     std::printf("erase event taking %d of %d graftals off at once: %.2f ms CPU; end of the "
                 "stroke (its history step) %.2f ms\n",
                 removed, sprayed, eraseAll, threadCpuMs() - t);
+
+    densityFigures(scene, g, middle);
 
     spreadGraftals(scene, g, 100000);
     std::vector<double> undo, redo;

@@ -2,12 +2,14 @@
 
 #include <QFileInfo>
 #include <QMainWindow>
+#include <cmath>
 
 namespace {
 const QString Geometry = QStringLiteral("window/geometry");
 const QString State = QStringLiteral("window/state");
 const QString Radius = QStringLiteral("view/brushRadius");
 const QString Rate = QStringLiteral("view/sprayRate");
+const QString Density = QStringLiteral("view/brushDensity");
 const QString Folder = QStringLiteral("models/lastFolder");
 const QString Recent = QStringLiteral("models/recent");
 } // namespace
@@ -50,6 +52,18 @@ void AppSettings::saveBrush(int radius, int rate)
 {
     store.setValue(Radius, radius);
     store.setValue(Rate, rate);
+}
+
+double AppSettings::brushDensity(double fallback) const
+{
+    bool ok = false;
+    const double value = store.value(Density).toDouble(&ok);
+    return ok && std::isfinite(value) && value >= 0.0 ? value : fallback;
+}
+
+void AppSettings::saveBrushDensity(double density)
+{
+    store.setValue(Density, density);
 }
 
 QString AppSettings::lastModelFolder() const

@@ -23,6 +23,9 @@ public:
     int brushRadius(int fallback) const;
     int sprayRate(int fallback) const;
     void saveBrush(int radius, int rate);
+    // "Paint density"'s graftals per square unit; `fallback` where nothing was saved.
+    double brushDensity(double fallback) const;
+    void saveBrushDensity(double density);
 
     QString lastModelFolder() const;
     // The newest first; at most MaxRecentModels, each once.

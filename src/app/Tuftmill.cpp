@@ -18,6 +18,7 @@
 #include "UpAxis.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QColorDialog>
 #include <QCloseEvent>
@@ -177,6 +178,10 @@ void Tuftmill::connectPanels()
     // The brush and the scene's undo history.
     connect(ui.brushRadiusBox, &QSpinBox::valueChanged, ui.view, &GLRender::setBrushRadius);
     connect(ui.sprayRateBox, &QSpinBox::valueChanged, ui.view, &GLRender::setSprayRate);
+    connect(ui.brushDensityBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setBrushDensity);
+    connect(ui.modeGroup, &QActionGroup::triggered, this, [this](QAction *mode) {
+        ui.brushDensityAction->setVisible(mode->data().toInt() == GLRender::DensityBrushMode);
+    });
     connect(ui.graftalScaleBox, &QDoubleSpinBox::valueChanged, ui.view, &GLRender::setGraftalScale);
     connect(ui.view, &GLRender::styleShown, this, &Tuftmill::showViewStyle);
     connect(ui.view, &GLRender::sceneStatusChanged, this, &Tuftmill::updateTitle);
@@ -281,6 +286,7 @@ void Tuftmill::restoreSettings()
 {
     ui.brushRadiusBox->setValue(settings->brushRadius(ui.brushRadiusBox->value()));
     ui.sprayRateBox->setValue(settings->sprayRate(ui.sprayRateBox->value()));
+    ui.brushDensityBox->setValue(settings->brushDensity(ui.brushDensityBox->value()));
     mainMenu->showRecentModels(settings->recentModels());
 }
 
@@ -442,6 +448,7 @@ void Tuftmill::closeEvent(QCloseEvent *event)
     if (settings) {
         settings->saveWindow(*this);
         settings->saveBrush(ui.brushRadiusBox->value(), ui.sprayRateBox->value());
+        settings->saveBrushDensity(ui.brushDensityBox->value());
     }
     event->accept();
 }

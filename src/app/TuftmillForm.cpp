@@ -131,6 +131,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
         {GLRender::OrbitMode, "Orbit camera around model", ":/icons/orbit.png"},
         {3, "Paint graftals on object", ":/icons/airbrush.png"},
         {4, "Increase mesh density", ":/icons/3uparrow.png"},
+        {GLRender::DensityBrushMode, "Paint density", ":/icons/paint_density.png"},
         {GLRender::EraseMode, "Erase graftals from object", ":/icons/erase_graftals.png"},
     };
     for (const auto &mode : modes) {
@@ -144,6 +145,8 @@ void TuftmillClass::setupUi(Tuftmill *w)
     }
     viewToolBar->widgetForAction(modeGroup->actions()[1])
         ->setAccessibleName(QStringLiteral("Orbit camera around model"));
+    viewToolBar->widgetForAction(modeGroup->actions()[4])
+        ->setAccessibleName(QStringLiteral("Paint density"));
     // The brush of painting and erasing.
     auto spinBox = [&](const QString &name, int maximum, const QString &affix, bool prefix) {
         auto *box = new QSpinBox(viewToolBar);
@@ -157,6 +160,19 @@ void TuftmillClass::setupUi(Tuftmill *w)
     };
     brushRadiusBox = spinBox(QStringLiteral("Brush radius"), Scene::MaxBrushRadius,
                              QStringLiteral(" px"), false);
+    // What "Paint density" fills to, shown while it is the tool.
+    brushDensityBox = new QDoubleSpinBox(viewToolBar);
+    brushDensityBox->setRange(0.0, GLRender::MaxBrushDensity);
+    brushDensityBox->setDecimals(3);
+    brushDensityBox->setStepType(QAbstractSpinBox::AdaptiveDecimalStepType);
+    brushDensityBox->setValue(1.0);
+    brushDensityBox->setSuffix(QString::fromUtf8(" per unit\u00b2"));
+    brushDensityBox->setAccessibleName(QStringLiteral("Density"));
+    brushDensityBox->setToolTip(
+        QStringLiteral("Density: graftals per square unit of the model's surface "
+                       "(Shift+drag thins to it)"));
+    brushDensityAction = viewToolBar->addWidget(brushDensityBox);
+    brushDensityAction->setVisible(false);
     sprayRateBox = spinBox(QStringLiteral("Spray rate"), Scene::MaxSprayRate,
                            QString::fromUtf8("\u00d7 "), true);
     viewToolBar->addSeparator();

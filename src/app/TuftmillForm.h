@@ -41,6 +41,8 @@ struct TuftmillClass
     QActionGroup *modeGroup = nullptr;
     QSpinBox *brushRadiusBox = nullptr;
     QSpinBox *sprayRateBox = nullptr;
+    QDoubleSpinBox *brushDensityBox = nullptr; // "Paint density"'s graftals per square unit
+    QAction *brushDensityAction = nullptr;     // its place in the tool row
     QAction *undoSceneAction = nullptr;
     QAction *redoSceneAction = nullptr;
     QAction *saveSceneAction = nullptr;

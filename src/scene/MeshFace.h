@@ -20,6 +20,9 @@ public:
     Vertex vertex(int k) const { return Vertex(corners[k].x, corners[k].y, corners[k].z); }
     // The point at barycentric (u, v): corner 0 + u edge1 + v edge2, with the face normal.
     Vertex pointAt(double u, double v) const;
+    // The barycentric (u, v) of a point of the face's plane, the inverse of pointAt; false
+    // for a degenerate face or numbers that are not finite.
+    bool barycentricOf(const Vector3 &point, double &u, double &v) const;
 };
 
 #include <type_traits>

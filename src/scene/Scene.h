@@ -216,6 +216,16 @@ public:
     // origin at the top left; false when it lies behind the eye.
     bool projectToWindow(const Vector3 &point, QPointF &window) const;
 
+    // ---- density brush ----
+    // Graftals one density event places at most; the events after it place the rest.
+    static constexpr int MaxDensityPlacements = 2000;
+    // Fills the surface under the circle of `radius` device pixels around window pixel
+    // (x, y) with the current graftal up to `density` graftals per square unit of the
+    // model's surface, counting those of it already standing there; `thin` takes them off
+    // down to the density instead. Only what shows under the circle counts and changes.
+    // Returns how many were added (taken off: negative).
+    int paintDensityAt(int x, int y, int radius, double density, bool thin);
+
     // ---- strokes and their history ----
     // A stroke runs from a press to its release; what it changes is one step of the
     // history. Beginning a stroke while one runs ends that one first.
@@ -308,6 +318,12 @@ private:
     // The flat list waits to be rebuilt (during an erase stroke).
     bool flatListStale = false;
     BrushIndex eraseIndex;
-    // Graftals an erase stroke took off; they live until its end.
+    // Graftals an erase or density stroke took off; they live until its end.
     InstanceList erased;
+    DensityFiling densityFiling;
+    DensityStroke densityStroke;
+    // Files the current graftal's instances on the mesh by face, once per filing.
+    void fileForDensity(int mesh);
+    // Takes the instances off their lists as the eraser does.
+    void takeOffForDensity(const std::vector<GraftalInstance *> &going);
 };

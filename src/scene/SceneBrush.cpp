@@ -27,17 +27,8 @@ public:
         if (std::abs(across) < 1e-300)
             return middle; // seen edge on, or a degenerate face
         const double t = Vector3::dot(face.normal, face.corners[0] - nearPoint) / across;
-        const Vector3 d = nearPoint + t * ray - face.corners[0];
-        const double e11 = Vector3::dot(face.edge1, face.edge1);
-        const double e12 = Vector3::dot(face.edge1, face.edge2);
-        const double e22 = Vector3::dot(face.edge2, face.edge2);
-        const double d1 = Vector3::dot(d, face.edge1), d2 = Vector3::dot(d, face.edge2);
-        const double det = e11 * e22 - e12 * e12;
-        if (!(std::abs(det) > 0.0))
-            return middle;
-        double u = (e22 * d1 - e12 * d2) / det;
-        double v = (e11 * d2 - e12 * d1) / det;
-        if (!std::isfinite(u) || !std::isfinite(v))
+        double u, v;
+        if (!face.barycentricOf(nearPoint + t * ray, u, v))
             return middle;
         // The pixel's centre may lie a hair outside the face the picture shows there.
         u = std::max(0.0, u);
@@ -139,15 +130,9 @@ void Scene::prepareEraser()
             const GraftalInstance *instance = list[place].get();
             if (instance->graftal() != graftal)
                 continue;
-            const Vector3 &p = instance->position;
-            // Clip coordinates; w is the distance in front of the eye.
-            const double w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
-            if (!(w > 0.0))
+            double wx, wy;
+            if (!windowPoint(m, instance->position, pick.width, pick.height, wx, wy))
                 continue; // behind the eye
-            const double cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
-            const double cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
-            const double wx = (cx + 1.0) * 0.5 * pick.width;
-            const double wy = (1.0 - cy) * 0.5 * pick.height;
             if (!(wx >= 0.0 && wy >= 0.0 && wx < pick.width && wy < pick.height))
                 continue; // off screen: never under the brush
             index.anchors.push_back({float(wx), float(wy), instance->face(), slot, quint32(place)});

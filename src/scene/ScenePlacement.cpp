@@ -38,6 +38,8 @@ void Scene::clearInstances()
     removedInstances.clear();
     erased.clear();
     eraseIndex.reset();
+    densityFiling.reset();
+    densityStroke.reset();
     ++instancesRevision;
     densityMeshIndex = -1;
     densityStroking = false;

@@ -8,6 +8,7 @@ void Scene::beginStroke()
     if (history.recording())
         endStroke();
     history.beginStroke();
+    densityStroke.reset();
 }
 
 void Scene::endStroke()
@@ -15,6 +16,7 @@ void Scene::endStroke()
     // The history reads what the stroke took off before any of it is destroyed.
     history.endStroke(instancesByKeyMap);
     endDensityStroke();
+    densityStroke.reset();
     erased.clear();
     if (flatListStale) {
         allInstanceList = collectInstances();

@@ -76,7 +76,7 @@ void GLRender::updateCursor()
     // The pointer tells that a model is on its way, or what a drag will do.
     if (loadingModel())
         setCursor(Qt::BusyCursor);
-    else if (mouseMode == PaintMode || mouseMode == EraseMode)
+    else if (brushMode())
         setCursor(brushCursor(radius, devicePixelRatioF(), mouseMode == EraseMode));
     else if (mouseMode == DensityMode)
         setCursor(Qt::SizeVerCursor);
@@ -214,14 +214,18 @@ void GLRender::refreshTextures()
     update();
 }
 
-void GLRender::brushUnder(const QPoint &widgetPos)
+void GLRender::brushUnder(const QPoint &widgetPos, Qt::KeyboardModifiers modifiers)
 {
     const QPoint device = toDevicePixels(widgetPos);
     if (!theScene->strokeRunning())
         theScene->beginStroke();
     if (mouseMode == PaintMode)
         theScene->sprayAt(device.x(), device.y(), radius, rate);
-    else if (theScene->eraseAt(device.x(), device.y(), radius) == 0)
+    else if (mouseMode == DensityBrushMode) {
+        const bool thin = modifiers & Qt::ShiftModifier;
+        if (theScene->paintDensityAt(device.x(), device.y(), radius, density, thin) == 0)
+            return;
+    } else if (theScene->eraseAt(device.x(), device.y(), radius) == 0)
         return;
     update();
 }
@@ -246,8 +250,8 @@ void GLRender::mousePressEvent(QMouseEvent *event)
     } else if (mouseMode == OrbitMode) {
         orbit.press(*theScene, event->button(), toDevicePixels(pos));
         updateCursor();
-    } else if (mouseMode == PaintMode || mouseMode == EraseMode) {
-        brushUnder(pos);
+    } else if (brushMode()) {
+        brushUnder(pos, event->modifiers());
     } else if (mouseMode == DensityMode) {
         const QPoint device = toDevicePixels(pos);
         theScene->beginStroke();
@@ -261,8 +265,8 @@ void GLRender::mouseMoveEvent(QMouseEvent *event)
         return;
     const QPoint pos = event->position().toPoint();
     delta = pos - pressPos;
-    if (mouseMode == PaintMode || mouseMode == EraseMode)
-        brushUnder(pos);
+    if (brushMode())
+        brushUnder(pos, event->modifiers());
     else if (mouseMode == DensityMode)
         theScene->updateDensityStroke(pressPos.y() - pos.y());
     else if (mouseMode == OrbitMode)

@@ -38,7 +38,10 @@ public:
         PaintMode = 3,
         DensityMode = 4,
         EraseMode = 8,
-        OrbitMode = 12
+        OrbitMode = 12,
+        // "Paint density": the brush fills the surface under it up to a density, or with
+        // Shift thins it down to that.
+        DensityBrushMode = 16
     };
     // Data of the view toolbar's actions beyond the modes.
     enum ActionData
@@ -106,6 +109,9 @@ public:
     // The brush of the paint and erase modes: radius in device pixels, graftals per event.
     int brushRadius() const { return radius; }
     int sprayRate() const { return rate; }
+    // What "Paint density" fills to: graftals per square unit of the model's surface.
+    double brushDensity() const { return density; }
+    static constexpr double MaxBrushDensity = 1e9;
     // Draws the view off screen at twice its size in device pixels and writes it as a
     // PNG, whole or not at all; false with the reason.
     bool exportImage(const QString &path, QString &error)
@@ -144,6 +150,7 @@ signals:
 public slots:
     void setBrushRadius(int pixels);
     void setSprayRate(int graftals);
+    void setBrushDensity(double graftalsPerUnit);
     void undoSceneChange() { stepHistory(false); }
     void redoSceneChange() { stepHistory(true); }
     void dispatchAction(QAction *action);
@@ -199,8 +206,13 @@ private:
     void showFailure();
     void updateHint();
     void updateCursor();
-    // Sprays or erases with the brush under a widget position and repaints.
-    void brushUnder(const QPoint &widgetPos);
+    // Sprays, erases or paints density with the brush under a widget position and
+    // repaints; Shift makes the density brush thin.
+    void brushUnder(const QPoint &widgetPos, Qt::KeyboardModifiers modifiers);
+    bool brushMode() const
+    {
+        return mouseMode == PaintMode || mouseMode == EraseMode || mouseMode == DensityBrushMode;
+    }
     void modelLoadEnded(bool loaded);
     // Undoes or redoes one step of the scene's history.
     void stepHistory(bool forward);
@@ -230,6 +242,7 @@ private:
     OrbitDrag orbit;
     int radius = 1;
     int rate = 1;
+    double density = 1.0;
     int announcedUndo = -1;
     int announcedRedo = -1;
     bool renderFrameToggled = false;

@@ -29,6 +29,7 @@ void GLRender::dispatchAction(QAction *action)
     case PaintMode:
     case DensityMode:
     case EraseMode:
+    case DensityBrushMode:
         mouseMode = action->data().toInt();
         action->setChecked(true);
         updateCursor();
@@ -105,6 +106,12 @@ void GLRender::setBrushRadius(int pixels)
 void GLRender::setSprayRate(int graftals)
 {
     rate = std::clamp(graftals, 1, Scene::MaxSprayRate);
+}
+
+void GLRender::setBrushDensity(double graftalsPerUnit)
+{
+    if (std::isfinite(graftalsPerUnit))
+        density = std::clamp(graftalsPerUnit, 0.0, MaxBrushDensity);
 }
 
 void GLRender::stepHistory(bool forward)

@@ -277,6 +277,7 @@ void TestDesktop::settingsLastAcrossARestart()
         QTRY_COMPARE(first.geometry().size(), placed.size());
         first.form().brushRadiusBox->setValue(23);
         first.form().sprayRateBox->setValue(4);
+        first.form().brushDensityBox->setValue(12.5);
         QVERIFY(first.form().view->openModel(QStringLiteral("two.3ds")));
         QVERIFY(first.close());
         TreeManager::destroyInstance();
@@ -287,6 +288,8 @@ void TestDesktop::settingsLastAcrossARestart()
     QVERIFY(!(second.windowState() & Qt::WindowMaximized));
     QCOMPARE(second.form().brushRadiusBox->value(), 23);
     QCOMPARE(second.form().sprayRateBox->value(), 4);
+    QCOMPARE(second.form().brushDensityBox->value(), 12.5);
+    QCOMPARE(second.form().view->brushDensity(), 12.5);
     QCOMPARE(AppSettings().lastModelFolder(), work.path());
     const QList<QAction *> recent = second.menu().recentMenu->actions();
     QCOMPARE(recent.value(0)->text(), QStringLiteral("two.3ds"));

@@ -104,8 +104,10 @@ void TestMainWindow::toolbarsCarryTheirActions()
         {12, "Orbit camera around model", true},
         {3, "Paint graftals on object", true},
         {4, "Increase mesh density", true},
+        {16, "Paint density", true},
         {8, "Erase graftals from object", true},
         {-1, "Brush radius", false},
+        {-2, "Density", false},
         {-1, "Spray rate", false},
         {0, nullptr, false},
         {9, "Undo scene change", false},
@@ -132,6 +134,14 @@ void TestMainWindow::toolbarsCarryTheirActions()
         const QString text = QString::fromUtf8(expected[i].text);
         if (QWidget *button = ui.viewToolBar->widgetForAction(view[i]); expected[i].data > 11)
             QCOMPARE(button->accessibleName(), text);
+        if (expected[i].data == -2) { // "Paint density"'s, from 0 graftals per square unit
+            auto *box = qobject_cast<QDoubleSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
+            QVERIFY2(box, expected[i].text);
+            QCOMPARE(box->accessibleName(), QString::fromLatin1(expected[i].text));
+            QCOMPARE(box->value(), 1.0);
+            QCOMPARE(box->minimum(), 0.0);
+            continue;
+        }
         if (expected[i].data < 0) { // the brush's spin boxes, named for screen readers
             auto *box = qobject_cast<QSpinBox *>(ui.viewToolBar->widgetForAction(view[i]));
             QVERIFY2(box, expected[i].text);
@@ -139,7 +149,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
             QCOMPARE(box->toolTip(), QString::fromLatin1(expected[i].text));
             QCOMPARE(box->value(), 1);
             QCOMPARE(box->minimum(), 1);
-            QCOMPARE(box->maximum(), i == 7 ? 200 : 50);
+            QCOMPARE(box->maximum(), i == 8 ? 200 : 50);
             continue;
         }
         QCOMPARE(view[i]->text(), text);
@@ -186,7 +196,7 @@ void TestMainWindow::modeGroupIsExclusive()
     ScopedWorkDir work;
     Tuftmill window;
     QList<QAction *> modes = window.form().modeGroup->actions();
-    QCOMPARE(modes.size(), 5);
+    QCOMPARE(modes.size(), 6);
     // The view starts in the camera mode, and its action says so.
     QCOMPARE(window.form().view->mode(), int(GLRender::CameraMode));
     QVERIFY(modes[0]->isChecked());
@@ -200,10 +210,20 @@ void TestMainWindow::modeGroupIsExclusive()
     modes[0]->trigger();
     QVERIFY(modes[0]->isChecked());
     QVERIFY(!modes[2]->isChecked());
-    modes[3]->trigger(); // the eraser is a mode of its own
-    QVERIFY(modes[3]->isChecked());
+    modes[4]->trigger(); // the eraser is a mode of its own
+    QVERIFY(modes[4]->isChecked());
     QVERIFY(!modes[0]->isChecked());
     QCOMPARE(window.form().view->mode(), int(GLRender::EraseMode));
+    // "Paint density" stands beside "Increase mesh density", its density shown with it.
+    QCOMPARE(modes[3]->text(), QStringLiteral("Paint density"));
+    QVERIFY(!window.form().brushDensityAction->isVisible());
+    modes[3]->trigger();
+    QCOMPARE(window.form().view->mode(), int(GLRender::DensityBrushMode));
+    QVERIFY(window.form().brushDensityAction->isVisible());
+    window.form().brushDensityBox->setValue(2.5);
+    QCOMPARE(window.form().view->brushDensity(), 2.5);
+    modes[0]->trigger();
+    QVERIFY(!window.form().brushDensityAction->isVisible());
 }
 
 void TestMainWindow::f12TogglesLibraryAndOtherKeysAreConsumed()

@@ -39,6 +39,27 @@ inline ModelBuilder twoMeshModel()
     return b;
 }
 
+// A square sheet of `size` units in the XZ plane facing the start view, of cells x cells
+// squares of two triangles each, leaning back by `slope` (y = slope z).
+inline ModelBuilder sheetOfCells(float size, int cells, float slope)
+{
+    ModelBuilder b;
+    b.addMaterial(QStringLiteral("green"), 0.1f, 0.6f, 0.1f);
+    ModelBuilder::Mesh &m = b.addMesh(QStringLiteral("sheet"));
+    for (int j = 0; j <= cells; ++j)
+        for (int i = 0; i <= cells; ++i) {
+            const float x = size * (float(i) / cells - 0.5f), z = size * (float(j) / cells - 0.5f);
+            m.addPoint(x, slope * z, z);
+        }
+    const auto at = [&](int i, int j) { return j * (cells + 1) + i; };
+    for (int j = 0; j < cells; ++j)
+        for (int i = 0; i < cells; ++i) {
+            m.addFace(at(i, j), at(i + 1, j), at(i + 1, j + 1), QStringLiteral("green"));
+            m.addFace(at(i, j), at(i + 1, j + 1), at(i, j + 1), QStringLiteral("green"));
+        }
+    return b;
+}
+
 inline QString realModel(const QString &name);
 
 // A shape of the framing tests written into `dir`; its file name, empty for an unknown

@@ -18,9 +18,18 @@ namespace testsupport {
 
 // A 400 x 300 view on a green sphere, come close, with a graftal library connected to it,
 // in a fresh working directory. Each graftal given is solid in its colour, base size 1.5;
-// the last one given is selected.
+// the last one given is selected. Another model may take the sphere's place, saved as
+// `file` and seen after `notches` turns of the wheel towards it.
 struct SphereView
 {
+    static ModelBuilder ball()
+    {
+        ModelBuilder b;
+        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
+        b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
+        return b;
+    }
+
     ScopedWorkDir work;
     QTreeWidget tree;
     TreeManager *library = nullptr;
@@ -30,7 +39,8 @@ struct SphereView
 
     QList<Graftal *> graftals;
 
-    explicit SphereView(std::initializer_list<QColor> colours)
+    explicit SphereView(std::initializer_list<QColor> colours, const ModelBuilder &model = ball(),
+                        const QString &file = QStringLiteral("sphere.3ds"), int notches = 40)
     {
         QDir().mkdir("scenes");
         view.setSession(&session);
@@ -41,10 +51,7 @@ struct SphereView
                          &GLRender::currentGraftalChanged);
         QObject::connect(library, &TreeManager::reloadTextures, &view,
                          &GLRender::bindTexturesForGraftal);
-        ModelBuilder b;
-        b.addMaterial("green", 0.1f, 0.6f, 0.1f);
-        b.addSphere("ball", {0, 0, 0}, 10, 24, 32, "green");
-        b.save("sphere.3ds");
+        model.save(file);
         view.resize(400, 300);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -57,9 +64,9 @@ struct SphereView
             library->graftalPixmapChanged(g);
             graftals.append(g);
         }
-        QVERIFY(view.openModel("sphere.3ds"));
-        // Come close with the wheel: 40 notches of 15 units.
-        for (int i = 0; i < 40; ++i) {
+        QVERIFY(view.openModel(file));
+        // Come close with the wheel: notches of 15 units.
+        for (int i = 0; i < notches; ++i) {
             QWheelEvent wheel(QPointF(centre), view.mapToGlobal(QPointF(centre)), QPoint(),
                               QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
                               false);

@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -75,6 +76,94 @@ struct Brushing : testsupport::SphereView
                scene()->pickFace(int(w.x()), int(w.y())) == i->face();
     }
 };
+
+// A view on a sheet of 20 x 20 units with a blue and a red graftal; the red one is selected.
+struct DensityPainting : testsupport::SphereView
+{
+    static constexpr float Size = 20.0f;
+    float slope;
+
+    DensityPainting(float leaning, int cells)
+        : SphereView({Qt::blue, Qt::red}, testsupport::sheetOfCells(Size, cells, leaning),
+                     QStringLiteral("sheet.3ds"), 40),
+          slope(leaning)
+    {
+    }
+    void send(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers)
+    {
+        const bool release = type == QEvent::MouseButtonRelease;
+        QMouseEvent event(type, QPointF(at), view.mapToGlobal(QPointF(at)),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          release ? Qt::NoButton : Qt::LeftButton, modifiers);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+    // One stroke along the path, as the pointer gives it.
+    void stroke(const QList<QPoint> &path, Qt::KeyboardModifiers modifiers = {})
+    {
+        send(QEvent::MouseButtonPress, path.first(), modifiers);
+        for (const QPoint &at : path.mid(1))
+            send(QEvent::MouseMove, at, modifiers);
+        send(QEvent::MouseButtonRelease, path.last(), modifiers);
+    }
+    // Pixels of the view, marked or not.
+    struct Mask
+    {
+        int width, height;
+        std::vector<char> marked;
+        bool at(int x, int y) const
+        {
+            return x >= 0 && y >= 0 && x < width && y < height && marked[size_t(y * width + x)];
+        }
+    };
+    // The pixels within `radius` of a point of the path that show the sheet.
+    Mask brushed(const QList<QPoint> &path, int radius) const
+    {
+        Mask mask{view.width(), view.height(),
+                  std::vector<char>(size_t(view.width() * view.height()))};
+        for (int y = 0; y < mask.height; ++y)
+            for (int x = 0; x < mask.width; ++x)
+                for (const QPoint &c : path)
+                    if ((x - c.x()) * (x - c.x()) + (y - c.y()) * (y - c.y()) <= radius * radius &&
+                        scene()->pickFace(x, y)) {
+                        mask.marked[size_t(y * mask.width + x)] = 1;
+                        break;
+                    }
+        return mask;
+    }
+    // Whether a point of the model shows in the mask, give or take a pixel.
+    bool inMask(const Mask &mask, const Vector3 &point) const
+    {
+        QPointF w;
+        if (!scene()->projectToWindow(point, w))
+            return false;
+        const int x = int(std::floor(w.x())), y = int(std::floor(w.y()));
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (mask.at(x + dx, y + dy))
+                    return true;
+        return false;
+    }
+    // The sheet's surface in the mask, measured on a fine grid of points of the sheet.
+    double areaIn(const Mask &mask) const
+    {
+        constexpr int N = 600;
+        const double each = Size * Size * std::sqrt(1.0 + slope * slope) / (N * N);
+        int inside = 0;
+        for (int j = 0; j < N; ++j)
+            for (int i = 0; i < N; ++i) {
+                const double x = Size * ((i + 0.5) / N - 0.5), z = Size * ((j + 0.5) / N - 0.5);
+                QPointF w;
+                inside += scene()->projectToWindow(Vector3(x, slope * z, z), w) &&
+                          mask.at(int(std::floor(w.x())), int(std::floor(w.y())));
+            }
+        return inside * each;
+    }
+    QByteArray savedState()
+    {
+        act(GLRender::SaveStateAction);
+        return testsupport::readBytes("scenes/sheet.dat");
+    }
+};
 } // namespace
 
 class TestBrush : public QObject
@@ -88,6 +177,8 @@ private slots:
     void undoAndRedoRestoreTheExactLists();
     void historyIsBoundedAndStartsAfreshOnLoads();
     void secondPressNeverAbandonsADensityStroke();
+    void densityBrushFillsWhatItCrosses_data();
+    void densityBrushFillsWhatItCrosses();
     void unsavedChangesAreTracked();
     void exportWritesTwiceTheViewSize();
     void exportFailuresSayWhy();
@@ -344,6 +435,76 @@ void TestBrush::secondPressNeverAbandonsADensityStroke()
     for (int i = 0; i < 4; ++i)
         b.act(GLRender::RedoAction);
     QVERIFY(b.scene()->instanceCount() > 1);
+}
+
+void TestBrush::densityBrushFillsWhatItCrosses_data()
+{
+    QTest::addColumn<float>("slope");
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<double>("density");
+    QTest::newRow("facing, faces larger than the brush's cells") << 0.0f << 10 << 10.0;
+    QTest::newRow("leaning back 60 degrees") << 1.732f << 10 << 10.0;
+    QTest::newRow("faces of a few pixels") << 0.0f << 100 << 10.0;
+    QTest::newRow("sparse: a few graftals per cell") << 0.0f << 10 << 1.0;
+}
+
+void TestBrush::densityBrushFillsWhatItCrosses()
+{
+    QFETCH(float, slope);
+    QFETCH(int, cells);
+    QFETCH(double, density);
+    DensityPainting p(slope, cells);
+    QCOMPARE(p.view.devicePixelRatioF(), 1.0);
+    Random::reseedForTests(7);
+    // Blue graftals sprayed first stay as they are: the brush counts and thins the red.
+    p.view.currentGraftalChanged(p.graftals[0]);
+    p.act(GLRender::PaintMode);
+    p.view.setBrushRadius(40);
+    p.view.setSprayRate(50);
+    p.stroke({p.centre});
+    p.view.currentGraftalChanged(p.graftals[1]);
+    Graftal *red = p.graftals[1];
+    const int blues = p.scene()->instanceCountOf(p.graftals[0]);
+    QCOMPARE(blues, 50);
+
+    constexpr int radius = 30;
+    QList<QPoint> path;
+    for (int x = 110; x <= 290; x += 9) // over the sheet's left edge too
+        path << QPoint(x, 150 + (x - 200) / 6);
+    const DensityPainting::Mask mask = p.brushed(path, radius);
+    const double wanted = density * p.areaIn(mask);
+    QVERIFY2(wanted > 50 * density, qPrintable(QString::number(wanted)));
+    p.act(GLRender::DensityBrushMode);
+    p.view.setBrushRadius(radius);
+    p.view.setBrushDensity(density);
+    const int steps = p.scene()->undoSteps();
+    p.stroke(path);
+    QCOMPARE(p.scene()->undoSteps(), steps + 1);
+    const int once = p.scene()->instanceCountOf(red);
+    QVERIFY2(std::abs(once - wanted) <= std::max(3.0, 0.04 * wanted),
+             qPrintable(QStringLiteral("%1 placed, %2 wanted").arg(once).arg(wanted)));
+    for (const GraftalInstance *i : p.scene()->collectInstances())
+        QVERIFY(i->graftal() != red || p.inMask(mask, i->position));
+    // A second pass over the same path adds next to nothing.
+    p.stroke(path);
+    const int twice = p.scene()->instanceCountOf(red);
+    QVERIFY2(twice - once <= std::max(2.0, 0.03 * once),
+             qPrintable(QStringLiteral("%1, then %2").arg(once).arg(twice)));
+    // Shift thins to the density, taking off only the red.
+    const QByteArray filled = p.savedState();
+    p.view.setBrushDensity(density / 3);
+    p.stroke(path, Qt::ShiftModifier);
+    const int thinned = p.scene()->instanceCountOf(red);
+    QVERIFY2(std::abs(thinned - wanted / 3) <= std::max(3.0, 0.05 * wanted / 3),
+             qPrintable(QStringLiteral("%1 left, %2 wanted").arg(thinned).arg(wanted / 3)));
+    QCOMPARE(p.scene()->instanceCountOf(p.graftals[0]), blues);
+    QCOMPARE(GraftalInstance::liveCount(), p.scene()->instanceCount());
+    QCOMPARE(p.scene()->allInstances().size(), size_t(p.scene()->instanceCount()));
+    // Undo takes back exactly the thinning stroke; redo brings it again.
+    p.act(GLRender::UndoAction);
+    QCOMPARE(p.savedState(), filled);
+    p.act(GLRender::RedoAction);
+    QCOMPARE(p.scene()->instanceCountOf(red), thinned);
 }
 
 void TestBrush::unsavedChangesAreTracked()
