@@ -132,6 +132,7 @@ void TestDesktop::menusHoldTheToolbarsActions_data()
         {"View", "Orbit camera around model", GLRender::OrbitMode},
         {"View", "Paint graftals on object", GLRender::PaintMode},
         {"View", "Increase mesh density", GLRender::DensityMode},
+        {"View", "Paint density", GLRender::DensityBrushMode},
         {"View", "Erase graftals from object", GLRender::EraseMode},
     };
     for (const auto &r : rows)
