@@ -188,6 +188,8 @@ void Tuftmill::connectPanels()
     // The graftal counts stand at the status line's end, beside its messages.
     auto *counts = new QLabel(statusBar());
     counts->setObjectName(QStringLiteral("graftalCounts"));
+    // Graftal names are the artist's text, never markup.
+    counts->setTextFormat(Qt::PlainText);
     statusBar()->addPermanentWidget(counts);
     connect(ui.view, &GLRender::graftalCountsChanged, counts, &QLabel::setText);
     connect(ui.configurator, &Configurator::configurationChanged, ui.view,

@@ -270,8 +270,11 @@ void TuftmillClass::setupUi(Tuftmill *w)
     // Where graftals fade away as their faces turn towards the eye.
     const auto fadeSpin = [&](const QString &name, double low, double value) {
         auto *box = new QDoubleSpinBox(styleToolBar);
-        box->setRange(low, low + 0.95);
+        box->setRange(low, low + 0.99);
         box->setSingleStep(0.05);
+        // A value typed in counts when it is finished: a half-typed "0.5" on the way to
+        // "0.58" must not push the other end away.
+        box->setKeyboardTracking(false);
         box->setDecimals(2);
         box->setValue(value);
         box->setAccessibleName(name);
@@ -282,7 +285,7 @@ void TuftmillClass::setupUi(Tuftmill *w)
         return box;
     };
     fadeFromBox = fadeSpin(QStringLiteral("Fade from"), 0.0, FadeRange::DefaultFrom);
-    fadeToBox = fadeSpin(QStringLiteral("Fade to"), 0.05, FadeRange::DefaultTo);
+    fadeToBox = fadeSpin(QStringLiteral("Fade to"), 0.01, FadeRange::DefaultTo);
     // Which axis of the model's file stands up, and whether back faces are drawn.
     styleToolBar->addSeparator();
     upAxisBox = new QComboBox(styleToolBar);

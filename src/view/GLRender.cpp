@@ -322,7 +322,8 @@ void GLRender::keyPressEvent(QKeyEvent *event)
         theScene->toggleTrail();
     else if (event->key() == Qt::Key_Home)
         frameModel();
-    else if (event->key() == Qt::Key_S && !(event->modifiers() & ~Qt::KeypadModifier))
+    else if (event->key() == Qt::Key_S && !event->isAutoRepeat() &&
+             !(event->modifiers() & ~Qt::KeypadModifier))
         setShowAllGraftals(!showAllGraftals);
     // Ctrl+Z undoes the last stroke; Ctrl+Shift+Z and Ctrl+Y redo it.
     else if (control && event->key() == Qt::Key_Z && !(event->modifiers() & Qt::ShiftModifier))

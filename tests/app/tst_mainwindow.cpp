@@ -426,16 +426,30 @@ void TestMainWindow::styleRowFitsGraftalsAndHomeFramesFromAnywhere()
     // The counts stand at the status line's end, beside its messages.
     QCOMPARE(window.statusBar()->findChild<QLabel *>("graftalCounts")->text(),
              QStringLiteral("0 graftals, 0 of Untitled 1"));
+    // A graftal's name is shown as written, never read as markup.
+    QCOMPARE(window.statusBar()->findChild<QLabel *>("graftalCounts")->textFormat(),
+             Qt::PlainText);
     // The fade's ends never cross: one moved past the other takes it along.
     ui.fadeFromBox->setValue(0.8);
     QCOMPARE(ui.view->scene()->style.fade, (FadeRange{0.8, 0.85}));
     ui.fadeToBox->setValue(0.3);
     QCOMPARE(ui.view->scene()->style.fade, (FadeRange{0.25, 0.3}));
+    // A value typed in counts once it is whole: "0.5" on the way to "0.58" moves nothing.
+    ui.fadeFromBox->setValue(0.55);
+    ui.fadeToBox->setFocus();
+    ui.fadeToBox->selectAll();
+    QTest::keyClicks(ui.fadeToBox, QStringLiteral("0.58"));
+    QTest::keyClick(ui.fadeToBox, Qt::Key_Enter);
+    QCOMPARE(ui.view->scene()->style.fade, (FadeRange{0.55, 0.58}));
     // "Show every graftal" and S over the view are one toggle.
     ui.showAllAction->trigger();
     QVERIFY(ui.view->showsAllGraftals());
     QTest::keyClick(ui.view, Qt::Key_S);
     QVERIFY(!ui.view->showsAllGraftals() && !ui.showAllAction->isChecked());
+    // S held down toggles once, not at every repeat.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_S, Qt::NoModifier, QStringLiteral("s"), true);
+    QApplication::sendEvent(ui.view, &repeat);
+    QVERIFY(!ui.view->showsAllGraftals());
     ui.graftalScaleBox->setValue(2.0);
     QCOMPARE(ui.view->scene()->style.graftalScale, 2.0);
     QTest::mouseClick(ui.styleToolBar->widgetForAction(ui.fitGraftalScaleAction), Qt::LeftButton);
