@@ -184,18 +184,18 @@ void spreadGraftals(Scene *scene, Graftal *g, int count)
 // stroke that fills, the same stroke again, and one that thins to half the density.
 void densityFigures(Scene *scene, Graftal *g, QPoint middle)
 {
-    // A density at which a circle of radius 100 on the model wants about 3,000 graftals.
+    // A density at which a circle of radius 100 on the model wants about 1,500 graftals.
     double density = 1.0;
-    for (int tries = 0; tries < 24; ++tries) {
+    for (int tries = 0; tries < 48; ++tries) {
         scene->beginStroke();
-        const int n = scene->paintDensityAt(middle.x(), middle.y() - 300, 100, density, false);
+        const int n = scene->paintDensityAt(middle.x(), middle.y(), 100, density, false);
         scene->endStroke();
         scene->undo();
-        if (n >= 300) {
-            density *= 3000.0 / n;
+        if (n > 0 && n < Scene::MaxDensityPlacements) {
+            density *= 1500.0 / n;
             break;
         }
-        density *= 10.0;
+        density *= n == 0 ? 10.0 : 0.1;
     }
     spreadGraftals(scene, g, 100000);
     const auto stroke = [&](double perUnit, bool thin, int &changed) {
@@ -376,6 +376,8 @@ int main(int argc, char **argv)
     const bool stylesOnly = app.arguments().contains(QStringLiteral("--styles"));
     // "--show-all": one load and the frames with 100,000 graftals, with and without the fade.
     const bool showAllOnly = app.arguments().contains(QStringLiteral("--show-all"));
+    // "--density": one load and the density brush's figures.
+    const bool densityOnly = app.arguments().contains(QStringLiteral("--density"));
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString path = dir.filePath(QStringLiteral("big.3ds"));
@@ -404,6 +406,15 @@ int main(int argc, char **argv)
         return 1;
     }
     const double after = bench::residentMiB();
+    if (densityOnly) {
+        auto g = Graftal::create(1, QStringLiteral("bench"));
+        view.scene()->setCurrentGraftal(g.get());
+        const Scene *scene = view.scene();
+        densityFigures(view.scene(), g.get(),
+                       QPoint(scene->viewportWidth / 2, scene->viewportHeight / 2));
+        LoggerOutput::shutdown();
+        return 0;
+    }
     if (stylesOnly) {
         auto g = Graftal::create(1, QStringLiteral("bench"));
         g->addLevel();
