@@ -35,7 +35,7 @@ const QStringList ValueOptions = {
     "--pitch",         "--distance",      "--shading",   "--graftal-scale",
     "--turntable",     "--degrees",       "--frames",    "--fps",       "--up",
     "--elevation",     "--azimuth",       "--outline-width", "--outline-color",
-    "--light",         "--bands",         "--samples",   "--fade"};
+    "--light",         "--bands",         "--samples",   "--fade",      "--smooth-angle"};
 const QStringList FlagOptions = {"--frame", "--outlines", "--show-all"};
 
 // Where the command's own lines go: standard error as it was when the command started.
@@ -168,6 +168,9 @@ QString RenderCommand::usage()
         "                         default 0.5:0.7, or the view saved with the scene)\n"
         "  --show-all             draw every graftal whole whatever its facing, those\n"
         "                         the fade would hide tinted (\"Show every graftal\")\n"
+        "  --smooth-angle DEG     shade the model smooth across edges whose faces are\n"
+        "                         less than DEG degrees apart (above 0, at most 180; 60\n"
+        "                         is usual), instead of the normals of its file\n"
         "  --turntable FRAMES     render FRAMES pictures while the camera orbits the\n"
         "                         model's centre from the start view; --output is then a\n"
         "                         pattern such as frames/horse_%04d.png (one PNG per\n"
@@ -326,6 +329,16 @@ bool RenderCommand::parse(const QStringList &arguments, Options &options, QStrin
                 return false;
             }
             options.fade = fade;
+        } else if (name == QLatin1String("--smooth-angle")) {
+            double degrees = 0.0;
+            if (!number(degrees))
+                return false;
+            if (!(degrees > 0.0 && degrees <= 180.0)) {
+                error = QStringLiteral("--smooth-angle needs degrees above 0 and at most 180, not %1")
+                            .arg(value);
+                return false;
+            }
+            options.smoothAngle = degrees;
         } else if (name == QLatin1String("--graftal-scale")) {
             double scale = 0.0;
             if (!number(scale))
@@ -558,6 +571,9 @@ int RenderCommand::render(const Options &options, int argc, char **argv)
         scene.style.bands = *options.bands;
     if (options.fade)
         scene.style.fade = *options.fade;
+    if (options.smoothAngle)
+        scene.style.smoothAngle = *options.smoothAngle;
+    scene.followSmoothAngle();
     // The line's samples are the picture's antialiasing, whatever the view had.
     scene.style.antialiasing = options.samples > 1;
     RenderSettings settings = settingsOf(scene.style);

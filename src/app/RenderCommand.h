@@ -37,6 +37,7 @@ public:
         std::optional<int> outlineWidth, bands;
         std::optional<unsigned int> outlineColor;
         std::optional<bool> lightOnModel;
+        std::optional<double> smoothAngle; // degrees, 0 < angle <= 180
         int samples = PictureSamples; // a pixel's samples, 1 without antialiasing
         std::optional<FadeRange> fade;
         bool showAll = false; // every graftal whole, as "Show every graftal" draws them

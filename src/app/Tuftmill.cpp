@@ -17,6 +17,7 @@
 #include "TreeManager.h"
 #include "UpAxis.h"
 
+#include <cmath>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -219,6 +220,8 @@ void Tuftmill::connectPanels()
             restyle([](ViewStyle &s, int n) { s.outlineWidth = n; }));
     connect(ui.bandsBox, &QSpinBox::valueChanged, this,
             restyle([](ViewStyle &s, int n) { s.bands = n; }));
+    connect(ui.smoothAngleBox, &QSpinBox::valueChanged, this,
+            restyle([](ViewStyle &s, int degrees) { s.smoothAngle = degrees; }));
     connect(ui.lightBox, &QComboBox::currentIndexChanged, this,
             restyle([](ViewStyle &s, int index) { s.lightOnModel = index == 1; }));
     // The fade's two ends stay apart by a step: moving one past the other moves that too.
@@ -398,9 +401,11 @@ void Tuftmill::showViewStyle()
     const QSignalBlocker quietSides(ui.twoSidedAction);
     const QSignalBlocker quietWidth(ui.outlineWidthBox), quietBands(ui.bandsBox),
         quietLight(ui.lightBox), quietSamples(ui.antialiasingAction), quietFrom(ui.fadeFromBox),
-        quietTo(ui.fadeToBox);
+        quietTo(ui.fadeToBox), quietSmooth(ui.smoothAngleBox);
     ui.fadeFromBox->setValue(style.fade.from);
     ui.fadeToBox->setValue(style.fade.to);
+    // The box counts whole degrees; an angle under one still reads as on.
+    ui.smoothAngleBox->setValue(style.smoothAngle > 0.0 ? std::max(1, int(std::lround(style.smoothAngle))) : 0);
     ui.outlineWidthBox->setValue(style.outlineWidth);
     ui.bandsBox->setValue(style.bands);
     ui.lightBox->setCurrentIndex(style.lightOnModel ? 1 : 0);

@@ -249,6 +249,10 @@ void TuftmillClass::setupUi(Tuftmill *w)
     styleToolBar->addWidget(new QLabel(QStringLiteral(" Light "), styleToolBar));
     styleToolBar->addWidget(lightBox);
     bandsBox = spin(QStringLiteral("Bands"), 2, 6, 3);
+    // Off (0) keeps the model file's normals; an angle smooths across gentler edges.
+    smoothAngleBox = spin(QStringLiteral("Smooth by angle"), 0, 180, 0);
+    smoothAngleBox->setSpecialValueText(QStringLiteral("Off"));
+    smoothAngleBox->setSuffix(QString::fromUtf8("\u00b0"));
     antialiasingAction = styleToolBar->addAction(QStringLiteral("Antialiasing"));
     antialiasingAction->setCheckable(true);
     antialiasingAction->setChecked(true);

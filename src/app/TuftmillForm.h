@@ -65,6 +65,7 @@ struct TuftmillClass
     QComboBox *lightBox = nullptr; // "follows camera", "fixed to model"
     QSpinBox *bandsBox = nullptr;
     QDoubleSpinBox *fadeFromBox = nullptr, *fadeToBox = nullptr; // "Fade from" < "Fade to"
+    QSpinBox *smoothAngleBox = nullptr; // degrees; 0 reads "Off"
     QAction *antialiasingAction = nullptr;
 
     void setupUi(Tuftmill *window);

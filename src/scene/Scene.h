@@ -78,7 +78,7 @@ public:
     const QString &modelPath() const { return currentPath; }
     int faceCount() const { return int(faceTotal); }
     int meshCount() const { return int(meshFaceLists.size()); }
-    const MeshFace *face(int faceIndex) const { return &faceStore[size_t(faceIndex)]; }
+    const MeshFace *face(int faceIndex) const { return &(*faceStore)[size_t(faceIndex)]; }
     const QList<QList<const MeshFace *>> &meshFaces() const { return meshFaceLists; }
     const QMap<int, Rgb> &meshColors() const { return colorsByMesh; }
     const QStringList &meshNames() const { return names; }
@@ -100,6 +100,27 @@ public:
     // What the load of the current model has to tell (textures missing or refused), a
     // line each, for the status line.
     const QStringList &modelNotes() const { return notes; }
+
+    // ---- smoothing by angle ----
+    // The angle the model's normal buffers are smoothed by; 0 while they hold the file's
+    // own normals (which are kept, so that going back to them shows exactly the same).
+    double smoothAngleShown() const { return normalsAngle; }
+    // The faces, for computing normals off the GUI thread (smoothnormals::compute): a model
+    // replaced meanwhile stays readable to that work.
+    std::shared_ptr<const LargeBuffer<MeshFace>> sharedFaces() const { return faceStore; }
+    // Normals computed for `degrees` from `faces` (nine floats a face) go into new buffers,
+    // about `bytes` at each call of uploadSmoothNormals, the current ones staying drawn
+    // until all are there; true once they are drawn (and when there is nothing to upload).
+    // Normals of faces that are no longer the model's are dropped.
+    void stageSmoothNormals(double degrees, const LargeBuffer<MeshFace> *faces,
+                            LargeBuffer<float> normals);
+    bool uploadSmoothNormals(size_t bytes);
+    bool smoothNormalsStaged() const;
+    // The file's own normals drawn again, at once.
+    void showFileNormals();
+    // Brings the buffers to the style's smoothing angle at once, computing on this thread
+    // (the render command, tests). Needs the OpenGL context and the model's buffers.
+    void followSmoothAngle();
 
     // ---- view state ----
     QColor background = Qt::white;
@@ -264,8 +285,9 @@ private:
     QString currentPath;
     bool isLoaded = false;
     bool contextReady = false;
-    // Faces are built in place by several threads.
-    LargeBuffer<MeshFace> faceStore;
+    // Faces are built in place by several threads; shared with work on them off the GUI
+    // thread, which may outlive the model.
+    std::shared_ptr<const LargeBuffer<MeshFace>> faceStore;
     size_t faceTotal = 0;
     QList<QList<const MeshFace *>> meshFaceLists;
     QMap<int, Rgb> colorsByMesh;
@@ -276,6 +298,7 @@ private:
     std::unique_ptr<RenderArrays> pendingArrays;
     QList<QImage> pendingTextures;
     SurfaceColours surface;
+    double normalsAngle = 0.0;
     // A model on its way in, and how far its upload got (array, byte offset).
     struct Staged
     {

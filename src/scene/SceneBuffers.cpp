@@ -5,6 +5,7 @@
 #include "GlObjects.h"
 #include "Logger.h"
 #include "Scene.h"
+#include "SmoothNormals.h"
 
 #include <algorithm>
 #include <map>
@@ -89,6 +90,23 @@ struct Scene::GlState
     // its buffers are all there.
     std::vector<ModelBuffers> staged;
     std::vector<ModelTexture> stagedTextures;
+    // While the model shows normals smoothed by angle, its file's own normals (one buffer
+    // a range); smoothed normals on their way in, and the buffers made of them so far.
+    std::vector<GlBuffer> fileNormals;
+    struct SmoothStaged
+    {
+        double degrees = 0.0;
+        LargeBuffer<float> normals;
+        std::vector<GlBuffer> buffers;
+    };
+    std::unique_ptr<SmoothStaged> smooth;
+
+    // The model's buffers are new: they hold their file's normals.
+    void forgetSmoothing()
+    {
+        fileNormals.clear();
+        smooth.reset();
+    }
 };
 
 Scene::Scene()
@@ -112,6 +130,8 @@ void Scene::setGlReady(bool ready)
 
 void Scene::releaseBuffers()
 {
+    gl->forgetSmoothing();
+    normalsAngle = 0.0;
     gl->model.clear();
     gl->textures.clear();
 }
@@ -150,6 +170,8 @@ bool Scene::uploadStaged(size_t bytes)
 
 void Scene::takeStagedBuffers()
 {
+    gl->forgetSmoothing();
+    normalsAngle = 0.0;
     gl->model = std::move(gl->staged);
     gl->staged.clear();
     gl->textures = std::move(gl->stagedTextures);
@@ -161,6 +183,84 @@ void Scene::discardStagedModel()
     gl->staged.clear();
     gl->stagedTextures.clear();
     staged.reset();
+}
+
+void Scene::stageSmoothNormals(double degrees, const LargeBuffer<MeshFace> *faces,
+                               LargeBuffer<float> normals)
+{
+    gl->smooth.reset();
+    if (faces != faceStore.get() || !normals.valid() || gl->model.empty())
+        return;
+    gl->smooth = std::make_unique<GlState::SmoothStaged>();
+    gl->smooth->degrees = degrees;
+    gl->smooth->normals = std::move(normals);
+}
+
+bool Scene::smoothNormalsStaged() const
+{
+    return gl->smooth != nullptr;
+}
+
+bool Scene::uploadSmoothNormals(size_t bytes)
+{
+    GlState::SmoothStaged *s = gl->smooth.get();
+    if (!s || !contextReady)
+        return true;
+    // One buffer a range, as the model's own.
+    size_t budget = std::max<size_t>(bytes / (9 * sizeof(float)), 1);
+    while (s->buffers.size() < gl->model.size() && budget > 0) {
+        const size_t range = s->buffers.size(), faces = gl->model[range].faces;
+        GlBuffer b(genBuffer());
+        glBindBuffer(GL_ARRAY_BUFFER, b.get());
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(faces * 9 * sizeof(float)),
+                     &s->normals[range * FacesPerBuffer * 9], GL_STATIC_DRAW);
+        s->buffers.push_back(std::move(b));
+        budget -= std::min(budget, faces);
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    if (s->buffers.size() < gl->model.size())
+        return false;
+    // All at once, so that no frame shows some ranges smoothed and others not.
+    const bool keepFileNormals = gl->fileNormals.empty();
+    for (size_t r = 0; r < gl->model.size(); ++r) {
+        if (keepFileNormals)
+            gl->fileNormals.push_back(std::move(gl->model[r].normals));
+        gl->model[r].normals = std::move(s->buffers[r]);
+    }
+    normalsAngle = s->degrees;
+    gl->smooth.reset();
+    return true;
+}
+
+void Scene::showFileNormals()
+{
+    gl->smooth.reset();
+    if (gl->fileNormals.size() == gl->model.size())
+        for (size_t r = 0; r < gl->model.size(); ++r)
+            gl->model[r].normals = std::move(gl->fileNormals[r]);
+    gl->fileNormals.clear();
+    normalsAngle = 0.0;
+}
+
+void Scene::followSmoothAngle()
+{
+    const double wanted = style.smoothAngle;
+    if (wanted == normalsAngle && !gl->smooth)
+        return;
+    if (!(wanted > 0.0)) {
+        showFileNormals();
+        return;
+    }
+    if (!contextReady || gl->model.empty())
+        return;
+    LargeBuffer<float> normals(faceTotal * 9);
+    if (!normals.valid() ||
+        !smoothnormals::compute(faceStore->data(), faceTotal, wanted, normals.data())) {
+        logger->warn(QStringLiteral("there is not enough memory to smooth the model's normals"));
+        return;
+    }
+    stageSmoothNormals(wanted, faceStore.get(), std::move(normals));
+    uploadSmoothNormals(SIZE_MAX);
 }
 
 const std::vector<ModelBuffers> &Scene::modelBuffers() const
@@ -188,7 +288,7 @@ const MeshFace *Scene::pickFace(int x, int y) const
         (quint32(pick.rgb[at]) << 16) | (quint32(pick.rgb[at + 1]) << 8) | pick.rgb[at + 2];
     if (id == 0 || id > faceTotal)
         return nullptr;
-    return &faceStore[id - 1];
+    return &(*faceStore)[id - 1];
 }
 
 void Scene::recordEye()

@@ -80,7 +80,7 @@ void Scene::installStaged()
         extent[k] = boundsMax[k] - boundsMin[k];
         center[k] = (boundsMin[k] + boundsMax[k]) * 0.5f;
     }
-    faceStore = std::move(model.faceStore);
+    faceStore = std::make_shared<const LargeBuffer<MeshFace>>(std::move(model.faceStore));
     faceTotal = model.faceCount;
     meshFaceLists = std::move(model.meshFaces);
     colorsByMesh = std::move(model.meshColors);

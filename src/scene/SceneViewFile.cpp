@@ -148,6 +148,7 @@ QByteArray SceneViewFile::encode() const
     root.insert(QLatin1String("antialiasing"), style.antialiasing);
     root.insert(QLatin1String("fadeFrom"), style.fade.from);
     root.insert(QLatin1String("fadeTo"), style.fade.to);
+    root.insert(QLatin1String("smoothAngle"), style.smoothAngle);
     return QJsonDocument(root).toJson();
 }
 
@@ -205,9 +206,14 @@ bool SceneViewFile::decode(const QByteArray &bytes, QString &why)
     const std::optional<unsigned int> color =
         colorNamed(root.value(QLatin1String("outlineColor")).toString(QStringLiteral("#14141a")));
     const QString light = root.value(QLatin1String("light")).toString(QStringLiteral("camera"));
+    const QJsonValue smooth = root.value(QLatin1String("smoothAngle"));
+    const double smoothAngle = smooth.toDouble(defaults.smoothAngle);
     if (width < 1 || width > 8 || bands < 2 || bands > 6 || !color ||
-        (light != QLatin1String("camera") && light != QLatin1String("model")))
+        (light != QLatin1String("camera") && light != QLatin1String("model")) ||
+        (!smooth.isUndefined() && !smooth.isDouble()) || !(smoothAngle >= 0.0) ||
+        smoothAngle > 180.0)
         return false;
+    read.style.smoothAngle = smoothAngle;
     read.style.outlineWidth = width;
     read.style.outlineColor = *color;
     read.style.lightOnModel = light == QLatin1String("model");

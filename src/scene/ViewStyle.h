@@ -44,6 +44,9 @@ struct ViewStyle
     bool antialiasing = true;
     // Where graftals fade away as their faces turn towards the eye ("Fade from", "Fade to").
     FadeRange fade;
+    // Normals smoothed across every edge between faces less than this many degrees apart
+    // (0 < angle <= 180), replacing those of the file for every face; 0: the file's own.
+    double smoothAngle = 0.0;
 
     friend bool operator==(const ViewStyle &, const ViewStyle &) = default;
 };

@@ -31,6 +31,7 @@ GLRender::GLRender(QWidget *parent)
     });
     connect(loader.get(), &ModelLoadController::pickingDue, this, &GLRender::refreshPicking);
     connect(loader.get(), &ModelLoadController::finished, this, &GLRender::modelLoadEnded);
+    smoothing = std::make_unique<SmoothShading>(*this, *theScene);
     updateCursor();
 }
 
@@ -38,6 +39,7 @@ GLRender::~GLRender()
 {
     // A running load is stopped and waited for: its reader is killed at once.
     loader.reset();
+    smoothing.reset();
     // OpenGL names can only be deleted with their context current.
     makeCurrent();
     theScene.reset();
@@ -135,6 +137,7 @@ void GLRender::resizeGL(int w, int h)
 void GLRender::paintGL()
 {
     QMutexLocker lock(&paintMutex);
+    smoothing->follow();
     sceneRenderer->prepareTextures(*theScene);
     // A drag shows its whole displacement so far; the scene's eye follows it.
     const double dx = delta.x() / PixelsPerUnit, dy = delta.y() / PixelsPerUnit;

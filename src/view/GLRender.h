@@ -5,6 +5,7 @@
 #include "GraftalFit.h"
 #include "ImageExport.h"
 #include "ModelLoadController.h"
+#include "SmoothShading.h"
 #include "OrbitDrag.h"
 #include "SceneRenderer.h"
 
@@ -72,6 +73,8 @@ public:
     Scene *scene() const { return theScene.get(); }
     SceneRenderer &renderer() const { return *sceneRenderer; }
     ModelLoadController &modelLoader() const { return *loader; }
+    // Keeps the model's normals on the style's smoothing angle (followed before each frame).
+    SmoothShading &smoothShading() const { return *smoothing; }
     // The session that asks about, saves and reloads the painted scene; without one
     // "Save" and "Reload" do nothing and models replace the scene without asking.
     void setSession(SceneSession *session);
@@ -238,6 +241,7 @@ private:
     bool gl2 = false;
     QLabel *hint = nullptr;
     std::unique_ptr<ModelLoadController> loader;
+    std::unique_ptr<SmoothShading> smoothing;
     SceneSession *session = nullptr;
     OrbitDrag orbit;
     int radius = 1;

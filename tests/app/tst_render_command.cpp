@@ -80,6 +80,7 @@ private slots:
     void fadeChoiceShowsInPictures();
     void variationIsSeededByPlace_data();
     void variationIsSeededByPlace();
+    void facetedModelsShadeSmoothByAngle();
     void helpAndVersionArePrinted();
     void finishedFramesAreAssembled_data();
     void finishedFramesAreAssembled();
@@ -116,7 +117,8 @@ void TestRenderCommand::optionsAreRead_data()
                                         "--bands", "5",
                                         "--samples", "16",
                                         "--fade", "0.25:0.9",
-                                        "--show-all"}
+                                        "--show-all",
+                                        "--smooth-angle", "60"}
                          << true << QString();
     QTest::newRow("no output") << QStringList{"--render", "m.3ds"} << true << "--output";
     QTest::newRow("no model") << QStringList{"--output", "o.png"} << true << "--render";
@@ -167,7 +169,10 @@ void TestRenderCommand::optionsAreRead_data()
           std::tuple{"--fade", "0.5:0.5", "--fade needs FROM:TO"},
           std::tuple{"--fade", "near:far", "--fade needs FROM:TO"},
           std::tuple{"--fade", "0.5:1.2", "--fade needs FROM:TO"},
-          std::tuple{"--fade", "0.6", "--fade needs FROM:TO"}})
+          std::tuple{"--fade", "0.6", "--fade needs FROM:TO"},
+          std::tuple{"--smooth-angle", "0", "--smooth-angle needs degrees above 0 and at most 180"},
+          std::tuple{"--smooth-angle", "181", "--smooth-angle needs degrees above 0"},
+          std::tuple{"--smooth-angle", "wide", "--smooth-angle needs a number"}})
         QTest::newRow(option) << QStringList{"--render", "m", "--output", "o.png", option, value}
                               << true << problem;
     QTest::newRow("degrees of a still")
@@ -205,6 +210,7 @@ void TestRenderCommand::optionsAreRead()
         QCOMPARE(o.samples, 16);
         QCOMPARE(o.fade, std::optional(FadeRange{0.25, 0.9}));
         QVERIFY(o.showAll);
+        QCOMPARE(o.smoothAngle, std::optional(60.0));
     }
 }
 
@@ -502,6 +508,28 @@ void TestRenderCommand::variationIsSeededByPlace()
     const int cooler = count(varied, [&](QRgb c) { return redCard(c) && qBlue(c) > qGreen(c) + 12; });
     QVERIFY2(reds > 2000 && warmer > reds / 20 && cooler > reds / 20,
              qPrintable(QStringLiteral("%1 red, %2 warmer, %3 cooler").arg(reds).arg(warmer).arg(cooler)));
+}
+
+void TestRenderCommand::facetedModelsShadeSmoothByAngle()
+{
+    Workspace w;
+    const QString ball = testsupport::shapeModel(QStringLiteral("faceted ball 10"), w.dir.path());
+    QVERIFY(!ball.isEmpty());
+    int steps[2] = {0, 0};
+    for (int smooth = 0; smooth < 2; ++smooth) {
+        const QStringList angle = smooth ? QStringList{"--smooth-angle", "60"} : QStringList{};
+        const Result r = runTuftmill(w.dir.path(), QStringList{"--render", ball, "--output",
+                                                               "b.png", "--size", "320x240",
+                                                               "--frame", "--shading", "shaded",
+                                                               "--samples", "1"} +
+                                                       angle);
+        QCOMPARE(r.status, 0);
+        const QImage picture(w.file("b.png"));
+        QVERIFY(count(picture, green) > 5000);
+        steps[smooth] = testsupport::largestStep(picture, picture.pixel(0, 0));
+    }
+    QVERIFY2(steps[1] * 3 < steps[0],
+             qPrintable(QStringLiteral("steps of %1 faceted, %2 smoothed").arg(steps[0]).arg(steps[1])));
 }
 
 void TestRenderCommand::failuresSayWhyInOneLine_data()

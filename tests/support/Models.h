@@ -10,8 +10,10 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <utility>
 
 namespace testsupport {
 
@@ -66,10 +68,14 @@ inline QString realModel(const QString &name);
 // spec. "ball S": a green ball of radius S; "box X Y Z": a red box of those sides from the
 // origin; "sheet": a red square standing in the XZ plane, its front towards +Y (away from the
 // start view); "obj box X Y Z": the box as an OBJ file with its MTL; "data NAME": a copy of
-// tests/data/NAME.
+// tests/data/NAME. "faceted " before a 3DS shape: without smoothing groups, every face with
+// points of its own, as STL files are.
 inline QString shapeModel(const QString &spec, const QString &dir)
 {
-    const QStringList w = spec.split(QLatin1Char(' '));
+    QStringList w = spec.split(QLatin1Char(' '));
+    const bool faceted = w[0] == QLatin1String("faceted");
+    if (faceted)
+        w.removeFirst();
     const auto at = [&](int i) { return w.value(i).toFloat(); };
     if (w[0] == QLatin1String("data")) // a real model of tests/data
         return QFile::copy(realModel(w[1]), dir + QLatin1Char('/') + w[1]) ? w[1] : QString();
@@ -105,8 +111,41 @@ inline QString shapeModel(const QString &spec, const QString &dir)
     } else {
         return {};
     }
+    if (faceted)
+        for (ModelBuilder::Mesh &m : b.meshes)
+            m.facet();
     const QString file = name + QStringLiteral(".3ds");
     return b.save(dir + QLatin1Char('/') + file) ? file : QString();
+}
+
+// The largest step of a colour channel between neighbouring pixels well inside the model
+// (both pixels and all their neighbours off the background): a lit ball of flat faces jumps
+// at every edge between them, a smoothly shaded one changes a little at a time.
+inline int largestStep(const QImage &image, QRgb background)
+{
+    const auto inside = [&](int x, int y) {
+        for (const auto &[dx, dy] : {std::pair{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}})
+            if (x + dx < 0 || y + dy < 0 || x + dx >= image.width() || y + dy >= image.height() ||
+                (image.pixel(x + dx, y + dy) | 0xff000000u) == (background | 0xff000000u))
+                return false;
+        return true;
+    };
+    int largest = 0;
+    for (int y = 0; y + 1 < image.height(); ++y)
+        for (int x = 0; x + 1 < image.width(); ++x) {
+            if (!inside(x, y))
+                continue;
+            const QRgb p = image.pixel(x, y);
+            for (const auto &[dx, dy] : {std::pair{1, 0}, {0, 1}}) {
+                if (!inside(x + dx, y + dy))
+                    continue;
+                const QRgb q = image.pixel(x + dx, y + dy);
+                largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                    std::abs(qGreen(p) - qGreen(q)),
+                                    std::abs(qBlue(p) - qBlue(q))});
+            }
+        }
+    return largest;
 }
 
 // The framing table, through the command line and the view's "Frame model": a shape of

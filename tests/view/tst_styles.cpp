@@ -145,6 +145,8 @@ private slots:
     void finishedFrames_data();
     void finishedFrames();
     void variedGraftalsLookAlikeEverywhere();
+    void smoothOrFacetedByChoice_data();
+    void smoothOrFacetedByChoice();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -453,6 +455,58 @@ void TestStyles::variedGraftalsLookAlikeEverywhere()
     QString error;
     QVERIFY2(v.scene()->loadStateFrom("scenes/sphere.dat", error), qPrintable(error));
     QCOMPARE(pictureOf(v, [](RenderSettings &) {}), picture);
+}
+
+void TestStyles::smoothOrFacetedByChoice_data()
+{
+    QTest::addColumn<QString>("shape"); // of testsupport::shapeModel
+    QTest::addColumn<double>("degrees");
+    QTest::addColumn<bool>("smooth");
+    QTest::newRow("ball as its file has it") << "faceted ball 10" << 0.0 << false;
+    QTest::newRow("ball at 60") << "faceted ball 10" << 60.0 << true;
+    QTest::newRow("ball at 180") << "faceted ball 10" << 180.0 << true;
+    QTest::newRow("box at 60") << "faceted box 10 10 10" << 60.0 << false;
+}
+
+void TestStyles::smoothOrFacetedByChoice()
+{
+    QFETCH(QString, shape);
+    QFETCH(double, degrees);
+    QFETCH(bool, smooth);
+    testsupport::SphereView v({Qt::red});
+    const QString file = testsupport::shapeModel(shape, QDir::currentPath());
+    QVERIFY(!file.isEmpty());
+    QVERIFY(v.view.openModel(file));
+    // From above a corner, the model whole: the box shows three of its sides.
+    v.scene()->commitRotation(35, 25);
+    v.act(GLRender::FrameAction);
+    const auto shaded = [](RenderSettings &s) {
+        s.style.shading = Shading::Shaded;
+        s.style.antialiasing = false;
+        s.samples = 1;
+    };
+    const QImage own = pictureOf(v, shaded);
+    const QRgb background = own.pixel(0, 0);
+    const int faceted = testsupport::largestStep(own, background);
+    QVERIFY2(faceted > 12, qPrintable(QString::number(faceted)));
+
+    // The window's view follows the style's angle off the GUI thread.
+    v.scene()->style.smoothAngle = degrees;
+    v.view.update();
+    QTRY_COMPARE(v.scene()->smoothAngleShown(), degrees);
+    QTRY_VERIFY(!v.view.smoothShading().busy());
+    const int step = testsupport::largestStep(pictureOf(v, shaded), background);
+    const QString steps = QStringLiteral("steps of %1 faceted, %2 at %3 degrees")
+                              .arg(faceted)
+                              .arg(step)
+                              .arg(degrees);
+    QVERIFY2(smooth ? step * 3 < faceted : step * 10 >= faceted * 8, qPrintable(steps));
+
+    // Off again: the file's own normals, today's pixels exactly.
+    v.scene()->style.smoothAngle = 0.0;
+    v.view.update();
+    QTRY_COMPARE(v.scene()->smoothAngleShown(), 0.0);
+    QCOMPARE(pictureOf(v, shaded) == own, true);
 }
 
 TUFTMILL_GL_TEST_MAIN(TestStyles)

@@ -73,6 +73,8 @@ void TestViewFile::keptBesideTheScene_data()
                                     << "is ignored: it is damaged";
     QTest::newRow("a colour half written") << "outlineColor" << QJsonValue("#12") << QByteArray()
                                            << false << "is ignored: it is damaged";
+    QTest::newRow("smooth past a half turn") << "smoothAngle" << QJsonValue(200) << QByteArray()
+                                             << false << "is ignored: it is damaged";
     QTest::newRow("a light from nowhere") << "light" << QJsonValue("sun") << QByteArray() << false
                                           << "is ignored: it is damaged";
     QTest::newRow("unknown shading") << "shading" << QJsonValue("pastel") << QByteArray() << false
@@ -125,6 +127,7 @@ void TestViewFile::keptBesideTheScene()
     scene.style.bands = 4;
     scene.style.antialiasing = false;
     scene.style.fade = {0.35, 0.85};
+    scene.style.smoothAngle = 45;
     const Camera saved = scene.camera();
     const ViewStyle style = scene.style;
     QSignalSpy status(&view, &GLRender::statusMessage);
@@ -172,10 +175,11 @@ void TestViewFile::keptBesideTheScene()
 
 void TestViewFile::olderViewsReadWithTheDefaults()
 {
-    // Saved before the up axis and the sides were kept: the format's axis, and the sides as
-    // the model's open edges set them before the file was read.
+    // Saved before the up axis, the sides and smoothing were kept: the format's axis, the
+    // sides as the model's open edges set them before the file was read, the file's normals.
     SceneViewFile written;
     written.style.up = UpAxis::PlusX;
+    written.style.smoothAngle = 30;
     QJsonObject root = QJsonDocument::fromJson(written.encode()).object();
     QCOMPARE(root["up"].toString(), QStringLiteral("x"));
     written.style.fade = {0.2, 0.4};
@@ -185,6 +189,8 @@ void TestViewFile::olderViewsReadWithTheDefaults()
     root.remove("twoSided");
     root.remove("fadeFrom");
     root.remove("fadeTo");
+    QCOMPARE(root["smoothAngle"].toDouble(), 30.0);
+    root.remove("smoothAngle");
     for (bool open : {false, true}) {
         SceneViewFile read;
         read.style.twoSided = open;
@@ -192,6 +198,7 @@ void TestViewFile::olderViewsReadWithTheDefaults()
         QVERIFY(read.decode(QJsonDocument(root).toJson(), why));
         QVERIFY(read.style.up == UpAxis::Default && read.style.twoSided == open);
         QVERIFY(read.style.fade == FadeRange{});
+        QCOMPARE(read.style.smoothAngle, 0.0);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <lib3ds/file.h>
 #include <lib3ds/material.h>
 #include <lib3ds/mesh.h>
@@ -20,6 +21,19 @@ ModelBuilder::Mesh &ModelBuilder::addMesh(const QString &name)
 {
     meshes.append(Mesh{name, {}, {}, {}});
     return meshes.last();
+}
+
+void ModelBuilder::Mesh::facet()
+{
+    const QVector<std::array<float, 3>> shared = std::exchange(points, {});
+    texCoords.clear();
+    smoothing = 0;
+    for (Face &f : faces) {
+        for (int *corner : {&f.a, &f.b, &f.c}) {
+            points.append(shared[*corner]);
+            *corner = int(points.size()) - 1;
+        }
+    }
 }
 
 ModelBuilder ModelBuilder::spheres(int meshes, int rings, int segments)
@@ -162,7 +176,7 @@ bool ModelBuilder::save(const QString &path) const
             f.points[1] = Lib3dsWord(source.faces[i].b);
             f.points[2] = Lib3dsWord(source.faces[i].c);
             f.flags = LIB3DS_FACE_FLAG_VIS_AB | LIB3DS_FACE_FLAG_VIS_BC | LIB3DS_FACE_FLAG_VIS_AC;
-            f.smoothing = 1;
+            f.smoothing = source.smoothing;
             copyName(f.material, sizeof(f.material), source.faces[i].material);
         }
         lib3ds_file_insert_mesh(file, mesh);

@@ -20,6 +20,8 @@ public:
         QVector<std::array<float, 3>> points;
         QVector<Face> faces;
         QVector<std::array<float, 2>> texCoords; // none, or one per point
+        // The smoothing group of every face; 0: none, every face shaded flat.
+        unsigned int smoothing = 1;
 
         int addPoint(float x, float y, float z)
         {
@@ -30,6 +32,9 @@ public:
         {
             faces.append({a, b, c, material});
         }
+        // Faceted as STL files are: no smoothing groups, and every face with points of its
+        // own (texture coordinates are dropped).
+        void facet();
     };
     struct Material
     {
