@@ -8,6 +8,7 @@
 #include "ModelReaderProcess.h"
 #include "Random.h"
 #include "Scene.h"
+#include "SmoothNormals.h"
 
 #include <cstring>
 #include <lib3ds/file.h>
@@ -66,6 +67,8 @@ private slots:
     void manyLoadsLeaveNothingBehind();
     void normalsMatchLib3dsAndSurviveManyFacesAtAPoint();
     void manySmoothingGroupsAtOnePoint();
+    void smoothingByAngleAroundOnePosition_data();
+    void smoothingByAngleAroundOnePosition();
     void cleanupTestCase() { LoggerOutput::shutdown(); }
 };
 
@@ -546,6 +549,63 @@ void TestSceneModel::manySmoothingGroupsAtOnePoint()
         mesh->faceL[i].smoothing = records.faces[size_t(i)].smoothing;
     }
     lib3ds_file_free(file);
+}
+
+// What the corners at the tip of a fan get when smoothed by angle.
+enum class Tip
+{
+    Own,    // each its face's normal: the faces lie farther apart than the angle
+    Shared, // all one normal, straight up
+    Within  // each within the angle of its face's normal
+};
+
+void TestSceneModel::smoothingByAngleAroundOnePosition_data()
+{
+    QTest::addColumn<int>("spokes"); // faces round the tip
+    QTest::addColumn<double>("height"); // of the tip over the ring of radius 1
+    QTest::addColumn<double>("degrees");
+    QTest::addColumn<int>("tip");
+    QTest::newRow("gentle fan") << 8 << 0.1 << 60.0 << int(Tip::Shared);
+    QTest::newRow("sharp pyramid") << 4 << 5.0 << 60.0 << int(Tip::Own);
+    QTest::newRow("sharp pyramid at 180") << 4 << 5.0 << 180.0 << int(Tip::Shared);
+    // Beyond the faces a corner is compared with one by one: sorted by direction first.
+    QTest::newRow("gentle fan of 200") << 200 << 0.1 << 60.0 << int(Tip::Shared);
+    QTest::newRow("cone of 200") << 200 << 5.0 << 60.0 << int(Tip::Within);
+}
+
+void TestSceneModel::smoothingByAngleAroundOnePosition()
+{
+    QFETCH(int, spokes);
+    QFETCH(double, height);
+    QFETCH(double, degrees);
+    QFETCH(int, tip);
+    // Every face with corners of its own, the first tip at -0: one position all the same.
+    std::vector<MeshFace> faces;
+    const auto ring = [&](int k) {
+        const double a = 2 * M_PI * k / spokes;
+        return Vector3(float(std::cos(a)), float(std::sin(a)), 0);
+    };
+    for (int k = 0; k < spokes; ++k)
+        faces.emplace_back(k == 0 ? Vector3(-0.0, -0.0, height) : Vector3(0, 0, height), ring(k),
+                           ring(k + 1), 0, k);
+    std::vector<float> normals(faces.size() * 9);
+    QVERIFY(smoothnormals::compute(faces.data(), faces.size(), degrees, normals.data()));
+    const double limit = std::cos(degrees * M_PI / 180.0) - 1e-6;
+    int own = 0;
+    for (int k = 0; k < spokes; ++k) {
+        const Vector3 n(normals[size_t(k) * 9], normals[size_t(k) * 9 + 1],
+                        normals[size_t(k) * 9 + 2]);
+        const double along = Vector3::dot(n, faces[size_t(k)].normal);
+        const QString at = QStringLiteral("face %1: %2 %3 %4").arg(k).arg(n.x).arg(n.y).arg(n.z);
+        QVERIFY2(std::abs(n.lengthSquared() - 1.0) < 1e-5, qPrintable(at));
+        QVERIFY2(along >= limit, qPrintable(at));
+        own += along > 1.0 - 1e-6;
+        if (Tip(tip) == Tip::Shared)
+            QVERIFY2(n.z > 1.0 - 1e-6, qPrintable(at));
+        if (Tip(tip) == Tip::Within)
+            QVERIFY2(n.z < 0.5, qPrintable(at));
+    }
+    QCOMPARE(own == spokes, Tip(tip) == Tip::Own);
 }
 
 QTEST_MAIN(TestSceneModel)
