@@ -189,7 +189,8 @@ void Scene::stageSmoothNormals(double degrees, const LargeBuffer<MeshFace> *face
                                LargeBuffer<float> normals)
 {
     gl->smooth.reset();
-    if (faces != faceStore.get() || !normals.valid() || gl->model.empty())
+    // Only for the buffers of the faces they were computed from.
+    if (faces != faceStore.get() || !normals.valid() || gl->model.empty() || pendingArrays)
         return;
     gl->smooth = std::make_unique<GlState::SmoothStaged>();
     gl->smooth->degrees = degrees;
@@ -210,6 +211,10 @@ bool Scene::uploadSmoothNormals(size_t bytes)
     size_t budget = std::max<size_t>(bytes / (9 * sizeof(float)), 1);
     while (s->buffers.size() < gl->model.size() && budget > 0) {
         const size_t range = s->buffers.size(), faces = gl->model[range].faces;
+        if (range * FacesPerBuffer + faces > faceTotal) {
+            gl->smooth.reset();
+            return true;
+        }
         GlBuffer b(genBuffer());
         glBindBuffer(GL_ARRAY_BUFFER, b.get());
         glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(faces * 9 * sizeof(float)),
