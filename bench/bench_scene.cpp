@@ -14,6 +14,7 @@
 #include "SceneRenderer.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -125,11 +126,23 @@ void styleFigures(GLRender &view)
 
 // "Show every graftal" against the fade on the same frame, taking turns frame by frame:
 // at most 1.3 times.
-void showAllFigure(GLRender &view, int count)
+void showAllFigure(GLRender &view, Graftal *g, int count)
 {
     Scene *scene = view.scene();
+    // Blades: an opaque stripe up the middle of clear cards, on every level.
+    QPixmap blade(Graftal::LevelSide, Graftal::LevelSide), clear(blade.size());
+    blade.fill(Qt::transparent);
+    clear.fill(Qt::transparent);
+    QPainter(&blade).fillRect(blade.width() * 3 / 10, 0, blade.width() * 2 / 5, blade.height(),
+                              QColor(60, 150, 40));
+    for (int level = 0; level < g->levelCount(); ++level)
+        g->setLevel(level, {blade, clear});
+    view.bindTexturesForGraftal(g);
     std::vector<double> faded, all;
     view.makeCurrent();
+    view.renderer().prepareTextures(*scene);
+    if (view.renderer().textures().names(g)[0] == 0)
+        std::printf("the graftal's textures were not made: no graftal is drawn\n");
     for (int round = 0; round <= 7; ++round)
         for (const bool showAll : {false, true}) {
             RenderSettings settings = settingsOf(scene->style);
@@ -483,7 +496,7 @@ int main(int argc, char **argv)
             styleFigures(view);
         }
         if (count == 100000) {
-            showAllFigure(view, count);
+            showAllFigure(view, g.get(), count);
             variationFigure(view, g.get(), count);
         }
     }

@@ -577,7 +577,11 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
             glUniform2f(uniforms.alphaRange, range[0], range[1]);
         else if (range[0] != OpaqueFrom)
             break; // without a program every texel is drawn once, as it comes
-        drawGraftalPass(scene, camera, settings, uniforms);
+        // Where every graftal is shown their opaque texels go nearest first: the coat is
+        // thick, and what lies behind nearer texels then fails the depth test before it is
+        // shaded. (The fade's own frames keep the farthest first that they always had.)
+        drawGraftalPass(scene, camera, settings, uniforms,
+                        settings.showAllGraftals && range[0] == OpaqueFrom);
     }
     // The flat program's next use is no graftal.
     if (uniforms.valid)
@@ -585,7 +589,8 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
 }
 
 void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
-                                    const RenderSettings &settings, const Uniforms &uniforms) const
+                                    const RenderSettings &settings, const Uniforms &uniforms,
+                                    bool nearestFirst) const
 {
     const ViewStyle &style = settings.style;
     const GraftalFade fade = settings.graftalFade();
@@ -603,7 +608,8 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
     constexpr int TexturedRoots = -2;
     int colouredMesh = -1;
     const SurfaceColours &surface = scene.surfaceColours();
-    for (GraftalInstance *instance : drawOrder) {
+    for (size_t i = 0; i < drawOrder.size(); ++i) {
+        GraftalInstance *instance = drawOrder[nearestFirst ? drawOrder.size() - 1 - i : i];
         const Graftal *g = instance->graftal();
         const std::array<unsigned int, 2> names = graftalTextures.names(g);
         if (names[0] == 0)

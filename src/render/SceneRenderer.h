@@ -102,9 +102,10 @@ private:
     void drawTexturedRange(const Scene &scene, const ModelBuffers &b, Shading shading) const;
     struct Uniforms;
     void drawGraftals(const Scene &scene, const Camera &camera, const RenderSettings &settings);
-    // One pass over the graftals in the last draw order, the program's uniforms set.
+    // One pass over the graftals in the last draw order (or backwards), the program's
+    // uniforms set.
     void drawGraftalPass(const Scene &scene, const Camera &camera, const RenderSettings &settings,
-                         const Uniforms &uniforms) const;
+                         const Uniforms &uniforms, bool nearestFirst = false) const;
     bool outlinesReady(int width, int height);
     // The off-screen picture of the model onto the bound framebuffer, with its lines, within
     // `box` (normalised device coordinates x0, y0, x1, y1).
