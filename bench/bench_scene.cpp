@@ -50,7 +50,7 @@ double medianOf(std::vector<double> v)
 // One frame in every style as a ratio to the flat frame: the lit modes may cost at most 15 %
 // more, their outlines at most 30 %. The styles take turns frame by frame, so that other work
 // on the machine weighs on all of them alike; the median of each is compared.
-void styleFigures(GLRender &view)
+void styleFigures(GLRender &view, int windowSamples)
 {
     Scene *scene = view.scene();
     const ViewStyle kept = scene->style;
@@ -81,7 +81,7 @@ void styleFigures(GLRender &view)
             scene->style.antialiasing = style.antialiased;
             const double ms = bench::medianMs(1, [&] {
                 view.renderer().drawFinished(*scene, scene->camera(),
-                                             settingsOf(scene->style, PictureSamples),
+                                             settingsOf(scene->style, windowSamples),
                                              scene->viewportWidth, scene->viewportHeight);
                 glFinish();
             });
@@ -93,8 +93,9 @@ void styleFigures(GLRender &view)
         const Style &style = styles[i];
         const double ms = medianOf(style.ms);
         if (style.antialiased)
-            std::printf("  %s antialiased: %.1f ms per frame, %.2f of it without (target <= 1.6)\n",
-                        style.name, ms, ms / medianOf(styles[i - styles.size() / 2].ms));
+            std::printf("  %s antialiased (%d samples): %.1f ms per frame, %.2f of it without "
+                        "(target <= 1.6)\n",
+                        style.name, windowSamples, ms, ms / medianOf(styles[i - styles.size() / 2].ms));
         else
             std::printf("  %s: %.1f ms per frame, %.2f of Flat (target <= %s)\n", style.name, ms,
                         ms / flatMs,
@@ -391,6 +392,12 @@ int main(int argc, char **argv)
     const bool showAllOnly = app.arguments().contains(QStringLiteral("--show-all"));
     // "--density": one load and the density brush's figures.
     const bool densityOnly = app.arguments().contains(QStringLiteral("--density"));
+    // "--samples N": the window's frames at N samples instead of the window's own.
+    const qsizetype samplesAt = app.arguments().indexOf(QStringLiteral("--samples"));
+    const int windowSamples =
+        samplesAt >= 0 && samplesAt + 1 < app.arguments().size()
+            ? std::clamp(app.arguments().at(samplesAt + 1).toInt(), 1, 16)
+            : ViewSamples;
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString path = dir.filePath(QStringLiteral("big.3ds"));
@@ -436,7 +443,7 @@ int main(int argc, char **argv)
         view.scene()->setCurrentGraftal(g.get());
         spreadGraftals(view.scene(), g.get(), 10000);
         std::printf("styles with 10000 graftals:\n");
-        styleFigures(view);
+        styleFigures(view, windowSamples);
         LoggerOutput::shutdown();
         return 0;
     }
@@ -493,7 +500,7 @@ int main(int argc, char **argv)
                     renderMs(view, 5), sortMs(scene));
         if (count == 10000 && !showAllOnly) {
             std::printf("styles with %d graftals:\n", count);
-            styleFigures(view);
+            styleFigures(view, windowSamples);
         }
         if (count == 100000) {
             showAllFigure(view, g.get(), count);

@@ -37,3 +37,6 @@ inline RenderSettings settingsOf(const ViewStyle &style, int samples = 1)
 
 // A picture's samples a pixel when antialiased, unless the render command says others.
 constexpr int PictureSamples = 4;
+// The window's, whose frames come one after another while the view moves: its edges
+// smoothed, at a fraction of a picture's cost.
+constexpr int ViewSamples = 2;

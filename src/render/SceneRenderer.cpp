@@ -124,6 +124,12 @@ bool SceneRenderer::initialize(QString &error)
         styleMessages += problem;
     if (!outlineProgram.build({QStringLiteral(":outlines.frag")}, problem))
         styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
+    // Without it big models' frames are drawn whole.
+    if (!stepCopy.build({QStringLiteral(":copy.frag")}, problem))
+        styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
+    // Without it antialiased frames take only samples of their own.
+    if (!edges.build(problem))
+        styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
     if (!styleMessages.isEmpty())
         Logger(QStringLiteral("app.gl.render"))
             .warn(QStringLiteral("shaded drawing and outlines are not available: %1")
@@ -362,6 +368,10 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
         glBindFramebuffer(GL_FRAMEBUFFER, outlineTarget.framebuffer());
         clear(scene, false);
     }
+    // A big model's part may be drawn already, over several turns.
+    const bool stepped = frameSteps.holds(stepKey(scene, camera, style, width, height, false));
+    if (stepped)
+        frameSteps.copyToBound(stepCopy);
     setLight(camera, style);
     applyCamera(camera, width, height);
     // Overlays may stand anywhere; without them the lines need only the model's part.
@@ -375,8 +385,11 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
             drawAxes();
         // Textures show where the model is lit; "Flat" keeps the materials' colours.
         const bool textured = style.shading != Shading::Flat && lit.valid();
-        drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
-                  style.shading);
+        if (stepped)
+            camera.modelMatrix.glMultiply(); // where drawing the model leaves the matrix
+        else
+            drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
+                      style.shading);
         if (outlined && !overlaid)
             box = screenBoxOf(scene, width, height);
         if (settings.overlays && scene.trailShown())
@@ -395,31 +408,31 @@ void SceneRenderer::draw(const Scene &scene, const Camera &camera, const RenderS
     drawGraftals(scene, camera, settings);
 }
 
-void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
-                                 const RenderSettings &settings, int width, int height)
+SamplePlan SceneRenderer::planFor(const RenderSettings &settings, int width, int height) const
 {
-    // Antialiased frames take their samples from a multisampled target as far as OpenGL
-    // goes here, then from one twice the size, halved.
     const int asked = settings.style.antialiasing && !settings.pickPicture
                           ? std::clamp(settings.samples, 1, 16)
                           : 1;
     GLint maxSamples = 1, maxSide = 0;
     glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSide);
-    int samples = asked, factor = 1;
-    // Outlines are drawn from a picture of the model, pixel by pixel: their edges and the
-    // model's under them take their samples from the picture at twice the size.
-    const bool outlined = settings.style.outlines;
-    if ((samples > std::max(maxSamples, 1) || (outlined && samples > 1)) &&
-        2 * std::max(width, height) <= maxSide) {
-        factor = 2;
-        samples = outlined ? 1 : samples / 4;
-    }
-    samples = std::clamp(samples, 1, std::max(maxSamples, 1));
-    const int drawWidth = width * factor, drawHeight = height * factor;
-    if ((samples == 1 && factor == 1) || !OffscreenTarget::supported() ||
-        !sampledTarget.resize(drawWidth, drawHeight, samples) ||
-        (samples > 1 && factor > 1 && !resolvedTarget.resize(drawWidth, drawHeight))) {
+    return SamplePlan::of(asked, settings.style.outlines, maxSamples, maxSide, width, height);
+}
+
+void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
+                                 const RenderSettings &settings, int width, int height)
+{
+    SamplePlan plan = planFor(settings, width, height);
+    if (plan.smoothEdges && !edges.ready(width, height))
+        plan.smoothEdges = false;
+    const int drawWidth = plan.scaled(width), drawHeight = plan.scaled(height);
+    // Drawn at the picture's own size straight into the smoothing's source; otherwise
+    // into samples of their own, brought down after.
+    const bool direct = plan.scale == 1.0 && plan.multisamples == 1;
+    if (plan.plain() || !OffscreenTarget::supported() ||
+        (!direct && !sampledTarget.resize(drawWidth, drawHeight, plan.multisamples)) ||
+        (plan.multisamples > 1 && plan.scale > 1.0 &&
+         !resolvedTarget.resize(drawWidth, drawHeight))) {
         glMatrixMode(GL_PROJECTION);
         glPushMatrix();
         draw(scene, camera, settings, width, height);
@@ -429,14 +442,14 @@ void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
         return;
     }
     RenderSettings scaled = settings;
-    scaled.style.outlineWidth = settings.style.outlineWidth * factor;
-    scaled.detailScale = settings.detailScale * factor;
+    scaled.style.outlineWidth = int(std::lround(settings.style.outlineWidth * plan.scale));
+    scaled.detailScale = settings.detailScale * plan.scale;
     GlPass pass;
-    pass.target().enable(GL_MULTISAMPLE, samples > 1);
+    pass.target().enable(GL_MULTISAMPLE, plan.multisamples > 1);
     GLint target = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
     {
-        const OffscreenTarget::Binding binding(sampledTarget);
+        const OffscreenTarget::Binding binding(direct ? edges.source() : sampledTarget);
         glMatrixMode(GL_PROJECTION);
         glPushMatrix();
         draw(scene, camera, scaled, drawWidth, drawHeight);
@@ -444,7 +457,8 @@ void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
     }
-    // Multisamples resolve at their own size; twice the size halves by averaging.
+    // Multisamples resolve at their own size; a larger picture comes down through linear
+    // filtering, which at 1.5 and 2 times is about a box filter over each pixel's part.
     const auto blit = [](GLuint from, GLuint to, int fromWidth, int fromHeight, int toWidth,
                          int toHeight) {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
@@ -453,15 +467,22 @@ void SceneRenderer::drawFinished(const Scene &scene, const Camera &camera,
                           GL_COLOR_BUFFER_BIT, fromWidth == toWidth ? GL_NEAREST : GL_LINEAR);
     };
     GLuint source = sampledTarget.framebuffer();
-    if (samples > 1 && factor > 1) {
+    if (plan.multisamples > 1 && plan.scale > 1.0) {
         blit(source, resolvedTarget.framebuffer(), drawWidth, drawHeight, drawWidth, drawHeight);
         source = resolvedTarget.framebuffer();
     }
-    blit(source, GLuint(target), drawWidth, drawHeight, width, height);
+    if (!direct)
+        blit(source, plan.smoothEdges ? edges.source().framebuffer() : GLuint(target), drawWidth,
+             drawHeight, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(target));
+    if (plan.smoothEdges) {
+        glViewport(0, 0, width, height);
+        edges.apply();
+    }
 }
 
 void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
-                              Shading shading) const
+                              Shading shading, size_t first, size_t end) const
 {
     const Uniforms uniforms = Uniforms::current();
     if (uniforms.valid) {
@@ -477,7 +498,9 @@ void SceneRenderer::drawModel(const Scene &scene, const Camera &camera, ModelCol
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
-    for (const ModelBuffers &b : scene.modelBuffers()) {
+    const std::vector<ModelBuffers> &buffers = scene.modelBuffers();
+    for (size_t i = first; i < std::min(end, buffers.size()); ++i) {
+        const ModelBuffers &b = buffers[i];
         glBindBuffer(GL_ARRAY_BUFFER, b.positions.get());
         glVertexPointer(3, GL_FLOAT, 0, nullptr);
         glBindBuffer(GL_ARRAY_BUFFER, b.normals.get());
@@ -682,7 +705,8 @@ void SceneRenderer::refreshPicking(Scene &scene)
 }
 
 void SceneRenderer::drawFaceIds(const Scene &scene, const Camera &camera,
-                                const OffscreenTarget *target, int width, int height) const
+                                const OffscreenTarget *target, int width, int height,
+                                size_t first, size_t end) const
 {
     // Exact colours: one sample a pixel, nothing blended or dithered.
     GlPass pass;
@@ -691,9 +715,10 @@ void SceneRenderer::drawFaceIds(const Scene &scene, const Camera &camera,
         glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer());
     modelPass(pass, scene);
     pass.program(flatProgram.name()).disable(GL_MULTISAMPLE).disable(GL_DITHER);
-    clear(scene, true);
+    if (first == 0)
+        clear(scene, true);
     applyCamera(camera, width, height);
-    drawModel(scene, camera, ModelColours::FaceIds);
+    drawModel(scene, camera, ModelColours::FaceIds, Shading::Flat, first, end);
 }
 
 void SceneRenderer::readFaceIds(const OffscreenTarget *target, int y, int rows, int width,
@@ -705,6 +730,135 @@ void SceneRenderer::readFaceIds(const OffscreenTarget *target, int y, int rows, 
         glBindFramebuffer(GL_READ_FRAMEBUFFER, target->framebuffer());
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, y, width, rows, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+}
+
+ModelSteps::Key SceneRenderer::stepKey(const Scene &scene, const Camera &camera,
+                                       const ViewStyle &style, int width, int height,
+                                       bool faceIds)
+{
+    ModelSteps::Key key{double(width), double(height), double(faceIds),
+                        double(style.shading), double(style.lightOnModel), double(style.bands),
+                        double(scene.style.twoSided), double(scene.background.rgb()),
+                        style.smoothAngle,
+                        double(reinterpret_cast<quintptr>(scene.modelBuffers().data())),
+                        double(scene.modelBuffers().size()), double(scene.faceCount())};
+    for (const Matrix4 &m : {camera.modelView(), camera.projection(width, height)})
+        key.insert(key.end(), m.data(), m.data() + 16);
+    return key;
+}
+
+namespace {
+std::vector<size_t> facesOf(const std::vector<ModelBuffers> &buffers)
+{
+    std::vector<size_t> faces;
+    faces.reserve(buffers.size());
+    for (const ModelBuffers &b : buffers)
+        faces.push_back(b.faces);
+    return faces;
+}
+} // namespace
+
+bool SceneRenderer::stepFrame(const Scene &scene, const Camera &camera,
+                              const RenderSettings &settings, int width, int height,
+                              size_t faces)
+{
+    // A multisampled frame, or one without a model, is drawn whole.
+    const SamplePlan plan = planFor(settings, width, height);
+    if (!usable || !scene.loaded() || !stepCopy.valid() || settings.pickPicture ||
+        plan.multisamples > 1) {
+        frameSteps.reset();
+        return true;
+    }
+    const int w = plan.scaled(width), h = plan.scaled(height);
+    const ViewStyle &style = settings.style;
+    const ModelSteps::Key key = stepKey(scene, camera, style, w, h, false);
+    if (faces == 0)
+        return frameSteps.holds(key);
+    size_t first = 0, end = 0;
+    if (!frameSteps.next(key, w, h, facesOf(scene.modelBuffers()), faces, first, end))
+        return true;
+    if (first < end) {
+        GlPass pass;
+        pass.target();
+        glBindFramebuffer(GL_FRAMEBUFFER, frameSteps.target().framebuffer());
+        modelPass(pass, scene);
+        pass.program(modelProgram(style.shading));
+        if (first == 0)
+            clear(scene, false);
+        setLight(camera, style);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        applyCamera(camera, w, h);
+        const bool textured = style.shading != Shading::Flat && lit.valid();
+        drawModel(scene, camera, textured ? ModelColours::Textured : ModelColours::Materials,
+                  style.shading, first, end);
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        // The share's work is done now, in this call, not in a later one.
+        glFinish();
+        frameSteps.advance(end);
+    }
+    return frameSteps.complete();
+}
+
+bool SceneRenderer::stepPicking(Scene &scene, size_t faces)
+{
+    const int w = scene.viewportWidth, h = scene.viewportHeight;
+    if (!usable || !scene.loaded() || !scene.glReady() || w <= 0 || h <= 0 ||
+        !OffscreenTarget::supported()) {
+        refreshPicking(scene);
+        return true;
+    }
+    size_t first = 0, end = 0;
+    if (!pickSteps.next(stepKey(scene, scene.camera(), ViewStyle(), w, h, true), w, h,
+                        facesOf(scene.modelBuffers()), faces, first, end)) {
+        refreshPicking(scene);
+        return true;
+    }
+    // Nothing is picked from another view's picture meanwhile.
+    if (first == 0)
+        scene.setPickPicture({});
+    drawFaceIds(scene, scene.camera(), &pickSteps.target(), w, h, first, end);
+    glFinish();
+    pickSteps.advance(end);
+    // Once whole it is read, and only then: a later call starts another.
+    if (pickSteps.complete()) {
+        Scene::PickPicture pick;
+        pick.rgb.assign(size_t(w + 1) * size_t(h + 1) * 3, 0);
+        readFaceIds(&pickSteps.target(), 0, h, w, pick.rgb.data());
+        pick.width = w;
+        pick.height = h;
+        scene.setPickPicture(std::move(pick));
+        pickSteps.reset();
+    }
+    return !pickSteps.underway();
+}
+
+void SceneRenderer::keepFinishedFrame(int width, int height)
+{
+    if (!OffscreenTarget::supported() || !finishedFrame.resize(width, height))
+        return;
+    GLint bound = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(bound));
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, finishedFrame.framebuffer());
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(bound));
+}
+
+void SceneRenderer::showFinishedFrame(const Scene &scene, int width, int height)
+{
+    clear(scene, false);
+    if (!finishedFrame.framebuffer() || finishedFrame.width() != width ||
+        finishedFrame.height() != height)
+        return;
+    GLint bound = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, finishedFrame.framebuffer());
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(bound));
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(bound));
 }
 
 QImage SceneRenderer::picture(const Scene &scene, const Camera &camera,

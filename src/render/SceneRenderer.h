@@ -1,7 +1,9 @@
 #pragma once
 
+#include "EdgeSmoothing.h"
 #include "GlObjects.h"
 #include "GraftalTextures.h"
+#include "ModelSteps.h"
 #include "OffscreenTarget.h"
 #include "RenderSettings.h"
 #include "ShaderProgram.h"
@@ -81,6 +83,27 @@ public:
     // The same by drawing the face-id picture, whatever the faces' shapes.
     bool modelDrawnInView(const Scene &scene, const Camera &camera, int width, int height);
 
+    // Frames of big models in steps: the model's part of the frame the window would draw
+    // (drawFinished's), about `faces` faces a call, off screen. True once it is all drawn:
+    // drawFinished of the same scene, camera, settings and size then draws the frame from it
+    // (its graftals, lines and antialiasing at once). Each call that returns false does a
+    // bounded share of the work, so that the window answers between calls. With `faces` 0
+    // it only tells whether the frame is ready (false also where it cannot be stepped, which
+    // the next call with faces says).
+    bool stepFrame(const Scene &scene, const Camera &camera, const RenderSettings &settings,
+                   int width, int height, size_t faces);
+    // The face-id picture the same way (refreshPicking's, of the scene's camera); true once
+    // it is complete and given to the scene.
+    bool stepPicking(Scene &scene, size_t faces);
+    // Forgets the stepped frame: frames are drawn whole again.
+    void dropSteppedFrame() { frameSteps.reset(); }
+    // Whether a stepped frame or face-id picture is under way.
+    bool stepping() const { return frameSteps.underway() || pickSteps.underway(); }
+    // Keeps the bound width x height framebuffer's picture as the last finished frame, and
+    // puts it back (the background where there is none of that size).
+    void keepFinishedFrame(int width, int height);
+    void showFinishedFrame(const Scene &scene, int width, int height);
+
     // The instances in the order the last frame drew them, farthest first; good until the
     // scene's instances next change.
     const std::vector<GraftalInstance *> &lastDrawOrder() const { return drawOrder; }
@@ -97,8 +120,14 @@ private:
         FaceIds
     };
     // `shading` picks the lit program of textured faces.
+    // The model's buffers [first, end).
     void drawModel(const Scene &scene, const Camera &camera, ModelColours colours,
-                   Shading shading = Shading::Flat) const;
+                   Shading shading = Shading::Flat, size_t first = 0,
+                   size_t end = size_t(-1)) const;
+    // What a stepped picture of the model is of.
+    static ModelSteps::Key stepKey(const Scene &scene, const Camera &camera,
+                                   const ViewStyle &style, int width, int height, bool faceIds);
+    SamplePlan planFor(const RenderSettings &settings, int width, int height) const;
     void drawTexturedRange(const Scene &scene, const ModelBuffers &b, Shading shading) const;
     struct Uniforms;
     void drawGraftals(const Scene &scene, const Camera &camera, const RenderSettings &settings);
@@ -123,7 +152,7 @@ private:
     // The face-id picture of `camera` at width x height into `target` (the bound
     // framebuffer when null), and `rows` of it from `y` up read back as RGB.
     void drawFaceIds(const Scene &scene, const Camera &camera, const OffscreenTarget *target,
-                     int width, int height) const;
+                     int width, int height, size_t first = 0, size_t end = size_t(-1)) const;
     static void readFaceIds(const OffscreenTarget *target, int y, int rows, int width,
                             unsigned char *rgb);
     void drawPickPicture(const Scene &scene) const;
@@ -159,5 +188,9 @@ private:
     OffscreenTarget pictureTarget;
     // An antialiased picture's samples, and at twice its size, those resolved.
     OffscreenTarget sampledTarget, resolvedTarget;
+    EdgeSmoothing edges;
+    ModelSteps frameSteps, pickSteps;
+    ShaderProgram stepCopy;
+    OffscreenTarget finishedFrame;
     std::vector<GraftalInstance *> drawOrder;
 };

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -32,6 +33,12 @@ GLRender::GLRender(QWidget *parent)
     connect(loader.get(), &ModelLoadController::pickingDue, this, &GLRender::refreshPicking);
     connect(loader.get(), &ModelLoadController::finished, this, &GLRender::modelLoadEnded);
     smoothing = std::make_unique<SmoothShading>(*this, *theScene);
+    pickStepTimer = new QTimer(this);
+    pickStepTimer->setInterval(0);
+    connect(pickStepTimer, &QTimer::timeout, this, &GLRender::stepPicking);
+    frameStepTimer = new QTimer(this);
+    frameStepTimer->setInterval(0);
+    connect(frameStepTimer, &QTimer::timeout, this, &GLRender::stepFrame);
     updateCursor();
 }
 
@@ -131,8 +138,32 @@ void GLRender::resizeGL(int w, int h)
     const double ratio = devicePixelRatioF();
     theScene->viewportWidth = std::max(1, int(std::lround(w * ratio)));
     theScene->viewportHeight = std::max(1, int(std::lround(h * ratio)));
-    sceneRenderer->refreshPicking(*theScene);
+    if (inSteps())
+        pickStepTimer->start();
+    else
+        sceneRenderer->refreshPicking(*theScene);
 }
+
+bool GLRender::inSteps() const
+{
+    return gl2 && size_t(theScene->faceCount()) > 2 * facesPerStep;
+}
+
+bool GLRender::drawingInSteps() const
+{
+    return pickStepTimer->isActive() || frameStepTimer->isActive() || sceneRenderer->stepping() ||
+           steppedCamera.has_value();
+}
+
+namespace {
+bool sameView(const Camera &a, const Camera &b, int width, int height)
+{
+    const Matrix4 views[4] = {a.modelView(), b.modelView(), a.projection(width, height),
+                              b.projection(width, height)};
+    return std::equal(views[0].data(), views[0].data() + 16, views[1].data()) &&
+           std::equal(views[2].data(), views[2].data() + 16, views[3].data());
+}
+} // namespace
 
 void GLRender::paintGL()
 {
@@ -145,19 +176,79 @@ void GLRender::paintGL()
     const Camera shown = !dragging          ? theScene->camera()
                          : drag == MoveDrag ? theScene->previewMove(dx, dy)
                                             : theScene->previewTurn(dx, dy);
-    RenderSettings settings = settingsOf(theScene->style, PictureSamples);
+    RenderSettings settings = settingsOf(theScene->style, ViewSamples);
     settings.pickPicture = (flags & SceneRenderer::ShowPickBuffer) != 0;
     settings.showAllGraftals = showAllGraftals;
-    sceneRenderer->drawFinished(*theScene, shown, settings, theScene->viewportWidth,
-                                theScene->viewportHeight);
+    const int w = theScene->viewportWidth, h = theScene->viewportHeight;
+    if (inSteps() && !cannotStep && !settings.pickPicture) {
+        // A frame under way keeps the camera it began with and is drawn by a timer, a share
+        // a turn; the last whole frame shows until it is done, then the view as it is now
+        // follows.
+        if (!steppedCamera)
+            steppedCamera = shown;
+        const Camera drawn = *steppedCamera;
+        if (!sceneRenderer->stepFrame(*theScene, drawn, settings, w, h, 0)) {
+            sceneRenderer->showFinishedFrame(*theScene, w, h);
+            frameStepTimer->start();
+            return;
+        }
+        steppedCamera.reset();
+        sceneRenderer->drawFinished(*theScene, drawn, settings, w, h);
+        sceneRenderer->keepFinishedFrame(w, h);
+        if (!sameView(drawn, shown, w, h))
+            QTimer::singleShot(0, this, [this] { update(); });
+    } else {
+        steppedCamera.reset();
+        sceneRenderer->dropSteppedFrame();
+        sceneRenderer->drawFinished(*theScene, shown, settings, w, h);
+    }
+    ++finishedFrames;
     if (gl2 && theScene->loaded() && !settings.pickPicture)
         theScene->recordEye();
+}
+
+void GLRender::stepFrame()
+{
+    if (!steppedCamera) {
+        frameStepTimer->stop();
+        return;
+    }
+    RenderSettings settings = settingsOf(theScene->style, ViewSamples);
+    makeCurrent();
+    const bool done = sceneRenderer->stepFrame(*theScene, *steppedCamera, settings,
+                                               theScene->viewportWidth, theScene->viewportHeight,
+                                               facesPerStep);
+    // Steps that end without the frame (no target for them here) leave frames whole.
+    cannotStep = done && !sceneRenderer->stepFrame(*theScene, *steppedCamera, settings,
+                                                   theScene->viewportWidth,
+                                                   theScene->viewportHeight, 0);
+    doneCurrent();
+    if (done) {
+        frameStepTimer->stop();
+        update();
+    }
+}
+
+void GLRender::stepPicking()
+{
+    // The frame goes first: the picture of face ids waits for it.
+    if (steppedCamera)
+        return;
+    makeCurrent();
+    const bool done = sceneRenderer->stepPicking(*theScene, facesPerStep);
+    doneCurrent();
+    if (done)
+        pickStepTimer->stop();
 }
 
 void GLRender::refreshPicking()
 {
     if (!gl2)
         return;
+    if (inSteps()) {
+        pickStepTimer->start();
+        return;
+    }
     makeCurrent();
     sceneRenderer->refreshPicking(*theScene);
     doneCurrent();

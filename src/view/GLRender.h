@@ -15,9 +15,11 @@
 #include <QRect>
 #include <QSize>
 #include <memory>
+#include <optional>
 
 class Logger;
 class ModelLoadController;
+class QTimer;
 class SceneSession;
 class QAction;
 class QLabel;
@@ -104,8 +106,17 @@ public:
     // event loop meanwhile; true when the model was loaded.
     bool openModel(const QString &path) { return loader->loadAndWait(path); }
 
-    // Refreshes the face-id picture outside a paint, with the context made current.
+    // Refreshes the face-id picture outside a paint, with the context made current; for a
+    // big model over several turns of the event loop.
     void refreshPicking();
+    // Frames and face-id pictures of models of more than twice this many faces are drawn
+    // this many faces a turn of the event loop (2^19 to start), so that the window keeps
+    // answering; the last whole frame stays shown meanwhile.
+    void setFacesPerStep(size_t faces) { facesPerStep = std::max<size_t>(faces, 1); }
+    // Whether a frame or the face-id picture is being drawn over several turns.
+    bool drawingInSteps() const;
+    // How many whole frames the view has drawn.
+    int framesFinished() const { return finishedFrames; }
     // Converts a widget position to the device pixels that picking works in.
     QPoint toDevicePixels(const QPoint &widgetPos) const;
 
@@ -252,6 +263,15 @@ private:
     bool renderFrameToggled = false;
     int renderFrameHolds = 0;
     QSize renderFrameSize{1280, 720};
+    // Whether the model is big enough to be drawn in steps; the camera of the frame under way.
+    bool inSteps() const;
+    void stepFrame();
+    void stepPicking();
+    size_t facesPerStep = size_t(1) << 19;
+    std::optional<Camera> steppedCamera;
+    QTimer *pickStepTimer = nullptr, *frameStepTimer = nullptr;
+    int finishedFrames = 0;
+    bool cannotStep = false;
     QWidget *frameShade = nullptr; // a child of the view
     bool showAllGraftals = false;
 };

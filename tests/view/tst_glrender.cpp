@@ -124,6 +124,7 @@ private slots:
     void readerFailuresKeepTheModelDrawn();
     void laterLoadReplacesARunningOne_data();
     void laterLoadReplacesARunningOne();
+    void bigModelsDrawInStepsAndEndWhole();
     void exporterHierarchyDraws();
     void missingOpenGl2LeavesTheViewInert();
     void devicePixelRatio();
@@ -816,6 +817,44 @@ void TestGLRender::laterLoadReplacesARunningOne()
     QCOMPARE(finished.first().first().toBool(), true);
     QCOMPARE(v.scene()->modelPath(), QStringLiteral("floor.3ds"));
     QCOMPARE(finished.size(), 1);
+}
+
+// A model of more than twice the faces a step draws takes several turns for a frame and
+// for its face ids; once the view settles it shows what one whole frame shows, and picks
+// from the same picture.
+void TestGLRender::bigModelsDrawInStepsAndEndWhole()
+{
+    QVERIFY(ModelBuilder::spheres(30, 51, 100).save("big.3ds")); // 300,000 faces, 3 buffers
+    View v;
+    v.view.setFacesPerStep(size_t(1) << 17);
+    QVERIFY(v.view.openModel("big.3ds"));
+    QVERIFY(v.view.drawingInSteps());
+    v.scene()->style.outlines = true;
+    v.scene()->style.shading = Shading::Toon;
+    const int before = v.view.framesFinished();
+    v.scene()->commitRotation(20.0, 10.0);
+    v.view.refreshPicking();
+    v.view.update();
+    QVERIFY(v.view.drawingInSteps());
+    QTRY_VERIFY_WITH_TIMEOUT(v.view.framesFinished() > before && !v.view.drawingInSteps(), 60000);
+    const QImage stepped = v.frame();
+    const std::vector<unsigned char> steppedPick = v.scene()->pickPicture().rgb;
+    QVERIFY(!steppedPick.empty());
+
+    v.view.setFacesPerStep(size_t(1) << 30);
+    const QImage whole = v.frame();
+    v.view.refreshPicking();
+    QVERIFY(steppedPick == v.scene()->pickPicture().rgb);
+    int differ = 0;
+    for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x)
+            differ += !close(stepped.pixelColor(x, y), whole.pixelColor(x, y), 2);
+    QVERIFY2(differ == 0, qPrintable(QString::number(differ)));
+    int model = 0;
+    for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x)
+            model += whole.pixelColor(x, y) != QColor(Qt::white);
+    QVERIFY2(model > 5000, qPrintable(QString::number(model)));
 }
 
 void TestGLRender::exporterHierarchyDraws()

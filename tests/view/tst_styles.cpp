@@ -257,7 +257,10 @@ void TestStyles::finishedFrames_data()
         << int(Check::ExportDetail) << int(Shading::Flat) << 5.0 << false << 1;
     QTest::newRow("ring-none") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 1;
     QTest::newRow("ring-2") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 2;
+    QTest::newRow("ring-2-toon-outlines") << int(Check::Ring) << int(Shading::Toon) << 1.0 << true << 2;
     QTest::newRow("ring-4") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 4;
+    QTest::newRow("ring-4-outlines") << int(Check::Ring) << int(Shading::Flat) << 1.0 << true << 4;
+    QTest::newRow("ring-8") << int(Check::Ring) << int(Shading::Flat) << 1.0 << false << 8;
     QTest::newRow("ring-16-outlines") << int(Check::Ring) << int(Shading::Flat) << 1.0 << true << 16;
     QTest::newRow("lines-4") << int(Check::LineWidth) << int(Shading::Flat) << 1.0 << true << 4;
     QTest::newRow("lines-6-toon") << int(Check::LineWidth) << int(Shading::Toon) << 1.0 << true << 6;
