@@ -123,8 +123,7 @@ int main(int argc, char **argv)
     // Settled: a whole frame drawn, nothing left to draw in steps.
     const auto settle = [&view](int framesBefore) {
         return QTest::qWaitFor(
-            [&] { return view.framesFinished() > framesBefore && !view.drawingInSteps(); },
-            600000);
+            [&] { return view.framesFinished() > framesBefore && !view.drawingInSteps(); }, 600000);
     };
     gaps.enter("until the view is settled");
     settle(framesAtInstall);

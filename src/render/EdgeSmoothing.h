@@ -11,15 +11,15 @@
 // samples go from the cheapest way to the costliest, each step smoother.
 struct SamplePlan
 {
-    double scale = 1.0;  // drawn at this many times the size, then brought down
-    int multisamples = 1; // samples a pixel of the drawing
+    double scale = 1.0;       // drawn at this many times the size, then brought down
+    int multisamples = 1;     // samples a pixel of the drawing
     bool smoothEdges = false; // the picture's edges smoothed after it is drawn
 
     // 1 sample: none of it. 2: the edges smoothed. 4: drawn at 1.5 times the size (2.25
-    // samples a pixel) and brought down. 8 and 16: drawn at twice the size, multisampled (2 and 4, as far as
-    // `maxSamples` goes) unless outlines are drawn, which come from a picture of the model
-    // pixel by pixel. A picture that cannot be drawn larger (beyond `maxSide`) is
-    // multisampled or smoothed at its own size.
+    // samples a pixel) and brought down. 8 and 16: drawn at twice the size, multisampled
+    // (2 and 4, as far as `maxSamples` goes) unless outlines are drawn, which come from a
+    // picture of the model pixel by pixel. A picture that cannot be drawn larger (beyond `maxSide`)
+    // is multisampled or smoothed at its own size.
     static SamplePlan of(int samples, bool outlined, int maxSamples, int maxSide, int width,
                          int height);
     bool plain() const { return scale == 1.0 && multisamples == 1 && !smoothEdges; }

@@ -5,9 +5,8 @@
 #include "GlPass.h"
 #include "ScreenQuad.h"
 
-bool ModelSteps::next(const Key &key, int width, int height,
-                      const std::vector<size_t> &bufferFaces, size_t faces, size_t &first,
-                      size_t &end)
+bool ModelSteps::next(const Key &key, int width, int height, const std::vector<size_t> &bufferFaces,
+                      size_t faces, size_t &first, size_t &end)
 {
     if (!OffscreenTarget::supported() || !picture.resize(width, height)) {
         started = false;

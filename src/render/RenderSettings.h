@@ -15,8 +15,8 @@ struct RenderSettings
     // How many times the view's size the picture is: the graftals' levels of detail are
     // chosen as the view would (an export at twice the size shows what the view showed).
     double detailScale = 1.0;
-    // Samples a pixel of a picture (1, 2, 4, 8 or 16) when the style is antialiased:
-    // multisampled as far as OpenGL here goes, supersampled beyond.
+    // Samples a pixel of a picture (1, 2, 4, 8 or 16) when the style is antialiased, taken
+    // as SamplePlan says (the edges smoothed, drawn larger, multisampled).
     int samples = 1;
     // Every graftal drawn whole whatever its facing, those the fade would hide tinted
     // ("Show every graftal"); pictures leave it off unless asked.
