@@ -8,6 +8,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "ModelLoadTask.h"
+#include "ModelSteps.h"
 #include "Scene.h"
 #include "SceneSession.h"
 #include "VisibleFace.h"
@@ -125,6 +126,7 @@ private slots:
     void laterLoadReplacesARunningOne_data();
     void laterLoadReplacesARunningOne();
     void bigModelsDrawInStepsAndEndWhole();
+    void stepsShareTheBuffersAndStartOverForAnotherView();
     void exporterHierarchyDraws();
     void missingOpenGl2LeavesTheViewInert();
     void devicePixelRatio();
@@ -855,6 +857,37 @@ void TestGLRender::bigModelsDrawInStepsAndEndWhole()
         for (int x = 0; x < whole.width(); ++x)
             model += whole.pixelColor(x, y) != QColor(Qt::white);
     QVERIFY2(model > 5000, qPrintable(QString::number(model)));
+}
+
+// The buffers go a budget of faces a call, at least one each, in order; a picture of
+// another view starts over, and only the whole picture of a view holds it.
+void TestGLRender::stepsShareTheBuffersAndStartOverForAnotherView()
+{
+    View v;
+    v.view.makeCurrent();
+    ModelSteps steps;
+    const std::vector<size_t> faces = {100, 300, 50, 50, 400};
+    const ModelSteps::Key view = {1.0, 2.0}, other = {1.0, 3.0};
+    size_t first = 0, end = 0;
+    std::vector<std::pair<size_t, size_t>> shares;
+    while (!steps.complete()) {
+        QVERIFY(steps.next(view, 64, 32, faces, 350, first, end));
+        shares.emplace_back(first, end);
+        QVERIFY(!steps.holds(view));
+        QVERIFY(steps.underway());
+        steps.advance(end);
+    }
+    using Shares = std::vector<std::pair<size_t, size_t>>;
+    QCOMPARE(shares, (Shares{{0, 1}, {1, 3}, {3, 4}, {4, 5}}));
+    QVERIFY(steps.holds(view));
+    QVERIFY(!steps.holds(other));
+    QVERIFY(!steps.underway());
+    QVERIFY(steps.next(view, 64, 32, faces, 350, first, end));
+    QCOMPARE(first, end); // nothing left to draw of the same view
+    QVERIFY(steps.next(other, 64, 32, faces, 350, first, end));
+    QCOMPARE(std::make_pair(first, end), std::make_pair(size_t(0), size_t(1)));
+    QVERIFY(!steps.holds(view));
+    v.view.doneCurrent();
 }
 
 void TestGLRender::exporterHierarchyDraws()

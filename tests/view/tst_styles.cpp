@@ -8,6 +8,7 @@
 #include "Graftal.h"
 #include "LoggerOutput.h"
 #include "Scene.h"
+#include "EdgeSmoothing.h"
 #include "RenderSettings.h"
 #include "OffscreenTarget.h"
 #include "SceneRenderer.h"
@@ -144,6 +145,8 @@ private slots:
     void graftalTexturesHaveNoDarkFringes();
     void finishedFrames_data();
     void finishedFrames();
+    void samplesGoFromCheapToCostly_data();
+    void samplesGoFromCheapToCostly();
     void variedGraftalsLookAlikeEverywhere();
     void smoothOrFacetedByChoice_data();
     void smoothOrFacetedByChoice();
@@ -336,6 +339,20 @@ void TestStyles::finishedFrames()
             }
         // The ball is some 60 pixels across: a ring of about 200 pixels.
         QVERIFY2(param == 1 ? between < 10 : between > 150, qPrintable(QString::number(between)));
+        // The edge pass changes only pixels beside a change of colour.
+        if (param == 2) {
+            const QImage plain = pictureOf(v, [&](RenderSettings &s) { style(s), s.samples = 1; });
+            int kept = 0, inside = 0;
+            for (int y = 1; y + 1 < plain.height(); ++y)
+                for (int x = 1; x + 1 < plain.width(); ++x) {
+                    bool even = true;
+                    for (int k = 0; k < 9; ++k)
+                        even = even && plain.pixel(x - 1 + k % 3, y - 1 + k / 3) == plain.pixel(x, y);
+                    inside += even;
+                    kept += even && bare.pixel(x, y) == plain.pixel(x, y);
+                }
+            QCOMPARE(kept, inside);
+        }
         // Off, the samples are not taken: today's pixels.
         const QImage off = pictureOf(v, [&](RenderSettings &s) { style(s), s.style.antialiasing = false; });
         QCOMPARE(off == pictureOf(v, [&](RenderSettings &s) { style(s), s.samples = 1; }), true);
@@ -513,4 +530,41 @@ void TestStyles::smoothOrFacetedByChoice()
 }
 
 TUFTMILL_GL_TEST_MAIN(TestStyles)
+// How each count of samples is taken: more samples never take fewer, and a picture too big
+// to draw larger stays at its size.
+void TestStyles::samplesGoFromCheapToCostly_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<bool>("outlines");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<int>("multisamples");
+    QTest::addColumn<bool>("smoothed");
+    QTest::newRow("1") << 1 << false << 1920 << 1.0 << 1 << false;
+    QTest::newRow("2") << 2 << false << 1920 << 1.0 << 1 << true;
+    QTest::newRow("2-outlines") << 2 << true << 1920 << 1.0 << 1 << true;
+    QTest::newRow("4") << 4 << false << 1920 << 1.5 << 1 << false;
+    QTest::newRow("4-too-big") << 4 << false << 6000 << 1.0 << 1 << true;
+    QTest::newRow("8") << 8 << false << 1920 << 2.0 << 2 << false;
+    QTest::newRow("16") << 16 << false << 1920 << 2.0 << 4 << false;
+    QTest::newRow("16-outlines") << 16 << true << 1920 << 2.0 << 1 << false;
+    QTest::newRow("16-too-big") << 16 << false << 6000 << 1.0 << 4 << false;
+    QTest::newRow("16-outlines-too-big") << 16 << true << 6000 << 1.0 << 1 << true;
+}
+
+void TestStyles::samplesGoFromCheapToCostly()
+{
+    QFETCH(int, samples);
+    QFETCH(bool, outlines);
+    QFETCH(int, side);
+    QFETCH(double, scale);
+    QFETCH(int, multisamples);
+    QFETCH(bool, smoothed);
+    const SamplePlan plan = SamplePlan::of(samples, outlines, 4, 8192, side, side / 2);
+    QCOMPARE(plan.scale, scale);
+    QCOMPARE(plan.multisamples, multisamples);
+    QCOMPARE(plan.smoothEdges, smoothed);
+    QCOMPARE(plan.plain(), samples == 1);
+}
+
 #include "tst_styles.moc"
