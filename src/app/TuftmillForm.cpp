@@ -257,23 +257,28 @@ void TuftmillClass::setupUi(Tuftmill *w)
     antialiasingAction->setCheckable(true);
     antialiasingAction->setChecked(true);
     antialiasingAction->setToolTip(QStringLiteral("Antialiasing"));
+    viewColumnLayout->addWidget(styleToolBar, 0);
+    // A third row, so that every choice stays in reach on a screen of common width (a row
+    // that overflows hides its boxes): how big the graftals stand and where they fade, and
+    // how the model's file stands.
+    graftalToolBar = new QToolBar(viewColumn);
+    graftalToolBar->setObjectName(QStringLiteral("graftalToolBar"));
     // The graftals' drawn size, in the model's units.
-    styleToolBar->addSeparator();
-    graftalScaleBox = new QDoubleSpinBox(styleToolBar);
+    graftalScaleBox = new QDoubleSpinBox(graftalToolBar);
     graftalScaleBox->setRange(0.0001, 10000.0);
     graftalScaleBox->setDecimals(4);
     graftalScaleBox->setValue(1.0);
     graftalScaleBox->setPrefix(QString::fromUtf8("\u00d7 "));
     graftalScaleBox->setAccessibleName(QStringLiteral("Graftal scale"));
     graftalScaleBox->setToolTip(QStringLiteral("Graftal scale"));
-    styleToolBar->addWidget(new QLabel(QStringLiteral(" Graftal scale "), styleToolBar));
-    styleToolBar->addWidget(graftalScaleBox);
-    fitGraftalScaleAction = namedToolAction(styleToolBar, GLRender::FitGraftalScaleAction,
+    graftalToolBar->addWidget(new QLabel(QStringLiteral(" Graftal scale "), graftalToolBar));
+    graftalToolBar->addWidget(graftalScaleBox);
+    fitGraftalScaleAction = namedToolAction(graftalToolBar, GLRender::FitGraftalScaleAction,
                                             QStringLiteral("Fit graftal size to model"),
                                             QStringLiteral(":/icons/fit_graftal_scale.png"));
     // Where graftals fade away as their faces turn towards the eye.
     const auto fadeSpin = [&](const QString &name, double low, double value) {
-        auto *box = new QDoubleSpinBox(styleToolBar);
+        auto *box = new QDoubleSpinBox(graftalToolBar);
         box->setRange(low, low + 0.99);
         box->setSingleStep(0.05);
         // A value typed in counts when it is finished: a half-typed "0.5" on the way to
@@ -284,25 +289,25 @@ void TuftmillClass::setupUi(Tuftmill *w)
         box->setAccessibleName(name);
         box->setToolTip(name + QStringLiteral(" (how far a face turns towards the eye: 0 at the "
                                               "silhouette, 1 face on)"));
-        styleToolBar->addWidget(new QLabel(QLatin1Char(' ') + name + QLatin1Char(' '), styleToolBar));
-        styleToolBar->addWidget(box);
+        graftalToolBar->addWidget(new QLabel(QLatin1Char(' ') + name + QLatin1Char(' '), graftalToolBar));
+        graftalToolBar->addWidget(box);
         return box;
     };
     fadeFromBox = fadeSpin(QStringLiteral("Fade from"), 0.0, FadeRange::DefaultFrom);
     fadeToBox = fadeSpin(QStringLiteral("Fade to"), 0.01, FadeRange::DefaultTo);
     // Which axis of the model's file stands up, and whether back faces are drawn.
-    styleToolBar->addSeparator();
-    upAxisBox = new QComboBox(styleToolBar);
+    graftalToolBar->addSeparator();
+    upAxisBox = new QComboBox(graftalToolBar);
     upAxisBox->addItems(upaxis::labels());
     upAxisBox->setCurrentIndex(int(UpAxis::PlusZ) - 1);
     upAxisBox->setAccessibleName(QStringLiteral("Up axis"));
     upAxisBox->setToolTip(QStringLiteral("Up axis"));
-    styleToolBar->addWidget(new QLabel(QStringLiteral(" Up axis "), styleToolBar));
-    styleToolBar->addWidget(upAxisBox);
-    twoSidedAction = styleToolBar->addAction(QStringLiteral("Two-sided"));
+    graftalToolBar->addWidget(new QLabel(QStringLiteral(" Up axis "), graftalToolBar));
+    graftalToolBar->addWidget(upAxisBox);
+    twoSidedAction = graftalToolBar->addAction(QStringLiteral("Two-sided"));
     twoSidedAction->setCheckable(true);
     twoSidedAction->setToolTip(QStringLiteral("Two-sided: draw the back faces of open sheets"));
-    viewColumnLayout->addWidget(styleToolBar, 0);
+    viewColumnLayout->addWidget(graftalToolBar, 0);
     mainLayout->addWidget(viewColumn, 1);
 
     centralWidget = new QWidget(w);

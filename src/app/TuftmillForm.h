@@ -52,7 +52,8 @@ struct TuftmillClass
     QAction *frameAction = nullptr;
     QDoubleSpinBox *graftalScaleBox = nullptr;
     QAction *fitGraftalScaleAction = nullptr;
-    QToolBar *styleToolBar = nullptr;
+    QToolBar *styleToolBar = nullptr;   // shading, lines, light, antialiasing
+    QToolBar *graftalToolBar = nullptr; // graftal scale, fade, up axis, two-sided
     QComboBox *shadingBox = nullptr; // "Flat", "Shaded", "Toon" in the order of Shading
     QAction *outlinesAction = nullptr;
     QComboBox *upAxisBox = nullptr; // "+X" … "−Z" in the order of UpAxis from PlusX

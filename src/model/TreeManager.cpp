@@ -1,5 +1,7 @@
 #include "TreeManager.h"
 
+#include "LevelMemory.h"
+
 #include "Graftal.h"
 #include "Logger.h"
 #include "SafeFile.h"
@@ -15,19 +17,28 @@
 #include <limits>
 
 namespace {
-std::unique_ptr<TreeManager> theLibrary;
+// The library's graftals tell the level memory when they go, so the memory is made first
+// and outlives the library even when the process ends through exit() from elsewhere (Xlib
+// ends it so when the display goes away): statics are destroyed in reverse order.
+std::unique_ptr<TreeManager> &theLibrary()
+{
+    LevelMemory::instance();
+    static std::unique_ptr<TreeManager> library;
+    return library;
 }
+} // namespace
 
 TreeManager *TreeManager::instance(QTreeWidget *tree)
 {
-    if (!theLibrary)
-        theLibrary = std::make_unique<TreeManager>(tree);
-    return theLibrary.get();
+    std::unique_ptr<TreeManager> &library = theLibrary();
+    if (!library)
+        library = std::make_unique<TreeManager>(tree);
+    return library.get();
 }
 
 void TreeManager::destroyInstance()
 {
-    theLibrary.reset();
+    theLibrary().reset();
 }
 
 TreeManager::TreeManager(QTreeWidget *graftalTree)

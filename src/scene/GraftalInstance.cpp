@@ -3,6 +3,8 @@
 #include "Graftal.h"
 #include "MeshFace.h"
 
+#include <cmath>
+
 GraftalInstance::GraftalInstance(const MeshFace *face, const QPointF &uv, Graftal *graftal)
     : barycentric(uv), drawnGraftal(graftal), standsOn(face), madeAs(made++)
 {
@@ -38,6 +40,26 @@ const InstanceVariation *GraftalInstance::variation() const
     return &varied->drawn;
 }
 
+Vector3 GraftalInstance::shownUp(const Vector3 &viewDir) const
+{
+    // A card standing along a normal that points at the eye is seen edge on. Shown whole,
+    // it leans towards the face's first edge (taken across the view) the more its normal
+    // points at the eye, so that a graftal seen face on still shows as a card; where the
+    // normal lies well across the view it stands as drawn.
+    const InstanceVariation *varies = variation();
+    const Vector3 &standing = varies && varies->leans ? varies->up : normal;
+    const auto across = [&](const Vector3 &v) { return v - Vector3::dot(v, viewDir) * viewDir; };
+    const Vector3 along = across(standing);
+    const double length = std::sqrt(along.lengthSquared());
+    constexpr double Upright = 0.5;
+    if (length >= Upright)
+        return standing;
+    Vector3 edge = across(standsOn->edge1).normalized();
+    if (Vector3::dot(edge, along) < 0.0)
+        edge = edge.negated();
+    return (standing + (Upright - length) * edge).normalized();
+}
+
 GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale,
                                             const GraftalFade &fade) const
 {
@@ -45,7 +67,8 @@ GraftalInstance::Quad GraftalInstance::quad(const Vector3 &viewDir, double scale
     // The fade and the shrinking follow the surface; the card stands along `up`, its size
     // and half width varied when its graftal varies.
     const InstanceVariation *varies = variation();
-    const Vector3 &up = varies && varies->leans ? varies->up : normal;
+    const Vector3 up = fade.showAll ? shownUp(viewDir)
+                                    : (varies && varies->leans ? varies->up : normal);
     const Vector3 side = Vector3::cross(viewDir, up).normalized();
     // 1 when the face looks straight at the viewer, 0 at a silhouette; the rules below are
     // those of the default fade range.

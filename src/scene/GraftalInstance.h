@@ -89,6 +89,9 @@ public:
               const GraftalFade &fade = {}) const;
 
 private:
+    // The card's up direction when every graftal is shown whole (see quad).
+    Vector3 shownUp(const Vector3 &viewDir) const;
+
     // The variation as last drawn and the amounts it was drawn from.
     struct Varied
     {

@@ -153,7 +153,9 @@ void TestDesktop::menusHoldTheToolbarsActions()
             inMenu = a;
     QVERIFY2(inMenu, qPrintable(text));
     // The very action of the toolbar: one state, one code path.
-    const QList<QAction *> bars = desk.ui.viewToolBar->actions() + desk.ui.styleToolBar->actions();
+    const QList<QAction *> bars = desk.ui.viewToolBar->actions() +
+                                       desk.ui.styleToolBar->actions() +
+                                       desk.ui.graftalToolBar->actions();
     QVERIFY(bars.contains(inMenu));
     QCOMPARE(data == -1 ? int(inMenu == desk.ui.outlinesAction) : inMenu->data().toInt(),
              data == -1 ? 1 : data);

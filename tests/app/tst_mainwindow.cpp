@@ -175,7 +175,7 @@ void TestMainWindow::toolbarsCarryTheirActions()
 
     // The style row: its controls change the scene's style, and show a style restored with
     // a scene's view.
-    auto *scale = ui.styleToolBar->findChild<QDoubleSpinBox *>();
+    auto *scale = ui.graftalToolBar->findChild<QDoubleSpinBox *>();
     QVERIFY(scale && scale->accessibleName() == QStringLiteral("Graftal scale"));
     QCOMPARE(scale->value(), 1.0);
     scale->setValue(2.5); // draws every graftal larger
@@ -418,6 +418,15 @@ void TestMainWindow::styleRowFitsGraftalsAndHomeFramesFromAnywhere()
     window.activateWindow();
     const TuftmillClass &ui = window.form();
     QVERIFY(ui.view->openModel("ball_0.75.3ds"));
+    // Every choice of the view's rows is in reach on a full-HD screen: a row that
+    // overflows hides its boxes behind a menu that lists none of them.
+    window.showNormal();
+    window.resize(1920, 1000);
+    QTRY_COMPARE(window.width(), 1920);
+    for (QToolBar *row : {ui.viewToolBar, ui.styleToolBar, ui.graftalToolBar})
+        for (QAction *a : row->actions())
+            if (a->isVisible() && !a->isSeparator())
+                QTRY_VERIFY2(row->widgetForAction(a)->isVisible(), qPrintable(a->text()));
     // Opened without a saved view, it starts fitted, and the status line says so.
     QCOMPARE(ui.view->scene()->style.graftalScale, 0.03);
     QCOMPARE(ui.graftalScaleBox->value(), 0.03);
@@ -452,7 +461,7 @@ void TestMainWindow::styleRowFitsGraftalsAndHomeFramesFromAnywhere()
     QVERIFY(!ui.view->showsAllGraftals());
     ui.graftalScaleBox->setValue(2.0);
     QCOMPARE(ui.view->scene()->style.graftalScale, 2.0);
-    QTest::mouseClick(ui.styleToolBar->widgetForAction(ui.fitGraftalScaleAction), Qt::LeftButton);
+    QTest::mouseClick(ui.graftalToolBar->widgetForAction(ui.fitGraftalScaleAction), Qt::LeftButton);
     QCOMPARE(ui.view->scene()->style.graftalScale, 0.03);
     QCOMPARE(ui.graftalScaleBox->value(), 0.03);
 

@@ -159,6 +159,7 @@ void TestPlacement::quadFollowsTheSurfaceAngle_data()
     QTest::newRow("narrow, 0.25: gone") << 0.25 << 0.5 << 0.0 << false << narrow << 0.0;
     QTest::newRow("narrow, 0.02: whole") << 0.02 << 1.0 << 2.0 << true << narrow << 0.0;
     // Shown whole and opaque, marked by what the fade would take.
+    QTest::newRow("all, face on") << 1.0 << 1.0 << 2.0 << true << all << 1.0;
     QTest::newRow("all, facing the viewer") << 0.9 << 1.0 << 2.0 << true << all << 1.0;
     QTest::newRow("all, fading") << 0.55 << 1.0 << 2.0 << true << all << 1.0 - 0.75 * 0.1;
     QTest::newRow("all, half size") << 0.35 << 1.0 << 2.0 << true << all << 0.5;
@@ -185,11 +186,19 @@ void TestPlacement::quadFollowsTheSurfaceAngle()
     QVERIFY2(std::abs(q.hidden - hidden) < 1e-9, qPrintable(QString::number(q.hidden)));
     QVERIFY2(std::abs(q.size - size) < 1e-9, qPrintable(QString::number(q.size)));
     QCOMPARE(q.visible, visible);
-    if (visible) {
+    if (visible && !fade.showAll) {
         // Standing on the point along the normal, its width across the view.
         QCOMPARE((q.corners[0] + q.corners[1]) * 0.5, instance.position);
         QVERIFY(std::abs((q.corners[3] - q.corners[0]).z - 2 * size) < 1e-9);
         QVERIFY(std::abs((q.corners[1] - q.corners[0]).x - 2 * size) < 1e-9);
+    } else if (visible) {
+        // Shown whole, a card is seen as a card even face on: its height across the view
+        // stays near its size, never an edge-on sliver.
+        const Vector3 height = q.corners[3] - q.corners[0];
+        const Vector3 seen = height - Vector3::dot(height, viewDir) * viewDir;
+        QVERIFY2(seen.lengthSquared() >= 0.8 * 0.8 * size * size,
+                 qPrintable(QString::number(std::sqrt(seen.lengthSquared()))));
+        QVERIFY(std::abs(std::sqrt((q.corners[1] - q.corners[0]).lengthSquared()) - 2 * size) < 1e-9);
     }
     QCOMPARE(instance.distanceSquaredToEye(eye),
              Vector3::dot(instance.position - eye, instance.position - eye));
