@@ -1,7 +1,8 @@
 // Puts the model's picture on screen with dark lines where the depth jumps (silhouettes)
 // or bends (creases), and hands its depth on so that graftals drawn later are hidden by it.
 // The depth buffer is linear across a flat face in screen space, so its second difference
-// vanishes on faces and shows where two faces meet at an angle.
+// vanishes on faces and shows where two faces meet at an angle. With THIN (lines one pixel
+// wide) a crease is drawn only on the nearer of the two pixels beside it.
 uniform sampler2D colorSampler;
 uniform sampler2D depthSampler;
 uniform vec2 texel; // one pixel in texture coordinates
@@ -37,6 +38,18 @@ void main()
     vec2 bends = abs(above - below);
     vec2 slopes = abs(above + below);
     bool crease = c < 1.0 && bends.x + bends.y > 0.6 * (slopes.x + slopes.y) + 1e-6;
+#ifdef THIN
+    // The bends of the pixels before (left, below) and after (right, above): the crease lies
+    // nearest the pixel of the largest bend along the axis that bends most.
+    vec2 far0 = vec2(texture2D(depthSampler, at - vec2(2.0 * texel.x, 0.0)).r,
+                     texture2D(depthSampler, at - vec2(0.0, 2.0 * texel.y)).r);
+    vec2 far1 = vec2(texture2D(depthSampler, at + vec2(2.0 * texel.x, 0.0)).r,
+                     texture2D(depthSampler, at + vec2(0.0, 2.0 * texel.y)).r);
+    vec2 before = abs(vec2(c) - 2.0 * m.xz + far0), after = abs(far1 - 2.0 * m.yw + vec2(c));
+    bvec2 nearest = bvec2(bends.x >= after.x && bends.x > before.x,
+                          bends.y >= after.y && bends.y > before.y);
+    crease = crease && (bends.x >= bends.y ? nearest.x : nearest.y);
+#endif
     vec4 color = texture2D(colorSampler, at);
     gl_FragColor = (silhouette || crease) ? vec4(lineColor, 1.0) : color;
     // Lines drawn beside the model (on the background) take the nearer depth, so that

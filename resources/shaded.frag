@@ -1,33 +1,17 @@
-// The model lit by a light that follows the camera or the model, smoothly ("Shaded") or, with TOON
-// defined, in flat bands ("Toon"); with TEXTURED, faces show their texture's colour
-// instead of their material's. With GRAFTAL it colours graftals instead, as the flat
-// shader does, under a mesh colour lit as the model is at the graftal's root (it comes in
-// the vertex colour's red, green and blue; its alpha is the fade). Each use is a program of
-// its own, so that none pays for the others' branches pixel by pixel. Graftals keep the
-// texels in alphaRange, their levels moved by lodBias, as the flat shader's do.
+// The model lit by light.glsl's light, which comes before this source, smoothly ("Shaded")
+// or, with TOON defined, in flat bands ("Toon"); with TEXTURED, faces show their texture's
+// colour instead of their material's. With GRAFTAL it colours graftals instead, as the flat
+// shader does, under a mesh colour lit as the model is at the graftal's root (shaded.vert
+// lights it into the vertex colour's red, green and blue; its alpha is the fade). Each use
+// is a program of its own, so that none pays for the others' branches pixel by pixel.
+// Graftals keep the texels in alphaRange, their levels moved by lodBias, as the flat
+// shader's do.
 uniform vec3 meshColor;
 uniform sampler2D texSampler;
 uniform sampler2D maskSampler;
 uniform vec2 alphaRange;
 uniform float lodBias;
 varying vec3 eyeNormal;
-
-// The light's direction in eye coordinates, and the bands of TOON; graftal roots are lit
-// alike by SceneRenderer on the processor.
-uniform vec3 towardsLight;
-uniform float bands;
-
-float light(vec3 normal)
-{
-    float d = max(dot(normalize(normal), towardsLight), 0.0);
-#ifdef TOON
-    if (bands == 3.0)
-        return d > 0.6 ? 1.0 : (d > 0.25 ? 0.7 : 0.42);
-    return 0.42 + 0.58 * floor(min(d, 0.999) * bands) / (bands - 1.0);
-#else
-    return 0.3 + 0.7 * d;
-#endif
-}
 
 // A graftal instance's own tint, in its third texture coordinates: its brightness factor
 // and the cosine and sine of its hue's turn about the grey axis; (1, 1, 0) leaves the

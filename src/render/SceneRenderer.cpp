@@ -10,6 +10,8 @@
 #include "Scene.h"
 #include "VisibleFace.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -44,21 +46,13 @@ struct SceneRenderer::Uniforms
 
 namespace {
 // The light of the shaded and toon modes, from the upper left front: of the eye when it
-// comes along with the camera, of the model when it stays with the model.
+// comes along with the camera, of the model when it stays with the model. How it lights a
+// surface is light.glsl's.
 const Vector3 TowardsLight = Vector3(-0.4, 0.6, 0.8).normalized();
 
-// The light on a root whose normal points `eyeNormal`, as the lit programs have it.
-float lightFor(const Vector3 &eyeNormal, const Vector3 &towards, bool toon, int bands)
-{
-    const double d = std::max(Vector3::dot(eyeNormal.normalized(), towards), 0.0);
-    if (toon && bands == 3)
-        return d > 0.6 ? 1.0f : (d > 0.25 ? 0.7f : 0.42f);
-    if (toon)
-        return float(0.42 + 0.58 * std::floor(std::min(d, 0.999) * bands) / (bands - 1));
-    return float(0.3 + 0.7 * d);
-}
-
-void drawQuads(GraftalInstance::QuadBatch &batch)
+// The batch's quads, each vertex with its root's normal when `rootNormals` has them (the
+// lit graftal program lights the roots by them).
+void drawQuads(GraftalInstance::QuadBatch &batch, std::vector<float> &rootNormals)
 {
     if (batch.empty())
         return;
@@ -66,6 +60,10 @@ void drawQuads(GraftalInstance::QuadBatch &batch)
     glEnableClientState(GL_COLOR_ARRAY);
     glVertexPointer(3, GL_FLOAT, 0, batch.positions.data());
     glColorPointer(4, GL_FLOAT, 0, batch.colors.data());
+    if (!rootNormals.empty()) {
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glNormalPointer(GL_FLOAT, 0, rootNormals.data());
+    }
     for (GLenum unit : {GL_TEXTURE0, GL_TEXTURE1}) {
         glClientActiveTexture(unit);
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -101,9 +99,11 @@ void drawQuads(GraftalInstance::QuadBatch &batch)
         glClientActiveTexture(unit);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     }
+    glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
     batch.clear();
+    rootNormals.clear();
 }
 } // namespace
 
@@ -122,7 +122,8 @@ bool SceneRenderer::initialize(QString &error)
     QString problem;
     if (!lit.build(problem))
         styleMessages += problem;
-    if (!outlineProgram.build({QStringLiteral(":outlines.frag")}, problem))
+    if (!outlinePrograms[0].build({QStringLiteral(":outlines.frag")}, problem) ||
+        !outlinePrograms[1].build({QStringLiteral(":outlines.frag")}, problem, "#define THIN\n"))
         styleMessages += (styleMessages.isEmpty() ? QString() : QStringLiteral("\n")) + problem;
     // Without it big models' frames are drawn whole.
     if (!stepCopy.build({QStringLiteral(":copy.frag")}, problem))
@@ -139,21 +140,31 @@ bool SceneRenderer::initialize(QString &error)
 
 bool SceneRenderer::LitPrograms::build(QString &problem)
 {
+    QFile lightFile(QStringLiteral(":light.glsl"));
+    if (!lightFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        problem = QStringLiteral("the shader :light.glsl cannot be opened");
+        return false;
+    }
+    const QByteArray light = lightFile.readAll();
     const QStringList both{QStringLiteral(":shaded.vert"), QStringLiteral(":shaded.frag")};
     for (int toon = 0; toon < 2; ++toon)
         for (int textured = 0; textured < 2; ++textured) {
             const QByteArray defines = QByteArray(toon ? "#define TOON\n" : "") +
                                        QByteArray(textured ? "#define TEXTURED\n" : "");
-            if (!model[toon][textured].build(both, problem, defines))
+            if (!model[toon][textured].build(both, problem, defines + light))
                 return false;
         }
-    if (!graftals.build({QStringLiteral(":shaded.frag")}, problem, "#define GRAFTAL\n"))
-        return false;
+    for (int toon = 0; toon < 2; ++toon)
+        if (!graftals[toon].build(both, problem,
+                                  QByteArray(toon ? "#define TOON\n" : "") + "#define GRAFTAL\n" + light))
+            return false;
     // The mask is on the second unit; every other sampler reads the first.
     GLint previous = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
-    glUseProgram(graftals.name());
-    glUniform1i(graftals.uniform("maskSampler"), 1);
+    for (const ShaderProgram &p : graftals) {
+        glUseProgram(p.name());
+        glUniform1i(p.uniform("maskSampler"), 1);
+    }
     glUseProgram(GLuint(previous));
     return true;
 }
@@ -178,7 +189,7 @@ void SceneRenderer::modelPass(GlPass &pass, const Scene &scene)
 
 bool SceneRenderer::outlinesReady(int width, int height)
 {
-    return outlineProgram.valid() && OffscreenTarget::supported() &&
+    return outlinePrograms[1].valid() && OffscreenTarget::supported() &&
            outlineTarget.resize(width, height);
 }
 
@@ -226,6 +237,8 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
                                         const ViewStyle &style) const
 {
     const Camera::DepthRange depth = camera.depthRange();
+    const int lineWidth = std::clamp(style.outlineWidth, 1, 16); // twice 8 when supersampled
+    const ShaderProgram &outlineProgram = outlinePrograms[lineWidth == 1];
     // Every pixel of the quad takes the picture's depth, whatever is there.
     GlPass pass;
     pass.program(outlineProgram.name())
@@ -236,7 +249,6 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
         .disable(GL_BLEND)
         .disable(GL_CULL_FACE)
         .disable(GL_POLYGON_OFFSET_FILL);
-    const int lineWidth = std::clamp(style.outlineWidth, 1, 16); // twice 8 when supersampled
     glUniform2f(outlineProgram.uniform("reach"), float(lineWidth / 2), float(lineWidth - lineWidth / 2));
     const unsigned int rgb = style.outlineColor;
     glUniform3f(outlineProgram.uniform("lineColor"), float((rgb >> 16) & 0xff) / 255.0f,
@@ -338,7 +350,7 @@ void SceneRenderer::setLight(const Camera &camera, const ViewStyle &style) const
     GLint previous = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
     for (const ShaderProgram *p : {&lit.model[0][0], &lit.model[0][1], &lit.model[1][0],
-                                   &lit.model[1][1], &lit.graftals}) {
+                                   &lit.model[1][1], &lit.graftals[0], &lit.graftals[1]}) {
         glUseProgram(p->name());
         glUniform3f(p->uniform("towardsLight"), float(l.x), float(l.y), float(l.z));
         glUniform1f(p->uniform("bands"), float(std::clamp(style.bands, 2, 6)));
@@ -558,7 +570,8 @@ void SceneRenderer::drawGraftals(const Scene &scene, const Camera &camera,
     // window would show through wherever a graftal is translucent. Cards seen from
     // behind are not drawn.
     GlPass pass;
-    pass.program(litRoots ? lit.graftals.name() : flatProgram.name())
+    pass.program(litRoots ? lit.graftals[style.shading == Shading::Toon].name()
+                          : flatProgram.name())
         .textures()
         .enable(GL_BLEND)
         .blendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE)
@@ -620,11 +633,8 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
     // Quads are drawn in runs that share a graftal and a mesh colour, farthest first as
     // sorted; textures and the colour change only between runs.
     const bool litRoots = style.shading != Shading::Flat && lit.valid();
-    const bool toon = style.shading == Shading::Toon;
-    const Matrix4 toEye = camera.modelView();
-    const Vector3 origin = toEye.transformPoint(Vector3::zero);
-    const Vector3 light = lightTowards(camera, style);
     GraftalInstance::QuadBatch batch;
+    std::vector<float> rootNormals;
     const Graftal *boundGraftal = nullptr;
     // The mesh whose colour the shader has; on a textured face the root's colour comes
     // with each quad instead, under a white mesh colour.
@@ -644,7 +654,7 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
                                instance->barycentric.y());
         const int mesh = texel ? TexturedRoots : face->meshIndex;
         if (mesh != colouredMesh || g != boundGraftal)
-            drawQuads(batch);
+            drawQuads(batch, rootNormals);
         if (mesh != colouredMesh) {
             const Scene::Rgb c = texel ? Scene::Rgb{1.0f, 1.0f, 1.0f}
                                        : scene.meshColors().value(mesh, Scene::Rgb{1.0f, 1.0f, 1.0f});
@@ -659,15 +669,16 @@ void SceneRenderer::drawGraftalPass(const Scene &scene, const Camera &camera,
             glBindTexture(GL_TEXTURE_2D, names[1]);
             boundGraftal = g;
         }
-        const float shade =
-            litRoots ? lightFor(toEye.transformPoint(instance->normal) - origin, light, toon,
-                                style.bands)
-                     : 1.0f;
-        const SurfaceColours::Rgb tint = texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f};
+        const int before = batch.vertexCount();
         instance->draw(batch, camera.viewDir, style.graftalScale,
-                       {tint[0] * shade, tint[1] * shade, tint[2] * shade}, fade);
+                       texel ? *texel : SurfaceColours::Rgb{1.0f, 1.0f, 1.0f}, fade);
+        if (litRoots)
+            for (int v = before; v < batch.vertexCount(); ++v)
+                rootNormals.insert(rootNormals.end(), {float(instance->normal.x),
+                                                       float(instance->normal.y),
+                                                       float(instance->normal.z)});
     }
-    drawQuads(batch);
+    drawQuads(batch, rootNormals);
 }
 
 void SceneRenderer::drawPickPicture(const Scene &scene) const

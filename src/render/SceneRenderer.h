@@ -166,21 +166,23 @@ private:
     ShaderProgram flatProgram;
     // The lit programs, one for each thing they draw so that none pays pixel by pixel for
     // another's branches: the model smooth or in bands, each with and without a texture,
-    // and the graftals, whose roots are lit on the processor.
+    // and the graftals smooth or in bands, whose roots are lit by their vertex shader. The
+    // light is light.glsl's in every one.
     struct LitPrograms
     {
         ShaderProgram model[2][2]; // [toon][textured]
-        ShaderProgram graftals;
+        ShaderProgram graftals[2]; // [toon]
 
         bool build(QString &problem);
-        bool valid() const { return graftals.valid(); }
+        bool valid() const { return graftals[1].valid(); }
         const ShaderProgram &of(Shading shading, bool textured) const
         {
             return model[shading == Shading::Toon][textured];
         }
     };
     LitPrograms lit;
-    ShaderProgram outlineProgram;
+    // The lines' programs: [0] lines two or more pixels wide, [1] one pixel wide.
+    ShaderProgram outlinePrograms[2];
     QString styleMessages;
     OffscreenTarget outlineTarget{true};
     GraftalTextures graftalTextures;

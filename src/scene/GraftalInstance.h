@@ -82,8 +82,8 @@ public:
     // times `scale`, faded as `fade` says.
     Quad quad(const Vector3 &viewDir, double scale = 1.0, const GraftalFade &fade = {}) const;
     // Adds the textured quad to the batch; nothing when it would not show. `tint` goes
-    // into its vertices' red, green and blue: the light on the model at its root (white
-    // unlit), times the texture's colour there on a textured face.
+    // into its vertices' red, green and blue: the texture's colour at its root on a
+    // textured face, white elsewhere (the lit programs light it as the model there).
     void draw(QuadBatch &batch, const Vector3 &viewDir, double scale = 1.0,
               const std::array<float, 3> &tint = {1.0f, 1.0f, 1.0f},
               const GraftalFade &fade = {}) const;
