@@ -1,6 +1,7 @@
 #include <GL/glew.h>
 
 #include "SceneRenderer.h"
+#include "ScreenQuad.h"
 
 #include "Camera.h"
 #include "GlPass.h"
@@ -262,25 +263,9 @@ void SceneRenderer::drawOutlinedPicture(const Camera &camera, int width, int hei
     glBindTexture(GL_TEXTURE_2D, outlineTarget.depthTexture());
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, outlineTarget.colorTexture());
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    glBegin(GL_QUADS);
     // Only where the model can be: the screen around it already has the background.
-    const float corners[4][2] = {{box[0], box[1]}, {box[2], box[1]}, {box[2], box[3]}, {box[0], box[3]}};
-    for (const auto &c : corners) {
-        glMultiTexCoord2f(GL_TEXTURE0, (c[0] + 1.0f) * 0.5f, (c[1] + 1.0f) * 0.5f);
-        glVertex2f(c[0], c[1]);
-    }
-    glEnd();
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
+    screenquad::draw(box[0], box[1], box[2], box[3]);
 }
 
 bool SceneRenderer::inUse(const Scene &scene, const Graftal *g)

@@ -587,7 +587,6 @@ void TestStyles::smoothOrFacetedByChoice()
     QCOMPARE(pictureOf(v, shaded) == own, true);
 }
 
-TUFTMILL_GL_TEST_MAIN(TestStyles)
 // How each count of samples is taken: more samples never take fewer, and a picture too big
 // to draw larger stays at its size.
 void TestStyles::samplesGoFromCheapToCostly_data()
@@ -625,4 +624,5 @@ void TestStyles::samplesGoFromCheapToCostly()
     QCOMPARE(plan.plain(), samples == 1);
 }
 
+TUFTMILL_GL_TEST_MAIN(TestStyles)
 #include "tst_styles.moc"
